@@ -1,0 +1,54 @@
+#pragma once
+
+#include "app/Errors.h"
+#include "capture/BubbleSpot.h"
+
+#include <QCoroTask>
+#include <QString>
+
+#include <optional>
+
+class QScreen;
+
+// A finished recording.
+struct RecordingResult {
+    QString filePath;      // the finished MP4
+    qint64 durationMs = 0; // truncated toward zero; 0 when unknown
+    int width = 0;         // pixels
+    int height = 0;
+};
+
+class RecorderError : public MivraError {
+public:
+    enum class Kind { failed = 1, noDisplay, notRecording };
+
+    static RecorderError failed(const QString &text) { return RecorderError(Kind::failed, text); }
+    static RecorderError noDisplay()
+    {
+        return RecorderError(Kind::noDisplay,
+                             QStringLiteral("No display available to record. Check Screen Recording permission in "
+                                            "System Settings."));
+    }
+    static RecorderError notRecording() { return RecorderError(Kind::notRecording, QStringLiteral("Not recording.")); }
+
+    Kind kind() const { return m_kind; }
+
+private:
+    RecorderError(Kind kind, const QString &text) : MivraError(text), m_kind(kind) {}
+    Kind m_kind;
+};
+
+// What the application state needs from the screen recorder. The real one is
+// ScreenRecorder; tests use a double.
+class Recorder {
+public:
+    virtual ~Recorder() = default;
+
+    // Returns once the capture runs. `screen` is the screen under the pointer
+    // (null: the first display); a bubble spot selects the composited path.
+    virtual QCoro::Task<> start(QString outputPath, QScreen *screen, bool microphone,
+                                std::optional<BubbleSpot> bubbleSpot) = 0;
+    // Ends the capture, waits for the file to be complete and describes it.
+    // Throws RecorderError (notRecording when nothing runs).
+    virtual QCoro::Task<RecordingResult> stop() = 0;
+};
