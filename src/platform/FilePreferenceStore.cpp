@@ -131,8 +131,8 @@ void FilePreferenceStore::load()
 void FilePreferenceStore::setAside()
 {
     // Keep what the user had for inspection; the defaults apply from here.
-    const QString aside = m_path + QStringLiteral(".unreadable-")
-                          + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString aside = m_path + QStringLiteral(".unreadable-") +
+                          QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     if (QFile::rename(m_path, aside)) {
         m_setAside = aside;
         Diag::log(QStringLiteral("preferences: unreadable file moved to %1").arg(aside));

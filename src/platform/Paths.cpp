@@ -21,8 +21,8 @@ namespace Paths {
 QString logFolder()
 {
     // Qt 6.4 has no state location yet, so read the variable ourselves.
-    return xdgFolder("XDG_STATE_HOME", QStringLiteral(".local/state")) + QLatin1Char('/') + kAppFolder
-           + QStringLiteral("/Logs");
+    return xdgFolder("XDG_STATE_HOME", QStringLiteral(".local/state")) + QLatin1Char('/') + kAppFolder +
+           QStringLiteral("/Logs");
 }
 
 QString configFolder()

@@ -30,8 +30,7 @@ public:
     std::optional<QList<double>> numbersValue(const QString &key) const { return typed<QList<double>>(key); }
 
 private:
-    template <typename T>
-    std::optional<T> typed(const QString &key) const
+    template <typename T> std::optional<T> typed(const QString &key) const
     {
         const auto v = value(key);
         if (v && std::holds_alternative<T>(*v))

@@ -42,8 +42,8 @@ TEST(LifetimeParse, EnforcesBounds)
     EXPECT_EQ(parsedSeconds("521w"), 315100800);
     EXPECT_FALSE(Lifetime::parse(QStringLiteral("522w")));
     EXPECT_FALSE(Lifetime::parse(QStringLiteral("3651d")));
-    EXPECT_FALSE(Lifetime::parse(QStringLiteral("100001h")));   // one segment over 100,000
-    EXPECT_FALSE(Lifetime::parse(QStringLiteral("100000h")));   // 360,000,000 s is over ten years
+    EXPECT_FALSE(Lifetime::parse(QStringLiteral("100001h"))); // one segment over 100,000
+    EXPECT_FALSE(Lifetime::parse(QStringLiteral("100000h"))); // 360,000,000 s is over ten years
     EXPECT_FALSE(Lifetime::parse(QStringLiteral("99999999999999999999h")));
     // Many maximal segments must not overflow into a small valid total.
     EXPECT_FALSE(Lifetime::parse(QStringLiteral("100000y").repeated(40000)));
@@ -52,10 +52,11 @@ TEST(LifetimeParse, EnforcesBounds)
 TEST(LifetimeLabel, MatchesTheTable)
 {
     const std::pair<qint64, const char *> cases[] = {
-        {86400, "1 day"},     {172800, "2 days"},          {2592000, "30 days"},  {7776000, "3 months"},
-        {3600, "1 hour"},     {90, "1 minute"},            {30, "30 seconds"},    {5184000, "2 months"},
-        {1209600, "2 weeks"}, {93600, "1 day 2 hours"},    {31536000, "1 year"},  {5400, "1 hour 30 minutes"},
-        {604800, "1 week"},   {315360000, "10 years"},     {90061, "1 day 1 hour 1 minute"},
+        {86400, "1 day"},         {172800, "2 days"},      {2592000, "30 days"},
+        {7776000, "3 months"},    {3600, "1 hour"},        {90, "1 minute"},
+        {30, "30 seconds"},       {5184000, "2 months"},   {1209600, "2 weeks"},
+        {93600, "1 day 2 hours"}, {31536000, "1 year"},    {5400, "1 hour 30 minutes"},
+        {604800, "1 week"},       {315360000, "10 years"}, {90061, "1 day 1 hour 1 minute"},
     };
     for (const auto &[seconds, label] : cases)
         EXPECT_EQ(Lifetime::ofSeconds(seconds).label(), QString::fromUtf8(label)) << seconds;

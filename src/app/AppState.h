@@ -1,0 +1,189 @@
+#pragma once
+
+#include "app/Clock.h"
+#include "app/Lifetime.h"
+#include "app/Phase.h"
+#include "app/RecentLink.h"
+#include "capture/BubbleSpot.h"
+
+#include <QCoroTask>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class CameraBubbleControl;
+class ClipboardWriter;
+class CompositorIntake;
+class LifetimeDialogs;
+class LinkLibrary;
+class MainWindowAccess;
+class Preferences;
+class PreferenceStore;
+class RecordingBarControl;
+class RecordingClock;
+class Recorder;
+class ScreenLocator;
+class SoundPlayer;
+class TaskbarPresence;
+class ThumbnailMaker;
+class UrlOpener;
+class VideoService;
+class VideoUploader;
+
+// The one shared state: what the user sees, and the phase machine that takes
+// a recording from Start to a share link. Views only read it and call its
+// operations; it alone drives the recorder and the uploader.
+class AppState : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(Phase phase READ phase NOTIFY phaseChanged)
+    Q_PROPERTY(QString elapsed READ elapsed NOTIFY elapsedChanged)
+    Q_PROPERTY(QString lastError READ lastErrorText NOTIFY lastErrorChanged)
+    Q_PROPERTY(bool hasLastError READ hasLastError NOTIFY lastErrorChanged)
+    Q_PROPERTY(QList<RecentLink> recent READ recent NOTIFY recentChanged)
+    Q_PROPERTY(bool cameraEnabled READ cameraEnabled WRITE setCameraEnabled NOTIFY cameraEnabledChanged)
+    Q_PROPERTY(bool micEnabled READ micEnabled WRITE setMicEnabled NOTIFY micEnabledChanged)
+    Q_PROPERTY(bool showInDock READ showInDock WRITE setShowInDock NOTIFY showInDockChanged)
+    Q_PROPERTY(BubbleSpot bubbleInVideo READ bubbleInVideo WRITE setBubbleInVideo NOTIFY bubbleInVideoChanged)
+    Q_PROPERTY(QString effectiveNewLifetimeLabel READ effectiveNewLifetimeLabel NOTIFY newVideoLifetimeChanged)
+    Q_PROPERTY(bool demoMode READ demoMode WRITE setDemoMode NOTIFY demoModeChanged)
+    Q_PROPERTY(bool hasOpenMain READ hasOpenMain NOTIFY openMainChanged)
+    Q_PROPERTY(bool silentNext READ silentNext WRITE setSilentNext NOTIFY silentNextChanged)
+    Q_PROPERTY(bool minimizedForRecording READ minimizedForRecording NOTIFY minimizedForRecordingChanged)
+    Q_PROPERTY(bool previewLinks READ previewLinks CONSTANT)
+
+public:
+    // Everything the state drives, made once by the app (or a test) and kept
+    // for the whole run. The same object may fill several slots (the
+    // uploader is also the video service).
+    struct Parts {
+        std::shared_ptr<PreferenceStore> store;
+        std::shared_ptr<Recorder> recorder;
+        std::shared_ptr<CompositorIntake> compositorIntake; // may be null
+        std::shared_ptr<CameraBubbleControl> bubble;
+        std::shared_ptr<RecordingBarControl> bar;
+        std::shared_ptr<VideoUploader> uploader;
+        std::shared_ptr<VideoService> service;
+        std::shared_ptr<ThumbnailMaker> thumbs;
+        std::shared_ptr<ClipboardWriter> clipboard;
+        std::shared_ptr<UrlOpener> urlOpener;
+        std::shared_ptr<SoundPlayer> sound;
+        std::shared_ptr<ScreenLocator> screens;
+        std::shared_ptr<MainWindowAccess> mainWindow;
+        std::shared_ptr<TaskbarPresence> taskbar;
+        std::shared_ptr<LifetimeDialogs> dialogs; // may be null until the views provide them
+        QString serviceOrigin;
+        QString recordingsFolder;
+        NowFunction now = systemNow;
+    };
+    // The waits around a recording; tests scale them down.
+    struct Timing {
+        int tickIntervalMs = 1000;
+        int minimiseFallbackMs = 1500;
+        int minimisePauseMs = 120;
+    };
+
+    explicit AppState(Parts parts, Timing timing = {}, QObject *parent = nullptr);
+    ~AppState() override;
+
+    // The instance the whole program shares, made on first use by the factory
+    // the program installed at start.
+    static AppState &shared();
+    static void setSharedFactory(std::function<std::unique_ptr<AppState>()> factory);
+    static bool hasShared();
+
+    Phase phase() const { return m_phase; }
+    QString elapsed() const { return m_elapsed; }
+    std::optional<QString> lastError() const { return m_lastError; }
+    QString lastErrorText() const { return m_lastError.value_or(QString()); }
+    bool hasLastError() const { return m_lastError.has_value(); }
+    const QList<RecentLink> &recent() const;
+
+    bool cameraEnabled() const;
+    void setCameraEnabled(bool on);
+    bool micEnabled() const;
+    void setMicEnabled(bool on);
+    bool showInDock() const;
+    // Also switches the taskbar presence, on every write.
+    void setShowInDock(bool on);
+    BubbleSpot bubbleInVideo() const;
+    void setBubbleInVideo(BubbleSpot spot);
+    std::optional<Lifetime> newVideoLifetime() const;
+    void setNewVideoLifetime(std::optional<Lifetime> lifetime);
+    Lifetime effectiveNewLifetime() const;
+    QString effectiveNewLifetimeLabel() const { return effectiveNewLifetime().label(); }
+
+    bool demoMode() const { return m_demoMode; }
+    void setDemoMode(bool on);
+    bool hasOpenMain() const { return static_cast<bool>(m_openMain); }
+    // Set by the main window: opens it when it does not exist.
+    void setOpenMain(std::function<void()> openMain);
+    bool silentNext() const { return m_silentNext; }
+    void setSilentNext(bool on);
+    bool minimizedForRecording() const { return m_minimizedForRecording; }
+    bool previewLinks() const;
+    bool clockRunning() const;
+
+    // Idle to recording, or back to idle with lastError set.
+    QCoro::Task<> startRecording();
+    // Recording to finishing, uploading and idle; the link is handed over.
+    QCoro::Task<> stopRecording();
+    // Recording to finishing and idle; the file is deleted.
+    QCoro::Task<> discardRecording();
+
+    // Clipboard, then the browser (web links only).
+    void copyAndOpen(const RecentLink &link);
+    void showMain();
+
+    QCoro::Task<> refreshFromServer();
+    QCoro::Task<> deleteLink(RecentLink link);
+    QCoro::Task<> rename(RecentLink link, QString title);
+    QCoro::Task<> setLifetime(RecentLink link, Lifetime lifetime);
+    QCoro::Task<> chooseNewLifetime(Lifetime lifetime);
+    QCoro::Task<std::optional<Lifetime>> promptLifetime(QString message);
+    QCoro::Task<std::optional<Lifetime>> promptUntil(RecentLink link);
+
+Q_SIGNALS:
+    void phaseChanged();
+    void elapsedChanged();
+    void lastErrorChanged();
+    void recentChanged();
+    void cameraEnabledChanged();
+    void micEnabledChanged();
+    void showInDockChanged();
+    void bubbleInVideoChanged();
+    void newVideoLifetimeChanged();
+    void demoModeChanged();
+    void openMainChanged();
+    void silentNextChanged();
+    void minimizedForRecordingChanged();
+
+private:
+    void setPhase(const Phase &phase);
+    void setElapsed(const QString &elapsed);
+    void setLastError(std::optional<QString> error);
+    void setMinimizedForRecording(bool on);
+    void reportUploadProgress(qint64 sentBytes, qint64 totalBytes);
+    void failStart(const QString &description);
+    void failStop(const QString &description);
+    void finishRecordingRoad();
+    QCoro::Task<> minimiseMainWindow();
+    void restoreMainWindow();
+    void refreshWhenActive();
+
+    Parts m_parts;
+    Timing m_timing;
+    std::unique_ptr<Preferences> m_preferences;
+    std::unique_ptr<LinkLibrary> m_library;
+    std::unique_ptr<RecordingClock> m_clock;
+
+    Phase m_phase;
+    QString m_elapsed = QStringLiteral("0:00");
+    std::optional<QString> m_lastError;
+    bool m_demoMode = false;
+    std::function<void()> m_openMain;
+    bool m_silentNext = false;
+    bool m_minimizedForRecording = false;
+};

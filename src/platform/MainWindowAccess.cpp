@@ -1,0 +1,67 @@
+#include "platform/MainWindowAccess.h"
+
+#include <QGuiApplication>
+
+QWindow *QtMainWindowAccess::find()
+{
+    const QList<QWindow *> windows = QGuiApplication::topLevelWindows();
+    for (QWindow *window : windows) {
+        if (window->type() != Qt::Popup && window->objectName().startsWith(QLatin1String("main")))
+            return window;
+    }
+    for (QWindow *window : windows) {
+        if (window->type() != Qt::Popup && window->title() == QLatin1String("Mivra Video"))
+            return window;
+    }
+    return nullptr;
+}
+
+MainWindowAccess::Presence QtMainWindowAccess::presence() const
+{
+    QWindow *window = find();
+    if (!window)
+        return Presence::absent;
+    if (window->windowStates() & Qt::WindowMinimized)
+        return Presence::minimised;
+    return window->isVisible() ? Presence::shown : Presence::hidden;
+}
+
+void QtMainWindowAccess::minimise()
+{
+    QWindow *window = find();
+    if (!window)
+        return;
+    disconnect(m_stateConnection);
+    m_watched = window;
+    m_stateConnection = connect(window, &QWindow::windowStateChanged, this, [this](Qt::WindowState state) {
+        if (state == Qt::WindowMinimized) {
+            disconnect(m_stateConnection);
+            Q_EMIT minimised();
+        }
+    });
+    window->showMinimized();
+}
+
+void QtMainWindowAccess::restore()
+{
+    QWindow *window = find();
+    if (!window || !(window->windowStates() & Qt::WindowMinimized))
+        return;
+    window->setWindowStates(window->windowStates() & ~Qt::WindowMinimized);
+    window->show();
+    window->raise();
+    window->requestActivate();
+}
+
+bool QtMainWindowAccess::bringToFront()
+{
+    QWindow *window = find();
+    if (!window)
+        return false;
+    if (window->windowStates() & Qt::WindowMinimized)
+        window->setWindowStates(window->windowStates() & ~Qt::WindowMinimized);
+    window->show();
+    window->raise();
+    window->requestActivate();
+    return true;
+}
