@@ -35,7 +35,7 @@ start_pulse() {
   export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d /tmp/mivra-runtime.XXXXXX)}"
   mkdir -p "$XDG_RUNTIME_DIR"; chmod 700 "$XDG_RUNTIME_DIR"
   pulseaudio --daemonize=no --exit-idle-time=-1 --disallow-exit -n \
-    --load="module-native-protocol-unix" \
+    --load="module-native-protocol-unix auth-anonymous=1" \
     --load="module-null-sink sink_name=mivra-feed" \
     --load="module-remap-source source_name=mivra-mic master=mivra-feed.monitor" \
     --load="module-always-sink" >/tmp/mivra-pulse.log 2>&1 &

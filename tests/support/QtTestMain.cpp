@@ -2,6 +2,8 @@
 // offscreen platform) is available, a core one otherwise.
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
+#include <QTemporaryDir>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -10,6 +12,11 @@
 int main(int argc, char **argv)
 {
     ::testing::InitGoogleMock(&argc, argv);
+    // Every test process gets its own config, data, state and cache folders,
+    // so no test touches the user's files or another test's.
+    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/mivra-test-XXXXXX"));
+    for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"})
+        qputenv(name, (home.path() + QLatin1Char('/') + QString::fromLatin1(name).toLower()).toUtf8());
     std::unique_ptr<QCoreApplication> app;
     if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || qEnvironmentVariableIsSet("DISPLAY") ||
         qEnvironmentVariableIsSet("WAYLAND_DISPLAY"))

@@ -1,0 +1,142 @@
+#include "platform/FilePreferenceStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "ChildProcess.h"
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+TEST(FilePreferenceStore, KeepsTypesAcrossReopen)
+{
+    QTemporaryDir dir;
+    const QString path = dir.path() + QStringLiteral("/sub/preferences.json");
+    {
+        FilePreferenceStore store(path);
+        EXPECT_TRUE(store.setValue(QStringLiteral("b"), true));
+        EXPECT_TRUE(store.setValue(QStringLiteral("i"), qint64(-1)));
+        EXPECT_TRUE(store.setValue(QStringLiteral("big"), qint64(9007199254740993)));
+        EXPECT_TRUE(store.setValue(QStringLiteral("t"), QStringLiteral("topLeft")));
+        EXPECT_TRUE(store.setValue(QStringLiteral("d"), QByteArray("[{\"id\":1}]\0x", 13)));
+        EXPECT_TRUE(store.setValue(QStringLiteral("n"), QList<double>{1.5, -2}));
+        EXPECT_TRUE(store.setValue(QStringLiteral("gone"), true));
+        EXPECT_TRUE(store.remove(QStringLiteral("gone")));
+    }
+    FilePreferenceStore store(path);
+    EXPECT_EQ(store.boolValue(QStringLiteral("b")), true);
+    EXPECT_EQ(store.intValue(QStringLiteral("i")), -1);
+    EXPECT_EQ(store.intValue(QStringLiteral("big")), 9007199254740993);
+    EXPECT_EQ(store.textValue(QStringLiteral("t")), QStringLiteral("topLeft"));
+    EXPECT_EQ(store.dataValue(QStringLiteral("d")), QByteArray("[{\"id\":1}]\0x", 13));
+    EXPECT_EQ(store.numbersValue(QStringLiteral("n")), (QList<double>{1.5, -2}));
+    EXPECT_FALSE(store.value(QStringLiteral("gone")));
+    // A value of another type reads as absent.
+    EXPECT_FALSE(store.intValue(QStringLiteral("b")));
+    EXPECT_FALSE(store.boolValue(QStringLiteral("t")));
+}
+
+TEST(FilePreferenceStore, OddEntriesReadAsAbsentAndTheRestIsKept)
+{
+    QTemporaryDir dir;
+    const QString path = dir.path() + QStringLiteral("/p.json");
+    writeFile(path, R"({"format":1,"values":{
+        "ok":{"type":"bool","value":false},
+        "frac":{"type":"int","value":1.5},
+        "liar":{"type":"bool","value":"yes"},
+        "strange":[1,2],
+        "bad64":{"type":"data","value":"!!!"}}})");
+    FilePreferenceStore store(path);
+    EXPECT_EQ(store.boolValue(QStringLiteral("ok")), false);
+    EXPECT_FALSE(store.value(QStringLiteral("frac")));
+    EXPECT_FALSE(store.value(QStringLiteral("liar")));
+    EXPECT_FALSE(store.value(QStringLiteral("strange")));
+    EXPECT_FALSE(store.value(QStringLiteral("bad64")));
+    EXPECT_TRUE(store.setAsidePath().isEmpty());
+}
+
+TEST(FilePreferenceStore, CorruptFileIsMovedAsideNotOverwritten)
+{
+    QTemporaryDir dir;
+    const QString path = dir.path() + QStringLiteral("/p.json");
+    writeFile(path, "{\"format\":1,\"values\":{\"cameraEnabled\":{\"type\":\"bool\",\"val");
+    FilePreferenceStore store(path);
+    EXPECT_FALSE(store.value(QStringLiteral("cameraEnabled")));
+    ASSERT_FALSE(store.setAsidePath().isEmpty());
+    EXPECT_EQ(readAll(store.setAsidePath()),
+              QByteArray("{\"format\":1,\"values\":{\"cameraEnabled\":{\"type\":\"bool\",\"val"));
+    EXPECT_TRUE(store.setValue(QStringLiteral("micEnabled"), false));
+    EXPECT_EQ(FilePreferenceStore(path).boolValue(QStringLiteral("micEnabled")), false);
+}
+
+TEST(FilePreferenceStore, ReadOnlyFolderKeepsTheOldFileAndTheValueForThisRun)
+{
+    QTemporaryDir dir;
+    const QString path = dir.path() + QStringLiteral("/p.json");
+    FilePreferenceStore(path).setValue(QStringLiteral("micEnabled"), true);
+    const QByteArray before = readAll(path);
+    // Readable by all, writable by its owner only: the child runs as another user.
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther |
+                                          QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup);
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther | QFile::ReadGroup);
+    const bool asOwner = geteuid() != 0;
+    if (asOwner)
+        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner);
+    const int status = runInChild(
+        [&] {
+            FilePreferenceStore store(path);
+            if (store.boolValue(QStringLiteral("micEnabled")) != true)
+                return 2;
+            if (store.setValue(QStringLiteral("micEnabled"), false))
+                return 3; // must report that it could not be written
+            return store.boolValue(QStringLiteral("micEnabled")) == false ? 0 : 4;
+        },
+        /*unprivileged=*/true);
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(readAll(path), before);
+}
+
+// A full disk, made with a file-size limit in a child process: the write
+// fails, the previous file stays whole, and nothing crashes.
+TEST(FilePreferenceStore, FullDiskLeavesThePreviousGoodFile)
+{
+    QTemporaryDir dir;
+    const QString path = dir.path() + QStringLiteral("/p.json");
+    FilePreferenceStore(path).setValue(QStringLiteral("small"), QStringLiteral("x"));
+    const QByteArray before = readAll(path);
+
+    const int status = runInChild([&] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        FilePreferenceStore store(path);
+        const bool ok = store.setValue(QStringLiteral("big"), QByteArray(64 * 1024, 'z'));
+        // Still readable in memory for this run.
+        const bool held = store.dataValue(QStringLiteral("big")).has_value();
+        return !ok && held ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(readAll(path), before);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList({"p.json"})); // no temporary left behind
+}
+
+} // namespace
