@@ -10,10 +10,10 @@
 
 // One monitor as the capture adapter lists it.
 struct DisplayInfo {
-    quint32 id = 0;          // RandR output id (the root window when RandR lists none)
-    QString name;            // RandR output name, as Qt names its screens
-    QRect pixelRect;         // position and size on the X screen, in pixels
-    double widthPoints = 0;  // pixels divided by the desktop scale
+    quint32 id = 0;         // RandR output id (the root window when RandR lists none)
+    QString name;           // RandR output name, as Qt names its screens
+    QRect pixelRect;        // position and size on the X screen, in pixels
+    double widthPoints = 0; // pixels divided by the desktop scale
     double heightPoints = 0;
 };
 

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+
+// What ffprobe says about a media file, and the order of its top-level boxes.
+struct FfprobeReport {
+    bool ok = false;
+    QJsonObject format;
+    QJsonObject video; // the first video stream
+    QJsonObject audio; // the first audio stream, empty when none
+    double durationSeconds() const;
+    double videoDurationSeconds() const;
+    double audioDurationSeconds() const;
+};
+
+FfprobeReport ffprobe(const QString &path);
+// Seconds of the video track that decode without error (frames times their spacing).
+double decodableVideoSeconds(const QString &path);
+struct Mp4Box {
+    QString type; // "ftyp", "moov", "moof", "mdat", ...
+    qint64 offset = 0;
+    qint64 size = 0;
+};
+// Top-level MP4 boxes in file order.
+QList<Mp4Box> topLevelBoxes(const QString &path);
+QStringList boxTypes(const QList<Mp4Box> &boxes);
+// One decoded picture near timeSeconds as B,G,R,X rows (width × height × 4 bytes).
+QByteArray decodeFrameBgrx(const QString &path, double timeSeconds, int width, int height);

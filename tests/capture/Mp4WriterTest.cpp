@@ -1,0 +1,201 @@
+#include "capture/Mp4Writer.h"
+#include "FfprobeReport.h"
+#include "capture/ColorConvert.h"
+#include "capture/Recorder.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+// Fills the writer's picture with a solid B,G,R colour plus a moving bar.
+void paint(Mp4Writer &writer, int width, int height, uint8_t b, uint8_t g, uint8_t r, int barX)
+{
+    std::vector<uint8_t> bgrx(size_t(width) * height * 4);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            uint8_t *p = &bgrx[(size_t(y) * width + x) * 4];
+            const bool bar = x >= barX && x < barX + 16;
+            p[0] = bar ? 255 : b;
+            p[1] = bar ? 255 : g;
+            p[2] = bar ? 255 : r;
+            p[3] = 0x5a; // garbage, as X servers leave it
+        }
+    }
+    AVFrame *picture = writer.pictureToFill();
+    bgrxToI420Bt709(bgrx.data(), width * 4, picture->data[0], picture->linesize[0], picture->data[1],
+                    picture->linesize[1], picture->data[2], picture->linesize[2], width, height);
+}
+
+std::vector<float> tone(int frames, int channels, int rate, int64_t firstSample)
+{
+    std::vector<float> samples(size_t(frames) * channels);
+    for (int i = 0; i < frames; ++i)
+        for (int ch = 0; ch < channels; ++ch)
+            samples[size_t(i) * channels + ch] = 0.3f * std::sin(2 * M_PI * 440.0 * double(firstSample + i) / rate);
+    return samples;
+}
+
+// Writes `seconds` of 30 fps pictures and 10 ms sound chunks, as capture would.
+QString writeClip(const QTemporaryDir &dir, PixelSize size, double seconds, int channels)
+{
+    Mp4Settings settings;
+    settings.path = dir.filePath(QStringLiteral("clip.mp4"));
+    settings.size = size;
+    settings.preset = QStringLiteral("ultrafast");
+    settings.audioSampleRate = channels > 0 ? 48000 : 0;
+    settings.audioChannels = channels;
+    Mp4Writer writer(settings);
+    const int64_t endUs = int64_t(seconds * 1e6);
+    int64_t nextAudioUs = 0;
+    for (int64_t t = 0; t < endUs; t += 33333) {
+        paint(writer, size.width, size.height, 40, 160, 40, int(t / 10000) % (size.width - 16));
+        writer.writeVideo(t);
+        while (channels > 0 && nextAudioUs < t + 33333 && nextAudioUs < endUs) {
+            const int64_t first = nextAudioUs * 48 / 1000;
+            const std::vector<float> chunk = tone(480, channels, 48000, first);
+            writer.writeAudio(chunk.data(), 480, nextAudioUs);
+            nextAudioUs += 10000;
+        }
+    }
+    writer.finish(endUs);
+    return settings.path;
+}
+
+TEST(Mp4Writer, WritesHighProfileH264AndStereoAacWithBt709Tags)
+{
+    QTemporaryDir dir;
+    const QString path = writeClip(dir, PixelSize{640, 360}, 3.0, 2);
+    const FfprobeReport report = ffprobe(path);
+    ASSERT_TRUE(report.ok);
+    EXPECT_EQ(report.video.value("codec_name").toString().toStdString(), "h264");
+    EXPECT_EQ(report.video.value("profile").toString().toStdString(), "High");
+    EXPECT_EQ(report.video.value("width").toInt(), 640);
+    EXPECT_EQ(report.video.value("height").toInt(), 360);
+    EXPECT_EQ(report.video.value("color_space").toString().toStdString(), "bt709");
+    EXPECT_EQ(report.video.value("color_primaries").toString().toStdString(), "bt709");
+    EXPECT_EQ(report.video.value("color_transfer").toString().toStdString(), "bt709");
+    EXPECT_EQ(report.video.value("color_range").toString().toStdString(), "tv");
+    EXPECT_EQ(report.audio.value("codec_name").toString().toStdString(), "aac");
+    EXPECT_EQ(report.audio.value("channels").toInt(), 2);
+    EXPECT_EQ(report.audio.value("sample_rate").toString().toStdString(), "48000");
+    EXPECT_NEAR(report.durationSeconds(), 3.0, 0.1);
+    EXPECT_NEAR(report.videoDurationSeconds(), report.audioDurationSeconds(), 0.05);
+}
+
+TEST(Mp4Writer, MonoSoundGetsTheMonoBitRate)
+{
+    QTemporaryDir dir;
+    const FfprobeReport report = ffprobe(writeClip(dir, PixelSize{320, 180}, 2.0, 1));
+    ASSERT_TRUE(report.ok);
+    EXPECT_EQ(report.audio.value("channels").toInt(), 1);
+    const double bitRate = report.audio.value("bit_rate").toString().toDouble();
+    EXPECT_GT(bitRate, 60000);
+    EXPECT_LT(bitRate, 120000);
+}
+
+TEST(Mp4Writer, PutsTheIndexAtTheFrontAndWritesFragments)
+{
+    QTemporaryDir dir;
+    const QStringList boxes = boxTypes(topLevelBoxes(writeClip(dir, PixelSize{320, 180}, 2.5, 0)));
+    ASSERT_GE(boxes.size(), 4);
+    EXPECT_EQ(boxes[0], "ftyp");
+    EXPECT_EQ(boxes[1], "moov");
+    EXPECT_GE(boxes.count("moof"), 2) << boxes.join(' ').toStdString();
+}
+
+TEST(Mp4Writer, AFileCutShortStillPlaysItsCompleteFragments)
+{
+    QTemporaryDir dir;
+    const QString path = writeClip(dir, PixelSize{320, 180}, 4.0, 2);
+    QList<Mp4Box> media;
+    for (const Mp4Box &box : topLevelBoxes(path)) {
+        if (box.type == "mdat")
+            media << box;
+    }
+    ASSERT_GE(media.size(), 4);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    // What a process killed mid-write leaves: a fragment half written. (A
+    // fragment's header goes out in one write with the start of its data.)
+    ASSERT_TRUE(file.resize(media[3].offset + media[3].size / 2));
+    file.close();
+    const double playable = decodableVideoSeconds(path);
+    EXPECT_GT(playable, 2.0);
+    EXPECT_LT(playable, 4.0);
+}
+
+TEST(Mp4Writer, KeepsPicturesAndColoursFaithful)
+{
+    QTemporaryDir dir;
+    Mp4Settings settings;
+    settings.path = dir.filePath(QStringLiteral("red.mp4"));
+    settings.size = PixelSize{256, 144};
+    settings.preset = QStringLiteral("ultrafast");
+    {
+        Mp4Writer writer(settings);
+        for (int i = 0; i < 30; ++i) {
+            paint(writer, 256, 144, 30, 40, 200, 1000); // bar off-picture
+            writer.writeVideo(i * 33333);
+        }
+        writer.finish(1'000'000);
+    }
+    const QByteArray frame = decodeFrameBgrx(settings.path, 0.5, 256, 144);
+    ASSERT_FALSE(frame.isEmpty());
+    const uchar *centre = reinterpret_cast<const uchar *>(frame.constData()) + (72 * 256 + 128) * 4;
+    EXPECT_NEAR(centre[0], 30, 6);
+    EXPECT_NEAR(centre[1], 40, 6);
+    EXPECT_NEAR(centre[2], 200, 6);
+}
+
+TEST(Mp4Writer, ForcesAKeyframeEveryTwoSecondsOfTimeEvenWhenFramesAreSparse)
+{
+    QTemporaryDir dir;
+    Mp4Settings settings;
+    settings.path = dir.filePath(QStringLiteral("sparse.mp4"));
+    settings.size = PixelSize{160, 90};
+    settings.preset = QStringLiteral("ultrafast");
+    {
+        Mp4Writer writer(settings);
+        // A quiet screen: one picture every half second for 7 s.
+        for (int i = 0; i < 14; ++i) {
+            paint(writer, 160, 90, 10, 10, 10, i * 8);
+            writer.writeVideo(i * 500'000);
+        }
+        writer.finish(7'000'000);
+    }
+    QProcess probe;
+    probe.start("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries", "packet=pts_time,flags", "-of",
+                            "csv=p=0", settings.path});
+    ASSERT_TRUE(probe.waitForFinished(30000));
+    QList<double> keyTimes;
+    for (const QByteArray &line : probe.readAllStandardOutput().split('\n')) {
+        const QList<QByteArray> f = line.split(',');
+        if (f.size() >= 2 && f[1].startsWith('K'))
+            keyTimes << f[0].toDouble();
+    }
+    ASSERT_GE(keyTimes.size(), 4);
+    for (int i = 1; i < keyTimes.size(); ++i)
+        EXPECT_LE(keyTimes[i] - keyTimes[i - 1], 2.01);
+}
+
+TEST(Mp4Writer, AFileThatCannotBeCreatedIsARecorderError)
+{
+    Mp4Settings settings;
+    settings.path = QStringLiteral("/nonexistent-folder/x.mp4");
+    settings.size = PixelSize{160, 90};
+    try {
+        Mp4Writer writer(settings);
+        FAIL() << "no error";
+    } catch (const RecorderError &error) {
+        EXPECT_EQ(error.kind(), RecorderError::Kind::failed);
+        EXPECT_TRUE(error.description().startsWith("The recording could not be written to /nonexistent-folder/x.mp4"));
+        EXPECT_TRUE(error.description().endsWith('.'));
+    }
+}
+
+} // namespace
