@@ -1,0 +1,155 @@
+// The device token, the service origin and the progress tracker.
+#include "service/DeviceToken.h"
+#include "service/ProgressTracker.h"
+#include "service/ServiceOrigin.h"
+#include "support/MemoryPreferenceStore.h"
+
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// MemoryPreferenceStore is not meant for threads; this one is, and it is
+// slow to write, to widen the window in which two first uses could race.
+class SlowLockedStore final : public PreferenceStore {
+public:
+    std::optional<PrefValue> value(const QString &key) const override
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_inner.value(key);
+    }
+    bool setValue(const QString &key, const PrefValue &value) override
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        const std::lock_guard lock(m_mutex);
+        return m_inner.setValue(key, value);
+    }
+    bool remove(const QString &key) override
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_inner.remove(key);
+    }
+    int writes() const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_inner.writes;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    MemoryPreferenceStore m_inner;
+};
+
+} // namespace
+
+TEST(DeviceToken, MadeOnceAs64LowercaseHexAndKept)
+{
+    MemoryPreferenceStore store;
+    DeviceToken token(store);
+    const QString first = token.value();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9a-f]{64}$")).match(first).hasMatch()) << first.toStdString();
+    EXPECT_EQ(store.textValue(QStringLiteral("deviceToken")), first);
+    EXPECT_EQ(token.value(), first);
+    EXPECT_EQ(DeviceToken(store).value(), first);
+    EXPECT_EQ(store.writes, 1);
+    EXPECT_NE(DeviceToken::make(), DeviceToken::make());
+}
+
+TEST(DeviceToken, StoredValueWinsAndEmptyIsReplaced)
+{
+    MemoryPreferenceStore store;
+    store.setValue(QStringLiteral("deviceToken"), QStringLiteral("kept-from-an-older-version"));
+    EXPECT_EQ(DeviceToken(store).value(), QStringLiteral("kept-from-an-older-version"));
+
+    store.setValue(QStringLiteral("deviceToken"), QString());
+    EXPECT_EQ(DeviceToken(store).value().size(), 64);
+}
+
+TEST(DeviceToken, ConcurrentFirstUseMakesOneToken)
+{
+    SlowLockedStore store;
+    DeviceToken token(store);
+    std::vector<QString> seen(8);
+    std::vector<std::thread> threads;
+    std::atomic<bool> go{false};
+    for (size_t i = 0; i < seen.size(); ++i)
+        threads.emplace_back([&, i] {
+            while (!go)
+                std::this_thread::yield();
+            seen[i] = token.value();
+        });
+    go = true;
+    for (auto &t : threads)
+        t.join();
+    for (const QString &s : seen)
+        EXPECT_EQ(s, seen[0]);
+    EXPECT_EQ(store.writes(), 1);
+}
+
+TEST(ServiceOrigin, EnvironmentOverridesOnlyWithAUsableOrigin)
+{
+    const QUrl builtIn = serviceOriginFrom(QString());
+    EXPECT_EQ(builtIn, QUrl(QStringLiteral(MIVRA_DEFAULT_SERVICE_ORIGIN)));
+    EXPECT_EQ(serviceOriginFrom(QStringLiteral("https://share.example.org/")),
+              QUrl(QStringLiteral("https://share.example.org")));
+    EXPECT_EQ(serviceOriginFrom(QStringLiteral("http://127.0.0.1:9000/base/")),
+              QUrl(QStringLiteral("http://127.0.0.1:9000/base")));
+    EXPECT_EQ(serviceOriginFrom(QStringLiteral("ftp://x")), builtIn);
+    EXPECT_EQ(serviceOriginFrom(QStringLiteral("not a url")), builtIn);
+    EXPECT_EQ(serviceOriginFrom(QStringLiteral("http://x?token=1")), builtIn);
+
+    qputenv("MIVRA_SERVICE_ORIGIN", "http://127.0.0.1:1234");
+    EXPECT_EQ(serviceOrigin(), QUrl(QStringLiteral("http://127.0.0.1:1234")));
+    qunsetenv("MIVRA_SERVICE_ORIGIN");
+    EXPECT_EQ(serviceOrigin(), builtIn);
+}
+
+TEST(ProgressTracker, SumsLatestCountsCappedAtTotal)
+{
+    QList<QPair<qint64, qint64>> reports;
+    ProgressTracker tracker(25, [&](qint64 sent, qint64 total) { reports.append({sent, total}); });
+    tracker.update(1, 4);
+    tracker.update(2, 6);
+    tracker.update(1, 10); // replaces, not adds
+    tracker.update(2, 3);  // a retried part falls back
+    tracker.update(3, 5);
+    tracker.update(2, 10);
+    tracker.update(2, 40); // more than could be: capped
+    tracker.finish();
+    EXPECT_EQ(reports, (QList<QPair<qint64, qint64>>{
+                           {4, 25}, {10, 25}, {16, 25}, {13, 25}, {18, 25}, {25, 25}, {25, 25}, {25, 25}}));
+}
+
+TEST(ProgressTracker, ReportsAreNeverEnteredTwiceAtOnce)
+{
+    std::atomic<int> inside{0};
+    std::atomic<int> overlaps{0};
+    std::atomic<int> calls{0};
+    std::atomic<qint64> highest{0};
+    ProgressTracker tracker(1000, [&](qint64 sent, qint64 total) {
+        if (inside.fetch_add(1) != 0)
+            ++overlaps;
+        if (sent > total)
+            ++overlaps;
+        highest = qMax(highest.load(), sent);
+        std::this_thread::yield();
+        ++calls;
+        inside.fetch_sub(1);
+    });
+    std::vector<std::thread> threads;
+    for (int part = 1; part <= 4; ++part)
+        threads.emplace_back([&tracker, part] {
+            for (int s = 0; s <= 500; ++s)
+                tracker.update(part, s);
+        });
+    for (auto &t : threads)
+        t.join();
+    EXPECT_EQ(overlaps, 0);
+    EXPECT_EQ(calls, 4 * 501);
+    EXPECT_EQ(highest, 1000);
+}

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "ScriptedServer.h"
+#include "TaskRunner.h"
+#include "service/Reachability.h"
+#include "service/ServiceErrors.h"
+#include "service/Uploader.h"
+#include "support/MemoryPreferenceStore.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+// A reachability the test switches by hand.
+class SwitchReachability final : public Reachability {
+    Q_OBJECT
+public:
+    bool offline = false;
+    bool isOffline() const override { return offline; }
+    void setOffline(bool value)
+    {
+        offline = value;
+        Q_EMIT changed();
+    }
+};
+
+// The scripted server, an in-memory preference store and an Uploader with
+// waits shrunk to milliseconds; every retry wait asked for is recorded.
+struct ServiceRig {
+    explicit ServiceRig(UploaderTimings timings = fastTimings(), Reachability *reachability = nullptr)
+    {
+        UploaderOptions options;
+        options.timings = std::move(timings);
+        auto inner = options.timings.retryWait;
+        options.timings.retryWait = [this, inner](int attempt) {
+            retryWaits.append(attempt);
+            return inner(attempt);
+        };
+        options.log = [this](const QString &line) { logLines.append(line); };
+        options.reachability = reachability;
+        uploader = std::make_unique<Uploader>(server.origin(), prefs, std::move(options));
+    }
+
+    static UploaderTimings fastTimings()
+    {
+        UploaderTimings t;
+        t.requestTimeout = std::chrono::seconds(10);
+        t.resourceTimeout = std::chrono::seconds(60);
+        t.retryWait = [](int attempt) { return std::chrono::milliseconds(20 * (attempt + 1)); };
+        return t;
+    }
+
+    // A file of `size` bytes with a recognisable pattern.
+    QString makeFile(qint64 size, const QString &name = QStringLiteral("rec.mp4"))
+    {
+        const QString path = dir.filePath(name);
+        QFile f(path);
+        f.open(QIODevice::WriteOnly);
+        QByteArray bytes(size, Qt::Uninitialized);
+        for (qint64 i = 0; i < size; ++i)
+            bytes[i] = char('a' + (i * 7 + i / 26) % 26);
+        f.write(bytes);
+        return path;
+    }
+
+    QByteArray fileBytes(const QString &path)
+    {
+        QFile f(path);
+        f.open(QIODevice::ReadOnly);
+        return f.readAll();
+    }
+
+    QStringList logLinesContaining(const QString &part) const { return logLines.filter(part); }
+
+    ScriptedServer server;
+    MemoryPreferenceStore prefs;
+    QTemporaryDir dir;
+    QStringList logLines;
+    QList<int> retryWaits;
+    std::unique_ptr<Uploader> uploader;
+};
+
+// Runs the event loop until pred holds or timeoutMs passes.
+template <typename Pred> bool eventually(Pred pred, int timeoutMs = 5000)
+{
+    return QTest::qWaitFor(pred, timeoutMs);
+}
+
+// Runs a task and returns the error it throws, or fails the test.
+template <typename Error, typename T> Error expectFailure(QCoro::Task<T> &&task)
+{
+    try {
+        runTask(std::move(task));
+    } catch (const Error &e) {
+        return e;
+    } catch (const MivraError &e) {
+        ADD_FAILURE() << "unexpected error type: " << e.debugText().toStdString();
+        throw;
+    }
+    ADD_FAILURE() << "the task succeeded";
+    throw std::runtime_error("no error");
+}

@@ -1,0 +1,176 @@
+// Strict reply decoding, request bodies, error texts and the part plan.
+#include "service/PartPlan.h"
+#include "service/ServiceErrors.h"
+#include "service/WireBodies.h"
+#include "service/WireDecoding.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+template <typename Record> QString decodeFailure(const QByteArray &body)
+{
+    try {
+        decodeReply<Record>(body);
+    } catch (const ReplyDecodingError &e) {
+        return e.description();
+    }
+    return QStringLiteral("decoded");
+}
+
+} // namespace
+
+TEST(WireDecoding, ReadsEveryRecordAndIgnoresUnknownKeys)
+{
+    const CreateResponse c = decodeReply<CreateResponse>(
+        R"({"id":"a1","partSize":8388608,"shareUrl":"https://x/v/a1","expiresAt":1767225600123,"extra":[1]})");
+    EXPECT_EQ(c.id, "a1");
+    EXPECT_EQ(c.partSize, 8388608);
+    EXPECT_EQ(c.shareUrl, "https://x/v/a1");
+    EXPECT_EQ(c.expiresAtMs, 1767225600123);
+
+    const PartResponse p = decodeReply<PartResponse>(R"({"partNumber":7,"etag":"\"abc\""})");
+    EXPECT_EQ(p.partNumber, 7);
+    EXPECT_EQ(p.etag, "\"abc\"");
+
+    const VideoInfo v = decodeReply<VideoInfo>(R"({"id":"a1","shareUrl":"s","expiresAt":9223372036854775807})");
+    EXPECT_EQ(v.expiresAtMs, std::numeric_limits<qint64>::max());
+
+    EXPECT_EQ(decodeReply<KeepResponse>(R"({"id":"a1","expiresAt":-5})").expiresAtMs, -5);
+    EXPECT_EQ(decodeReply<TitleResponse>(R"({"id":"a1","title":"Démo"})").title, QStringLiteral("Démo"));
+}
+
+TEST(WireDecoding, ListItemTitleIsOptionalButTyped)
+{
+    const VideoList list =
+        decodeReply<VideoList>(R"({"videos":[{"id":"a","expiresAt":1},{"id":"b","expiresAt":2,"title":null},)"
+                               R"({"id":"c","expiresAt":3,"title":""},{"id":"d","expiresAt":4,"title":"Demo"}]})");
+    ASSERT_EQ(list.videos.size(), 4);
+    EXPECT_FALSE(list.videos[0].title.has_value());
+    EXPECT_FALSE(list.videos[1].title.has_value());
+    EXPECT_EQ(list.videos[2].title, QString());
+    EXPECT_EQ(list.videos[3].title, QStringLiteral("Demo"));
+
+    EXPECT_NE(decodeFailure<VideoList>(R"({"videos":[{"id":"a","expiresAt":1,"title":5}]})"), "decoded");
+    EXPECT_EQ(decodeReply<VideoList>(R"({"videos":[]})").videos.size(), 0);
+}
+
+TEST(WireDecoding, OneBadItemFailsTheWholeList)
+{
+    EXPECT_EQ(decodeFailure<VideoList>(R"({"videos":[{"id":"a","expiresAt":1},{"id":"b"}]})"),
+              QStringLiteral("The server's reply could not be read: the key \"expiresAt\" is missing."));
+    EXPECT_NE(decodeFailure<VideoList>(R"({"videos":[{"id":"a","expiresAt":1},"b"]})"), "decoded");
+    EXPECT_NE(decodeFailure<VideoList>(R"({"videos":{}})"), "decoded");
+    EXPECT_NE(decodeFailure<VideoList>(R"({})"), "decoded");
+}
+
+TEST(WireDecoding, MissingOrMistypedRequiredKeysFail)
+{
+    EXPECT_EQ(decodeFailure<CreateResponse>(R"({"id":"a","shareUrl":"s","expiresAt":1})"),
+              QStringLiteral("The server's reply could not be read: the key \"partSize\" is missing."));
+    EXPECT_EQ(decodeFailure<CreateResponse>(R"({"id":"a","partSize":"10","shareUrl":"s","expiresAt":1})"),
+              QStringLiteral("The server's reply could not be read: the key \"partSize\" holds a string instead of a "
+                             "64-bit integer."));
+    // Integers must be whole and fit in 64 bits.
+    EXPECT_NE(decodeFailure<CreateResponse>(R"({"id":"a","partSize":10.5,"shareUrl":"s","expiresAt":1})"), "decoded");
+    EXPECT_NE(decodeFailure<CreateResponse>(R"({"id":"a","partSize":1e30,"shareUrl":"s","expiresAt":1})"), "decoded");
+    EXPECT_NE(decodeFailure<CreateResponse>(R"({"id":"a","partSize":true,"shareUrl":"s","expiresAt":1})"), "decoded");
+    // A required key may not be null, a string may not be a number.
+    EXPECT_NE(decodeFailure<PartResponse>(R"({"partNumber":1,"etag":null})"), "decoded");
+    EXPECT_NE(decodeFailure<VideoInfo>(R"({"id":5,"shareUrl":"s","expiresAt":1})"), "decoded");
+    EXPECT_NE(decodeFailure<TitleResponse>(R"({"id":"a"})"), "decoded");
+    EXPECT_NE(decodeFailure<KeepResponse>(R"({"expiresAt":1})"), "decoded");
+}
+
+TEST(WireDecoding, BodiesThatAreNotOneJsonObjectFail)
+{
+    for (const QByteArray body : {QByteArray(), QByteArray("null"), QByteArray("[]"), QByteArray("{\"id\":"),
+                                  QByteArray("{\"title\":\"a\",\"id\":\"b\"} trailing"), QByteArray("<html>")})
+        EXPECT_NE(decodeFailure<TitleResponse>(body), "decoded") << body.constData();
+}
+
+TEST(UploadErrorText, TheThreeCasesReadAsDesigned)
+{
+    EXPECT_EQ(UploadError::http(403, "forbidden").description(), QStringLiteral("Server returned 403: forbidden"));
+    EXPECT_EQ(UploadError::http(500, {}).description(), QStringLiteral("Server returned 500: "));
+    EXPECT_EQ(UploadError::badResponse().description(), QStringLiteral("Unexpected response from server."));
+    EXPECT_EQ(UploadError::read().description(), QStringLiteral("Could not read the recording file."));
+    EXPECT_EQ(UploadError::http(418, "%1 %2").description(), QStringLiteral("Server returned 418: %1 %2"));
+}
+
+TEST(UploadErrorText, ExcerptIsTheFirst300BytesOrNothing)
+{
+    const QByteArray ascii = QByteArray(299, 'x') + "yz";
+    EXPECT_EQ(UploadError::excerpt(ascii), QString(QByteArray(299, 'x') + "y"));
+
+    // 299 ASCII bytes, then "é" (2 bytes) straddles the cut.
+    const QByteArray split = QByteArray(299, 'x') + "\xC3\xA9";
+    EXPECT_EQ(UploadError::excerpt(split), QString());
+    EXPECT_EQ(UploadError::http(502, split).description(), QStringLiteral("Server returned 502: "));
+
+    // 298 + "é" ends exactly at the cut: valid.
+    const QByteArray fits = QByteArray(298, 'x') + "\xC3\xA9" + "tail";
+    EXPECT_EQ(UploadError::excerpt(fits), QString::fromUtf8(QByteArray(298, 'x') + "\xC3\xA9"));
+
+    // A 4-byte character cut after 1, 2 or 3 of its bytes.
+    for (int keep = 1; keep <= 3; ++keep)
+        EXPECT_EQ(UploadError::excerpt(QByteArray(300 - keep, 'x') + "\xF0\x9F\x8E\xA5"), QString()) << keep;
+
+    // Not UTF-8 at all, overlong forms and encoded surrogates.
+    EXPECT_EQ(UploadError::excerpt("abc\xFF"), QString());
+    EXPECT_EQ(UploadError::excerpt("\xC0\xAF"), QString());
+    EXPECT_EQ(UploadError::excerpt("\xED\xA0\x80"), QString());
+    EXPECT_EQ(UploadError::excerpt("short body"), QStringLiteral("short body"));
+}
+
+TEST(WireBodies, CreateCarriesOnlyWhatWasGiven)
+{
+    const QJsonObject bare =
+        QJsonDocument::fromJson(WireBodies::create("Demo", std::nullopt, std::nullopt, std::nullopt, std::nullopt))
+            .object();
+    EXPECT_EQ(bare.keys(), (QStringList{"contentType", "title"}));
+    EXPECT_EQ(bare.value("contentType").toString(), "video/mp4");
+    EXPECT_EQ(bare.value("title").toString(), "Demo");
+
+    const QByteArray full = WireBodies::create("T", qint64(61500), 1920, 1080, Lifetime::ofSeconds(86400));
+    EXPECT_TRUE(full.contains("\"durationMs\":61500")) << full.constData();
+    EXPECT_TRUE(full.contains("\"width\":1920"));
+    EXPECT_TRUE(full.contains("\"height\":1080"));
+    EXPECT_TRUE(full.contains("\"lifetime\":86400"));
+    EXPECT_FALSE(full.contains(' ')); // compact
+
+    EXPECT_TRUE(WireBodies::create("T", std::nullopt, std::nullopt, std::nullopt, Lifetime::forever())
+                    .contains("\"lifetime\":\"forever\""));
+    EXPECT_EQ(WireBodies::expiry(Lifetime::forever()), R"({"lifetime":"forever"})");
+    EXPECT_EQ(WireBodies::expiry(Lifetime::ofSeconds(86400)), R"({"lifetime":86400})");
+    EXPECT_EQ(WireBodies::title("New"), R"({"title":"New"})");
+}
+
+TEST(WireBodies, CompleteListsPartsInOrderWithTheServicesOwnTags)
+{
+    QMap<qint64, PartResponse> parts;
+    // Inserted as they finished: 3, 1, 2; the service numbered them its own way.
+    parts.insert(3, PartResponse{30, "c"});
+    parts.insert(1, PartResponse{10, "a"});
+    parts.insert(2, PartResponse{20, "b"});
+    EXPECT_EQ(WireBodies::complete(parts, std::nullopt, std::nullopt, std::nullopt),
+              R"({"parts":[{"etag":"a","partNumber":10},{"etag":"b","partNumber":20},{"etag":"c","partNumber":30}]})");
+    const QByteArray withFrame = WireBodies::complete(parts, qint64(5000), 640, 480);
+    EXPECT_TRUE(withFrame.contains("\"durationMs\":5000"));
+    EXPECT_FALSE(withFrame.contains("title"));
+    EXPECT_FALSE(withFrame.contains("lifetime"));
+}
+
+TEST(PartPlan, SlicesCoverTheFileExactly)
+{
+    EXPECT_EQ(PartPlan(25, 10).slices(), (QList<PartSlice>{{1, 0, 10}, {2, 10, 10}, {3, 20, 5}}));
+    EXPECT_EQ(PartPlan(11, 10).slices(), (QList<PartSlice>{{1, 0, 10}, {2, 10, 1}}));
+    EXPECT_EQ(PartPlan(20, 10).slices(), (QList<PartSlice>{{1, 0, 10}, {2, 10, 10}}));
+    // Computed on demand: a one-byte part size on a huge file costs nothing.
+    const PartPlan huge(qint64(1) << 40, 1);
+    EXPECT_EQ(huge.count(), qint64(1) << 40);
+    EXPECT_EQ(huge.at(huge.count() - 1), (PartSlice{qint64(1) << 40, (qint64(1) << 40) - 1, 1}));
+}
