@@ -85,7 +85,8 @@ public:
         int minimisePauseMs = 120;
     };
 
-    explicit AppState(Parts parts, Timing timing = {}, QObject *parent = nullptr);
+    explicit AppState(Parts parts, QObject *parent = nullptr);
+    AppState(Parts parts, Timing timing, QObject *parent = nullptr);
     ~AppState() override;
 
     // The instance the whole program shares, made on first use by the factory

@@ -28,7 +28,9 @@ void appendLe16(QByteArray &bytes, quint16 value)
 }
 } // namespace
 
-EffectSoundPlayer::EffectSoundPlayer(QString folder) : m_folder(std::move(folder)) {}
+EffectSoundPlayer::EffectSoundPlayer(QString folder) : m_folder(std::move(folder))
+{
+}
 
 EffectSoundPlayer::~EffectSoundPlayer() = default;
 

@@ -7,9 +7,9 @@ namespace {
 // Only the main window changes; the floating panels are utility windows anyway.
 bool isMainWindow(const QWidget *window)
 {
-    return window->isWindow() && window->windowType() != Qt::Popup
-           && (window->objectName().startsWith(QLatin1String("main"))
-               || window->windowTitle() == QLatin1String("Mivra Video"));
+    return window->isWindow() && window->windowType() != Qt::Popup &&
+           (window->objectName().startsWith(QLatin1String("main")) ||
+            window->windowTitle() == QLatin1String("Mivra Video"));
 }
 } // namespace
 

@@ -1,0 +1,505 @@
+#include "app/AppState.h"
+
+#include "app/DateFormatters.h"
+#include "app/Diag.h"
+#include "app/LifetimePrompts.h"
+#include "app/LinkLibrary.h"
+#include "app/MainThreadTask.h"
+#include "app/OneShot.h"
+#include "app/OutputLocation.h"
+#include "app/Preferences.h"
+#include "app/RecordingClock.h"
+#include "app/RecordingParts.h"
+#include "app/SignalGate.h"
+#include "capture/Recorder.h"
+#include "platform/ClipboardWriter.h"
+#include "platform/MainWindowAccess.h"
+#include "platform/ScreenLocator.h"
+#include "platform/SoundPlayer.h"
+#include "platform/TaskbarPresence.h"
+#include "platform/UrlOpener.h"
+#include "service/VideoService.h"
+
+#include <QCoroSignal>
+#include <QCoroTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QPointer>
+#include <QScreen>
+#include <QTimer>
+#include <QUrl>
+
+namespace {
+constexpr qint64 kHintedRecordings = 2;
+
+std::function<std::unique_ptr<AppState>()> &sharedFactory()
+{
+    static std::function<std::unique_ptr<AppState>()> factory;
+    return factory;
+}
+
+std::unique_ptr<AppState> &sharedInstance()
+{
+    static std::unique_ptr<AppState> instance;
+    return instance;
+}
+
+// "Upload failed: <description>. Saved at <path>" without doubling the full
+// stop that ends every description.
+QString uploadFailureText(QString description, const QString &filePath)
+{
+    if (description.endsWith(QLatin1Char('.')))
+        description.chop(1);
+    return QStringLiteral("Upload failed: ") + description + QStringLiteral(". Saved at ") +
+           QDir::toNativeSeparators(filePath);
+}
+} // namespace
+
+AppState::AppState(Parts parts, QObject *parent) : AppState(std::move(parts), Timing(), parent)
+{
+}
+
+AppState::AppState(Parts parts, Timing timing, QObject *parent)
+    : QObject(parent), m_parts(std::move(parts)), m_timing(timing),
+      m_preferences(std::make_unique<Preferences>(*m_parts.store)), m_library(std::make_unique<LinkLibrary>(
+                                                                        *m_parts.store, *m_parts.service,
+                                                                        [thumbs = m_parts.thumbs](const QString &id) {
+                                                                            if (thumbs)
+                                                                                thumbs->remove(id);
+                                                                        },
+                                                                        m_parts.serviceOrigin, m_parts.now)),
+      m_clock(std::make_unique<RecordingClock>(m_parts.now, timing.tickIntervalMs))
+{
+    connect(m_preferences.get(), &Preferences::cameraEnabledChanged, this, &AppState::cameraEnabledChanged);
+    connect(m_preferences.get(), &Preferences::micEnabledChanged, this, &AppState::micEnabledChanged);
+    connect(m_preferences.get(), &Preferences::showInDockChanged, this, &AppState::showInDockChanged);
+    connect(m_preferences.get(), &Preferences::bubbleInVideoChanged, this, &AppState::bubbleInVideoChanged);
+    connect(m_preferences.get(), &Preferences::newVideoLifetimeChanged, this, &AppState::newVideoLifetimeChanged);
+    connect(m_library.get(), &LinkLibrary::recentChanged, this, &AppState::recentChanged);
+    connect(m_library.get(), &LinkLibrary::failed, this, [this](const QString &text) { setLastError(text); });
+    connect(m_clock.get(), &RecordingClock::ticked, this, [this](const QString &elapsed) {
+        if (m_phase.is(Phase::Kind::recording))
+            setElapsed(elapsed);
+    });
+    if (auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
+        connect(app, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+            if (state == Qt::ApplicationActive)
+                refreshWhenActive();
+        });
+    }
+    refreshWhenActive();
+}
+
+AppState::~AppState() = default;
+
+AppState &AppState::shared()
+{
+    auto &instance = sharedInstance();
+    if (!instance) {
+        Q_ASSERT_X(sharedFactory(), "AppState::shared", "the program installs a factory at start");
+        instance = sharedFactory()();
+    }
+    return *instance;
+}
+
+void AppState::setSharedFactory(std::function<std::unique_ptr<AppState>()> factory)
+{
+    sharedFactory() = std::move(factory);
+}
+
+bool AppState::hasShared()
+{
+    return sharedInstance() != nullptr;
+}
+
+const QList<RecentLink> &AppState::recent() const
+{
+    return m_library->recent();
+}
+
+bool AppState::cameraEnabled() const
+{
+    return m_preferences->cameraEnabled();
+}
+
+void AppState::setCameraEnabled(bool on)
+{
+    m_preferences->setCameraEnabled(on);
+}
+
+bool AppState::micEnabled() const
+{
+    return m_preferences->micEnabled();
+}
+
+void AppState::setMicEnabled(bool on)
+{
+    m_preferences->setMicEnabled(on);
+}
+
+bool AppState::showInDock() const
+{
+    return m_preferences->showInDock();
+}
+
+void AppState::setShowInDock(bool on)
+{
+    m_preferences->setShowInDock(on);
+    m_parts.taskbar->setShown(on);
+}
+
+BubbleSpot AppState::bubbleInVideo() const
+{
+    return m_preferences->bubbleInVideo();
+}
+
+void AppState::setBubbleInVideo(BubbleSpot spot)
+{
+    m_preferences->setBubbleInVideo(spot);
+}
+
+std::optional<Lifetime> AppState::newVideoLifetime() const
+{
+    return m_preferences->newVideoLifetime();
+}
+
+void AppState::setNewVideoLifetime(std::optional<Lifetime> lifetime)
+{
+    m_preferences->setNewVideoLifetime(lifetime);
+}
+
+Lifetime AppState::effectiveNewLifetime() const
+{
+    return m_preferences->effectiveNewLifetime();
+}
+
+void AppState::setDemoMode(bool on)
+{
+    if (m_demoMode == on)
+        return;
+    m_demoMode = on;
+    Q_EMIT demoModeChanged();
+}
+
+void AppState::setOpenMain(std::function<void()> openMain)
+{
+    const bool had = static_cast<bool>(m_openMain);
+    m_openMain = std::move(openMain);
+    if (had != static_cast<bool>(m_openMain))
+        Q_EMIT openMainChanged();
+}
+
+void AppState::setSilentNext(bool on)
+{
+    if (m_silentNext == on)
+        return;
+    m_silentNext = on;
+    Q_EMIT silentNextChanged();
+}
+
+bool AppState::previewLinks() const
+{
+    return m_library->previewLinks();
+}
+
+bool AppState::clockRunning() const
+{
+    return m_clock->isRunning();
+}
+
+void AppState::setPhase(const Phase &phase)
+{
+    if (m_phase == phase)
+        return;
+    const bool newCase = m_phase.kind() != phase.kind();
+    m_phase = phase;
+    if (newCase)
+        Diag::log(QStringLiteral("phase ") + phase.name());
+    Q_EMIT phaseChanged();
+}
+
+void AppState::setElapsed(const QString &elapsed)
+{
+    if (m_elapsed == elapsed)
+        return;
+    m_elapsed = elapsed;
+    Q_EMIT elapsedChanged();
+}
+
+void AppState::setLastError(std::optional<QString> error)
+{
+    if (m_lastError == error)
+        return;
+    m_lastError = std::move(error);
+    Q_EMIT lastErrorChanged();
+}
+
+void AppState::setMinimizedForRecording(bool on)
+{
+    if (m_minimizedForRecording == on)
+        return;
+    m_minimizedForRecording = on;
+    Q_EMIT minimizedForRecordingChanged();
+}
+
+QCoro::Task<> AppState::startRecording()
+{
+    if (!m_phase.is(Phase::Kind::idle))
+        co_return;
+    setPhase(Phase::starting());
+    setLastError(std::nullopt);
+
+    // The screen may go away while the start waits.
+    const QPointer<QScreen> screen = m_parts.screens->screenUnderPointer();
+    const qint64 started = m_preferences->recordingsStarted();
+    m_parts.bar->show(screen, this, started < kHintedRecordings);
+    const bool camera = cameraEnabled();
+    const bool composite = camera && bubbleInVideo() != BubbleSpot::asOnScreen;
+    const BubbleSpot spot = bubbleInVideo();
+
+    try {
+        if (camera) {
+            m_parts.bubble->setCapturable(!composite);
+            co_await m_parts.bubble->show(screen);
+            if (QWindow *panel = m_parts.bubble->panel())
+                m_parts.bar->attach(panel);
+        }
+        const QString outputPath = OutputLocation::make(m_parts.recordingsFolder, m_parts.now());
+        co_await minimiseMainWindow();
+        co_await m_parts.recorder->start(outputPath, screen, micEnabled(),
+                                         composite ? std::optional<BubbleSpot>(spot) : std::nullopt);
+    } catch (const std::exception &error) {
+        failStart(errorDescription(error));
+        co_return;
+    }
+
+    if (m_parts.compositorIntake) {
+        if (CameraFrameHandler intake = m_parts.compositorIntake->cameraIntake())
+            m_parts.bubble->startFrames(std::move(intake));
+    }
+    m_preferences->setRecordingsStarted(started + 1);
+    const QDateTime since = m_parts.now();
+    setPhase(Phase::recording(since));
+    setElapsed(QStringLiteral("0:00"));
+    m_clock->start(since);
+}
+
+void AppState::failStart(const QString &description)
+{
+    m_parts.bar->detach();
+    m_parts.bubble->hide();
+    m_parts.bar->hide();
+    restoreMainWindow();
+    setPhase(Phase::idle());
+    setLastError(description);
+}
+
+QCoro::Task<> AppState::stopRecording()
+{
+    if (!m_phase.is(Phase::Kind::recording))
+        co_return;
+    setPhase(Phase::finishing());
+    m_clock->stop();
+    m_parts.bar->detach();
+    m_parts.bubble->stopFrames();
+    m_parts.bubble->hide();
+
+    RecordingResult result;
+    try {
+        result = co_await m_parts.recorder->stop();
+    } catch (const std::exception &error) {
+        failStop(errorDescription(error));
+        co_return;
+    }
+
+    setPhase(Phase::uploading(0, 0));
+    const QString title = QStringLiteral("Recording ") + DateFormatters::titleText(m_parts.now());
+    const std::optional<Lifetime> lifetime =
+        newVideoLifetime() ? std::optional<Lifetime>(effectiveNewLifetime()) : std::nullopt;
+    // Reports come from the uploader's threads; each becomes a main-thread call
+    // that finds the state, if it still exists, through a weak pointer.
+    const QPointer<AppState> self(this);
+    UploadProgress progress = [self](qint64 sentBytes, qint64 totalBytes) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, sentBytes, totalBytes] {
+                if (self)
+                    self->reportUploadProgress(sentBytes, totalBytes);
+            },
+            Qt::QueuedConnection);
+    };
+
+    VideoInfo info;
+    try {
+        info = co_await m_parts.uploader->upload(
+            result.filePath, title, result.durationMs > 0 ? std::optional<qint64>(result.durationMs) : std::nullopt,
+            result.width > 0 ? std::optional<int>(result.width) : std::nullopt,
+            result.height > 0 ? std::optional<int>(result.height) : std::nullopt, lifetime, std::move(progress));
+    } catch (const std::exception &error) {
+        failStop(uploadFailureText(errorDescription(error), result.filePath));
+        co_return;
+    }
+
+    const RecentLink link{info.id, info.shareUrl, title, m_parts.now(),
+                          RecentLinkCoding::fromEpochMilliseconds(info.expiresAtMs)};
+    m_library->addNew(link);
+    Diag::log(QStringLiteral("upload ") + info.id + QStringLiteral(": complete, link ") + info.shareUrl);
+    if (m_silentNext)
+        m_parts.clipboard->setText(info.shareUrl);
+    else
+        copyAndOpen(link);
+    setSilentNext(false);
+    m_parts.sound->play(QStringLiteral("Glass"));
+
+    try {
+        co_await m_parts.thumbs->make(info.id, result.filePath);
+    } catch (const std::exception &) {
+        // A missing thumbnail only costs the picture in the list.
+    }
+    QFile::remove(result.filePath);
+    finishRecordingRoad();
+}
+
+void AppState::reportUploadProgress(qint64 sentBytes, qint64 totalBytes)
+{
+    // A report that arrives after the upload ended must not bring the phase back.
+    if (m_phase.is(Phase::Kind::uploading))
+        setPhase(Phase::uploading(sentBytes, totalBytes));
+}
+
+void AppState::failStop(const QString &description)
+{
+    finishRecordingRoad();
+    setLastError(description);
+}
+
+void AppState::finishRecordingRoad()
+{
+    setPhase(Phase::idle());
+    m_parts.bar->hide();
+    restoreMainWindow();
+}
+
+QCoro::Task<> AppState::discardRecording()
+{
+    if (!m_phase.is(Phase::Kind::recording))
+        co_return;
+    setPhase(Phase::finishing());
+    m_clock->stop();
+    m_parts.bar->detach();
+    // Frames must stop before the recorder drops the compositor they go to.
+    m_parts.bubble->stopFrames();
+    m_parts.bubble->hide();
+
+    try {
+        const RecordingResult result = co_await m_parts.recorder->stop();
+        QFile::remove(result.filePath);
+        Diag::log(QStringLiteral("discarded recording ") + QFileInfo(result.filePath).fileName());
+    } catch (const std::exception &) {
+        // Discarding never reports an error.
+    }
+    finishRecordingRoad();
+}
+
+QCoro::Task<> AppState::minimiseMainWindow()
+{
+    if (m_demoMode)
+        co_return;
+    if (m_parts.mainWindow->presence() != MainWindowAccess::Presence::shown)
+        co_return;
+    setMinimizedForRecording(true);
+
+    // Whichever comes first, the window manager's word or the fallback, resumes us.
+    SignalGate gate;
+    OneShot once([&gate] { gate.open(); });
+    QTimer fallback;
+    fallback.setSingleShot(true);
+    fallback.setTimerType(Qt::PreciseTimer);
+    const auto observer =
+        connect(m_parts.mainWindow.get(), &MainWindowAccess::minimised, &gate, [&once] { once.fire(); });
+    once.setCleanup([observer] { QObject::disconnect(observer); });
+    connect(&fallback, &QTimer::timeout, &gate, [&once] { once.fire(); });
+    fallback.start(m_timing.minimiseFallbackMs);
+    m_parts.mainWindow->minimise();
+    if (!gate.isOpen())
+        co_await qCoro(&gate, &SignalGate::opened);
+    fallback.stop();
+
+    co_await QCoro::sleepFor(std::chrono::milliseconds(m_timing.minimisePauseMs));
+    Diag::log(QStringLiteral("window minimised before recording"));
+}
+
+void AppState::restoreMainWindow()
+{
+    if (!m_minimizedForRecording)
+        return;
+    setMinimizedForRecording(false);
+    if (m_parts.mainWindow->presence() == MainWindowAccess::Presence::minimised)
+        m_parts.mainWindow->restore();
+}
+
+void AppState::copyAndOpen(const RecentLink &link)
+{
+    m_parts.clipboard->setText(link.shareUrl);
+    // The link comes from the service: open web links only, never a local
+    // file or another program's scheme.
+    const QUrl url(link.shareUrl, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (url.isValid() && (scheme == QLatin1String("https") || scheme == QLatin1String("http")))
+        m_parts.urlOpener->open(url);
+}
+
+void AppState::showMain()
+{
+    if (m_parts.mainWindow->bringToFront())
+        return;
+    if (m_openMain)
+        m_openMain();
+}
+
+void AppState::refreshWhenActive()
+{
+    launchTask(this, [this] { return refreshFromServer(); });
+}
+
+QCoro::Task<> AppState::refreshFromServer()
+{
+    return m_library->refreshFromServer();
+}
+
+QCoro::Task<> AppState::deleteLink(RecentLink link)
+{
+    return m_library->deleteLink(std::move(link));
+}
+
+QCoro::Task<> AppState::rename(RecentLink link, QString title)
+{
+    return m_library->rename(std::move(link), std::move(title));
+}
+
+QCoro::Task<> AppState::setLifetime(RecentLink link, Lifetime lifetime)
+{
+    return m_library->setLifetime(std::move(link), lifetime);
+}
+
+QCoro::Task<> AppState::chooseNewLifetime(Lifetime lifetime)
+{
+    setNewVideoLifetime(lifetime);
+    co_return;
+}
+
+QCoro::Task<std::optional<Lifetime>> AppState::promptLifetime(QString message)
+{
+    if (!m_parts.dialogs)
+        co_return std::nullopt;
+    co_return co_await LifetimePrompts::promptLifetime(*m_parts.dialogs, std::move(message));
+}
+
+QCoro::Task<std::optional<Lifetime>> AppState::promptUntil(RecentLink link)
+{
+    if (!m_parts.dialogs)
+        co_return std::nullopt;
+    co_return co_await LifetimePrompts::promptUntil(*m_parts.dialogs, std::move(link), m_parts.now());
+}

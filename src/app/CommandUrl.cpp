@@ -1,0 +1,62 @@
+#include "app/CommandUrl.h"
+
+#include "app/AppState.h"
+#include "app/MainThreadTask.h"
+
+bool CommandUrl::hasOurScheme(const QUrl &url)
+{
+    return url.scheme().compare(QLatin1String(kScheme), Qt::CaseInsensitive) == 0;
+}
+
+std::optional<CommandUrl> CommandUrl::parse(const QUrl &url)
+{
+    if (!url.isValid() || !hasOurScheme(url))
+        return std::nullopt;
+    // QUrl lower-cases the host; an absent query reads as empty text.
+    const QString host = url.host();
+    const QString query = url.query();
+    CommandUrl parsed;
+    if (host == QLatin1String("record")) {
+        parsed.command = Command::record;
+        parsed.flag = url.hasQuery() && query.contains(QLatin1String("silent=1"));
+    } else if (host == QLatin1String("stop")) {
+        parsed.command = Command::stop;
+    } else if (host == QLatin1String("discard")) {
+        parsed.command = Command::discard;
+    } else if (host == QLatin1String("show")) {
+        parsed.command = Command::show;
+    } else if (host == QLatin1String("demo")) {
+        parsed.command = Command::demo;
+        parsed.flag = !(url.hasQuery() && query.contains(QLatin1String("off")));
+    } else {
+        return std::nullopt;
+    }
+    return parsed;
+}
+
+void handleCommandUrls(AppState &state, const QList<QUrl> &urls)
+{
+    for (const QUrl &url : urls) {
+        const auto parsed = CommandUrl::parse(url);
+        if (!parsed)
+            continue;
+        switch (parsed->command) {
+        case CommandUrl::Command::record:
+            state.setSilentNext(parsed->flag);
+            launchTask(&state, [&state] { return state.startRecording(); });
+            break;
+        case CommandUrl::Command::stop:
+            launchTask(&state, [&state] { return state.stopRecording(); });
+            break;
+        case CommandUrl::Command::discard:
+            launchTask(&state, [&state] { return state.discardRecording(); });
+            break;
+        case CommandUrl::Command::show:
+            state.showMain();
+            break;
+        case CommandUrl::Command::demo:
+            state.setDemoMode(parsed->flag);
+            break;
+        }
+    }
+}

@@ -1,0 +1,472 @@
+#include "support/AppStateRig.h"
+#include "support/TaskRunner.h"
+
+#include "app/DateFormatters.h"
+#include "app/Preferences.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+
+using Kind = Phase::Kind;
+
+// Runs one whole recording: start, then stop (upload) or discard.
+void recordAndStop(AppState &state)
+{
+    runTask(state.startRecording());
+    ASSERT_TRUE(state.phase().is(Kind::recording));
+    runTask(state.stopRecording());
+}
+
+TEST(AppStateStart, CameraOnDrawsTheBubbleIntoTheVideo)
+{
+    AppStateRig rig;
+    AppState &state = rig.make();
+    runTask(state.startRecording());
+
+    EXPECT_EQ(state.phase(), Phase::recording(rig.now));
+    EXPECT_EQ(state.elapsed(), QStringLiteral("0:00"));
+    EXPECT_TRUE(state.clockRunning());
+    EXPECT_EQ(*rig.journal, QStringList({"bar.show hint=1", "bubble.capturable=0", "bubble.show",
+                                         "recorder.start spot=bottomLeft mic=1", "bubble.startFrames"}));
+    EXPECT_EQ(rig.bar->boundState, &state);
+    EXPECT_EQ(rig.recorder->lastOutputPath, rig.recordingsFolder() + QStringLiteral("/Mivra 2026-12-05 08.55.00.mp4"));
+    EXPECT_EQ(rig.store->intValue(QStringLiteral("recordingsStarted")), 1);
+    // The bubble's frames reach the compositor.
+    ASSERT_TRUE(rig.bubble->frames);
+    rig.bubble->frames(QVideoFrame());
+    EXPECT_EQ(rig.recorder->framesTaken, 1);
+}
+
+TEST(AppStateStart, CameraSwitchAndBubblePlacement)
+{
+    {
+        AppStateRig rig;
+        AppState &state = rig.make();
+        state.setCameraEnabled(false);
+        state.setMicEnabled(false);
+        runTask(state.startRecording());
+        EXPECT_EQ(*rig.journal, QStringList({"bar.show hint=1", "recorder.start spot=none mic=0"}));
+    }
+    {
+        AppStateRig rig;
+        AppState &state = rig.make();
+        state.setBubbleInVideo(BubbleSpot::asOnScreen);
+        rig.bubble->window = std::make_unique<QWindow>();
+        runTask(state.startRecording());
+        // Shown on screen and captured with it, so nothing is composited.
+        EXPECT_EQ(*rig.journal, QStringList({"bar.show hint=1", "bubble.capturable=1", "bubble.show", "bar.attach",
+                                             "recorder.start spot=none mic=1"}));
+        EXPECT_TRUE(state.phase().is(Kind::recording));
+    }
+}
+
+TEST(AppStateStart, HintOnTheFirstTwoRecordingsOnly)
+{
+    AppStateRig rig;
+    AppState &state = rig.make();
+    QStringList shows;
+    for (int i = 0; i < 3; ++i) {
+        runTask(state.startRecording());
+        shows.append(rig.journal->filter(QStringLiteral("bar.show")).last());
+        runTask(state.discardRecording());
+    }
+    EXPECT_EQ(shows, QStringList({"bar.show hint=1", "bar.show hint=1", "bar.show hint=0"}));
+    EXPECT_EQ(rig.store->intValue(QStringLiteral("recordingsStarted")), 3);
+}
+
+TEST(AppStateStart, FailuresUndoTheStartAndExplain)
+{
+    AppStateRig rig;
+    AppState &state = rig.make();
+
+    rig.bubble->showStep.failure = QStringLiteral("Mivra can't use the camera.");
+    runTask(state.startRecording());
+    EXPECT_EQ(state.phase(), Phase::idle());
+    EXPECT_EQ(state.lastError(), QStringLiteral("Mivra can't use the camera."));
+    EXPECT_EQ(rig.journal->mid(3), QStringList({"bar.detach", "bubble.hide", "bar.hide"}));
+    EXPECT_EQ(rig.count("recorder.start spot=bottomLeft mic=1"), 0);
+
+    rig.bubble->showStep.failure.reset();
+    rig.recorder->startStep.failure = QStringLiteral("No display available to record.");
+    rig.journal->clear();
+    runTask(state.startRecording());
+    EXPECT_EQ(state.phase(), Phase::idle());
+    EXPECT_EQ(state.lastError(), QStringLiteral("No display available to record."));
+    EXPECT_EQ(rig.journal->mid(4), QStringList({"bar.detach", "bubble.hide", "bar.hide"}));
+    // A start that never reached recording does not count.
+    EXPECT_EQ(rig.store->intValue(QStringLiteral("recordingsStarted")), std::nullopt);
+
+    rig.recorder->startStep.failure.reset();
+    QDir(rig.home.path() + QStringLiteral("/videos")).removeRecursively();
+    QFile blocker(rig.home.path() + QStringLiteral("/videos"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    runTask(state.startRecording());
+    EXPECT_EQ(state.phase(), Phase::idle());
+    EXPECT_EQ(state.lastError(),
+              QStringLiteral("Could not create the folder for recordings at %1.").arg(rig.recordingsFolder()));
+
+    // The next start clears the error.
+    QFile::remove(blocker.fileName());
+    runTask(state.startRecording());
+    EXPECT_TRUE(state.phase().is(Kind::recording));
+    EXPECT_FALSE(state.hasLastError());
+}
+
+TEST(AppStatePhases, OverlappingRequestsAreIgnored)
+{
+    AppStateRig rig;
+    AppState &state = rig.make();
+
+    // Nothing to stop or discard while idle.
+    runTask(state.stopRecording());
+    runTask(state.discardRecording());
+    EXPECT_TRUE(rig.journal->isEmpty());
+
+    rig.recorder->startStep.hold = true;
+    auto start = state.startRecording();
+    EXPECT_EQ(state.phase(), Phase::starting());
+    runTask(state.startRecording());
+    runTask(state.stopRecording());
+    runTask(state.discardRecording());
+    EXPECT_EQ(rig.recorder->startStep.calls, 1);
+    EXPECT_EQ(rig.count("recorder.stop"), 0);
+    rig.recorder->startStep.release();
+    runTask(std::move(start));
+    ASSERT_TRUE(state.phase().is(Kind::recording));
+
+    runTask(state.startRecording());
+    EXPECT_EQ(rig.recorder->startStep.calls, 1);
+
+    rig.recorder->stopStep.hold = true;
+    auto stop = state.stopRecording();
+    EXPECT_EQ(state.phase(), Phase::finishing());
+    EXPECT_FALSE(state.clockRunning());
+    runTask(state.startRecording());
+    runTask(state.stopRecording());
+    runTask(state.discardRecording());
+    EXPECT_EQ(rig.recorder->stopStep.calls, 1);
+    EXPECT_EQ(rig.recorder->startStep.calls, 1);
+
+    rig.uploader->uploadStep.hold = true;
+    rig.recorder->stopStep.release();
+    ASSERT_TRUE(AppStateRig::waitUntil([&] { return state.phase() == Phase::uploading(0, 0); }));
+    runTask(state.startRecording());
+    runTask(state.stopRecording());
+    runTask(state.discardRecording());
+    EXPECT_EQ(rig.recorder->stopStep.calls, 1);
+    EXPECT_EQ(rig.recorder->startStep.calls, 1);
+    EXPECT_EQ(rig.uploader->uploadStep.calls, 1);
+    rig.uploader->uploadStep.release();
+    runTask(std::move(stop));
+    EXPECT_EQ(state.phase(), Phase::idle());
+    EXPECT_EQ(state.recent().size(), 1);
+}
+
+TEST(AppStateStop, UploadHandsTheLinkOverAndDeletesTheFileAfterTheThumbnail)
+{
+    AppStateRig rig;
+    AppState &state = rig.make();
+    runTask(state.startRecording());
+    const QString file = rig.recorder->lastOutputPath;
+    ASSERT_TRUE(QFile::exists(file));
+    rig.journal->clear();
+    runTask(state.stopRecording());
+
+    EXPECT_EQ(state.phase(), Phase::idle());
+    EXPECT_EQ(*rig.journal, QStringList({"bar.detach", "bubble.stopFrames", "bubble.hide", "recorder.stop", "upload",
+                                         "clipboard https://share.test/v/v1", "open https://share.test/v/v1",
+                                         "sound Glass", "thumbs.make v1 file=1", "bar.hide"}));
+    EXPECT_FALSE(QFile::exists(file));
+    EXPECT_EQ(rig.uploader->lastFile, file);
+    EXPECT_EQ(rig.uploader->lastDurationMs, 3000);
+    EXPECT_EQ(rig.uploader->lastSize, QSize(1280, 720));
+    // No default chosen: the service's own default applies.
+    EXPECT_EQ(rig.uploader->lastLifetime, std::nullopt);
+    const QString title = QStringLiteral("Recording ") + DateFormatters::titleText(rig.now);
+    EXPECT_EQ(rig.uploader->lastTitle, title);
+    ASSERT_EQ(state.recent().size(), 1);
+    const RecentLink &link = state.recent().front();
+    EXPECT_EQ(link.id, QStringLiteral("v1"));
+    EXPECT_EQ(link.shareUrl, QStringLiteral("https://share.test/v/v1"));
+    EXPECT_EQ(link.title, title);
+    EXPECT_EQ(link.createdAt, rig.now);
+    EXPECT_EQ(link.expiresAt, QDateTime::fromMSecsSinceEpoch(rig.uploader->expiresAtMs));
+    EXPECT_TRUE(rig.store->dataValue(QStringLiteral("recentLinks")).has_value());
+}
+
+TEST(AppStateStop, ChosenLifetimeGoesWithTheUpload)
+{
+    AppStateRig rig;
+    AppState &state = rig.make();
+    runTask(state.chooseNewLifetime(Lifetime::ofSeconds(86400)));
+    recordAndStop(state);
+    EXPECT_EQ(rig.uploader->lastLifetime, Lifetime::ofSeconds(86400));
+}
+
+TEST(AppStateStop, FailuresReturnToIdleAndSayWhy)
+{
+    AppStateRig rig;
+    AppState &state = rig.make();
+    rig.mainWindow->state = MainWindowAccess::Presence::shown;
+
+    runTask(state.startRecording());
+    rig.recorder->stopStep.failure = QStringLiteral("The recording could not be finished.");
+    runTask(state.stopRecording());
+    EXPECT_EQ(state.phase(), Phase::idle());
+    EXPECT_EQ(state.lastError(), QStringLiteral("The recording could not be finished."));
+    EXPECT_EQ(rig.count("upload"), 0);
+    EXPECT_EQ(rig.count("window.restore"), 1);
+    rig.recorder->stopStep.failure.reset();
+
+    runTask(state.startRecording());
+    const QString file = rig.recorder->lastOutputPath;
+    rig.uploader->uploadStep.failure = QStringLiteral("The service could not be reached.");
+    rig.journal->clear();
+    runTask(state.stopRecording());
+    EXPECT_EQ(state.phase(), Phase::idle());
+    EXPECT_EQ(state.lastError(), QStringLiteral("Upload failed: The service could not be reached. Saved at ") + file);
+    EXPECT_TRUE(QFile::exists(file));
+    EXPECT_TRUE(state.recent().isEmpty());
+    EXPECT_EQ(rig.journal->mid(4), QStringList({"upload", "bar.hide", "window.restore"}));
+
+    // A description without a full stop gets one.
+    runTask(state.startRecording());
+    rig.uploader->uploadStep.failure = QStringLiteral("Server said 500");
+    runTask(state.stopRecording());
+    EXPECT_EQ(state.lastError(),
+              QStringLiteral("Upload failed: Server said 500. Saved at ") + rig.recorder->lastOutputPath);
+}
+
+TEST(AppStateStop, ProgressReportsCountOnlyWhileUploading)
+{
+    AppStateRig rig;
+    AppState &state = rig.make();
+    runTask(state.startRecording());
+    rig.uploader->uploadStep.hold = true;
+    auto stop = state.stopRecording();
+    ASSERT_EQ(state.phase(), Phase::uploading(0, 0));
+
+    // Reports come from the uploader's own threads.
+    std::thread([progress = rig.uploader->progress] { progress(4000000, 8000000); }).join();
+    EXPECT_EQ(state.phase(), Phase::uploading(0, 0)) << "applied on the main thread, not the caller's";
+    AppStateRig::settle();
+    EXPECT_EQ(state.phase(), Phase::uploading(4000000, 8000000));
+    EXPECT_EQ(state.phase().uploadText(QLocale(QLocale::English)), QStringLiteral("Uploading 50% \u00b7 4 of 8 MB"));
+
+    rig.uploader->uploadStep.release();
+    runTask(std::move(stop));
+    ASSERT_EQ(state.phase(), Phase::idle());
+    std::thread([progress = rig.uploader->progress] { progress(8000000, 8000000); }).join();
+    AppStateRig::settle();
+    EXPECT_EQ(state.phase(), Phase::idle());
+}
+
+TEST(AppStateStop, TwentyFirstUploadPushesOutTheOldest)
+{
+    AppStateRig rig;
+    AppState &state = rig.make();
+    for (int i = 0; i < 21; ++i)
+        recordAndStop(state);
+    ASSERT_EQ(state.recent().size(), 20);
+    EXPECT_EQ(state.recent().front().id, QStringLiteral("v21"));
+    EXPECT_EQ(state.recent().back().id, QStringLiteral("v2"));
+}
+
+TEST(AppStateStop, SilentNextOnlyCopiesOnce)
+{
+    AppStateRig rig;
+    AppState &state = rig.make();
+    state.setSilentNext(true);
+    recordAndStop(state);
+    EXPECT_EQ(rig.clipboard->text, QStringLiteral("https://share.test/v/v1"));
+    EXPECT_TRUE(rig.urlOpener->opened.isEmpty());
+    EXPECT_FALSE(state.silentNext());
+
+    recordAndStop(state);
+    EXPECT_EQ(rig.urlOpener->opened, QList<QUrl>({QUrl(QStringLiteral("https://share.test/v/v2"))}));
+}
+
+TEST(AppStateDiscard, DeletesTheFileWithoutUploading)
+{
+    AppStateRig rig;
+    AppState &state = rig.make();
+    runTask(state.startRecording());
+    const QString file = rig.recorder->lastOutputPath;
+    rig.journal->clear();
+    runTask(state.discardRecording());
+    EXPECT_EQ(state.phase(), Phase::idle());
+    EXPECT_FALSE(QFile::exists(file));
+    EXPECT_EQ(*rig.journal,
+              QStringList({"bar.detach", "bubble.stopFrames", "bubble.hide", "recorder.stop", "bar.hide"}));
+    EXPECT_TRUE(state.recent().isEmpty());
+
+    // A failing stop is not reported.
+    runTask(state.startRecording());
+    rig.recorder->stopStep.failure = QStringLiteral("Could not stop.");
+    runTask(state.discardRecording());
+    EXPECT_EQ(state.phase(), Phase::idle());
+    EXPECT_FALSE(state.hasLastError());
+}
+
+TEST(AppStateClock, ElapsedTicksWhileRecordingOnly)
+{
+    AppStateRig rig;
+    AppState &state = rig.make();
+    runTask(state.startRecording());
+    rig.now = rig.now.addSecs(3725);
+    EXPECT_TRUE(AppStateRig::waitUntil([&] { return state.elapsed() == QStringLiteral("62:05"); }));
+
+    rig.recorder->stopStep.hold = true;
+    auto stop = state.stopRecording();
+    EXPECT_FALSE(state.clockRunning());
+    rig.now = rig.now.addSecs(10);
+    AppStateRig::settle(4 * rig.timing.tickIntervalMs);
+    EXPECT_EQ(state.elapsed(), QStringLiteral("62:05"));
+    rig.recorder->stopStep.release();
+    runTask(std::move(stop));
+
+    runTask(state.startRecording());
+    EXPECT_EQ(state.elapsed(), QStringLiteral("0:00"));
+}
+
+TEST(AppStateMainWindow, MinimisedForTheRecordingAndRestoredAfter)
+{
+    AppStateRig rig;
+    AppState &state = rig.make();
+    rig.mainWindow->state = MainWindowAccess::Presence::shown;
+    runTask(state.startRecording());
+    EXPECT_TRUE(state.minimizedForRecording());
+    EXPECT_EQ(rig.journal->indexOf("window.minimise") + 1,
+              rig.journal->indexOf("recorder.start spot=bottomLeft mic=1"));
+    runTask(state.stopRecording());
+    EXPECT_FALSE(state.minimizedForRecording());
+    EXPECT_EQ(rig.journal->last(), QStringLiteral("window.restore"));
+
+    // Hidden or absent windows are left alone.
+    for (auto presence : {MainWindowAccess::Presence::hidden, MainWindowAccess::Presence::absent}) {
+        rig.mainWindow->state = presence;
+        rig.journal->clear();
+        recordAndStop(state);
+        EXPECT_EQ(rig.count("window.minimise") + rig.count("window.restore"), 0);
+    }
+}
+
+TEST(AppStateMainWindow, FallbackResumesWhenTheWindowManagerIsSilent)
+{
+    AppStateRig rig;
+    rig.timing.minimiseFallbackMs = 60;
+    AppState &state = rig.make();
+    rig.mainWindow->state = MainWindowAccess::Presence::shown;
+    rig.mainWindow->confirms = false;
+    QElapsedTimer timer;
+    timer.start();
+    auto start = state.startRecording();
+    EXPECT_EQ(state.phase(), Phase::starting());
+    EXPECT_EQ(rig.recorder->startStep.calls, 0);
+    runTask(std::move(start));
+    EXPECT_GE(timer.elapsed(), 60);
+    EXPECT_TRUE(state.phase().is(Kind::recording));
+    EXPECT_EQ(rig.recorder->startStep.calls, 1);
+}
+
+TEST(AppStateMainWindow, DemoModeKeepsTheWindowUp)
+{
+    AppStateRig rig;
+    AppState &state = rig.make();
+    rig.mainWindow->state = MainWindowAccess::Presence::shown;
+    state.setDemoMode(true);
+    runTask(state.startRecording());
+    EXPECT_FALSE(state.minimizedForRecording());
+    runTask(state.stopRecording());
+    EXPECT_EQ(rig.count("window.minimise") + rig.count("window.restore"), 0);
+}
+
+TEST(AppStateMainWindow, StartFailureRestoresTheWindow)
+{
+    AppStateRig rig;
+    AppState &state = rig.make();
+    rig.mainWindow->state = MainWindowAccess::Presence::shown;
+    rig.recorder->startStep.failure = QStringLiteral("No display available to record.");
+    runTask(state.startRecording());
+    EXPECT_EQ(rig.count("window.restore"), 1);
+    EXPECT_FALSE(state.minimizedForRecording());
+}
+
+TEST(AppStateLinks, CopyAndOpenOpensWebLinksOnly)
+{
+    AppStateRig rig;
+    AppState &state = rig.make();
+    state.copyAndOpen(RecentLink{QStringLiteral("a"), QStringLiteral("file:///etc/passwd")});
+    state.copyAndOpen(RecentLink{QStringLiteral("b"), QStringLiteral("not a url at all")});
+    EXPECT_EQ(rig.clipboard->text, QStringLiteral("not a url at all"));
+    EXPECT_TRUE(rig.urlOpener->opened.isEmpty());
+    state.copyAndOpen(RecentLink{QStringLiteral("c"), QStringLiteral("https://share.test/v/c")});
+    EXPECT_EQ(rig.urlOpener->opened.size(), 1);
+}
+
+TEST(AppStateLinks, ShowMainRaisesOrOpens)
+{
+    AppStateRig rig;
+    AppState &state = rig.make();
+    int opened = 0;
+    state.showMain(); // nothing to show, nothing to open with
+    state.setOpenMain([&] { ++opened; });
+    EXPECT_TRUE(state.hasOpenMain());
+    state.showMain();
+    EXPECT_EQ(opened, 1);
+    rig.mainWindow->state = MainWindowAccess::Presence::minimised;
+    state.showMain();
+    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(rig.count("window.front"), 1);
+}
+
+TEST(AppStateFields, SwitchesPersistAndNotifyOnlyOnChange)
+{
+    AppStateRig rig;
+    AppState &state = rig.make();
+    int cameraSignals = 0;
+    int demoSignals = 0;
+    QObject::connect(&state, &AppState::cameraEnabledChanged, [&] { ++cameraSignals; });
+    QObject::connect(&state, &AppState::demoModeChanged, [&] { ++demoSignals; });
+
+    const int writes = rig.store->writes;
+    state.setCameraEnabled(true); // equal: written, not announced
+    EXPECT_EQ(cameraSignals, 0);
+    EXPECT_EQ(rig.store->writes, writes + 1);
+    state.setCameraEnabled(false);
+    EXPECT_EQ(cameraSignals, 1);
+    EXPECT_EQ(rig.store->boolValue(QStringLiteral("cameraEnabled")), false);
+
+    state.setShowInDock(true);
+    state.setShowInDock(true);
+    EXPECT_EQ(rig.taskbar->writes, 2);
+    state.setShowInDock(false);
+    EXPECT_FALSE(rig.taskbar->value);
+
+    state.setDemoMode(false);
+    EXPECT_EQ(demoSignals, 0);
+    state.setDemoMode(true);
+    EXPECT_EQ(demoSignals, 1);
+    EXPECT_FALSE(rig.store->values.contains(QStringLiteral("demoMode")));
+}
+
+TEST(AppStateFields, RefreshesWhenCreatedAndWhenActivated)
+{
+    AppStateRig rig;
+    AppState &state = rig.make();
+    EXPECT_TRUE(AppStateRig::waitUntil([&] { return rig.uploader->listCalls == 1; }));
+    if (auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
+        Q_EMIT app->applicationStateChanged(Qt::ApplicationActive);
+        EXPECT_TRUE(AppStateRig::waitUntil([&] { return rig.uploader->listCalls == 2; }));
+    }
+    EXPECT_TRUE(state.recent().isEmpty());
+}
+
+} // namespace

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "MemoryPreferenceStore.h"
+#include "RecordingDoubles.h"
+#include "TempEnv.h"
+
+#include "app/AppState.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+
+// An AppState over doubles, a memory store, a private XDG home, a settable
+// clock and waits scaled down to milliseconds.
+struct AppStateRig {
+    TempXdgHome home;
+    Journal journal = std::make_shared<QStringList>();
+    std::shared_ptr<MemoryPreferenceStore> store = std::make_shared<MemoryPreferenceStore>();
+    std::shared_ptr<FakeRecorder> recorder = std::make_shared<FakeRecorder>(journal);
+    std::shared_ptr<FakeBubble> bubble = std::make_shared<FakeBubble>(journal);
+    std::shared_ptr<FakeBar> bar = std::make_shared<FakeBar>(journal);
+    std::shared_ptr<FakeUploader> uploader = std::make_shared<FakeUploader>(journal);
+    std::shared_ptr<FakeThumbs> thumbs = std::make_shared<FakeThumbs>(journal);
+    std::shared_ptr<FakeClipboard> clipboard = std::make_shared<FakeClipboard>(journal);
+    std::shared_ptr<FakeUrlOpener> urlOpener = std::make_shared<FakeUrlOpener>(journal);
+    std::shared_ptr<FakeSound> sound = std::make_shared<FakeSound>(journal);
+    std::shared_ptr<FakeMainWindow> mainWindow = std::make_shared<FakeMainWindow>(journal);
+    std::shared_ptr<FakeTaskbar> taskbar = std::make_shared<FakeTaskbar>();
+    QDateTime now = QDateTime(QDate(2026, 12, 5), QTime(8, 55), Qt::LocalTime);
+    AppState::Timing timing{5, 40, 5};
+    std::unique_ptr<AppState> state;
+
+    QString recordingsFolder() const { return home.path() + QStringLiteral("/videos/Mivra"); }
+
+    AppState &make()
+    {
+        AppState::Parts parts;
+        parts.store = store;
+        parts.recorder = recorder;
+        parts.compositorIntake = recorder;
+        parts.bubble = bubble;
+        parts.bar = bar;
+        parts.uploader = uploader;
+        parts.service = uploader;
+        parts.thumbs = thumbs;
+        parts.clipboard = clipboard;
+        parts.urlOpener = urlOpener;
+        parts.sound = sound;
+        parts.screens = std::make_shared<FakeScreens>();
+        parts.mainWindow = mainWindow;
+        parts.taskbar = taskbar;
+        parts.serviceOrigin = QStringLiteral("https://share.test");
+        parts.recordingsFolder = recordingsFolder();
+        parts.now = [this] { return now; };
+        state = std::make_unique<AppState>(std::move(parts), timing);
+        return *state;
+    }
+
+    // Lets queued calls (progress reports, launched tasks, ticks) run.
+    static void settle(int ms = 0)
+    {
+        QDeadlineTimer deadline(ms);
+        do {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        } while (!deadline.hasExpired());
+    }
+
+    // Waits (briefly, in real time) until `done` holds.
+    template <typename Predicate> static bool waitUntil(Predicate done, int timeoutMs = 2000)
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        while (!done()) {
+            if (deadline.hasExpired())
+                return false;
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        return true;
+    }
+
+    int count(const QString &entry) const { return journal->count(entry); }
+};

@@ -1,0 +1,312 @@
+#pragma once
+
+// Doubles for what the application state drives, with a shared journal so
+// tests can check the order of calls. Each asynchronous step can be held
+// until the test releases it, and can fail.
+
+#include "app/Errors.h"
+#include "app/Phase.h"
+#include "app/RecordingParts.h"
+#include "app/SignalGate.h"
+#include "capture/Recorder.h"
+#include "platform/ClipboardWriter.h"
+#include "platform/MainWindowAccess.h"
+#include "platform/ScreenLocator.h"
+#include "platform/SoundPlayer.h"
+#include "platform/TaskbarPresence.h"
+#include "platform/UrlOpener.h"
+#include "service/VideoService.h"
+
+#include <QCoroSignal>
+#include <QFile>
+#include <QGuiApplication>
+#include <QStringList>
+#include <QWindow>
+
+#include <memory>
+#include <ostream>
+
+using Journal = std::shared_ptr<QStringList>;
+
+// One awaited step of a double: passes at once unless held; may throw.
+class HeldStep {
+public:
+    bool hold = false;
+    std::optional<QString> failure;
+    int calls = 0;
+
+    QCoro::Task<> pass()
+    {
+        ++calls;
+        if (hold) {
+            auto gate = m_gate;
+            co_await qCoro(gate.get(), &SignalGate::opened);
+        }
+        if (failure)
+            throw MivraError(*failure);
+    }
+    void release()
+    {
+        hold = false;
+        auto gate = std::exchange(m_gate, std::make_shared<SignalGate>());
+        gate->open();
+    }
+
+private:
+    std::shared_ptr<SignalGate> m_gate = std::make_shared<SignalGate>();
+};
+
+class FakeRecorder final : public Recorder, public CompositorIntake {
+public:
+    explicit FakeRecorder(Journal journal) : m_journal(std::move(journal)) {}
+
+    QCoro::Task<> start(QString outputPath, QScreen *, bool microphone, std::optional<BubbleSpot> spot) override
+    {
+        m_journal->append(QStringLiteral("recorder.start spot=%1 mic=%2")
+                              .arg(spot ? rawValue(*spot) : QStringLiteral("none"))
+                              .arg(microphone));
+        lastOutputPath = outputPath;
+        co_await startStep.pass();
+        // The real recorder makes the file as it starts.
+        QFile file(outputPath);
+        file.open(QIODevice::WriteOnly);
+        file.write("mp4");
+        m_compositing = spot.has_value();
+        m_running = true;
+    }
+    QCoro::Task<RecordingResult> stop() override
+    {
+        m_journal->append(QStringLiteral("recorder.stop"));
+        co_await stopStep.pass();
+        m_running = false;
+        m_compositing = false;
+        co_return RecordingResult{lastOutputPath, 3000, 1280, 720};
+    }
+    CameraFrameHandler cameraIntake() override
+    {
+        if (!m_compositing)
+            return {};
+        return [this](const QVideoFrame &) { ++framesTaken; };
+    }
+
+    HeldStep startStep;
+    HeldStep stopStep;
+    QString lastOutputPath;
+    int framesTaken = 0;
+    bool running() const { return m_running; }
+
+private:
+    Journal m_journal;
+    bool m_running = false;
+    bool m_compositing = false;
+};
+
+class FakeBubble final : public CameraBubbleControl {
+public:
+    explicit FakeBubble(Journal journal) : m_journal(std::move(journal)) {}
+
+    void setCapturable(bool capturable) override
+    {
+        m_journal->append(QStringLiteral("bubble.capturable=%1").arg(capturable));
+    }
+    QWindow *panel() const override { return window.get(); }
+    QCoro::Task<> show(QScreen *) override
+    {
+        m_journal->append(QStringLiteral("bubble.show"));
+        co_await showStep.pass();
+    }
+    void startFrames(CameraFrameHandler handler) override
+    {
+        m_journal->append(QStringLiteral("bubble.startFrames"));
+        frames = std::move(handler);
+    }
+    void stopFrames() override
+    {
+        m_journal->append(QStringLiteral("bubble.stopFrames"));
+        frames = nullptr;
+    }
+    void hide() override { m_journal->append(QStringLiteral("bubble.hide")); }
+
+    HeldStep showStep;
+    std::unique_ptr<QWindow> window;
+    CameraFrameHandler frames;
+
+private:
+    Journal m_journal;
+};
+
+class FakeBar final : public RecordingBarControl {
+public:
+    explicit FakeBar(Journal journal) : m_journal(std::move(journal)) {}
+    void show(QScreen *, AppState *state, bool showHint) override
+    {
+        boundState = state;
+        m_journal->append(QStringLiteral("bar.show hint=%1").arg(showHint));
+    }
+    void attach(QWindow *) override { m_journal->append(QStringLiteral("bar.attach")); }
+    void detach() override { m_journal->append(QStringLiteral("bar.detach")); }
+    void hide() override { m_journal->append(QStringLiteral("bar.hide")); }
+    AppState *boundState = nullptr;
+
+private:
+    Journal m_journal;
+};
+
+// The uploader and the link service in one, as the real one is.
+class FakeUploader final : public VideoUploader, public VideoService {
+public:
+    explicit FakeUploader(Journal journal) : m_journal(std::move(journal)) {}
+
+    QCoro::Task<VideoInfo> upload(QString filePath, QString title, std::optional<qint64> durationMs,
+                                  std::optional<int> width, std::optional<int> height, std::optional<Lifetime> lifetime,
+                                  UploadProgress progressCallback) override
+    {
+        m_journal->append(QStringLiteral("upload"));
+        lastFile = filePath;
+        lastTitle = title;
+        lastDurationMs = durationMs;
+        lastSize = {width.value_or(0), height.value_or(0)};
+        lastLifetime = lifetime;
+        progress = std::move(progressCallback);
+        co_await uploadStep.pass();
+        ++uploads;
+        const QString id = QStringLiteral("v%1").arg(uploads);
+        co_return VideoInfo{id, QStringLiteral("https://share.test/v/") + id, expiresAtMs};
+    }
+    QCoro::Task<VideoList> listVideos() override
+    {
+        ++listCalls;
+        throw MivraError(QStringLiteral("The service could not be reached."));
+        co_return VideoList{};
+    }
+    QCoro::Task<> deleteVideo(QString) override { co_return; }
+    QCoro::Task<TitleResponse> rename(QString id, QString title) override { co_return TitleResponse{id, title}; }
+    QCoro::Task<KeepResponse> setExpiry(QString id, Lifetime) override { co_return KeepResponse{id, expiresAtMs}; }
+
+    HeldStep uploadStep;
+    UploadProgress progress;
+    QString lastFile;
+    QString lastTitle;
+    std::optional<qint64> lastDurationMs;
+    QSize lastSize;
+    std::optional<Lifetime> lastLifetime;
+    qint64 expiresAtMs = 1893456000000; // 2030-01-01
+    int uploads = 0;
+    int listCalls = 0;
+
+private:
+    Journal m_journal;
+};
+
+class FakeThumbs final : public ThumbnailMaker {
+public:
+    explicit FakeThumbs(Journal journal) : m_journal(std::move(journal)) {}
+    QCoro::Task<> make(QString id, QString filePath) override
+    {
+        // Whether the recording was still there when the thumbnail was made.
+        m_journal->append(QStringLiteral("thumbs.make %1 file=%2").arg(id).arg(QFile::exists(filePath)));
+        co_return;
+    }
+    void remove(const QString &id) override { m_journal->append(QStringLiteral("thumbs.remove ") + id); }
+
+private:
+    Journal m_journal;
+};
+
+class FakeClipboard final : public ClipboardWriter {
+public:
+    explicit FakeClipboard(Journal journal) : m_journal(std::move(journal)) {}
+    void setText(const QString &value) override
+    {
+        text = value;
+        m_journal->append(QStringLiteral("clipboard ") + value);
+    }
+    QString text;
+
+private:
+    Journal m_journal;
+};
+
+class FakeUrlOpener final : public UrlOpener {
+public:
+    explicit FakeUrlOpener(Journal journal) : m_journal(std::move(journal)) {}
+    bool open(const QUrl &url) override
+    {
+        opened.append(url);
+        m_journal->append(QStringLiteral("open ") + url.toString());
+        return true;
+    }
+    QList<QUrl> opened;
+
+private:
+    Journal m_journal;
+};
+
+class FakeSound final : public SoundPlayer {
+public:
+    explicit FakeSound(Journal journal) : m_journal(std::move(journal)) {}
+    void play(const QString &name) override { m_journal->append(QStringLiteral("sound ") + name); }
+
+private:
+    Journal m_journal;
+};
+
+class FakeScreens final : public ScreenLocator {
+public:
+    QScreen *screenUnderPointer() override { return QGuiApplication::primaryScreen(); }
+};
+
+// A main window whose presence the test sets; `confirms` says whether the
+// window manager reports the minimise (else only the fallback resumes).
+class FakeMainWindow final : public MainWindowAccess {
+public:
+    explicit FakeMainWindow(Journal journal) : m_journal(std::move(journal)) {}
+    Presence presence() const override { return state; }
+    void minimise() override
+    {
+        m_journal->append(QStringLiteral("window.minimise"));
+        state = Presence::minimised;
+        if (confirms)
+            Q_EMIT minimised();
+    }
+    void restore() override
+    {
+        m_journal->append(QStringLiteral("window.restore"));
+        state = Presence::shown;
+    }
+    bool bringToFront() override
+    {
+        if (state == Presence::absent)
+            return false;
+        m_journal->append(QStringLiteral("window.front"));
+        state = Presence::shown;
+        return true;
+    }
+    Presence state = Presence::absent;
+    bool confirms = true;
+
+private:
+    Journal m_journal;
+};
+
+class FakeTaskbar final : public TaskbarPresence {
+public:
+    void setShown(bool on) override
+    {
+        value = on;
+        ++writes;
+    }
+    bool shown() const override { return value; }
+    bool value = true;
+    int writes = 0;
+};
+
+// Readable phases in test failures.
+inline void PrintTo(const Phase &phase, std::ostream *out)
+{
+    *out << phase.name().toStdString();
+    if (phase.is(Phase::Kind::uploading))
+        *out << "(" << phase.sentBytes() << " of " << phase.totalBytes() << ")";
+    if (phase.is(Phase::Kind::recording))
+        *out << "(" << phase.since().toString(Qt::ISODate).toStdString() << ")";
+}
