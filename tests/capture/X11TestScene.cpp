@@ -1,0 +1,66 @@
+#include "X11TestScene.h"
+
+#include <QtGlobal>
+
+X11TestScene::X11TestScene()
+{
+    int screenNumber = 0;
+    m_connection = connectToX(&screenNumber);
+    if (!m_connection)
+        return;
+    m_screen = screenOf(m_connection.get(), screenNumber);
+    m_gc = xcb_generate_id(m_connection.get());
+    xcb_create_gc(m_connection.get(), m_gc, m_screen->root, 0, nullptr);
+}
+
+X11TestScene::~X11TestScene()
+{
+    // Disconnecting destroys every window this scene made.
+}
+
+QSize X11TestScene::screenSize() const
+{
+    return m_screen ? QSize(m_screen->width_in_pixels, m_screen->height_in_pixels) : QSize();
+}
+
+uint32_t X11TestScene::addWindow(const QRect &rect, uint32_t rgb)
+{
+    xcb_connection_t *c = m_connection.get();
+    const uint32_t window = xcb_generate_id(c);
+    const uint32_t values[] = {rgb, 1}; // background pixel, override-redirect
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, m_screen->root, int16_t(rect.x()), int16_t(rect.y()),
+                      uint16_t(rect.width()), uint16_t(rect.height()), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      m_screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+    xcb_map_window(c, window);
+    fill(window, QRect(0, 0, rect.width(), rect.height()), rgb);
+    return window;
+}
+
+void X11TestScene::fill(uint32_t window, const QRect &rect, uint32_t rgb)
+{
+    xcb_connection_t *c = m_connection.get();
+    xcb_change_gc(c, m_gc, XCB_GC_FOREGROUND, &rgb);
+    const xcb_rectangle_t r{int16_t(rect.x()), int16_t(rect.y()), uint16_t(rect.width()), uint16_t(rect.height())};
+    xcb_poly_fill_rectangle(c, window, m_gc, 1, &r);
+    sync();
+}
+
+void X11TestScene::movePointer(int x, int y)
+{
+    xcb_warp_pointer(m_connection.get(), XCB_NONE, m_screen->root, 0, 0, 0, 0, int16_t(x), int16_t(y));
+    sync();
+}
+
+void X11TestScene::sync()
+{
+    xcb_connection_t *c = m_connection.get();
+    XcbReply<xcb_get_input_focus_reply_t> reply(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+}
+
+bool haveTestDisplay()
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        return false;
+    int screenNumber = 0;
+    return connectToX(&screenNumber) != nullptr;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "platform/capture/XcbHandles.h"
+
+#include <QRect>
+
+#include <cstdint>
+
+// Draws on the test X server: solid windows the recorder should see, and the
+// pointer put where a test wants it.
+class X11TestScene {
+public:
+    X11TestScene();
+    ~X11TestScene();
+    bool ok() const { return m_connection != nullptr; }
+    QSize screenSize() const;
+
+    // A borderless window filled with 0xRRGGBB; returns its id.
+    uint32_t addWindow(const QRect &rect, uint32_t rgb);
+    void fill(uint32_t window, const QRect &rect, uint32_t rgb);
+    void movePointer(int x, int y);
+    void sync();
+
+private:
+    XcbConnection m_connection;
+    xcb_screen_t *m_screen = nullptr;
+    uint32_t m_gc = 0;
+};
+
+// True when a test X server is there; tests skip otherwise.
+bool haveTestDisplay();
