@@ -14,8 +14,8 @@ QString folder()
 QString pathFor(const QString &id)
 {
     // Ids come from the service: never let one reach outside the folder.
-    if (id.isEmpty() || id.contains(QLatin1Char('/')) || id.contains(QLatin1Char('\0')) || id == QLatin1String(".")
-        || id == QLatin1String(".."))
+    if (id.isEmpty() || id.contains(QLatin1Char('/')) || id.contains(QLatin1Char('\0')) || id == QLatin1String(".") ||
+        id == QLatin1String(".."))
         return QString();
     return folder() + QLatin1Char('/') + id + QStringLiteral(".jpg");
 }
