@@ -109,6 +109,11 @@ void AppState::setSharedFactory(std::function<std::unique_ptr<AppState>()> facto
     sharedFactory() = std::move(factory);
 }
 
+void AppState::endShared()
+{
+    sharedInstance().reset();
+}
+
 bool AppState::hasShared()
 {
     return sharedInstance() != nullptr;

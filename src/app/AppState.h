@@ -94,6 +94,8 @@ public:
     static AppState &shared();
     static void setSharedFactory(std::function<std::unique_ptr<AppState>()> factory);
     static bool hasShared();
+    // Drops the shared instance before the application object goes away.
+    static void endShared();
 
     Phase phase() const { return m_phase; }
     QString elapsed() const { return m_elapsed; }

@@ -1,6 +1,6 @@
 #include "app/OutputLocation.h"
 
-#include "support/TempEnv.h"
+#include <QTemporaryDir>
 
 #include <QDir>
 #include <QFile>
@@ -18,7 +18,7 @@ TEST(OutputLocation, DatedNameInLocalTime)
 
 TEST(OutputLocation, MakesMissingFoldersAndFailsClearlyWhenItCannot)
 {
-    TempXdgHome home;
+    QTemporaryDir home;
     const QString folder = home.path() + QStringLiteral("/Videos/deeper/Mivra");
     const QDateTime now(QDate(2026, 1, 2), QTime(3, 4, 5), Qt::LocalTime);
     EXPECT_EQ(OutputLocation::make(folder, now), folder + QStringLiteral("/Mivra 2026-01-02 03.04.05.mp4"));

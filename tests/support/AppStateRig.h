@@ -2,18 +2,19 @@
 
 #include "MemoryPreferenceStore.h"
 #include "RecordingDoubles.h"
-#include "TempEnv.h"
 
 #include "app/AppState.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QTemporaryDir>
 
 // An AppState over doubles, a memory store, a private XDG home, a settable
 // clock and waits scaled down to milliseconds.
 struct AppStateRig {
-    TempXdgHome home;
+    // Recordings go here; the XDG folders are the test process's own.
+    QTemporaryDir home;
     Journal journal = std::make_shared<QStringList>();
     std::shared_ptr<MemoryPreferenceStore> store = std::make_shared<MemoryPreferenceStore>();
     std::shared_ptr<FakeRecorder> recorder = std::make_shared<FakeRecorder>(journal);

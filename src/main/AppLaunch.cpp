@@ -1,0 +1,196 @@
+#include "main/AppLaunch.h"
+
+#include "main/Subcommand.h"
+#include "main/Substitutes.h"
+
+#include "app/AppState.h"
+#include "app/CommandUrl.h"
+#include "app/Diag.h"
+#include "platform/ClipboardWriter.h"
+#include "platform/FilePreferenceStore.h"
+#include "platform/MainWindowAccess.h"
+#include "platform/Paths.h"
+#include "platform/ScreenLocator.h"
+#include "platform/SingleInstance.h"
+#include "platform/SoundPlayer.h"
+#include "platform/TaskbarPresence.h"
+#include "platform/UrlOpener.h"
+#include "service/ServiceOrigin.h"
+#include "service/Uploader.h"
+#include "ui/MainWindowPlaceholder.h"
+#include "ui/TrayItem.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+namespace {
+
+QElapsedTimer &processClock()
+{
+    static QElapsedTimer clock;
+    return clock;
+}
+
+bool hasDisplay()
+{
+    return qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ||
+           qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
+}
+
+// The components the shared state drives, made once for the whole run.
+AppState::Parts makeParts(std::shared_ptr<WindowTaskbarPresence> taskbar)
+{
+    AppState::Parts parts;
+    parts.store = std::make_shared<FilePreferenceStore>();
+    auto uploader = std::make_shared<Uploader>(serviceOrigin(), *parts.store);
+    parts.uploader = uploader;
+    parts.service = uploader;
+    parts.recorder = std::make_shared<UnavailableRecorder>();
+    parts.bubble = std::make_shared<AbsentCameraBubble>();
+    parts.bar = std::make_shared<AbsentRecordingBar>();
+    parts.thumbs = std::make_shared<ThumbnailFilesOnly>();
+    parts.clipboard = std::make_shared<QtClipboardWriter>();
+    parts.urlOpener = std::make_shared<DesktopUrlOpener>();
+    parts.sound = std::make_shared<EffectSoundPlayer>(Paths::applicationSupportFolder() + QStringLiteral("/Sounds"));
+    parts.screens = std::make_shared<QtScreenLocator>();
+    parts.mainWindow = std::make_shared<QtMainWindowAccess>();
+    parts.taskbar = std::move(taskbar);
+    parts.serviceOrigin = serviceOrigin().toString();
+    parts.recordingsFolder = Paths::recordingsFolder();
+    return parts;
+}
+
+// What the desktop's reopen means here: a plain second launch shows the main
+// window when none is visible, and otherwise brings the visible one forward.
+void reopen(AppState &state)
+{
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (window->isVisible() && window->windowType() != Qt::Popup && window->isWindow()) {
+            window->raise();
+            window->activateWindow();
+            return;
+        }
+    }
+    state.showMain();
+}
+
+int runPrimary(QApplication &app, InstanceServer &server, const QList<QUrl> &urls)
+{
+    // The app lives in the tray: closing its last window must not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    auto taskbar = std::make_shared<WindowTaskbarPresence>();
+    AppState::setSharedFactory([taskbar] { return std::make_unique<AppState>(makeParts(taskbar)); });
+    AppState &state = AppState::shared();
+    taskbar->setShown(state.showInDock());
+
+    QPointer<MainWindowPlaceholder> mainWindow;
+    const auto openMain = [&state, &mainWindow, taskbar] {
+        if (!mainWindow) {
+            mainWindow = new MainWindowPlaceholder(state);
+            taskbar->applyTo(mainWindow);
+        }
+        mainWindow->show();
+        mainWindow->raise();
+        mainWindow->activateWindow();
+    };
+    state.setOpenMain(openMain);
+
+    TrayItem tray(state, TrayMenuActions{
+                             [&state] { state.showMain(); },
+                             // Updates arrive with their own work; nothing to show until then.
+                             [] { Diag::log(QStringLiteral("updates: check asked, no update service yet")); },
+                             [] { QCoreApplication::quit(); },
+                         });
+    tray.show();
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        Diag::log(QStringLiteral("tray: this desktop has no system tray, opening the main window instead"));
+        state.showMain();
+    }
+
+    QObject::connect(&server, &InstanceServer::urlsReceived, &state, [&state](const QList<QUrl> &received) {
+        if (received.isEmpty())
+            reopen(state);
+        else
+            handleCommandUrls(state, received);
+    });
+    handleCommandUrls(state, urls);
+    QTimer::singleShot(0, &state, [] {
+        Diag::log(QStringLiteral("start: idle in the tray after %1 ms").arg(processClock().elapsed()));
+    });
+
+    // A recording still running at quit is not uploaded: its file stays in
+    // the recordings folder as far as it was written.
+    const int status = app.exec();
+    delete mainWindow.data();
+    AppState::endShared();
+    return status;
+}
+
+// Delivers the URLs to a running app; -1 when none runs.
+int handOverStatus(QCoreApplication &app, const QString &socketPath, const QList<QUrl> &urls)
+{
+    int status = -1;
+    QCoro::connect(SingleInstance::handOver(socketPath, urls), &app, [&](SingleInstance::HandOver result) {
+        switch (result) {
+        case SingleInstance::HandOver::delivered:
+            status = 0;
+            break;
+        case SingleInstance::HandOver::noInstance:
+            status = -1;
+            break;
+        case SingleInstance::HandOver::noAnswer:
+            status = failure(QStringLiteral("the running Mivra Video did not answer"));
+            break;
+        }
+        app.quit();
+    });
+    app.exec();
+    return status;
+}
+
+} // namespace
+
+namespace AppLaunch {
+
+void markProcessStart()
+{
+    processClock().start();
+}
+
+int run(int argc, char **argv, const QList<QUrl> &urls)
+{
+    QCoreApplication::setApplicationName(QStringLiteral("Mivra Video"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Mivra"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(MIVRA_VERSION));
+    const QString socketPath = SingleInstance::defaultSocketPath();
+
+    if (!hasDisplay()) {
+        // Commands can still reach a running app from a terminal without a display.
+        QCoreApplication app(argc, argv);
+        const int status = handOverStatus(app, socketPath, urls);
+        return status >= 0 ? status
+                           : failure(QStringLiteral("Mivra Video is not running and there is no display to "
+                                                    "start it on"));
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setDesktopFileName(QStringLiteral("mivra"));
+    // Two tries: a launch that lost the race to become the app hands over instead.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int status = handOverStatus(app, socketPath, urls);
+        if (status >= 0)
+            return status;
+        InstanceServer server(socketPath);
+        if (server.listen())
+            return runPrimary(app, server, urls);
+        if (attempt == 1)
+            return failure(QStringLiteral("could not open %1: %2").arg(socketPath, server.errorText()));
+    }
+    return 1;
+}
+
+} // namespace AppLaunch

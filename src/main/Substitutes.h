@@ -1,0 +1,43 @@
+#pragma once
+
+// Stand-ins for the components whose own work has not landed yet. Each does
+// the least that keeps the recording road honest: the recorder says plainly
+// that it cannot record, the rest do nothing. Each goes when its real
+// component arrives.
+
+#include "app/RecordingParts.h"
+#include "capture/Recorder.h"
+
+class UnavailableRecorder final : public Recorder {
+public:
+    QCoro::Task<> start(QString outputPath, QScreen *screen, bool microphone,
+                        std::optional<BubbleSpot> bubbleSpot) override;
+    QCoro::Task<RecordingResult> stop() override;
+};
+
+// No window and no camera: the recording runs without a bubble.
+class AbsentCameraBubble final : public CameraBubbleControl {
+public:
+    void setCapturable(bool) override {}
+    QWindow *panel() const override { return nullptr; }
+    QCoro::Task<> show(QScreen *) override { co_return; }
+    void startFrames(CameraFrameHandler) override {}
+    void stopFrames() override {}
+    void hide() override {}
+};
+
+// The tray shows the phase and the time until the floating bar exists.
+class AbsentRecordingBar final : public RecordingBarControl {
+public:
+    void show(QScreen *, AppState *, bool) override {}
+    void attach(QWindow *) override {}
+    void detach() override {}
+    void hide() override {}
+};
+
+// Removes cached thumbnails; makes none yet.
+class ThumbnailFilesOnly final : public ThumbnailMaker {
+public:
+    QCoro::Task<> make(QString, QString) override { co_return; }
+    void remove(const QString &id) override;
+};
