@@ -94,10 +94,11 @@ QCoro::Task<VideoInfo> Uploader::uploadFile(UploadJob job, UploadProgress progre
         connect(cancel.get(), &UploadCancellation::cancelled, run->stopParts.get(), &UploadCancellation::cancel);
     }
 
-    const CreateResponse created = co_await request<CreateResponse>(
-        "POST", QStringLiteral("/api/videos"),
-        WireBodies::create(job.title, job.durationMs, job.width, job.height, job.lifetime),
-        QStringLiteral("application/json"), {}, run->stopParts);
+    QByteArray createBody = WireBodies::create(job.title, job.durationMs, job.width, job.height, job.lifetime);
+    QString createPath = QStringLiteral("/api/videos");
+    QString json = QStringLiteral("application/json");
+    const CreateResponse created = co_await request<CreateResponse>("POST", std::move(createPath),
+                                                                    std::move(createBody), json, {}, run->stopParts);
     run->id = created.id;
     run->partSize = created.partSize;
     run->job = std::move(job);
@@ -117,9 +118,11 @@ QCoro::Task<VideoInfo> Uploader::sendWhole(std::shared_ptr<UploadRun> run)
 {
     const QByteArray whole = readSlice(run->job.filePath, 0, run->totalBytes);
     const PartBodyHold hold(*this);
-    const VideoInfo info = co_await request<VideoInfo>(
-        "PUT", videoPath(run->id), whole, QStringLiteral("video/mp4"),
-        [tracker = run->tracker](qint64 sent) { tracker->update(1, sent); }, run->stopParts);
+    QString path = videoPath(run->id);
+    QString contentType = QStringLiteral("video/mp4");
+    OnSend onSend = [tracker = run->tracker](qint64 sent) { tracker->update(1, sent); };
+    const VideoInfo info =
+        co_await request<VideoInfo>("PUT", std::move(path), whole, std::move(contentType), onSend, run->stopParts);
     run->tracker->finish();
     co_return info;
 }
@@ -164,8 +167,9 @@ QCoro::Task<VideoInfo> Uploader::sendParts(std::shared_ptr<UploadRun> run)
         std::rethrow_exception(failure);
 
     const QByteArray body = WireBodies::complete(results, run->job.durationMs, run->job.width, run->job.height);
-    co_return co_await request<VideoInfo>("POST", videoPath(run->id) + QStringLiteral("/complete"), body,
-                                          QStringLiteral("application/json"), {}, run->stopParts);
+    QString path = videoPath(run->id) + QStringLiteral("/complete");
+    QString contentType = QStringLiteral("application/json");
+    co_return co_await request<VideoInfo>("POST", std::move(path), body, std::move(contentType), {}, run->stopParts);
 }
 
 QCoro::Task<> Uploader::runPart(std::shared_ptr<UploadRun> run, PartSlice slice)
@@ -188,13 +192,14 @@ QCoro::Task<PartResponse> Uploader::sendPart(std::shared_ptr<UploadRun> run, Par
     const PartBodyHold hold(*this);
     const QString path = videoPath(run->id) + QStringLiteral("/parts/") + QString::number(slice.number);
     const OnSend onSend = [tracker = run->tracker, part = slice.number](qint64 sent) { tracker->update(part, sent); };
+    const QString contentType = QStringLiteral("application/octet-stream");
     std::exception_ptr lastError;
     for (int attempt = 0; attempt < kPartAttempts; ++attempt) {
         if (run->stopParts->isCancelled())
             throw TransportError::cancelled();
         try {
-            const PartResponse response = co_await request<PartResponse>(
-                "PUT", path, body, QStringLiteral("application/octet-stream"), onSend, run->stopParts);
+            const PartResponse response =
+                co_await request<PartResponse>("PUT", path, body, contentType, onSend, run->stopParts);
             run->tracker->update(slice.number, slice.length);
             log(QStringLiteral("upload %1: part %2/%3 done (%4 bytes)")
                     .arg(run->id, QString::number(slice.number), QString::number(run->partCount),
@@ -206,7 +211,8 @@ QCoro::Task<PartResponse> Uploader::sendPart(std::shared_ptr<UploadRun> run, Par
         // A stopped upload does not wait.
         if (run->stopParts->isCancelled())
             std::rethrow_exception(lastError);
-        co_await pauseUnlessCancelled(m_timings.retryWait(attempt), run->stopParts.get());
+        const std::chrono::milliseconds wait = m_timings.retryWait(attempt);
+        co_await pauseUnlessCancelled(wait, run->stopParts.get());
     }
     std::rethrow_exception(lastError);
 }

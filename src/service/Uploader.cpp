@@ -50,36 +50,40 @@ void Uploader::log(const QString &line) const
 
 QCoro::Task<VideoList> Uploader::listVideos()
 {
-    co_return co_await get<VideoList>(QStringLiteral("/api/videos"));
+    QString path = QStringLiteral("/api/videos");
+    co_return co_await get<VideoList>(std::move(path));
 }
 
 QCoro::Task<> Uploader::deleteVideo(QString id)
 {
     // 404: the video is already gone, which is what the caller wanted.
-    co_await exchange(Exchange{
-        "DELETE", QStringLiteral("/api/videos/") + RequestFactory::segment(id), {}, false, {}, {}, {}, false, true});
+    Exchange ex{"DELETE", QStringLiteral("/api/videos/") + RequestFactory::segment(id), {}, false, {}, {}, {}, false,
+                true};
+    co_await exchange(std::move(ex));
 }
 
 QCoro::Task<TitleResponse> Uploader::rename(QString id, QString title)
 {
-    co_return co_await request<TitleResponse>(
-        "POST", QStringLiteral("/api/videos/") + RequestFactory::segment(id) + QStringLiteral("/title"),
-        WireBodies::title(title), QStringLiteral("application/json"));
+    QString path = QStringLiteral("/api/videos/") + RequestFactory::segment(id) + QStringLiteral("/title");
+    QByteArray body = WireBodies::title(title);
+    QString contentType = QStringLiteral("application/json");
+    co_return co_await request<TitleResponse>("POST", std::move(path), std::move(body), std::move(contentType));
 }
 
 QCoro::Task<KeepResponse> Uploader::setExpiry(QString id, Lifetime lifetime)
 {
-    co_return co_await request<KeepResponse>(
-        "POST", QStringLiteral("/api/videos/") + RequestFactory::segment(id) + QStringLiteral("/expiry"),
-        WireBodies::expiry(lifetime), QStringLiteral("application/json"));
+    QString path = QStringLiteral("/api/videos/") + RequestFactory::segment(id) + QStringLiteral("/expiry");
+    QByteArray body = WireBodies::expiry(lifetime);
+    QString contentType = QStringLiteral("application/json");
+    co_return co_await request<KeepResponse>("POST", std::move(path), std::move(body), std::move(contentType));
 }
 
 QCoro::Task<VideoInfo> Uploader::upload(QString filePath, QString title, std::optional<qint64> durationMs,
                                         std::optional<int> width, std::optional<int> height,
                                         std::optional<Lifetime> lifetime, UploadProgress progress)
 {
-    co_return co_await uploadFile(UploadJob{std::move(filePath), std::move(title), durationMs, width, height, lifetime},
-                                  std::move(progress));
+    UploadJob job{std::move(filePath), std::move(title), durationMs, width, height, lifetime};
+    co_return co_await uploadFile(std::move(job), std::move(progress));
 }
 
 QCoro::Task<> Uploader::waitForNetwork(std::shared_ptr<UploadCancellation> cancel)

@@ -82,17 +82,19 @@ public:
     QCoro::Task<Record> request(QByteArray method, QString path, QByteArray body, QString contentType,
                                 OnSend onSend = {}, std::shared_ptr<UploadCancellation> cancel = {})
     {
-        const QByteArray reply =
-            co_await exchange(Exchange{std::move(method), std::move(path), std::move(body), true,
-                                       std::move(contentType), std::move(onSend), std::move(cancel), false, false});
+        // Arguments go through named locals: GCC 12 mishandles temporaries
+        // inside co_await expressions.
+        Exchange ex{std::move(method), std::move(path),   std::move(body), true, std::move(contentType),
+                    std::move(onSend), std::move(cancel), false,           false};
+        const QByteArray reply = co_await exchange(std::move(ex));
         co_return decodeReply<Record>(reply);
     }
 
     // A body-less GET that bypasses every cache; the reply decoded as Record.
     template <typename Record> QCoro::Task<Record> get(QString path)
     {
-        const QByteArray reply =
-            co_await exchange(Exchange{"GET", std::move(path), {}, false, {}, {}, {}, true, false});
+        Exchange ex{"GET", std::move(path), {}, false, {}, {}, {}, true, false};
+        const QByteArray reply = co_await exchange(std::move(ex));
         co_return decodeReply<Record>(reply);
     }
 

@@ -15,6 +15,12 @@
 
 #include <memory>
 
+// Readable QStrings in gtest messages.
+inline void PrintTo(const QString &s, std::ostream *os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
+
 // A reachability the test switches by hand.
 class SwitchReachability final : public Reachability {
     Q_OBJECT
@@ -84,6 +90,39 @@ struct ServiceRig {
     std::unique_ptr<Uploader> uploader;
 };
 
+// QCoro 0.8's waitFor never returns when the task throws; this runner hands
+// the exception back instead.
+template <typename T> QCoro::Task<T> catching(QCoro::Task<T> task, std::exception_ptr &error)
+{
+    try {
+        if constexpr (std::is_void_v<T>) {
+            co_await task;
+            co_return;
+        } else {
+            co_return co_await task;
+        }
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if constexpr (!std::is_void_v<T>)
+        co_return T{};
+}
+
+template <typename T> T run(QCoro::Task<T> &&task)
+{
+    std::exception_ptr error;
+    if constexpr (std::is_void_v<T>) {
+        runTask(catching(std::move(task), error));
+        if (error)
+            std::rethrow_exception(error);
+    } else {
+        T result = runTask(catching(std::move(task), error));
+        if (error)
+            std::rethrow_exception(error);
+        return result;
+    }
+}
+
 // Runs the event loop until pred holds or timeoutMs passes.
 template <typename Pred> bool eventually(Pred pred, int timeoutMs = 5000)
 {
@@ -94,7 +133,7 @@ template <typename Pred> bool eventually(Pred pred, int timeoutMs = 5000)
 template <typename Error, typename T> Error expectFailure(QCoro::Task<T> &&task)
 {
     try {
-        runTask(std::move(task));
+        run(std::move(task));
     } catch (const Error &e) {
         return e;
     } catch (const MivraError &e) {
