@@ -89,11 +89,10 @@ QList<DisplayInfo> LinuxCapturePlatform::displays()
     return list;
 }
 
-std::optional<quint32> LinuxCapturePlatform::displayIdOf(QScreen *screen)
+std::optional<quint32> LinuxCapturePlatform::displayIdOf(QScreen *screen, const QList<DisplayInfo> &all)
 {
     if (!screen)
         return std::nullopt;
-    const QList<DisplayInfo> all = displays();
     for (const DisplayInfo &display : all) {
         if (!display.name.isEmpty() && display.name == screen->name())
             return display.id;

@@ -6,7 +6,7 @@
 class LinuxCapturePlatform final : public CapturePlatform {
 public:
     QList<DisplayInfo> displays() override;
-    std::optional<quint32> displayIdOf(QScreen *screen) override;
+    std::optional<quint32> displayIdOf(QScreen *screen, const QList<DisplayInfo> &displays) override;
     std::unique_ptr<ScreenSource> openScreen(const DisplayInfo &display) override;
     std::unique_ptr<Microphone> openMicrophone() override;
 };

@@ -2,6 +2,7 @@
 
 #include "capture/Recorder.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -189,6 +190,23 @@ void PulseMicrophone::onSourceInfo(pa_context *, const pa_source_info *info, int
     pa_threaded_mainloop_signal(mic->m_loop, 0);
 }
 
+int64_t PulseMicrophone::stampFor(int64_t heardUs, int frameCount)
+{
+    // Latency reports jitter by milliseconds from fragment to fragment, while
+    // the samples themselves are evenly spaced: count samples from an anchor
+    // and move the anchor only when the reports disagree by more than jitter
+    // (a dropout, or the sound card's clock drifting from ours).
+    constexpr int64_t kJitterUs = 20'000;
+    int64_t countedUs = m_anchorUs + m_samplesSinceAnchor * 1'000'000 / m_sampleRate;
+    if (m_anchorUs < 0 || std::abs(heardUs - countedUs) > kJitterUs) {
+        m_anchorUs = heardUs;
+        m_samplesSinceAnchor = 0;
+        countedUs = heardUs;
+    }
+    m_samplesSinceAnchor += frameCount;
+    return countedUs;
+}
+
 void PulseMicrophone::onReadable(pa_stream *stream, size_t, void *self)
 {
     auto *mic = static_cast<PulseMicrophone *>(self);
@@ -209,7 +227,9 @@ void PulseMicrophone::onReadable(pa_stream *stream, size_t, void *self)
             chunk.sampleRate = mic->m_sampleRate;
             const auto *samples = static_cast<const float *>(data);
             chunk.samples.assign(samples, samples + bytes / sizeof(float));
-            chunk.timestampUs = timed ? (negative ? nowUs + int64_t(latencyUs) : nowUs - int64_t(latencyUs)) : nowUs;
+            const int64_t heardUs =
+                timed ? (negative ? nowUs + int64_t(latencyUs) : nowUs - int64_t(latencyUs)) : nowUs;
+            chunk.timestampUs = mic->stampFor(heardUs, chunk.frameCount());
             mic->m_onChunk(std::move(chunk));
         }
         // A hole (null data) is skipped: the next chunk's time stamp shows

@@ -41,8 +41,8 @@ class CapturePlatform {
 public:
     virtual ~CapturePlatform() = default;
     virtual QList<DisplayInfo> displays() = 0;
-    // The display id of a Qt screen, when it is one of the listed displays.
-    virtual std::optional<quint32> displayIdOf(QScreen *screen) = 0;
+    // The id of the listed display a Qt screen shows, if any. Main thread.
+    virtual std::optional<quint32> displayIdOf(QScreen *screen, const QList<DisplayInfo> &displays) = 0;
     virtual std::unique_ptr<ScreenSource> openScreen(const DisplayInfo &display) = 0;
     virtual std::unique_ptr<Microphone> openMicrophone() = 0;
 };

@@ -1,0 +1,218 @@
+#include "capture/ScreenRecorder.h"
+
+#include "app/Diag.h"
+#include "capture/DirectWriter.h"
+#include "capture/EncoderPreset.h"
+#include "capture/MediaProbe.h"
+#include "capture/OffMainThread.h"
+
+#include <QCoroSignal>
+#include <QFile>
+#include <QPointer>
+#include <QScreen>
+
+#include <chrono>
+
+namespace {
+// Releases capture objects on the thread pool: their destructors join
+// threads, which must not hold up the main thread.
+template <typename... Objects> void releaseOffMainThread(Objects... objects)
+{
+    QThreadPool::globalInstance()->start([... held = std::move(objects)]() mutable { ((held.reset()), ...); });
+}
+} // namespace
+
+// What start opens off the main thread.
+struct ScreenRecorder::Opened {
+    std::shared_ptr<ScreenSource> stream;
+    std::shared_ptr<Microphone> microphone;
+    std::shared_ptr<RecordingWriter> output;
+};
+
+ScreenRecorder::ScreenRecorder(std::shared_ptr<CapturePlatform> platform, QObject *parent)
+    : ScreenRecorder(std::move(platform), Options{}, parent)
+{
+}
+
+ScreenRecorder::ScreenRecorder(std::shared_ptr<CapturePlatform> platform, Options options, QObject *parent)
+    : QObject(parent), m_platform(std::move(platform)), m_options(std::move(options))
+{
+    if (!m_options.makeWriter)
+        m_options.makeWriter = [](const WriterSettings &settings) { return std::make_unique<DirectWriter>(settings); };
+    if (!m_options.choosePreset)
+        m_options.choosePreset = &choosePresetFor;
+}
+
+ScreenRecorder::~ScreenRecorder()
+{
+    // Stopping the sources before the writer lets it close the file cleanly.
+    if (m_stream)
+        m_stream->stop();
+    if (m_microphone)
+        m_microphone->stop();
+}
+
+QCoro::Task<> ScreenRecorder::start(QString outputPath, QScreen *screen, bool microphone,
+                                    std::optional<BubbleSpot> bubbleSpot)
+{
+    QPointer<QScreen> screenGuard(screen);
+    std::shared_ptr<CapturePlatform> platform = m_platform;
+    const QList<DisplayInfo> displays = co_await offMainThread([platform] { return platform->displays(); });
+    screen = screenGuard.data();
+    const std::optional<quint32> wantedId = screen ? m_platform->displayIdOf(screen, displays) : std::nullopt;
+    const std::optional<DisplayInfo> display = chooseDisplay(displays, wantedId);
+    if (!display)
+        throw RecorderError::noDisplay();
+    const double scale = screen ? screen->devicePixelRatio() : kDefaultPointScale;
+    const PixelSize size = videoSizeFor(display->widthPoints, display->heightPoints, scale);
+    Diag::log(QStringLiteral("recording display %1 at %2x%3, mic=%4, bubble=%5")
+                  .arg(display->id)
+                  .arg(size.width)
+                  .arg(size.height)
+                  .arg(microphone ? QStringLiteral("true") : QStringLiteral("false"))
+                  .arg(bubbleSpot ? rawValue(*bubbleSpot) : QStringLiteral("captured")));
+    // Until the compositing stage exists, a bubble spot records the direct
+    // path: the bubble is then in the video only as a window on screen.
+
+    // Whatever an earlier start left behind is replaced.
+    if (m_stream || m_output)
+        releaseOffMainThread(std::exchange(m_stream, nullptr), std::exchange(m_microphone, nullptr),
+                             std::exchange(m_output, nullptr));
+    QFile::remove(outputPath);
+
+    const Options options = m_options;
+    Opened opened = co_await offMainThread([platform, options, display = *display, size, microphone, outputPath] {
+        Opened result;
+        result.stream = platform->openScreen(display);
+        if (microphone)
+            result.microphone = platform->openMicrophone();
+        WriterSettings settings;
+        settings.path = outputPath;
+        settings.size = size;
+        settings.preset = options.choosePreset(size);
+        if (result.microphone) {
+            settings.audioSampleRate = result.microphone->sampleRate();
+            settings.audioChannels = result.microphone->channels();
+        }
+        result.output = options.makeWriter(settings);
+        return result;
+    });
+
+    m_stream = opened.stream;
+    m_microphone = opened.microphone;
+    m_output = opened.output;
+    m_outputPath = outputPath;
+    m_size = size;
+    m_finished = false;
+    m_failure.reset();
+    const quint64 recording = ++m_recording;
+
+    // Capture threads reach the writer directly and this object only through
+    // queued calls, which are dropped if it is gone.
+    std::weak_ptr<RecordingWriter> writer = m_output;
+    QPointer<ScreenRecorder> self(this);
+    auto onFailure = [self, recording](const QString &text) {
+        QMetaObject::invokeMethod(
+            self.data(),
+            [self, recording, text] {
+                if (self)
+                    self->captureFailed(recording, text);
+            },
+            Qt::QueuedConnection);
+    };
+    m_stream->start(
+        [writer](VideoFrame frame) {
+            if (auto output = writer.lock())
+                output->videoFrame(std::move(frame));
+        },
+        onFailure);
+    if (m_microphone) {
+        m_microphone->start(
+            [writer](AudioChunk chunk) {
+                if (auto output = writer.lock())
+                    output->audioChunk(std::move(chunk));
+            },
+            onFailure);
+    }
+}
+
+QCoro::Task<RecordingResult> ScreenRecorder::stop()
+{
+    if (!m_stream || !m_outputPath)
+        throw RecorderError::notRecording();
+    const int64_t endUs = monotonicNowUs();
+    const quint64 recording = m_recording;
+    const QString path = *m_outputPath;
+    std::shared_ptr<ScreenSource> stream = m_stream;
+    std::shared_ptr<Microphone> mic = m_microphone;
+    std::shared_ptr<RecordingWriter> output = m_output;
+    try {
+        co_await offMainThread([stream, mic] {
+            stream->stop();
+            if (mic)
+                mic->stop();
+        });
+    } catch (...) {
+        clearFields();
+        throw;
+    }
+
+    QPointer<ScreenRecorder> self(this);
+    output->finish(endUs, [self, recording](std::optional<QString> error) {
+        QMetaObject::invokeMethod(
+            self.data(),
+            [self, recording, error] {
+                if (self)
+                    self->markFinished(recording, error);
+            },
+            Qt::QueuedConnection);
+    });
+    if (!m_finished)
+        co_await waitForFinish(m_options.finishTimeoutSeconds);
+    if (m_failure) {
+        const QString text = *m_failure;
+        clearFields();
+        throw RecorderError::failed(text);
+    }
+    const std::optional<qint64> durationMs = co_await offMainThread([path] { return probeDurationMs(path); });
+    RecordingResult result{path, durationMs.value_or(0), m_size.width, m_size.height};
+    clearFields();
+    co_return result;
+}
+
+void ScreenRecorder::markFinished(quint64 recording, std::optional<QString> error)
+{
+    if (recording != m_recording)
+        return;
+    if (error)
+        m_failure = error;
+    m_finished = true;
+    Q_EMIT finishReported();
+}
+
+void ScreenRecorder::captureFailed(quint64 recording, const QString &text)
+{
+    // Reported by stop only. The writer goes on until then, so the file
+    // still closes properly; a later error replaces an earlier one.
+    if (recording != m_recording)
+        return;
+    Diag::log(QStringLiteral("recording capture failed: ") + text);
+    m_failure = text;
+}
+
+QCoro::Task<> ScreenRecorder::waitForFinish(double timeoutSeconds)
+{
+    // Whichever comes first resumes the stop: the writer's report or the
+    // time-out. After a time-out the file is described as it was left.
+    const auto timeout = std::chrono::milliseconds(qint64(timeoutSeconds * 1000));
+    const auto reported = co_await qCoro(this, &ScreenRecorder::finishReported, timeout);
+    if (!reported)
+        Diag::log(QStringLiteral("recording writer did not finish within %1 s").arg(timeoutSeconds));
+}
+
+void ScreenRecorder::clearFields()
+{
+    releaseOffMainThread(std::exchange(m_stream, nullptr), std::exchange(m_microphone, nullptr),
+                         std::exchange(m_output, nullptr));
+    m_outputPath.reset();
+}

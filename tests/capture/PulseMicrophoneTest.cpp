@@ -1,0 +1,81 @@
+#include "platform/capture/PulseMicrophone.h"
+#include "TestSound.h"
+#include "capture/Recorder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+TEST(PulseMicrophone, DeliversTheSoundInRealTimeStampedWhenItWasHeard)
+{
+    if (!haveTestSoundServer())
+        GTEST_SKIP() << "No PulseAudio server; scripts/test starts one.";
+    ToneFeed tone;
+    ASSERT_TRUE(tone.running());
+    PulseMicrophone mic;
+    EXPECT_EQ(mic.sampleRate(), 48000);
+    std::mutex mutex;
+    std::vector<AudioChunk> chunks;
+    std::vector<int64_t> arrivals;
+    mic.start(
+        [&](AudioChunk chunk) {
+            std::lock_guard lock(mutex);
+            arrivals.push_back(monotonicNowUs());
+            chunks.push_back(std::move(chunk));
+        },
+        [](const QString &) {});
+    auto received = [&] {
+        std::lock_guard lock(mutex);
+        return chunks.size();
+    };
+    for (int waited = 0; waited < 3000 && received() == 0; waited += 10)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_GT(received(), 0u) << "no sound within 3 s";
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    mic.stop();
+    std::lock_guard lock(mutex);
+    ASSERT_GT(chunks.size(), 20u);
+
+    int64_t frames = 0;
+    double sumSquares = 0;
+    for (std::size_t i = 0; i < chunks.size(); ++i) {
+        // Heard before it was handed over, and not long before. (How long
+        // depends on the test server's buffering, which varies by run.)
+        EXPECT_LE(chunks[i].timestampUs, arrivals[i]);
+        EXPECT_GT(chunks[i].timestampUs, arrivals[i] - 1000000);
+        if (i > 0)
+            EXPECT_GT(chunks[i].timestampUs, chunks[i - 1].timestampUs);
+        frames += chunks[i].frameCount();
+        for (float s : chunks[i].samples)
+            sumSquares += double(s) * s;
+    }
+    const AudioChunk &first = chunks.front();
+    // The tone is there (a sine of the test's level, not silence).
+    EXPECT_GT(std::sqrt(sumSquares / double(frames * first.channels)), 0.05);
+}
+
+TEST(PulseMicrophone, SaysSoWhenTheSoundServerCannotBeReached)
+{
+    const QByteArray saved = qgetenv("PULSE_SERVER");
+    qputenv("PULSE_SERVER", "unix:/nonexistent/mivra-no-server");
+    try {
+        PulseMicrophone mic;
+        ADD_FAILURE() << "no error";
+    } catch (const RecorderError &error) {
+        EXPECT_TRUE(error.description().startsWith(
+            "The microphone cannot be recorded: the sound server (PulseAudio or PipeWire) cannot be reached"))
+            << error.description().toStdString();
+        EXPECT_TRUE(error.description().endsWith('.'));
+    }
+    if (saved.isEmpty())
+        qunsetenv("PULSE_SERVER");
+    else
+        qputenv("PULSE_SERVER", saved);
+}
+
+} // namespace

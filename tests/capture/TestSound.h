@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+
+// The test sound server: scripts/test starts PulseAudio with a null sink
+// "mivra-feed" whose monitor is remapped as the microphone "mivra-mic".
+bool haveTestSoundServer();
+
+// Plays a tone into the test microphone in real time while it lives.
+class ToneFeed {
+public:
+    explicit ToneFeed(double seconds = 10.0, int frequencyHz = 440);
+    ~ToneFeed();
+    bool running() const { return m_player.state() == QProcess::Running; }
+
+private:
+    QString m_wavPath;
+    QProcess m_player;
+};
