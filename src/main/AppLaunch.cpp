@@ -146,7 +146,8 @@ int handOverStatus(QCoreApplication &app, const QString &socketPath, const QList
             status = failure(QStringLiteral("the running Mivra Video did not answer"));
             break;
         }
-        app.quit();
+        // The answer may come before the loop runs, when quit() would be lost.
+        QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
     });
     app.exec();
     return status;
