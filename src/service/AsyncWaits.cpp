@@ -3,8 +3,6 @@
 #include <QPointer>
 #include <QTimer>
 
-#include <QCoroSignal>
-
 void UploadCancellation::cancel()
 {
     if (m_cancelled)
@@ -16,15 +14,26 @@ void UploadCancellation::cancel()
 void Notifier::notify()
 {
     m_pending = true;
+    if (!m_waiter || m_resumePosted)
+        return;
+    m_resumePosted = true;
+    // Posted with this object as context: dropped if the notifier is gone.
     QMetaObject::invokeMethod(
-        this, [this] { Q_EMIT woken(); }, Qt::QueuedConnection);
+        this,
+        [this] {
+            m_resumePosted = false;
+            if (auto waiter = std::exchange(m_waiter, {}))
+                waiter.resume();
+        },
+        Qt::QueuedConnection);
 }
 
-QCoro::Task<> Notifier::wait()
+bool Notifier::Awaiter::await_ready() const noexcept
 {
-    if (!m_pending)
-        co_await qCoro(this, &Notifier::woken);
-    m_pending = false;
+    if (!notifier->m_pending)
+        return false;
+    notifier->m_pending = false;
+    return true;
 }
 
 QCoro::Task<> pauseUnlessCancelled(std::chrono::milliseconds duration, UploadCancellation *cancel)

@@ -5,6 +5,7 @@
 #include <QCoroTask>
 
 #include <chrono>
+#include <coroutine>
 
 // Stops an upload: aborts its requests in flight and ends its waits at once.
 // Main thread only.
@@ -23,23 +24,29 @@ private:
 };
 
 // Wakes one waiting coroutine. A notify() that comes before the wait is kept,
-// so nothing is lost between checking a condition and waiting. The wake-up is
-// delivered from the event loop, never from inside the notifier's caller, so
-// the woken coroutine never runs on a stack that is about to unwind into it.
+// so nothing is lost between checking a condition and waiting. The waiter is
+// resumed from the event loop, once however many notify() calls came, never
+// from inside the notifier's caller.
 class Notifier final : public QObject {
     Q_OBJECT
 public:
     using QObject::QObject;
     void notify();
-    // Returns at once when a notify() is pending; may also return spuriously,
-    // so callers wait in a loop on their own condition.
-    QCoro::Task<> wait();
 
-Q_SIGNALS:
-    void woken();
+    struct Awaiter {
+        Notifier *notifier;
+        bool await_ready() const noexcept;
+        void await_suspend(std::coroutine_handle<> waiter) noexcept { notifier->m_waiter = waiter; }
+        void await_resume() const noexcept { notifier->m_pending = false; }
+    };
+    // Returns at once when a notify() is pending. Callers wait in a loop on
+    // their own condition. One waiter at a time.
+    Awaiter wait() { return Awaiter{this}; }
 
 private:
     bool m_pending = false;
+    bool m_resumePosted = false;
+    std::coroutine_handle<> m_waiter;
 };
 
 // Waits on the monotonic clock for `duration`, or less when `cancel` fires;
