@@ -6,6 +6,7 @@
 #include "app/AppState.h"
 #include "app/CommandUrl.h"
 #include "app/Diag.h"
+#include "capture/ScreenRecorder.h"
 #include "platform/ClipboardWriter.h"
 #include "platform/FilePreferenceStore.h"
 #include "platform/MainWindowAccess.h"
@@ -15,6 +16,7 @@
 #include "platform/SoundPlayer.h"
 #include "platform/TaskbarPresence.h"
 #include "platform/UrlOpener.h"
+#include "platform/capture/LinuxCapturePlatform.h"
 #include "service/ServiceOrigin.h"
 #include "service/Uploader.h"
 #include "ui/MainWindowPlaceholder.h"
@@ -48,7 +50,7 @@ AppState::Parts makeParts(std::shared_ptr<WindowTaskbarPresence> taskbar)
     auto uploader = std::make_shared<Uploader>(serviceOrigin(), *parts.store);
     parts.uploader = uploader;
     parts.service = uploader;
-    parts.recorder = std::make_shared<UnavailableRecorder>();
+    parts.recorder = std::make_shared<ScreenRecorder>(std::make_shared<LinuxCapturePlatform>());
     parts.bubble = std::make_shared<AbsentCameraBubble>();
     parts.bar = std::make_shared<AbsentRecordingBar>();
     parts.thumbs = std::make_shared<ThumbnailFilesOnly>();

@@ -1,19 +1,10 @@
 #pragma once
 
 // Stand-ins for the components whose own work has not landed yet. Each does
-// the least that keeps the recording road honest: the recorder says plainly
-// that it cannot record, the rest do nothing. Each goes when its real
+// the least that keeps the recording road going. Each goes when its real
 // component arrives.
 
 #include "app/RecordingParts.h"
-#include "capture/Recorder.h"
-
-class UnavailableRecorder final : public Recorder {
-public:
-    QCoro::Task<> start(QString outputPath, QScreen *screen, bool microphone,
-                        std::optional<BubbleSpot> bubbleSpot) override;
-    QCoro::Task<RecordingResult> stop() override;
-};
 
 // No window and no camera: the recording runs without a bubble.
 class AbsentCameraBubble final : public CameraBubbleControl {

@@ -26,6 +26,8 @@ struct AppStateRig {
     std::shared_ptr<FakeUrlOpener> urlOpener = std::make_shared<FakeUrlOpener>(journal);
     std::shared_ptr<FakeSound> sound = std::make_shared<FakeSound>(journal);
     std::shared_ptr<FakeMainWindow> mainWindow = std::make_shared<FakeMainWindow>(journal);
+    // A real main-window adapter instead of the double, when set.
+    std::shared_ptr<MainWindowAccess> windowOverride;
     std::shared_ptr<FakeTaskbar> taskbar = std::make_shared<FakeTaskbar>();
     QDateTime now = QDateTime(QDate(2026, 12, 5), QTime(8, 55), Qt::LocalTime);
     AppState::Timing timing{5, 40, 5};
@@ -48,7 +50,7 @@ struct AppStateRig {
         parts.urlOpener = urlOpener;
         parts.sound = sound;
         parts.screens = std::make_shared<FakeScreens>();
-        parts.mainWindow = mainWindow;
+        parts.mainWindow = windowOverride ? windowOverride : std::shared_ptr<MainWindowAccess>(mainWindow);
         parts.taskbar = taskbar;
         parts.serviceOrigin = QStringLiteral("https://share.test");
         parts.recordingsFolder = recordingsFolder();

@@ -1,0 +1,145 @@
+// `mivra record [--seconds N] [--no-mic] [--output FILE]`: records the display
+// under the pointer straight to a file, without the tray app. Ctrl-C stops
+// (Done); a second Ctrl-C discards the recording.
+#include "app/OutputLocation.h"
+#include "capture/ScreenRecorder.h"
+#include "main/Subcommand.h"
+#include "platform/Paths.h"
+#include "platform/capture/LinuxCapturePlatform.h"
+
+#include <QCoroSignal>
+#include <QCoroTimer>
+#include <QCursor>
+#include <QDateTime>
+#include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+int interruptPipe[2] = {-1, -1};
+
+void onInterrupt(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(interruptPipe[1], &byte, 1);
+}
+
+// Turns SIGINT and SIGTERM into a Qt signal on the main thread.
+class Interrupts : public QObject {
+    Q_OBJECT
+public:
+    Interrupts()
+    {
+        if (::pipe(interruptPipe) != 0)
+            return;
+        m_notifier = new QSocketNotifier(interruptPipe[0], QSocketNotifier::Read, this);
+        connect(m_notifier, &QSocketNotifier::activated, this, [this] {
+            char byte = 0;
+            [[maybe_unused]] const ssize_t n = ::read(interruptPipe[0], &byte, 1);
+            ++count;
+            Q_EMIT interrupted();
+        });
+        std::signal(SIGINT, &onInterrupt);
+        std::signal(SIGTERM, &onInterrupt);
+    }
+    int count = 0;
+Q_SIGNALS:
+    void interrupted();
+
+private:
+    QSocketNotifier *m_notifier = nullptr;
+};
+
+struct Request {
+    double seconds = 0; // 0: until interrupted
+    bool microphone = true;
+    QString output;
+};
+
+QCoro::Task<int> record(Request request, Interrupts &interrupts)
+{
+    ScreenRecorder recorder(std::make_shared<LinuxCapturePlatform>());
+    QScreen *screen = QGuiApplication::screenAt(QCursor::pos());
+    try {
+        co_await recorder.start(request.output, screen, request.microphone, std::nullopt);
+    } catch (const std::exception &error) {
+        co_return failure(QString::fromUtf8(error.what()));
+    }
+    std::fprintf(stderr, "Recording to %s; Ctrl-C to stop.\n", qPrintable(request.output));
+    if (request.seconds > 0) {
+        QTimer timer;
+        timer.setSingleShot(true);
+        timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&timer, &QTimer::timeout, &interrupts, &Interrupts::interrupted);
+        timer.start(int(request.seconds * 1000));
+        co_await qCoro(&interrupts, &Interrupts::interrupted);
+    } else {
+        co_await qCoro(&interrupts, &Interrupts::interrupted);
+    }
+    RecordingResult result;
+    try {
+        result = co_await recorder.stop();
+    } catch (const std::exception &error) {
+        co_return failure(QString::fromUtf8(error.what()));
+    }
+    if (interrupts.count > 1) {
+        QFile::remove(result.filePath);
+        std::fputs("Discarded.\n", stderr);
+        co_return 1;
+    }
+    std::printf("%s\n", qPrintable(result.filePath));
+    std::fprintf(stderr, "%dx%d, %.1f s\n", result.width, result.height, double(result.durationMs) / 1000.0);
+    co_return 0;
+}
+
+int runRecord(int argc, char **argv, const QStringList &arguments)
+{
+    Request request;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        if (argument == QLatin1String("--no-mic")) {
+            request.microphone = false;
+        } else if (argument == QLatin1String("--seconds") && i + 1 < arguments.size()) {
+            bool ok = false;
+            request.seconds = arguments[++i].toDouble(&ok);
+            if (!ok || request.seconds <= 0)
+                return usageError(QStringLiteral("--seconds needs a positive number"));
+        } else if (argument == QLatin1String("--output") && i + 1 < arguments.size()) {
+            request.output = arguments[++i];
+        } else {
+            return usageError(QStringLiteral("unknown argument '%1' for record").arg(argument));
+        }
+    }
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        return failure(QStringLiteral("No X display (DISPLAY is not set), so the screen cannot be recorded."));
+    QGuiApplication app(argc, argv);
+    if (request.output.isEmpty()) {
+        try {
+            request.output = OutputLocation::make(Paths::recordingsFolder(), QDateTime::currentDateTime());
+        } catch (const std::exception &error) {
+            return failure(QString::fromUtf8(error.what()));
+        }
+    }
+    Interrupts interrupts;
+    int status = 1;
+    auto task = record(request, interrupts).then([&](int result) {
+        status = result;
+        QCoreApplication::quit();
+    });
+    app.exec();
+    return status;
+}
+
+const bool registered = registerSubcommand(
+    {"record", "record [--seconds N] [--no-mic] [--output FILE]", "record the screen to an MP4 file", &runRecord});
+
+} // namespace
+
+#include "RecordCommand.moc"
