@@ -8,7 +8,8 @@
 
 // Starts `work` as its own task on `context`'s thread once the current event
 // is handled, as menu actions and command URLs want: the caller returns first.
-// Nothing starts when `context` is gone by then.
+// Nothing starts when `context` is gone by then. `work` should call a
+// coroutine, not be one: its captures end when it returns.
 inline void launchTask(QObject *context, std::function<QCoro::Task<>()> work)
 {
     QMetaObject::invokeMethod(

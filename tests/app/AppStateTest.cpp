@@ -457,6 +457,19 @@ TEST(AppStateFields, SwitchesPersistAndNotifyOnlyOnChange)
     EXPECT_FALSE(rig.store->values.contains(QStringLiteral("demoMode")));
 }
 
+TEST(AppStateLinks, FailedLinkEditSetsLastErrorUntilTheNextStart)
+{
+    AppStateRig rig;
+    AppState &state = rig.make();
+    recordAndStop(state);
+    rig.uploader->deleteFailure = QStringLiteral("The service could not be reached.");
+    runTask(state.deleteLink(state.recent().front()));
+    EXPECT_EQ(state.lastError(), QStringLiteral("Could not delete: The service could not be reached."));
+    EXPECT_EQ(state.recent().size(), 1);
+    runTask(state.startRecording());
+    EXPECT_FALSE(state.hasLastError());
+}
+
 TEST(AppStateFields, RefreshesWhenCreatedAndWhenActivated)
 {
     AppStateRig rig;

@@ -179,7 +179,12 @@ public:
         throw MivraError(QStringLiteral("The service could not be reached."));
         co_return VideoList{};
     }
-    QCoro::Task<> deleteVideo(QString) override { co_return; }
+    QCoro::Task<> deleteVideo(QString) override
+    {
+        if (deleteFailure)
+            throw MivraError(*deleteFailure);
+        co_return;
+    }
     QCoro::Task<TitleResponse> rename(QString id, QString title) override { co_return TitleResponse{id, title}; }
     QCoro::Task<KeepResponse> setExpiry(QString id, Lifetime) override { co_return KeepResponse{id, expiresAtMs}; }
 
@@ -193,6 +198,7 @@ public:
     qint64 expiresAtMs = 1893456000000; // 2030-01-01
     int uploads = 0;
     int listCalls = 0;
+    std::optional<QString> deleteFailure;
 
 private:
     Journal m_journal;
