@@ -1,0 +1,86 @@
+#pragma once
+
+#include "platform/capture/PipeWireHandles.h"
+#include "platform/capture/ScreenCapture.h"
+
+#include <spa/utils/hook.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+struct spa_pod;
+struct spa_source;
+
+// Consumes one PipeWire video node, such as the screen a desktop portal
+// shares, on PipeWire's own thread loop. Frames come only when the producer
+// sends one (a compositor does so when the screen changed), at most 30 a
+// second: a faster producer's newest picture waits for the next slot.
+// BGRx and BGRA are accepted and both treated as B,G,R,X; shared memory, or
+// linear DMA-BUF that can be mapped, since we read pixels with the CPU.
+class PipeWireScreenSource final : public ScreenSource {
+public:
+    // `remote` is a connection to PipeWire (the portal's remote, or a socket
+    // to a daemon); the source owns it. Throws RecorderError when PipeWire
+    // cannot be reached or does not list the node.
+    PipeWireScreenSource(UniqueFd remote, uint32_t nodeId);
+    ~PipeWireScreenSource() override;
+
+    void start(std::function<void(VideoFrame)> onFrame, CaptureFailureHandler onFailure) override;
+    void stop() override;
+    int64_t framesCaptured() const override { return m_framesCaptured.load(); }
+
+    // Pictures the producer sent that were replaced by a newer one before
+    // their slot came. Logged at stop.
+    int64_t framesSkipped() const { return m_framesSkipped.load(); }
+
+private:
+    struct FramePool;
+    struct Listeners;
+    static const spa_pod *buildFormat(void *buffer, size_t size, bool linearDmaBuf);
+    void onParamChanged(uint32_t id, const spa_pod *param);
+    void onProcess();
+    void onStateChanged(int state, const char *error);
+    void onTimer();
+    void deliverPending(int64_t nowUs);
+    void fail(const QString &text);
+
+    // Stops the loop thread before any PipeWire object below is released,
+    // also when the constructor gives up half way.
+    struct LoopRunning {
+        pw_thread_loop *loop = nullptr;
+        ~LoopRunning()
+        {
+            if (loop)
+                pw_thread_loop_stop(loop);
+        }
+    };
+
+    std::unique_ptr<Listeners> m_listeners; // outlives the objects they listen to
+    uint32_t m_nodeId = 0;
+    PwThreadLoop m_loop;
+    PwContext m_context;
+    PwCore m_core;
+    PwRegistry m_registry;
+    PwStream m_stream;
+    spa_source *m_timer = nullptr;
+    LoopRunning m_loopRunning;
+
+    // Loop thread only, after start.
+    int m_width = 0;
+    int m_height = 0;
+    std::shared_ptr<FramePool> m_pool;
+    std::shared_ptr<uint8_t[]> m_pending; // newest picture not yet delivered
+    int64_t m_lastDeliveredUs = 0;
+    bool m_nodeSeen = false;
+    bool m_synced = false;
+    bool m_coreLost = false;
+    bool m_connected = false;
+
+    std::function<void(VideoFrame)> m_onFrame;
+    CaptureFailureHandler m_onFailure;
+    std::atomic<bool> m_failed{false};
+    std::atomic<bool> m_running{false};
+    std::atomic<int64_t> m_framesCaptured{0};
+    std::atomic<int64_t> m_framesSkipped{0};
+};
