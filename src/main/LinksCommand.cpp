@@ -1,0 +1,105 @@
+// `mivra links [--json]` and its edits: refresh, rename, expire, delete.
+#include "main/ServiceCommands.h"
+#include "main/Subcommand.h"
+
+#include "app/DateFormatters.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cstdio>
+
+namespace {
+
+QString isoUtc(const QDateTime &time)
+{
+    return time.toUTC().toString(Qt::ISODate);
+}
+
+void printLinks(const QList<RecentLink> &links, bool json)
+{
+    if (json) {
+        QJsonArray array;
+        for (const RecentLink &link : links)
+            array.append(QJsonObject{{QStringLiteral("id"), link.id},
+                                     {QStringLiteral("shareUrl"), link.shareUrl},
+                                     {QStringLiteral("title"), link.title},
+                                     {QStringLiteral("createdAt"), isoUtc(link.createdAt)},
+                                     {QStringLiteral("expiresAt"), isoUtc(link.expiresAt)}});
+        std::printf("%s\n", QJsonDocument(array).toJson(QJsonDocument::Indented).constData());
+        return;
+    }
+    for (const RecentLink &link : links)
+        std::printf("%s\t%s\texpires %s\t%s\n", qPrintable(link.id), qPrintable(link.title),
+                    qPrintable(DateFormatters::whenText(link.expiresAt.toLocalTime())), qPrintable(link.shareUrl));
+}
+
+struct LinksArguments {
+    QString action; // empty: list
+    bool json = false;
+    QString id;
+    QString text;
+    std::optional<Lifetime> lifetime;
+};
+
+QCoro::Task<int> runAction(LinksArguments arguments)
+{
+    CommandLineLinks links;
+    if (arguments.action.isEmpty()) {
+        printLinks(links.library().recent(), arguments.json);
+        co_return 0;
+    }
+    if (arguments.action == QLatin1String("refresh")) {
+        co_await links.library().refreshFromServer();
+        if (const auto why = links.refreshFailure())
+            co_return failure(QStringLiteral("Could not refresh the links: ") + *why);
+        printLinks(links.library().recent(), false);
+        co_return 0;
+    }
+    const RecentLink *found = links.find(arguments.id);
+    if (!found)
+        co_return failure(QStringLiteral("no recent link has the id %1").arg(arguments.id));
+    const RecentLink link = *found;
+    if (arguments.action == QLatin1String("rename"))
+        co_await links.library().rename(link, arguments.text);
+    else if (arguments.action == QLatin1String("expire"))
+        co_await links.library().setLifetime(link, *arguments.lifetime);
+    else
+        co_await links.library().deleteLink(link);
+    if (const auto why = links.editFailure())
+        co_return failure(*why);
+    co_return 0;
+}
+
+int runLinks(int argc, char **argv, const QStringList &arguments)
+{
+    LinksArguments parsed;
+    const QString action = arguments.value(0);
+    if (arguments.isEmpty()) {
+    } else if (action == QLatin1String("--json") && arguments.size() == 1) {
+        parsed.json = true;
+    } else if (action == QLatin1String("refresh") && arguments.size() == 1) {
+        parsed.action = action;
+    } else if (action == QLatin1String("rename") && arguments.size() == 3) {
+        parsed = LinksArguments{action, false, arguments[1], arguments[2], std::nullopt};
+    } else if (action == QLatin1String("expire") && arguments.size() == 3) {
+        parsed = LinksArguments{action, false, arguments[1], {}, Lifetime::parse(arguments[2])};
+        if (!parsed.lifetime)
+            return usageError(ServiceCommands::lifetimeRefusal(arguments[2]));
+    } else if (action == QLatin1String("delete") && arguments.size() == 2) {
+        parsed = LinksArguments{action, false, arguments[1], {}, std::nullopt};
+    } else {
+        return usageError(QStringLiteral("links takes --json, or refresh, rename ID TITLE, expire ID LIFETIME or "
+                                         "delete ID"));
+    }
+    QCoreApplication app(argc, argv);
+    return ServiceCommands::runToEnd(app, runAction(std::move(parsed)));
+}
+
+const bool registered = registerSubcommand({"links", "links [--json]",
+                                            "list the recent links (also: links refresh, links rename ID "
+                                            "TITLE, links expire ID LIFETIME, links delete ID)",
+                                            &runLinks});
+
+} // namespace

@@ -1,0 +1,89 @@
+// `mivra upload FILE [--title TEXT] [--lifetime TEXT]`: uploads an MP4 as a
+// recording's upload does, adds it to the recent links and prints the link.
+#include "main/ServiceCommands.h"
+#include "main/Subcommand.h"
+
+#include "app/Diag.h"
+#include "app/Errors.h"
+#include "app/Preferences.h"
+#include "app/RecentLink.h"
+#include "capture/UploadProbe.h"
+
+#include <QFileInfo>
+
+#include <cstdio>
+
+namespace {
+
+struct UploadArguments {
+    QString file;
+    std::optional<QString> title;
+    std::optional<Lifetime> lifetime;
+};
+
+QCoro::Task<int> uploadFile(UploadArguments arguments)
+{
+    CommandLineLinks links;
+    const MediaFacts facts = probeMediaFacts(arguments.file);
+    if (!facts.readable)
+        std::fprintf(stderr, "mivra: %s does not read as a video; uploading it without duration and size\n",
+                     qPrintable(arguments.file));
+    // Without --lifetime the default for new videos applies, as in the app.
+    const std::optional<Lifetime> lifetime =
+        arguments.lifetime ? arguments.lifetime : Preferences(links.store()).newVideoLifetime();
+    const QString title = arguments.title.value_or(QFileInfo(arguments.file).completeBaseName());
+
+    UploadJob job{arguments.file, title, facts.durationMs, facts.width, facts.height, lifetime};
+    VideoInfo info;
+    try {
+        info = co_await links.uploader().uploadFile(std::move(job), ServiceCommands::stderrProgress());
+    } catch (const MivraError &error) {
+        ServiceCommands::endProgress();
+        Diag::log(
+            QStringLiteral("upload: command line upload of %1 failed: %2").arg(arguments.file, error.debugText()));
+        co_return failure(QStringLiteral("Upload failed: ") + error.description());
+    }
+    ServiceCommands::endProgress();
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    links.library().addNew(
+        RecentLink{info.id, info.shareUrl, title, now, RecentLinkCoding::fromEpochMilliseconds(info.expiresAtMs)});
+    Diag::log(QStringLiteral("upload ") + info.id + QStringLiteral(": complete, link ") + info.shareUrl);
+    std::printf("%s\n", qPrintable(info.shareUrl));
+    co_return 0;
+}
+
+int runUpload(int argc, char **argv, const QStringList &arguments)
+{
+    UploadArguments parsed;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        if (argument == QLatin1String("--title") && i + 1 < arguments.size()) {
+            parsed.title = arguments[++i];
+        } else if (argument == QLatin1String("--lifetime") && i + 1 < arguments.size()) {
+            const QString text = arguments[++i];
+            parsed.lifetime = Lifetime::parse(text);
+            // Refused before anything is sent.
+            if (!parsed.lifetime)
+                return usageError(ServiceCommands::lifetimeRefusal(text));
+        } else if (argument.startsWith(QLatin1String("--")) || !parsed.file.isEmpty()) {
+            return usageError(QStringLiteral("unknown argument '%1' for upload").arg(argument));
+        } else {
+            parsed.file = argument;
+        }
+    }
+    if (parsed.file.isEmpty())
+        return usageError(QStringLiteral("upload needs the file to send"));
+    const QFileInfo info(parsed.file);
+    if (!info.isFile() || !info.isReadable())
+        return failure(QStringLiteral("cannot read %1").arg(parsed.file));
+    if (parsed.title && parsed.title->trimmed().isEmpty())
+        return usageError(QStringLiteral("--title needs a text"));
+
+    QCoreApplication app(argc, argv);
+    return ServiceCommands::runToEnd(app, uploadFile(std::move(parsed)));
+}
+
+const bool registered = registerSubcommand(
+    {"upload", "upload FILE [--title TEXT] [--lifetime TEXT]", "upload an MP4 and print its share link", &runUpload});
+
+} // namespace
