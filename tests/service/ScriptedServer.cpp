@@ -177,7 +177,7 @@ ScriptedReply ScriptedServer::serviceReply(const RecordedRequest &request) const
     auto json = [](const QJsonObject &o) { return QJsonDocument(o).toJson(QJsonDocument::Compact); };
     const QJsonObject info{{QStringLiteral("id"), id},
                            {QStringLiteral("shareUrl"), origin().toString() + QStringLiteral("/v/") + id},
-                           {QStringLiteral("expiresAt"), QJsonValue(qint64(1767225600000))}};
+                           {QStringLiteral("expiresAt"), QJsonValue(qint64(4102444800000))}};
     if (request.method == "POST" && request.path == "/api/videos")
         return ScriptedReply::json(200, json(QJsonObject{{QStringLiteral("id"), id},
                                                          {QStringLiteral("partSize"), QJsonValue(partSize)},

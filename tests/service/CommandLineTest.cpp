@@ -1,0 +1,137 @@
+// `mivra upload` and `mivra links` as a user runs them, against the scripted
+// server, in a private home folder.
+#include "ServiceRig.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+
+namespace {
+
+struct CommandResult {
+    int status = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+class CommandLine {
+public:
+    explicit CommandLine(const QUrl &origin) : m_origin(origin) {}
+
+    bool available() const { return QFile::exists(binary()); }
+
+    CommandResult run(const QStringList &arguments)
+    {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"})
+            env.insert(QString::fromLatin1(name), m_home.filePath(QString::fromLatin1(name).toLower()));
+        env.insert(QStringLiteral("MIVRA_SERVICE_ORIGIN"), m_origin.toString());
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        process.setProcessEnvironment(env);
+        process.start(binary(), arguments);
+        // The scripted server answers on this thread's loop: keep it turning.
+        QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 60000);
+        CommandResult result;
+        result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        result.out = process.readAllStandardOutput();
+        result.err = process.readAllStandardError();
+        return result;
+    }
+
+private:
+    static QString binary() { return QStringLiteral(MIVRA_BINARY_DIR "/src/mivra"); }
+    QUrl m_origin;
+    QTemporaryDir m_home;
+};
+
+#define REQUIRE_BINARY(cli)                                                                                            \
+    if (!(cli).available())                                                                                            \
+    GTEST_SKIP() << "the mivra binary is not built in this tree"
+
+} // namespace
+
+TEST(CommandLine, UploadPrintsTheLinkAloneAndRemembersIt)
+{
+    ServiceRig rig;
+    rig.server.partSize = 100;
+    CommandLine cli(rig.server.origin());
+    REQUIRE_BINARY(cli);
+    const QString file = rig.makeFile(250, QStringLiteral("Team demo.v2.mp4"));
+    const CommandResult upload = cli.run({"upload", file, "--lifetime", "3d12h"});
+    EXPECT_EQ(upload.status, 0) << upload.err.constData();
+    EXPECT_EQ(upload.out, rig.server.origin().toString().toUtf8() + "/v/vid1\n");
+
+    const QJsonObject create = QJsonDocument::fromJson(rig.server.requests.at(0).body).object();
+    EXPECT_EQ(create.value("title").toString(), "Team demo.v2");
+    EXPECT_EQ(create.value("lifetime").toInteger(), 302400);
+    EXPECT_FALSE(create.contains("durationMs")); // not a real video
+    EXPECT_EQ(rig.server.uploadedBytes(), rig.fileBytes(file));
+    EXPECT_EQ(rig.server.requestsTo("POST", "/api/videos/vid1/complete").size(), 1);
+
+    const CommandResult links = cli.run({"links", "--json"});
+    ASSERT_EQ(links.status, 0) << links.err.constData();
+    const QJsonArray array = QJsonDocument::fromJson(links.out).array();
+    ASSERT_EQ(array.size(), 1);
+    const QJsonObject link = array.at(0).toObject();
+    EXPECT_EQ(link.value("id").toString(), "vid1");
+    EXPECT_EQ(link.value("title").toString(), "Team demo.v2");
+    EXPECT_EQ(link.value("shareUrl").toString(), rig.server.origin().toString() + "/v/vid1");
+    EXPECT_EQ(link.value("expiresAt").toString(), "2100-01-01T00:00:00Z");
+    EXPECT_TRUE(QDateTime::fromString(link.value("createdAt").toString(), Qt::ISODate).isValid());
+    EXPECT_TRUE(link.value("createdAt").toString().endsWith('Z'));
+}
+
+TEST(CommandLine, AnUnusableLifetimeIsRefusedBeforeAnythingIsSent)
+{
+    ServiceRig rig;
+    CommandLine cli(rig.server.origin());
+    REQUIRE_BINARY(cli);
+    const CommandResult result = cli.run({"upload", rig.makeFile(10), "--lifetime", "30m"});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_TRUE(result.err.contains("\"30m\" isn't a length we can use. Try 12h, 3d, 2w, 3mo or 1y: at least an hour, "
+                                    "at most 10 years."))
+        << result.err.constData();
+    EXPECT_TRUE(result.out.isEmpty());
+    EXPECT_TRUE(rig.server.requests.isEmpty());
+}
+
+TEST(CommandLine, FailedEditsPrintTheirTextAndExitNonZero)
+{
+    ServiceRig rig;
+    CommandLine cli(rig.server.origin());
+    REQUIRE_BINARY(cli);
+    ASSERT_EQ(cli.run({"upload", rig.makeFile(10), "--title", "Keep"}).status, 0);
+    rig.server.script = [](const RecordedRequest &r) -> std::optional<ScriptedReply> {
+        if (r.method == "DELETE" || r.path.endsWith("/title"))
+            return ScriptedReply::json(500, "storage offline");
+        return std::nullopt;
+    };
+    const CommandResult del = cli.run({"links", "delete", "vid1"});
+    EXPECT_EQ(del.status, 1);
+    EXPECT_TRUE(del.err.contains("Could not delete: Server returned 500: storage offline")) << del.err.constData();
+    const CommandResult rename = cli.run({"links", "rename", "vid1", "Other"});
+    EXPECT_EQ(rename.status, 1);
+    EXPECT_TRUE(rename.err.contains("Could not rename it: Server returned 500: storage offline"));
+    EXPECT_EQ(cli.run({"links"}).out.count("Keep"), 1);
+
+    rig.server.script = {};
+    EXPECT_EQ(cli.run({"links", "delete", "vid1"}).status, 0);
+    EXPECT_TRUE(cli.run({"links"}).out.isEmpty());
+    EXPECT_EQ(cli.run({"links", "delete", "vid1"}).status, 1); // no such recent link any more
+}
+
+TEST(CommandLine, RefreshReportsAnUnreachableService)
+{
+    ServiceRig rig;
+    CommandLine cli(rig.server.origin());
+    REQUIRE_BINARY(cli);
+    rig.server.script = [](const RecordedRequest &) { return ScriptedReply::json(503, "maintenance"); };
+    const CommandResult result = cli.run({"links", "refresh"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(result.err.contains("Server returned 503: maintenance")) << result.err.constData();
+}
