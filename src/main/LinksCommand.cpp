@@ -3,6 +3,7 @@
 #include "main/Subcommand.h"
 
 #include "app/DateFormatters.h"
+#include "app/Errors.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -43,6 +44,32 @@ struct LinksArguments {
     std::optional<Lifetime> lifetime;
 };
 
+// While the app runs: the service alone is asked; the app's own refresh
+// brings the change into its list. Texts as the app's own.
+QCoro::Task<int> runOnServiceOnly(CommandLineLinks &links, LinksArguments arguments, RecentLink link)
+{
+    Uploader &service = links.uploader();
+    try {
+        if (arguments.action == QLatin1String("rename")) {
+            const QString title = arguments.text.trimmed();
+            if (!title.isEmpty() && title != link.title)
+                co_await service.rename(link.id, title);
+        } else if (arguments.action == QLatin1String("expire")) {
+            co_await service.setExpiry(link.id, *arguments.lifetime);
+        } else {
+            co_await service.deleteVideo(link.id);
+        }
+    } catch (const MivraError &error) {
+        const QString prefix = arguments.action == QLatin1String("rename") ? QStringLiteral("Could not rename it: ")
+                               : arguments.action == QLatin1String("expire")
+                                   ? QStringLiteral("Could not change how long it lasts: ")
+                                   : QStringLiteral("Could not delete: ");
+        co_return failure(prefix + error.description());
+    }
+    std::fputs("mivra: done on the service; Mivra Video shows it after its next refresh\n", stderr);
+    co_return 0;
+}
+
 QCoro::Task<int> runAction(LinksArguments arguments)
 {
     CommandLineLinks links;
@@ -51,6 +78,16 @@ QCoro::Task<int> runAction(LinksArguments arguments)
         co_return 0;
     }
     if (arguments.action == QLatin1String("refresh")) {
+        if (ServiceCommands::appIsRunning()) {
+            // The app refreshes on its own; only say whether the service answers.
+            try {
+                co_await links.uploader().listVideos();
+            } catch (const MivraError &error) {
+                co_return failure(QStringLiteral("Could not refresh the links: ") + error.description());
+            }
+            std::fputs("mivra: Mivra Video is running and refreshes its links itself\n", stderr);
+            co_return 0;
+        }
         co_await links.library().refreshFromServer();
         if (const auto why = links.refreshFailure())
             co_return failure(QStringLiteral("Could not refresh the links: ") + *why);
@@ -61,6 +98,8 @@ QCoro::Task<int> runAction(LinksArguments arguments)
     if (!found)
         co_return failure(QStringLiteral("no recent link has the id %1").arg(arguments.id));
     const RecentLink link = *found;
+    if (ServiceCommands::appIsRunning())
+        co_return co_await runOnServiceOnly(links, arguments, link);
     if (arguments.action == QLatin1String("rename"))
         co_await links.library().rename(link, arguments.text);
     else if (arguments.action == QLatin1String("expire"))

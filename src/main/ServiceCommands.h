@@ -38,6 +38,11 @@ private:
 };
 
 namespace ServiceCommands {
+// Whether the tray app runs for this user. It keeps the recent links in
+// memory and writes them whole, so while it runs the command line leaves the
+// list to it: edits go to the service only and reach the app's list with its
+// next refresh (it refreshes whenever it becomes active).
+bool appIsRunning();
 // Runs `task` on the application's loop; returns its exit status.
 int runToEnd(QCoreApplication &app, QCoro::Task<int> task);
 // The lifetime prompt's own explanation for text it cannot use.

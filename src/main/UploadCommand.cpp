@@ -45,8 +45,11 @@ QCoro::Task<int> uploadFile(UploadArguments arguments)
     }
     ServiceCommands::endProgress();
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    links.library().addNew(
-        RecentLink{info.id, info.shareUrl, title, now, RecentLinkCoding::fromEpochMilliseconds(info.expiresAtMs)});
+    if (ServiceCommands::appIsRunning())
+        std::fputs("mivra: Mivra Video is running, so the link is not added to its recent links\n", stderr);
+    else
+        links.library().addNew(
+            RecentLink{info.id, info.shareUrl, title, now, RecentLinkCoding::fromEpochMilliseconds(info.expiresAtMs)});
     Diag::log(QStringLiteral("upload ") + info.id + QStringLiteral(": complete, link ") + info.shareUrl);
     std::printf("%s\n", qPrintable(info.shareUrl));
     co_return 0;

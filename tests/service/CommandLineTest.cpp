@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocalServer>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -29,6 +30,7 @@ public:
         for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"})
             env.insert(QString::fromLatin1(name), m_home.filePath(QString::fromLatin1(name).toLower()));
         env.insert(QStringLiteral("MIVRA_SERVICE_ORIGIN"), m_origin.toString());
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path());
         env.remove(QStringLiteral("DISPLAY"));
         env.remove(QStringLiteral("WAYLAND_DISPLAY"));
         env.remove(QStringLiteral("QT_QPA_PLATFORM"));
@@ -43,10 +45,20 @@ public:
         return result;
     }
 
+    // Pretends the tray app runs: something listens on its instance socket.
+    void setAppRunning(bool running)
+    {
+        m_app.close();
+        if (running)
+            m_app.listen(m_runtime.filePath(QStringLiteral("mivra-instance")));
+    }
+
 private:
     static QString binary() { return QStringLiteral(MIVRA_BINARY_DIR "/src/mivra"); }
     QUrl m_origin;
     QTemporaryDir m_home;
+    QTemporaryDir m_runtime;
+    QLocalServer m_app;
 };
 
 #define REQUIRE_BINARY(cli)                                                                                            \
@@ -134,4 +146,32 @@ TEST(CommandLine, RefreshReportsAnUnreachableService)
     const CommandResult result = cli.run({"links", "refresh"});
     EXPECT_EQ(result.status, 1);
     EXPECT_TRUE(result.err.contains("Server returned 503: maintenance")) << result.err.constData();
+}
+
+TEST(CommandLine, WhileTheAppRunsTheRecentListIsLeftToIt)
+{
+    ServiceRig rig;
+    CommandLine cli(rig.server.origin());
+    REQUIRE_BINARY(cli);
+    cli.setAppRunning(true);
+    const CommandResult upload = cli.run({"upload", rig.makeFile(10)});
+    EXPECT_EQ(upload.status, 0);
+    EXPECT_EQ(upload.out, rig.server.origin().toString().toUtf8() + "/v/vid1\n");
+    EXPECT_TRUE(upload.err.contains("not added to its recent links")) << upload.err.constData();
+    EXPECT_TRUE(cli.run({"links"}).out.isEmpty());
+
+    cli.setAppRunning(false);
+    ASSERT_EQ(cli.run({"upload", rig.makeFile(10), "--title", "Mine"}).status, 0);
+    cli.setAppRunning(true);
+    // Done on the service; the app's next refresh drops it from its list.
+    const CommandResult del = cli.run({"links", "delete", "vid1"});
+    EXPECT_EQ(del.status, 0) << del.err.constData();
+    EXPECT_EQ(rig.server.requestsTo("DELETE", "/api/videos/vid1").size(), 1);
+    EXPECT_EQ(cli.run({"links"}).out.count("Mine"), 1);
+
+    rig.server.script = [](const RecordedRequest &) { return ScriptedReply::json(403, "not yours"); };
+    const CommandResult expire = cli.run({"links", "expire", "vid1", "forever"});
+    EXPECT_EQ(expire.status, 1);
+    EXPECT_TRUE(expire.err.contains("Could not change how long it lasts: Server returned 403: not yours"))
+        << expire.err.constData();
 }

@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Upload throughput of `mivra upload` against one `curl -T` stream to the same
+# local mivra-server, and mivra's peak memory.
+#   bench/bench_upload.sh BUILD_DIR [SIZE_MIB (1024)] [RUNS (3)]
+# Prints the median of each, their ratio (goal: mivra/curl >= 0.9) and the
+# largest peak RSS of mivra (goal: <= 3 x partSize + 64 MiB).
+set -euo pipefail
+build="${1:?build folder}"
+size_mib="${2:-1024}"
+runs="${3:-3}"
+mivra="$build/src/mivra"
+server="$build/server/mivra-server"
+[ -x "$mivra" ] && [ -x "$server" ] || { echo "build mivra and mivra-server in $build first" >&2; exit 1; }
+
+work="$(mktemp -d)"
+server_pid=""
+cleanup() {
+  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+mkdir -p "$work/data" "$work/home"
+"$server" --listen 127.0.0.1:0 --data "$work/data" --quiet >"$work/server.out" 2>/dev/null &
+server_pid=$!
+for _ in $(seq 100); do grep -q '^listening on ' "$work/server.out" 2>/dev/null && break; sleep 0.05; done
+origin="$(head -1 "$work/server.out" | sed 's/^listening on //')"
+
+file="$work/upload.mp4"
+head -c "$((size_mib * 1024 * 1024))" /dev/urandom >"$file"
+bytes="$(stat -c %s "$file")"
+token="$(head -c 32 /dev/urandom | od -An -tx1 | tr -d ' \n')"
+
+json_field() { python3 -c "import json,sys; print(json.load(sys.stdin)['$1'])"; }
+
+curl_once() {
+  local id start end
+  id="$(curl -sf -X POST -H "X-Device-Token: $token" -H 'Content-Type: application/json' \
+    -d '{"title":"curl","contentType":"video/mp4"}' "$origin/api/videos" | json_field id)"
+  start="$(date +%s.%N)"
+  curl -sf -o /dev/null -T "$file" -H "X-Device-Token: $token" -H 'Content-Type: video/mp4' "$origin/api/videos/$id"
+  end="$(date +%s.%N)"
+  curl -sf -o /dev/null -X DELETE -H "X-Device-Token: $token" "$origin/api/videos/$id" || true
+  python3 -c "print($bytes / ($end - $start) / 1e6)"
+}
+
+mivra_once() {
+  local start end link
+  start="$(date +%s.%N)"
+  link="$(env XDG_CONFIG_HOME="$work/home/c" XDG_DATA_HOME="$work/home/d" XDG_STATE_HOME="$work/home/s" \
+    MIVRA_SERVICE_ORIGIN="$origin" /usr/bin/time -f '%M' -o "$work/rss" "$mivra" upload "$file" 2>/dev/null)"
+  end="$(date +%s.%N)"
+  env XDG_CONFIG_HOME="$work/home/c" XDG_DATA_HOME="$work/home/d" XDG_STATE_HOME="$work/home/s" \
+    MIVRA_SERVICE_ORIGIN="$origin" "$mivra" links delete "${link##*/}" >/dev/null 2>&1 || true
+  echo "$(python3 -c "print($bytes / ($end - $start) / 1e6)") $(tail -1 "$work/rss")"
+}
+
+median() { sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2}'; }
+
+curl_rates=(); mivra_rates=(); peak_kib=0
+for run in $(seq "$runs"); do
+  # Alternate which goes first, so neither always meets a warm cache.
+  if [ $((run % 2)) = 1 ]; then c="$(curl_once)"; m="$(mivra_once)"; else m="$(mivra_once)"; c="$(curl_once)"; fi
+  curl_rates+=("$c"); mivra_rates+=("${m% *}")
+  rss="${m#* }"; [ "$rss" -gt "$peak_kib" ] && peak_kib="$rss"
+  echo "run $run: curl -T ${c%.*} MB/s, mivra upload ${m%%.*} MB/s, mivra peak RSS $((rss / 1024)) MiB"
+done
+
+curl_median="$(printf '%s\n' "${curl_rates[@]}" | median)"
+mivra_median="$(printf '%s\n' "${mivra_rates[@]}" | median)"
+part_size="$(curl -sf -X POST -H "X-Device-Token: $token" -H 'Content-Type: application/json' \
+  -d '{"title":"probe","contentType":"video/mp4"}' "$origin/api/videos" | json_field partSize)"
+python3 - "$curl_median" "$mivra_median" "$peak_kib" "$part_size" "$size_mib" <<'PY'
+import sys
+curl, mivra, peak_kib, part, size = float(sys.argv[1]), float(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4]), sys.argv[5]
+limit_mib = (3 * part + 64 * 1024 * 1024) / 1048576
+print(f"{size} MiB file, median of runs: curl -T {curl:.0f} MB/s, mivra upload {mivra:.0f} MB/s")
+print(f"throughput ratio mivra/curl: {mivra / curl:.2f} (goal >= 0.9)")
+print(f"mivra peak RSS: {peak_kib / 1024:.0f} MiB (goal <= 3 x partSize + 64 MiB = {limit_mib:.0f} MiB)")
+PY
