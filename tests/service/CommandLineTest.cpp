@@ -37,7 +37,11 @@ public:
         process.setProcessEnvironment(env);
         process.start(binary(), arguments);
         // The scripted server answers on this thread's loop: keep it turning.
-        QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 60000);
+        if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 60000)) {
+            ADD_FAILURE() << "mivra did not end";
+            process.kill();
+            process.waitForFinished();
+        }
         CommandResult result;
         result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
         result.out = process.readAllStandardOutput();

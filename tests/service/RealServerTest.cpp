@@ -51,7 +51,7 @@ QByteArray fetch(const QUrl &url, int *status)
 {
     QNetworkAccessManager network;
     QNetworkReply *reply = network.get(QNetworkRequest(url));
-    QTest::qWaitFor([&] { return reply->isFinished(); }, 30000);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return reply->isFinished(); }, 30000));
     *status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QByteArray body = reply->readAll();
     delete reply;
