@@ -36,8 +36,9 @@ constexpr uint kFirstPersistingVersion = 4;
 [[noreturn]] void refuseCall(const QString &method, const QDBusMessage &reply)
 {
     Diag::log(QStringLiteral("portal %1 failed: %2: %3").arg(method, reply.errorName(), reply.errorMessage()));
-    if (reply.errorName() == QStringLiteral("org.freedesktop.DBus.Error.ServiceUnknown") ||
-        reply.errorName() == QStringLiteral("org.freedesktop.DBus.Error.NameHasNoOwner"))
+    // The first call finds out whether there is a ScreenCast portal at all:
+    // no service, or a portal whose desktop does not implement ScreenCast.
+    if (method == QStringLiteral("GetAll"))
         refuse(QStringLiteral("The desktop offers no screen sharing portal (xdg-desktop-portal), so the screen "
                               "cannot be recorded."));
     refuse(QStringLiteral("The desktop's screen sharing portal reported an error, so the screen cannot be recorded."));

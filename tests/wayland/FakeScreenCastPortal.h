@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
+#include <QHash>
+#include <QPoint>
+#include <QSize>
+#include <QVariantMap>
+
+#include <functional>
+
+// A ScreenCast portal scripted by the test, serving
+// /org/freedesktop/portal/desktop and its request and session objects on a
+// private bus. It records what it was asked.
+class FakeScreenCastPortal final : public QDBusVirtualObject {
+    Q_OBJECT
+public:
+    enum class Answer { success = 0, cancelled = 1, refused = 2, never = 99 };
+    struct Call {
+        QString method;
+        QString requestPath; // where the answer goes
+        QVariantMap options;
+    };
+
+    bool registerOn(QDBusConnection bus);
+    void unregister();
+
+    // What it offers.
+    uint version = 4;
+    uint sourceTypes = 1 | 2;       // monitor, window
+    uint cursorModes = 1 | 2 | 4;   // hidden, embedded, metadata
+    QHash<QString, Answer> answers; // by method; success when absent
+    bool answerBeforeReply = false; // the Response goes out before the method returns
+    QString restoreTokenToGive = QStringLiteral("token-1");
+    bool shareStream = true;
+    uint nodeId = 42;
+    QPoint position{0, 0};
+    QSize size{1280, 720};
+    // Gives the descriptor OpenPipeWireRemote returns; the fake closes it.
+    std::function<int()> makeRemote;
+
+    // What it saw.
+    QList<Call> calls;
+    QStringList closedRequests;
+    QStringList closedSessions;
+    QStringList methods() const;
+    Call callOf(const QString &method) const;
+
+    QString introspect(const QString &path) const override;
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override;
+
+private:
+    void handle(const QDBusMessage &message);
+    void answer(const QDBusMessage &message, const QString &method, const QVariantMap &options,
+                const QVariantMap &results);
+
+    QDBusConnection m_bus{QString()};
+    int m_sessions = 0;
+};

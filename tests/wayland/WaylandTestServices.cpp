@@ -1,0 +1,178 @@
+#include "WaylandTestServices.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStandardPaths>
+#include <QThread>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <atomic>
+#include <cstring>
+
+bool spinUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+bool TestProcess::start(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment)
+{
+    stop();
+    if (QStandardPaths::findExecutable(program).isEmpty())
+        return false;
+    m_process = std::make_unique<QProcess>();
+    m_process->setProcessEnvironment(environment);
+    m_process->setProgram(program);
+    m_process->setArguments(arguments);
+    m_process->setStandardErrorFile(QProcess::nullDevice());
+    m_process->start();
+    return m_process->waitForStarted(5000);
+}
+
+void TestProcess::stop()
+{
+    if (!m_process)
+        return;
+    if (m_process->state() != QProcess::NotRunning) {
+        m_process->terminate(); // SIGTERM to this PID only
+        if (!m_process->waitForFinished(2000)) {
+            m_process->kill();
+            m_process->waitForFinished(2000);
+        }
+    }
+    m_process.reset();
+}
+
+PrivateSessionBus::~PrivateSessionBus()
+{
+    for (const QString &name : m_connections)
+        QDBusConnection::disconnectFromBus(name);
+}
+
+bool PrivateSessionBus::start(const QString &folder, QString *whyNot)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (!m_daemon.start(QStringLiteral("dbus-daemon"),
+                        {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                         QStringLiteral("--address=unix:dir=") + folder, QStringLiteral("--print-address=1")},
+                        environment)) {
+        *whyNot = QStringLiteral("dbus-daemon cannot be started (package dbus-daemon)");
+        return false;
+    }
+    QProcess *daemon = m_daemon.process();
+    while (!daemon->canReadLine()) {
+        if (!daemon->waitForReadyRead(5000)) {
+            *whyNot = QStringLiteral("dbus-daemon printed no address");
+            return false;
+        }
+    }
+    m_address = QString::fromUtf8(daemon->readLine()).trimmed();
+    return !m_address.isEmpty();
+}
+
+QDBusConnection PrivateSessionBus::connect()
+{
+    static std::atomic<int> counter{0};
+    const QString name = QStringLiteral("mivra-test-bus-%1").arg(++counter);
+    m_connections << name;
+    return QDBusConnection::connectToBus(m_address, name);
+}
+
+QProcessEnvironment PrivatePipeWire::environment() const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path());
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), m_runtime.path() + QStringLiteral("/state"));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_runtime.path() + QStringLiteral("/config"));
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_bus.address());
+    environment.remove(QStringLiteral("PIPEWIRE_REMOTE"));
+    environment.remove(QStringLiteral("PIPEWIRE_RUNTIME_DIR"));
+    return environment;
+}
+
+bool PrivatePipeWire::start(QString *whyNot)
+{
+    if (!m_runtime.isValid()) {
+        *whyNot = QStringLiteral("no temporary folder");
+        return false;
+    }
+    QFile::setPermissions(m_runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    // WirePlumber leaves at once without a session bus.
+    if (!m_bus.start(m_runtime.path(), whyNot))
+        return false;
+    if (!m_pipewire.start(QStringLiteral("pipewire"), {}, environment())) {
+        *whyNot = QStringLiteral("pipewire cannot be started (package pipewire)");
+        return false;
+    }
+    const QString socket = m_runtime.path() + QStringLiteral("/pipewire-0");
+    if (!spinUntil([&] { return QFileInfo::exists(socket); }, 5000)) {
+        *whyNot = QStringLiteral("pipewire made no socket");
+        return false;
+    }
+    if (!m_wireplumber.start(QStringLiteral("wireplumber"), {}, environment())) {
+        *whyNot = QStringLiteral("wireplumber cannot be started (package wireplumber)");
+        return false;
+    }
+    if (QStandardPaths::findExecutable(QStringLiteral("gst-launch-1.0")).isEmpty() ||
+        QStandardPaths::findExecutable(QStringLiteral("pw-dump")).isEmpty()) {
+        *whyNot = QStringLiteral("gst-launch-1.0 or pw-dump is missing (gstreamer1.0-tools, pipewire-bin)");
+        return false;
+    }
+    return true;
+}
+
+UniqueFd PrivatePipeWire::connect() const
+{
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray path = (m_runtime.path() + QStringLiteral("/pipewire-0")).toUtf8();
+    std::strncpy(address.sun_path, path.constData(), sizeof(address.sun_path) - 1);
+    if (!fd.valid() || ::connect(fd.get(), reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
+        return UniqueFd();
+    return fd;
+}
+
+std::optional<uint32_t> PrivatePipeWire::nodeId(const QString &nodeName) const
+{
+    QProcess dump;
+    dump.setProcessEnvironment(environment());
+    dump.start(QStringLiteral("pw-dump"), {});
+    if (!dump.waitForFinished(5000))
+        return std::nullopt;
+    const QJsonArray objects = QJsonDocument::fromJson(dump.readAllStandardOutput()).array();
+    for (const QJsonValue &object : objects) {
+        const QJsonObject props = object[QStringLiteral("info")][QStringLiteral("props")].toObject();
+        if (object[QStringLiteral("type")].toString() == QStringLiteral("PipeWire:Interface:Node") &&
+            props[QStringLiteral("node.name")].toString() == nodeName)
+            return uint32_t(object[QStringLiteral("id")].toInt());
+    }
+    return std::nullopt;
+}
+
+std::optional<uint32_t> PrivatePipeWire::startProducer(TestProcess &producer, const QString &nodeName,
+                                                       const QString &pattern, const QString &caps,
+                                                       const QString &extraSource)
+{
+    const QString pipeline = QStringLiteral("videotestsrc pattern=%1 %2 ! %3 ! pipewiresink mode=provide "
+                                            "stream-properties=props,node.name=%4,media.class=Video/Source")
+                                 .arg(pattern, extraSource, caps, nodeName);
+    if (!producer.start(QStringLiteral("gst-launch-1.0"), QProcess::splitCommand(pipeline), environment()))
+        return std::nullopt;
+    std::optional<uint32_t> id;
+    spinUntil([&] { return (id = nodeId(nodeName)).has_value() || !producer.running(); }, 8000);
+    return id;
+}
