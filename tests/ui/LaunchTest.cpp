@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -122,6 +123,7 @@ TEST_F(LaunchTest, StaysUpAndTakesCommandsFromLaterLaunches)
         .setValue(QStringLiteral("micEnabled"), false);
     m_app.setProcessEnvironment(m_env);
     m_app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    const bool trayBefore = QSystemTrayIcon::isSystemTrayAvailable();
     m_app.start(kBinary, {});
     ASSERT_TRUE(m_app.waitForStarted(5000));
     ASSERT_TRUE(waitForLog(QStringLiteral("start: idle in the tray after "))) << log().toStdString();
@@ -129,8 +131,10 @@ TEST_F(LaunchTest, StaysUpAndTakesCommandsFromLaterLaunches)
     const int startupMs = startup.match(log()).captured(1).toInt();
     std::printf("start-up to an idle tray: %d ms\n", startupMs);
     EXPECT_LT(startupMs, 1000);
-    // Plain Xvfb has no tray: the app says so and opens its window instead.
-    EXPECT_TRUE(log().contains(QStringLiteral("tray: this desktop has no system tray")));
+    // Plain Xvfb has no tray (unless a parallel test runs its stand-in): the
+    // app says so and opens its window instead.
+    if (!trayBefore)
+        EXPECT_TRUE(log().contains(QStringLiteral("tray: this desktop has no system tray")));
 
     const ProcessRun record = run({QStringLiteral("mivra://record")});
     EXPECT_EQ(record.status, 0) << record.err.toStdString();
