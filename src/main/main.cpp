@@ -7,6 +7,7 @@
 #include <QUrl>
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 const char *const kUsageHead = "Usage: mivra [URL...]\n"
@@ -40,8 +41,13 @@ void printUsage()
     std::fputs(kUsageHead, stdout);
     if (!subcommands().empty()) {
         std::fputs("\nCommands:\n", stdout);
-        for (const Subcommand &command : subcommands())
-            std::printf("  %-24s %s\n", command.synopsis, command.summary);
+        for (const Subcommand &command : subcommands()) {
+            // Long synopses get a line of their own, like the URLs above.
+            if (std::strlen(command.synopsis) > 24)
+                std::printf("  %s\n  %-24s %s\n", command.synopsis, "", command.summary);
+            else
+                std::printf("  %-24s %s\n", command.synopsis, command.summary);
+        }
     }
     std::fputs(kUsageTail, stdout);
 }
