@@ -67,6 +67,8 @@ public:
     std::optional<uint32_t> startProducer(TestProcess &producer, const QString &nodeName, const QString &pattern,
                                           const QString &caps, const QString &extraSource = QString());
     std::optional<uint32_t> nodeId(const QString &nodeName) const;
+    // The bus WirePlumber uses; a fake portal can join it.
+    PrivateSessionBus &bus() { return m_bus; }
 
 private:
     QProcessEnvironment environment() const;
