@@ -1,8 +1,11 @@
 // The real `mivra` binary on the test's X display: command line, start-up,
 // and a second launch handing its URL to the running app.
 
+#include "XEmbedTrayStub.h"
+
 #include "platform/FilePreferenceStore.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -151,6 +154,26 @@ TEST_F(LaunchTest, StaysUpAndTakesCommandsFromLaterLaunches)
     EXPECT_FALSE(m_app.waitForFinished(200)) << "the app is still up";
     // Still the one instance: a second app would have logged its own start.
     EXPECT_EQ(log().count(QStringLiteral("start: idle in the tray")), 1);
+}
+
+TEST_F(LaunchTest, WithATrayTheAppDocksThereAndOpensNoWindow)
+{
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X display (run under Xvfb)";
+    XEmbedTrayStub trayManager;
+    ASSERT_TRUE(trayManager.ready());
+    m_app.setProcessEnvironment(m_env);
+    m_app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_app.start(kBinary, {});
+    ASSERT_TRUE(m_app.waitForStarted(5000));
+    // The stub answers dock requests from the test's event loop.
+    for (int waited = 0; waited < 5000 && trayManager.docked() == 0; waited += 20) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(20);
+    }
+    EXPECT_GE(trayManager.docked(), 1);
+    ASSERT_TRUE(waitForLog(QStringLiteral("start: idle in the tray after ")));
+    EXPECT_FALSE(log().contains(QStringLiteral("tray: this desktop has no system tray")));
 }
 
 } // namespace
