@@ -46,6 +46,16 @@ std::unique_ptr<AppState> &sharedInstance()
     return instance;
 }
 
+std::unique_ptr<LinkLibrary> makeLibrary(const AppState::Parts &parts)
+{
+    auto removeThumbnail = [thumbs = parts.thumbs](const QString &id) {
+        if (thumbs)
+            thumbs->remove(id);
+    };
+    return std::make_unique<LinkLibrary>(*parts.store, *parts.service, std::move(removeThumbnail), parts.serviceOrigin,
+                                         parts.now);
+}
+
 // "Upload failed: <description>. Saved at <path>" without doubling the full
 // stop that ends every description.
 QString uploadFailureText(QString description, const QString &filePath)
@@ -63,13 +73,7 @@ AppState::AppState(Parts parts, QObject *parent) : AppState(std::move(parts), Ti
 
 AppState::AppState(Parts parts, Timing timing, QObject *parent)
     : QObject(parent), m_parts(std::move(parts)), m_timing(timing),
-      m_preferences(std::make_unique<Preferences>(*m_parts.store)), m_library(std::make_unique<LinkLibrary>(
-                                                                        *m_parts.store, *m_parts.service,
-                                                                        [thumbs = m_parts.thumbs](const QString &id) {
-                                                                            if (thumbs)
-                                                                                thumbs->remove(id);
-                                                                        },
-                                                                        m_parts.serviceOrigin, m_parts.now)),
+      m_preferences(std::make_unique<Preferences>(*m_parts.store)), m_library(makeLibrary(m_parts)),
       m_clock(std::make_unique<RecordingClock>(m_parts.now, timing.tickIntervalMs))
 {
     connect(m_preferences.get(), &Preferences::cameraEnabledChanged, this, &AppState::cameraEnabledChanged);
