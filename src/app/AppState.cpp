@@ -179,6 +179,14 @@ void AppState::setNewVideoLifetime(std::optional<Lifetime> lifetime)
     m_preferences->setNewVideoLifetime(lifetime);
 }
 
+qint64 AppState::newVideoLifetimeSeconds() const
+{
+    const std::optional<Lifetime> lifetime = newVideoLifetime();
+    if (!lifetime)
+        return 0;
+    return lifetime->isForever() ? Preferences::kForeverStoredValue : lifetime->seconds();
+}
+
 Lifetime AppState::effectiveNewLifetime() const
 {
     return m_preferences->effectiveNewLifetime();

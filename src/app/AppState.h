@@ -47,6 +47,8 @@ class AppState : public QObject {
     Q_PROPERTY(bool micEnabled READ micEnabled WRITE setMicEnabled NOTIFY micEnabledChanged)
     Q_PROPERTY(bool showInDock READ showInDock WRITE setShowInDock NOTIFY showInDockChanged)
     Q_PROPERTY(BubbleSpot bubbleInVideo READ bubbleInVideo WRITE setBubbleInVideo NOTIFY bubbleInVideoChanged)
+    // As stored: 0 when none is chosen, -1 for forever, else seconds.
+    Q_PROPERTY(qint64 newVideoLifetimeSeconds READ newVideoLifetimeSeconds NOTIFY newVideoLifetimeChanged)
     Q_PROPERTY(QString effectiveNewLifetimeLabel READ effectiveNewLifetimeLabel NOTIFY newVideoLifetimeChanged)
     Q_PROPERTY(bool demoMode READ demoMode WRITE setDemoMode NOTIFY demoModeChanged)
     Q_PROPERTY(bool hasOpenMain READ hasOpenMain NOTIFY openMainChanged)
@@ -115,6 +117,7 @@ public:
     void setBubbleInVideo(BubbleSpot spot);
     std::optional<Lifetime> newVideoLifetime() const;
     void setNewVideoLifetime(std::optional<Lifetime> lifetime);
+    qint64 newVideoLifetimeSeconds() const;
     Lifetime effectiveNewLifetime() const;
     QString effectiveNewLifetimeLabel() const { return effectiveNewLifetime().label(); }
 

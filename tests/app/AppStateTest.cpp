@@ -205,7 +205,9 @@ TEST(AppStateStop, ChosenLifetimeGoesWithTheUpload)
 {
     AppStateRig rig;
     AppState &state = rig.make();
+    EXPECT_EQ(state.newVideoLifetimeSeconds(), 0);
     runTask(state.chooseNewLifetime(Lifetime::ofSeconds(86400)));
+    EXPECT_EQ(state.newVideoLifetimeSeconds(), 86400);
     recordAndStop(state);
     EXPECT_EQ(rig.uploader->lastLifetime, Lifetime::ofSeconds(86400));
 }
