@@ -87,8 +87,8 @@ TEST(WireDecoding, MissingOrMistypedRequiredKeysFail)
 
 TEST(WireDecoding, BodiesThatAreNotOneJsonObjectFail)
 {
-    for (const QByteArray body : {QByteArray(), QByteArray("null"), QByteArray("[]"), QByteArray("{\"id\":"),
-                                  QByteArray("{\"title\":\"a\",\"id\":\"b\"} trailing"), QByteArray("<html>")})
+    for (const QByteArray &body : {QByteArray(), QByteArray("null"), QByteArray("[]"), QByteArray("{\"id\":"),
+                                   QByteArray("{\"title\":\"a\",\"id\":\"b\"} trailing"), QByteArray("<html>")})
         EXPECT_NE(decodeFailure<TitleResponse>(body), "decoded") << body.constData();
 }
 
