@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 namespace {
+
 const QString kNotShared = QStringLiteral("The desktop has not shared a screen with Mivra Video yet.");
 
 // The fake portal hands out connections to a real, private PipeWire whose
@@ -64,7 +65,7 @@ TEST_F(WaylandCapturePlatformTest, ListsNothingBeforeTheDesktopShares)
 
 TEST_F(WaylandCapturePlatformTest, RecordsTheSharedMonitorAndEndsTheSessionAfterwards)
 {
-    runTask(platform->prepare());
+    ASSERT_EQ(runTask(failureText(platform->prepare())), QString());
     const QList<DisplayInfo> displays = platform->displays();
     ASSERT_EQ(displays.size(), 1);
     EXPECT_EQ(displays.first().id, fake.nodeId);
@@ -76,10 +77,12 @@ TEST_F(WaylandCapturePlatformTest, RecordsTheSharedMonitorAndEndsTheSessionAfter
     options.choosePreset = [](PixelSize) { return QStringLiteral("ultrafast"); };
     ScreenRecorder recorder(platform, options);
     const QString path = dir.filePath(QStringLiteral("wayland.mp4"));
-    runTask(recorder.start(path, QGuiApplication::primaryScreen(), false, std::nullopt));
+    ASSERT_EQ(runTask(failureText(recorder.start(path, QGuiApplication::primaryScreen(), false, std::nullopt))),
+              QString());
     spinUntil([] { return false; }, 1200);
     EXPECT_TRUE(fake.closedSessions.isEmpty()) << "the desktop shares while recording";
-    const RecordingResult result = runTask(recorder.stop());
+    RecordingResult result;
+    ASSERT_EQ(runTask(stopInto(recorder, result)), QString());
     EXPECT_EQ(result.width, 320);
     EXPECT_EQ(result.height, 240);
     EXPECT_GE(result.durationMs, 900);
@@ -92,15 +95,15 @@ TEST_F(WaylandCapturePlatformTest, RecordsTheSharedMonitorAndEndsTheSessionAfter
 
 TEST_F(WaylandCapturePlatformTest, ASecondPrepareEndsTheUnusedSession)
 {
-    runTask(platform->prepare());
-    runTask(platform->prepare());
+    ASSERT_EQ(runTask(failureText(platform->prepare())), QString());
+    ASSERT_EQ(runTask(failureText(platform->prepare())), QString());
     ASSERT_TRUE(spinUntil([&] { return fake.closedSessions.size() == 1; }, 2000));
     EXPECT_EQ(platform->displays().size(), 1);
 }
 
 TEST_F(WaylandCapturePlatformTest, AskingOnceKeepsTheTokenAndSharesNothing)
 {
-    runTask(platform->askOnce());
+    ASSERT_EQ(runTask(failureText(platform->askOnce())), QString());
     EXPECT_EQ(preferences->textValue(PortalScreenCast::restoreTokenKey), QStringLiteral("token-1"));
     ASSERT_TRUE(spinUntil([&] { return fake.closedSessions.size() == 1; }, 2000));
     EXPECT_EQ(failureOfDisplays(), kNotShared);
@@ -108,7 +111,7 @@ TEST_F(WaylandCapturePlatformTest, AskingOnceKeepsTheTokenAndSharesNothing)
 
 TEST_F(WaylandCapturePlatformTest, OpeningAnotherDisplayIsRefused)
 {
-    runTask(platform->prepare());
+    ASSERT_EQ(runTask(failureText(platform->prepare())), QString());
     DisplayInfo other = platform->displays().first();
     other.id += 1;
     try {

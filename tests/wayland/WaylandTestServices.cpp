@@ -1,5 +1,7 @@
 #include "WaylandTestServices.h"
 
+#include "app/Errors.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -14,6 +16,26 @@
 
 #include <atomic>
 #include <cstring>
+
+QCoro::Task<QString> failureText(QCoro::Task<> task)
+{
+    try {
+        co_await task;
+    } catch (const std::exception &error) {
+        co_return errorDescription(error);
+    }
+    co_return QString();
+}
+
+QCoro::Task<QString> stopInto(ScreenRecorder &recorder, RecordingResult &result)
+{
+    try {
+        result = co_await recorder.stop();
+    } catch (const std::exception &error) {
+        co_return errorDescription(error);
+    }
+    co_return QString();
+}
 
 bool spinUntil(const std::function<bool()> &done, int timeoutMs)
 {

@@ -1,0 +1,47 @@
+#include "MemoryPreferenceStore.h"
+#include "TaskRunner.h"
+#include "WaylandTestServices.h"
+#include "capture/ScreenRecorder.h"
+#include "platform/capture/WaylandCapturePlatform.h"
+
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
+#include <gtest/gtest.h>
+
+namespace {
+
+// Runs only inside the desktop scripts/wayland-e2e sets up: headless sway,
+// PipeWire, WirePlumber, xdg-desktop-portal and its wlroots backend on the
+// session bus of this process.
+TEST(WaylandEndToEndTest, RecordsThreeSecondsThroughTheDesktopPortal)
+{
+    if (qEnvironmentVariable("MIVRA_E2E_WAYLAND") != QStringLiteral("1"))
+        GTEST_SKIP() << "Opt-in: run scripts/wayland-e2e (MIVRA_E2E_WAYLAND=1).";
+    auto preferences = std::make_shared<MemoryPreferenceStore>();
+    auto platform = std::make_shared<WaylandCapturePlatform>(preferences);
+    const QString prepared = runTask(failureText(platform->prepare()));
+    ASSERT_EQ(prepared, QString()) << "the portal did not share the screen";
+    const QList<DisplayInfo> displays = platform->displays();
+    ASSERT_EQ(displays.size(), 1);
+    EXPECT_TRUE(preferences->textValue(PortalScreenCast::restoreTokenKey).has_value());
+
+    ScreenRecorder::Options options;
+    options.choosePreset = [](PixelSize) { return QStringLiteral("ultrafast"); };
+    ScreenRecorder recorder(platform, options);
+    QTemporaryDir dir;
+    const QString kept = qEnvironmentVariable("MIVRA_E2E_OUTPUT");
+    const QString path = kept.isEmpty() ? dir.filePath(QStringLiteral("wayland-e2e.mp4")) : kept;
+    QScreen *screen = QGuiApplication::primaryScreen();
+    ASSERT_EQ(runTask(failureText(recorder.start(path, screen, false, std::nullopt))), QString());
+    spinUntil([] { return false; }, 3000);
+    RecordingResult result;
+    ASSERT_EQ(runTask(stopInto(recorder, result)), QString());
+    const double scale = screen ? screen->devicePixelRatio() : 2.0;
+    EXPECT_EQ(result.width, 2 * int(displays.first().widthPoints * scale / 2));
+    EXPECT_EQ(result.height, 2 * int(displays.first().heightPoints * scale / 2));
+    EXPECT_NEAR(double(result.durationMs), 3000.0, 400.0);
+    EXPECT_GT(QFileInfo(path).size(), 0);
+}
+
+} // namespace
