@@ -106,7 +106,7 @@ TEST_F(RecordingRoad, SilentRecordEndsWithTheLinkOnTheClipboard)
     ASSERT_EQ(command(QStringLiteral("mivra://record?silent=1")), 0);
     // The first recording measures the encoder's speed before it starts.
     ASSERT_TRUE(waitForLog(QStringLiteral("phase recording"), 60000)) << log().toStdString();
-    QTest::qWait(1000);
+    QTest::qWait(300);
     ASSERT_EQ(command(QStringLiteral("mivra://stop")), 0);
 
     static const QRegularExpression complete(QStringLiteral("upload (\\S+): complete, link (\\S+)"));
