@@ -1,38 +1,17 @@
 // Uploader::uploadFile: create, then one PUT or up to three parts at a time,
 // then complete.
+#include "service/FileSlices.h"
 #include "service/ProgressTracker.h"
 #include "service/ServiceErrors.h"
 #include "service/Uploader.h"
 #include "service/WireBodies.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QMap>
 
 #include <deque>
 
 namespace {
-
-// One part's bytes, read once and kept for its retries.
-QByteArray readSlice(const QString &filePath, qint64 offset, qint64 length)
-{
-    QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly))
-        throw FileAccessError(filePath, file.errorString());
-    if (!file.seek(offset))
-        throw FileAccessError(filePath, file.errorString());
-    QByteArray bytes(length, Qt::Uninitialized);
-    qint64 got = 0;
-    while (got < length) {
-        const qint64 n = file.read(bytes.data() + got, length - got);
-        if (n <= 0)
-            break;
-        got += n;
-    }
-    if (got != length)
-        throw UploadError::read();
-    return bytes;
-}
 
 QString videoPath(const QString &id)
 {
@@ -116,7 +95,8 @@ QCoro::Task<VideoInfo> Uploader::uploadFile(UploadJob job, UploadProgress progre
 
 QCoro::Task<VideoInfo> Uploader::sendWhole(std::shared_ptr<UploadRun> run)
 {
-    const QByteArray whole = readSlice(run->job.filePath, 0, run->totalBytes);
+    QString filePath = run->job.filePath;
+    const QByteArray whole = co_await FileSlices::readInBackground(std::move(filePath), 0, run->totalBytes);
     const PartBodyHold hold(*this);
     QString path = videoPath(run->id);
     QString contentType = QStringLiteral("video/mp4");
@@ -187,8 +167,9 @@ QCoro::Task<> Uploader::runPart(std::shared_ptr<UploadRun> run, PartSlice slice)
 
 QCoro::Task<PartResponse> Uploader::sendPart(std::shared_ptr<UploadRun> run, PartSlice slice)
 {
-    // Read once; a read failure is not worth retrying.
-    const QByteArray body = readSlice(run->job.filePath, slice.offset, slice.length);
+    // Read once and kept for the retries; a read failure is not worth retrying.
+    QString filePath = run->job.filePath;
+    const QByteArray body = co_await FileSlices::readInBackground(std::move(filePath), slice.offset, slice.length);
     const PartBodyHold hold(*this);
     const QString path = videoPath(run->id) + QStringLiteral("/parts/") + QString::number(slice.number);
     const OnSend onSend = [tracker = run->tracker, part = slice.number](qint64 sent) { tracker->update(part, sent); };
