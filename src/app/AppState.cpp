@@ -113,9 +113,9 @@ void AppState::setSharedFactory(std::function<std::unique_ptr<AppState>()> facto
     sharedFactory() = std::move(factory);
 }
 
-void AppState::endShared()
+void AppState::abandonShared()
 {
-    sharedInstance().reset();
+    [[maybe_unused]] AppState *kept = sharedInstance().release();
 }
 
 bool AppState::hasShared()
@@ -416,6 +416,24 @@ QCoro::Task<> AppState::discardRecording()
         Diag::log(QStringLiteral("discarded recording ") + QFileInfo(result.filePath).fileName());
     } catch (const std::exception &) {
         // Discarding never reports an error.
+    }
+    finishRecordingRoad();
+}
+
+QCoro::Task<> AppState::finishForQuit()
+{
+    if (!m_phase.is(Phase::Kind::recording))
+        co_return;
+    setPhase(Phase::finishing());
+    m_clock->stop();
+    m_parts.bar->detach();
+    m_parts.bubble->stopFrames();
+    m_parts.bubble->hide();
+    try {
+        const RecordingResult result = co_await m_parts.recorder->stop();
+        Diag::log(QStringLiteral("kept recording at quit ") + QFileInfo(result.filePath).fileName());
+    } catch (const std::exception &error) {
+        Diag::log(QStringLiteral("recording at quit: ") + errorDescription(error));
     }
     finishRecordingRoad();
 }

@@ -96,8 +96,10 @@ public:
     static AppState &shared();
     static void setSharedFactory(std::function<std::unique_ptr<AppState>()> factory);
     static bool hasShared();
-    // Drops the shared instance before the application object goes away.
-    static void endShared();
+    // At quit: the shared instance is let go without being torn down, as
+    // tasks still waiting on the network would otherwise resume into it
+    // half-destroyed. Every change is already written when it is made.
+    static void abandonShared();
 
     Phase phase() const { return m_phase; }
     QString elapsed() const { return m_elapsed; }
@@ -138,6 +140,9 @@ public:
     QCoro::Task<> stopRecording();
     // Recording to finishing and idle; the file is deleted.
     QCoro::Task<> discardRecording();
+    // Before quitting: a running recording is finished and its file kept in
+    // the recordings folder, not uploaded. Other phases are left as they are.
+    QCoro::Task<> finishForQuit();
 
     // Clipboard, then the browser (web links only).
     void copyAndOpen(const RecentLink &link);

@@ -6,6 +6,7 @@
 #include "app/AppState.h"
 #include "app/CommandUrl.h"
 #include "app/Diag.h"
+#include "app/MainThreadTask.h"
 #include "capture/ScreenRecorder.h"
 #include "platform/ClipboardWriter.h"
 #include "platform/FilePreferenceStore.h"
@@ -79,6 +80,13 @@ void reopen(AppState &state)
     state.showMain();
 }
 
+// Quit from the menu: a running recording is finished and kept first.
+QCoro::Task<> quitAfterRecording(AppState &state)
+{
+    co_await state.finishForQuit();
+    QCoreApplication::quit();
+}
+
 int runPrimary(QApplication &app, InstanceServer &server, const QList<QUrl> &urls)
 {
     // The app lives in the tray: closing its last window must not end it.
@@ -105,7 +113,7 @@ int runPrimary(QApplication &app, InstanceServer &server, const QList<QUrl> &url
                              [&state] { state.showMain(); },
                              // Updates arrive with their own work; nothing to show until then.
                              [] { Diag::log(QStringLiteral("updates: check asked, no update service yet")); },
-                             [] { QCoreApplication::quit(); },
+                             [&state] { launchTask(&state, [&state] { return quitAfterRecording(state); }); },
                          });
     tray.show();
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
@@ -124,11 +132,9 @@ int runPrimary(QApplication &app, InstanceServer &server, const QList<QUrl> &url
         Diag::log(QStringLiteral("start: idle in the tray after %1 ms").arg(processClock().elapsed()));
     });
 
-    // A recording still running at quit is not uploaded: its file stays in
-    // the recordings folder as far as it was written.
     const int status = app.exec();
     delete mainWindow.data();
-    AppState::endShared();
+    AppState::abandonShared();
     return status;
 }
 

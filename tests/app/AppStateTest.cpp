@@ -317,6 +317,23 @@ TEST(AppStateDiscard, DeletesTheFileWithoutUploading)
     EXPECT_FALSE(state.hasLastError());
 }
 
+TEST(AppStateDiscard, QuitFinishesARunningRecordingAndKeepsIt)
+{
+    AppStateRig rig;
+    AppState &state = rig.make();
+    runTask(state.finishForQuit());
+    EXPECT_TRUE(rig.journal->isEmpty());
+
+    runTask(state.startRecording());
+    const QString file = rig.recorder->lastOutputPath;
+    runTask(state.finishForQuit());
+    EXPECT_EQ(state.phase(), Phase::idle());
+    EXPECT_FALSE(rig.recorder->running());
+    EXPECT_TRUE(QFile::exists(file));
+    EXPECT_EQ(rig.count("upload"), 0);
+    EXPECT_FALSE(state.clockRunning());
+}
+
 TEST(AppStateClock, ElapsedTicksWhileRecordingOnly)
 {
     AppStateRig rig;
