@@ -4,8 +4,26 @@
 
 #include <QFile>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
+namespace {
+// FFmpeg's own complaints about a file that is not a video would only repeat
+// what the caller says in one line.
+class QuietFfmpegLog {
+public:
+    QuietFfmpegLog() : m_level(av_log_get_level()) { av_log_set_level(AV_LOG_QUIET); }
+    ~QuietFfmpegLog() { av_log_set_level(m_level); }
+
+private:
+    int m_level;
+};
+} // namespace
+
 MediaFacts probeMediaFacts(const QString &path)
 {
+    const QuietFfmpegLog quiet;
     MediaFacts facts;
     AVFormatContext *raw = nullptr;
     if (avformat_open_input(&raw, QFile::encodeName(path).constData(), nullptr, nullptr) < 0)
