@@ -394,3 +394,17 @@ TEST(Upload, DefaultRetryWaitsAreTwoFourAndSixSeconds)
     EXPECT_EQ(timings.resourceTimeout, std::chrono::seconds(3600));
     EXPECT_EQ(Uploader::concurrentParts, 3);
 }
+
+TEST(Upload, TheSinglePathReportsRunningTotalsAndEndsAtTotal)
+{
+    ServiceRig rig;
+    rig.server.partSize = 8 * 1000 * 1000;
+    const QString file = rig.makeFile(3 * 1000 * 1000);
+    ProgressLog progress;
+    run(rig.uploader->uploadFile(job(file), progress.callback()));
+    EXPECT_TRUE(rig.server.requestsTo("PUT", "/api/videos/vid1/parts/").isEmpty());
+    EXPECT_GT(progress.reports.size(), 1);
+    EXPECT_TRUE(progress.neverAboveTotal());
+    EXPECT_EQ(progress.reports.last(), (QPair<qint64, qint64>{3000000, 3000000}));
+    EXPECT_EQ(rig.server.uploadedBytes(), rig.fileBytes(file));
+}

@@ -205,3 +205,14 @@ TEST(UploaderRequests, OfflineWaitEndsAtTheResourceLimit)
     expectFailure<TransportError>(rig.uploader->listVideos());
     EXPECT_TRUE(rig.server.requests.isEmpty());
 }
+
+TEST(UploaderRequests, ARequestThatRunsPastTheResourceLimitIsStopped)
+{
+    UploaderTimings timings = ServiceRig::fastTimings();
+    timings.resourceTimeout = std::chrono::milliseconds(300);
+    ServiceRig rig(timings);
+    rig.server.script = [](const RecordedRequest &) { return ScriptedReply::json(200, R"({"videos":[]})", 3000); };
+    const TransportError e = expectFailure<TransportError>(rig.uploader->listVideos());
+    EXPECT_EQ(e.code(), QNetworkReply::TimeoutError);
+    EXPECT_EQ(e.description(), QStringLiteral("The request took too long."));
+}
