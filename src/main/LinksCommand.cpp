@@ -31,9 +31,15 @@ void printLinks(const QList<RecentLink> &links, bool json)
         std::printf("%s\n", QJsonDocument(array).toJson(QJsonDocument::Indented).constData());
         return;
     }
-    for (const RecentLink &link : links)
-        std::printf("%s\t%s\texpires %s\t%s\n", qPrintable(link.id), qPrintable(link.title),
-                    qPrintable(DateFormatters::whenText(link.expiresAt.toLocalTime())), qPrintable(link.shareUrl));
+    // As the end-date prompt tells it: more than 100 years away is forever.
+    const QDateTime farAway = QDateTime::currentDateTimeUtc().addSecs(3153600000);
+    for (const RecentLink &link : links) {
+        const QString expiry = link.expiresAt > farAway ? QStringLiteral("kept forever")
+                                                        : QStringLiteral("expires ") +
+                                                              DateFormatters::whenText(link.expiresAt.toLocalTime());
+        std::printf("%s\t%s\t%s\t%s\n", qPrintable(link.id), qPrintable(link.title), qPrintable(expiry),
+                    qPrintable(link.shareUrl));
+    }
 }
 
 struct LinksArguments {
