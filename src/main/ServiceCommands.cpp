@@ -128,27 +128,34 @@ namespace {
 bool g_liveBar = false;
 }
 
+namespace {
+QString figuresText(qint64 sent, qint64 total)
+{
+    if (total >= 1000 * 1000)
+        return ByteCountText::megabytes(sent) + QStringLiteral(" of ") + ByteCountText::megabytes(total) +
+               QStringLiteral(" MB");
+    return ByteCountText::kilobytes(sent) + QStringLiteral(" of ") + ByteCountText::kilobytes(total) +
+           QStringLiteral(" KB");
+}
+} // namespace
+
 UploadProgress stderrProgress()
 {
     const bool terminal = ::isatty(::fileno(stderr)) == 1;
     auto lastTenth = std::make_shared<int>(-1);
     auto lastDraw = std::make_shared<QElapsedTimer>();
+    // Reports come by the thousand and on the thread that feeds the upload:
+    // decide cheaply whether to show one before formatting anything.
     return [terminal, lastTenth, lastDraw](qint64 sent, qint64 total) {
         const int percent = total > 0 ? int(sent * 100 / total) : 100;
-        const bool large = total >= 1000 * 1000;
-        const QString figures = large ? ByteCountText::megabytes(sent) + QStringLiteral(" of ") +
-                                            ByteCountText::megabytes(total) + QStringLiteral(" MB")
-                                      : ByteCountText::kilobytes(sent) + QStringLiteral(" of ") +
-                                            ByteCountText::kilobytes(total) + QStringLiteral(" KB");
         if (terminal) {
-            // Redrawing costs little, but not on every one of thousands of reports.
             if (lastDraw->isValid() && lastDraw->elapsed() < 100 && sent < total)
                 return;
             lastDraw->start();
             const int width = 30;
             const int filled = percent * width / 100;
             std::fprintf(stderr, "\r[%s%s] %3d%%  %s", QByteArray(filled, '#').constData(),
-                         QByteArray(width - filled, ' ').constData(), percent, qPrintable(figures));
+                         QByteArray(width - filled, ' ').constData(), percent, qPrintable(figuresText(sent, total)));
             std::fflush(stderr);
             g_liveBar = true;
             return;
@@ -157,7 +164,7 @@ UploadProgress stderrProgress()
         if (tenth == *lastTenth)
             return;
         *lastTenth = tenth;
-        std::fprintf(stderr, "uploaded %d%% (%s)\n", percent, qPrintable(figures));
+        std::fprintf(stderr, "uploaded %d%% (%s)\n", percent, qPrintable(figuresText(sent, total)));
     };
 }
 
