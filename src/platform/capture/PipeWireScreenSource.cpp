@@ -17,7 +17,6 @@
 #include <vector>
 
 namespace {
-constexpr int64_t kFrameIntervalUs = 1000000 / 30;
 constexpr int64_t kConnectTimeoutNs = 5'000'000'000;
 constexpr int64_t kLinearModifier = 0; // DRM_FORMAT_MOD_LINEAR
 
@@ -406,26 +405,29 @@ void PipeWireScreenSource::onProcess()
     if (m_pending)
         ++m_framesSkipped;
     m_pending = std::move(pixels);
+    deliverOrWait();
+}
 
+void PipeWireScreenSource::deliverOrWait()
+{
     const int64_t nowUs = monotonicNowUs();
-    const int64_t waitUs = m_lastDeliveredUs + kFrameIntervalUs - nowUs;
-    if (waitUs <= 0) {
+    if (m_pacer.tryTake(nowUs)) {
         deliverPending(nowUs);
         return;
     }
-    timespec value{0, long(waitUs * 1000)};
+    const int64_t waitNs = m_pacer.waitUs() * 1000;
+    timespec value{time_t(waitNs / 1000000000), long(waitNs % 1000000000)};
     pw_loop_update_timer(pw_thread_loop_get_loop(m_loop.get()), m_timer, &value, nullptr, false);
 }
 
 void PipeWireScreenSource::onTimer()
 {
     if (m_pending && m_running)
-        deliverPending(monotonicNowUs());
+        deliverOrWait();
 }
 
 void PipeWireScreenSource::deliverPending(int64_t nowUs)
 {
-    m_lastDeliveredUs = nowUs;
     ++m_framesCaptured;
     m_onFrame(VideoFrame{std::move(m_pending), m_width, m_height, m_width * 4, nowUs});
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/capture/FramePacer.h"
 #include "platform/capture/PipeWireHandles.h"
 #include "platform/capture/ScreenCapture.h"
 
@@ -14,8 +15,8 @@ struct spa_source;
 
 // Consumes one PipeWire video node, such as the screen a desktop portal
 // shares, on PipeWire's own thread loop. Frames come only when the producer
-// sends one (a compositor does so when the screen changed), at most 30 a
-// second: a faster producer's newest picture waits for the next slot.
+// sends one (a compositor does so when the screen changed), 30 a second on
+// average at most: a faster producer's newest picture waits for a slot.
 // BGRx and BGRA are accepted and both treated as B,G,R,X; shared memory, or
 // linear DMA-BUF that can be mapped, since we read pixels with the CPU.
 class PipeWireScreenSource final : public ScreenSource {
@@ -42,6 +43,7 @@ private:
     void onProcess();
     void onStateChanged(int state, const char *error);
     void onTimer();
+    void deliverOrWait();
     void deliverPending(int64_t nowUs);
     void fail(const QString &text);
 
@@ -71,7 +73,7 @@ private:
     int m_height = 0;
     std::shared_ptr<FramePool> m_pool;
     std::shared_ptr<uint8_t[]> m_pending; // newest picture not yet delivered
-    int64_t m_lastDeliveredUs = 0;
+    FramePacer m_pacer;
     bool m_nodeSeen = false;
     bool m_synced = false;
     bool m_coreLost = false;
