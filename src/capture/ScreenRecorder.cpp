@@ -6,7 +6,6 @@
 #include "capture/MediaProbe.h"
 #include "capture/OffMainThread.h"
 
-#include <QCoroSignal>
 #include <QFile>
 #include <QPointer>
 #include <QScreen>
@@ -41,6 +40,9 @@ ScreenRecorder::ScreenRecorder(std::shared_ptr<CapturePlatform> platform, Option
         m_options.makeWriter = [](const WriterSettings &settings) { return std::make_unique<DirectWriter>(settings); };
     if (!m_options.choosePreset)
         m_options.choosePreset = &choosePresetFor;
+    m_finishTimer.setSingleShot(true);
+    m_finishTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_finishTimer, &QTimer::timeout, this, &ScreenRecorder::resumeWaiter);
 }
 
 ScreenRecorder::~ScreenRecorder()
@@ -57,7 +59,10 @@ QCoro::Task<> ScreenRecorder::start(QString outputPath, QScreen *screen, bool mi
 {
     QPointer<QScreen> screenGuard(screen);
     std::shared_ptr<CapturePlatform> platform = m_platform;
-    const QList<DisplayInfo> displays = co_await offMainThread([platform] { return platform->displays(); });
+    // GCC 12 may destroy temporaries of a co_await expression twice: every
+    // awaited task here is a named local.
+    auto listing = offMainThread([platform] { return platform->displays(); });
+    const QList<DisplayInfo> displays = co_await listing;
     screen = screenGuard.data();
     const std::optional<quint32> wantedId = screen ? m_platform->displayIdOf(screen, displays) : std::nullopt;
     const std::optional<DisplayInfo> display = chooseDisplay(displays, wantedId);
@@ -81,7 +86,7 @@ QCoro::Task<> ScreenRecorder::start(QString outputPath, QScreen *screen, bool mi
     QFile::remove(outputPath);
 
     const Options options = m_options;
-    Opened opened = co_await offMainThread([platform, options, display = *display, size, microphone, outputPath] {
+    auto open = [platform, options, display = *display, size, microphone, outputPath] {
         Opened result;
         result.stream = platform->openScreen(display);
         if (microphone)
@@ -96,7 +101,9 @@ QCoro::Task<> ScreenRecorder::start(QString outputPath, QScreen *screen, bool mi
         }
         result.output = options.makeWriter(settings);
         return result;
-    });
+    };
+    auto opening = offMainThread(std::move(open));
+    Opened opened = co_await opening;
 
     m_stream = opened.stream;
     m_microphone = opened.microphone;
@@ -147,11 +154,12 @@ QCoro::Task<RecordingResult> ScreenRecorder::stop()
     std::shared_ptr<Microphone> mic = m_microphone;
     std::shared_ptr<RecordingWriter> output = m_output;
     try {
-        co_await offMainThread([stream, mic] {
+        auto stopping = offMainThread([stream, mic] {
             stream->stop();
             if (mic)
                 mic->stop();
         });
+        co_await stopping;
     } catch (...) {
         clearFields();
         throw;
@@ -167,14 +175,17 @@ QCoro::Task<RecordingResult> ScreenRecorder::stop()
             },
             Qt::QueuedConnection);
     });
-    if (!m_finished)
-        co_await waitForFinish(m_options.finishTimeoutSeconds);
+    if (!m_finished) {
+        auto waiting = waitForFinish(m_options.finishTimeoutSeconds);
+        co_await waiting;
+    }
     if (m_failure) {
         const QString text = *m_failure;
         clearFields();
         throw RecorderError::failed(text);
     }
-    const std::optional<qint64> durationMs = co_await offMainThread([path] { return probeDurationMs(path); });
+    auto probing = offMainThread([path] { return probeDurationMs(path); });
+    const std::optional<qint64> durationMs = co_await probing;
     RecordingResult result{path, durationMs.value_or(0), m_size.width, m_size.height};
     clearFields();
     co_return result;
@@ -187,7 +198,7 @@ void ScreenRecorder::markFinished(quint64 recording, std::optional<QString> erro
     if (error)
         m_failure = error;
     m_finished = true;
-    Q_EMIT finishReported();
+    resumeWaiter();
 }
 
 void ScreenRecorder::captureFailed(quint64 recording, const QString &text)
@@ -200,14 +211,30 @@ void ScreenRecorder::captureFailed(quint64 recording, const QString &text)
     m_failure = text;
 }
 
+// Suspends the calling stop until the writer reports or the time-out fires.
+struct ScreenRecorder::FinishWaiter {
+    ScreenRecorder *recorder;
+    bool await_ready() const noexcept { return recorder->m_finished; }
+    void await_suspend(std::coroutine_handle<> stop) noexcept { recorder->m_waiter = stop; }
+    void await_resume() const noexcept {}
+};
+
 QCoro::Task<> ScreenRecorder::waitForFinish(double timeoutSeconds)
 {
     // Whichever comes first resumes the stop: the writer's report or the
     // time-out. After a time-out the file is described as it was left.
-    const auto timeout = std::chrono::milliseconds(qint64(timeoutSeconds * 1000));
-    const auto reported = co_await qCoro(this, &ScreenRecorder::finishReported, timeout);
-    if (!reported)
+    m_finishTimer.start(int(timeoutSeconds * 1000));
+    co_await FinishWaiter{this};
+    if (!m_finished)
         Diag::log(QStringLiteral("recording writer did not finish within %1 s").arg(timeoutSeconds));
+}
+
+void ScreenRecorder::resumeWaiter()
+{
+    m_finishTimer.stop();
+    // Cleared before resuming: the waiter is resumed exactly once.
+    if (std::coroutine_handle<> waiter = std::exchange(m_waiter, nullptr))
+        waiter.resume();
 }
 
 void ScreenRecorder::clearFields()

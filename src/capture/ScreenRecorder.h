@@ -6,6 +6,9 @@
 #include "platform/capture/ScreenCapture.h"
 
 #include <QObject>
+#include <QTimer>
+
+#include <coroutine>
 
 #include <functional>
 #include <memory>
@@ -39,12 +42,10 @@ public:
     PixelSize size() const { return m_size; }
     bool finished() const { return m_finished; }
 
-Q_SIGNALS:
-    // The writer has reported completion or failure.
-    void finishReported();
-
 private:
     struct Opened;
+    struct FinishWaiter;
+    void resumeWaiter();
     void markFinished(quint64 recording, std::optional<QString> error);
     void captureFailed(quint64 recording, const QString &text);
     QCoro::Task<> waitForFinish(double timeoutSeconds);
@@ -60,6 +61,8 @@ private:
     PixelSize m_size;
     bool m_finished = false;
     std::optional<QString> m_failure;
+    std::coroutine_handle<> m_waiter; // the stop waiting for the writer
+    QTimer m_finishTimer;
     // Tells late reports of an earlier recording from the current one's.
     quint64 m_recording = 0;
 };

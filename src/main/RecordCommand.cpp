@@ -7,8 +7,6 @@
 #include "platform/Paths.h"
 #include "platform/capture/LinuxCapturePlatform.h"
 
-#include <QCoroSignal>
-#include <QCoroTimer>
 #include <QCursor>
 #include <QDateTime>
 #include <QFile>
@@ -63,29 +61,28 @@ struct Request {
     QString output;
 };
 
-QCoro::Task<int> record(Request request, Interrupts &interrupts)
+// Starts, then waits for the time to run out or an interrupt; the first
+// one stops (Done), a second one during the stop discards.
+QCoro::Task<int> startRecording(ScreenRecorder &recorder, const Request &request)
 {
-    ScreenRecorder recorder(std::make_shared<LinuxCapturePlatform>());
     QScreen *screen = QGuiApplication::screenAt(QCursor::pos());
     try {
-        co_await recorder.start(request.output, screen, request.microphone, std::nullopt);
+        // Named tasks: GCC 12 can destroy temporaries of a co_await twice.
+        auto starting = recorder.start(request.output, screen, request.microphone, std::nullopt);
+        co_await starting;
     } catch (const std::exception &error) {
         co_return failure(QString::fromUtf8(error.what()));
     }
     std::fprintf(stderr, "Recording to %s; Ctrl-C to stop.\n", qPrintable(request.output));
-    if (request.seconds > 0) {
-        QTimer timer;
-        timer.setSingleShot(true);
-        timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&timer, &QTimer::timeout, &interrupts, &Interrupts::interrupted);
-        timer.start(int(request.seconds * 1000));
-        co_await qCoro(&interrupts, &Interrupts::interrupted);
-    } else {
-        co_await qCoro(&interrupts, &Interrupts::interrupted);
-    }
+    co_return 0;
+}
+
+QCoro::Task<int> stopRecording(ScreenRecorder &recorder, const Interrupts &interrupts)
+{
     RecordingResult result;
     try {
-        result = co_await recorder.stop();
+        auto stopping = recorder.stop();
+        result = co_await stopping;
     } catch (const std::exception &error) {
         co_return failure(QString::fromUtf8(error.what()));
     }
@@ -128,10 +125,34 @@ int runRecord(int argc, char **argv, const QStringList &arguments)
         }
     }
     Interrupts interrupts;
+    ScreenRecorder recorder(std::make_shared<LinuxCapturePlatform>());
     int status = 1;
-    auto task = record(request, interrupts).then([&](int result) {
+    bool started = false;
+    bool stopping = false;
+    std::optional<QCoro::Task<>> stopTask;
+    auto finishWith = [&status](int result) {
         status = result;
         QCoreApplication::quit();
+    };
+    auto stop = [&] {
+        if (!started || stopping)
+            return;
+        stopping = true;
+        stopTask = stopRecording(recorder, interrupts).then(finishWith);
+    };
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer, &QTimer::timeout, stop);
+    QObject::connect(&interrupts, &Interrupts::interrupted, stop);
+    QCoro::Task<> startTask = startRecording(recorder, request).then([&](int result) {
+        if (result != 0)
+            return finishWith(result);
+        started = true;
+        if (interrupts.count > 0)
+            return stop();
+        if (request.seconds > 0)
+            timer.start(int(request.seconds * 1000));
     });
     app.exec();
     return status;

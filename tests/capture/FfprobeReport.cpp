@@ -50,6 +50,16 @@ FfprobeReport ffprobe(const QString &path)
     return report;
 }
 
+int countVideoFrames(const QString &path)
+{
+    return run(QStringLiteral("ffprobe"),
+               {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"), QStringLiteral("v:0"),
+                QStringLiteral("-count_packets"), QStringLiteral("-show_entries"),
+                QStringLiteral("stream=nb_read_packets"), QStringLiteral("-of"), QStringLiteral("csv=p=0"), path})
+        .trimmed()
+        .toInt();
+}
+
 double decodableVideoSeconds(const QString &path)
 {
     // Decodes the whole video track; the last frame's time plus its length.

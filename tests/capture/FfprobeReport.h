@@ -15,6 +15,9 @@ struct FfprobeReport {
 };
 
 FfprobeReport ffprobe(const QString &path);
+// Pictures in the video track, counted packet by packet (a fragmented file
+// has no frame count in its header).
+int countVideoFrames(const QString &path);
 // Seconds of the video track that decode without error (frames times their spacing).
 double decodableVideoSeconds(const QString &path);
 struct Mp4Box {

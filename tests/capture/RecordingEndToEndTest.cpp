@@ -1,0 +1,119 @@
+#include "AwaitTask.h"
+#include "ChangingScreen.h"
+#include "FfprobeReport.h"
+#include "TempEnv.h"
+#include "TestSound.h"
+#include "capture/ScreenRecorder.h"
+#include "platform/capture/LinuxCapturePlatform.h"
+
+#include <QCoroTimer>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+QCoro::Task<> pause(int ms)
+{
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.setSingleShot(true);
+    timer.start(ms);
+    co_await timer;
+}
+
+class RecordingEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!haveTestDisplay() || !QGuiApplication::primaryScreen())
+            GTEST_SKIP() << "No X display (DISPLAY) to record; scripts/test starts Xvfb.";
+    }
+    TempXdgHome home;
+    QTemporaryDir dir;
+};
+
+TEST_F(RecordingEndToEnd, RecordsAChangingScreenWithSoundIntoAFileThatMatchesTheRecording)
+{
+    const bool withSound = haveTestSoundServer();
+    std::optional<ToneFeed> tone;
+    if (withSound)
+        tone.emplace(10.0);
+    X11TestScene scene;
+    scene.addWindow(QRect(1200, 800, 600, 400), 0x707070); // a quiet place for the pointer
+    scene.movePointer(1500, 1000);
+    ChangingScreen changing(QRect(100, 100, 900, 600));
+
+    auto platform = std::make_shared<LinuxCapturePlatform>();
+    ScreenRecorder recorder(platform);
+    const QString path = dir.filePath(QStringLiteral("Mivra recording.mp4"));
+    QScreen *screen = QGuiApplication::primaryScreen();
+    awaitTask(recorder.start(path, screen, withSound, std::nullopt));
+    QElapsedTimer recording;
+    recording.start();
+    awaitTask(pause(3000));
+    const double recordedSeconds = double(recording.elapsed()) / 1000.0;
+    const RecordingResult result = awaitTask(recorder.stop());
+
+    const DisplayInfo display = platform->displays().first();
+    const PixelSize expected = videoSizeFor(display.widthPoints, display.heightPoints, screen->devicePixelRatio());
+    EXPECT_EQ(result.width, expected.width);
+    EXPECT_EQ(result.height, expected.height);
+    EXPECT_EQ(result.filePath, path);
+
+    const FfprobeReport report = ffprobe(path);
+    ASSERT_TRUE(report.ok);
+    EXPECT_EQ(report.video.value("codec_name").toString().toStdString(), "h264");
+    EXPECT_EQ(report.video.value("profile").toString().toStdString(), "High");
+    EXPECT_EQ(report.video.value("width").toInt(), expected.width);
+    EXPECT_EQ(report.video.value("height").toInt(), expected.height);
+    EXPECT_EQ(report.video.value("color_primaries").toString().toStdString(), "bt709");
+    EXPECT_NEAR(report.durationSeconds(), recordedSeconds, 0.2);
+    EXPECT_NEAR(double(result.durationMs) / 1000.0, report.durationSeconds(), 0.002);
+    // Pictures come as fast as the screen changes, up to 30 a second.
+    const int frames = countVideoFrames(path);
+    EXPECT_GE(frames, int(recordedSeconds * 20)) << "pictures written: " << frames;
+    const QStringList boxes = boxTypes(topLevelBoxes(path));
+    ASSERT_GE(boxes.size(), 3);
+    EXPECT_EQ(boxes[1].toStdString(), "moov");
+    if (withSound) {
+        EXPECT_EQ(report.audio.value("codec_name").toString().toStdString(), "aac");
+        EXPECT_NEAR(report.videoDurationSeconds(), report.audioDurationSeconds(), 0.05);
+    }
+
+    // The pointer is drawn into the pictures, over the quiet grey window.
+    const QByteArray frame = decodeFrameBgrx(path, 1.5, expected.width, expected.height);
+    ASSERT_FALSE(frame.isEmpty());
+    int cursorPixels = 0;
+    for (int y = 1000; y < 1016; ++y)
+        for (int x = 1500; x < 1510; ++x) {
+            const uchar *p = reinterpret_cast<const uchar *>(frame.constData()) + (y * expected.width + x) * 4;
+            cursorPixels += std::abs(p[1] - 0x70) > 40;
+        }
+    EXPECT_GT(cursorPixels, 8);
+}
+
+TEST_F(RecordingEndToEnd, AQuietScreenStillMakesAFileAsLongAsTheRecording)
+{
+    X11TestScene scene;
+    scene.addWindow(QRect(0, 0, 400, 300), 0x203040);
+    ScreenRecorder recorder(std::make_shared<LinuxCapturePlatform>());
+    const QString path = dir.filePath(QStringLiteral("quiet.mp4"));
+    awaitTask(recorder.start(path, QGuiApplication::primaryScreen(), false, std::nullopt));
+    QElapsedTimer recording;
+    recording.start();
+    awaitTask(pause(2000));
+    const double recordedSeconds = double(recording.elapsed()) / 1000.0;
+    awaitTask(recorder.stop());
+    const FfprobeReport report = ffprobe(path);
+    ASSERT_TRUE(report.ok);
+    EXPECT_NEAR(report.durationSeconds(), recordedSeconds, 0.2);
+    // Only a few pictures: the screen did not change.
+    const int frames = countVideoFrames(path);
+    EXPECT_GE(frames, 2);
+    EXPECT_LE(frames, int(recordedSeconds * 6));
+}
+
+} // namespace
