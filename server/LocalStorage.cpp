@@ -1,0 +1,423 @@
+#include "LocalStorage.h"
+
+#include "CrashPoint.h"
+#include "Crypto.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kWriteBuffer = 1 << 20; // bytes gathered before one write(2)
+
+[[noreturn]] void fail(const std::string &what, int err = errno)
+{
+    throw StorageError(what + ": " + std::strerror(err));
+}
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : m_fd(fd) {}
+    ~Fd() { reset(); }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    int get() const { return m_fd; }
+    void reset(int fd = -1)
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
+    // Closes and reports a failure of close (which can carry a deferred write error).
+    void close(const std::string &what)
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        if (fd >= 0 && ::close(fd) != 0 && errno != EINTR)
+            fail(what);
+    }
+
+private:
+    int m_fd;
+};
+
+void writeAll(int fd, const char *data, std::size_t size, const std::string &what)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            fail(what);
+        }
+        data += n;
+        size -= std::size_t(n);
+    }
+}
+
+void fsyncFd(int fd, const std::string &what)
+{
+    if (::fsync(fd) != 0)
+        fail(what);
+}
+
+void fsyncDir(const fs::path &dir)
+{
+    Fd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0)
+        fail("open " + dir.string());
+    fsyncFd(fd.get(), "fsync " + dir.string());
+}
+
+void renameDurably(const fs::path &from, const fs::path &to)
+{
+    if (::rename(from.c_str(), to.c_str()) != 0)
+        fail("rename to " + to.string());
+    fsyncDir(to.parent_path());
+}
+
+void checkId(const std::string &videoId)
+{
+    if (!crypto::isVideoId(videoId))
+        throw StorageError("invalid video id");
+}
+
+// A file in tmp/ that is removed again unless it was renamed into place.
+class TempFile {
+public:
+    explicit TempFile(const fs::path &tmpDir)
+    {
+        unsigned char r[12];
+        crypto::randomBytes(r, sizeof r);
+        m_path = tmpDir / (crypto::toHex(r, sizeof r) + ".blob");
+        m_fd.reset(::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+        if (m_fd.get() < 0)
+            fail("create " + m_path.string());
+    }
+    ~TempFile()
+    {
+        m_fd.reset();
+        if (!m_placed)
+            ::unlink(m_path.c_str());
+    }
+    TempFile(const TempFile &) = delete;
+    TempFile &operator=(const TempFile &) = delete;
+
+    int fd() const { return m_fd.get(); }
+    const fs::path &path() const { return m_path; }
+
+    // fsync, close, rename to target and fsync target's folder.
+    void place(const fs::path &target, const char *crashPointName)
+    {
+        fsyncFd(m_fd.get(), "fsync " + m_path.string());
+        m_fd.close("close " + m_path.string());
+        crashPoint(crashPointName);
+        renameDurably(m_path, target);
+        m_placed = true;
+    }
+
+private:
+    fs::path m_path;
+    Fd m_fd;
+    bool m_placed = false;
+};
+
+class LocalBlob final : public BlobWriter {
+public:
+    explicit LocalBlob(const fs::path &tmpDir) : m_file(tmpDir) {}
+
+    void write(const char *data, std::size_t size) override
+    {
+        if (!m_buffer)
+            m_buffer = std::make_unique<char[]>(kWriteBuffer);
+        m_size += size;
+        while (size > 0) {
+            const std::size_t room = kWriteBuffer - m_used;
+            const std::size_t n = size < room ? size : room;
+            std::memcpy(m_buffer.get() + m_used, data, n);
+            m_used += n;
+            data += n;
+            size -= n;
+            if (m_used == kWriteBuffer)
+                flush();
+        }
+    }
+
+    std::uint64_t size() const override { return m_size; }
+
+    void place(const fs::path &target, const char *crashPointName)
+    {
+        flush();
+        m_buffer.reset();
+        m_file.place(target, crashPointName);
+    }
+
+private:
+    void flush()
+    {
+        if (m_used > 0) {
+            writeAll(m_file.fd(), m_buffer.get(), m_used, "write " + m_file.path().string());
+            m_used = 0;
+        }
+    }
+
+    TempFile m_file;
+    std::unique_ptr<char[]> m_buffer;
+    std::size_t m_used = 0;
+    std::uint64_t m_size = 0;
+};
+
+class LocalMediaReader final : public MediaReader {
+public:
+    LocalMediaReader(int fd, std::uint64_t size) : m_fd(fd), m_size(size) {}
+    std::uint64_t size() const override { return m_size; }
+    void read(std::uint64_t offset, char *buf, std::size_t size) override
+    {
+        while (size > 0) {
+            const ssize_t n = ::pread(m_fd.get(), buf, size, off_t(offset));
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                fail("read media");
+            }
+            if (n == 0)
+                throw StorageError("read media: unexpected end of file");
+            buf += n;
+            size -= std::size_t(n);
+            offset += std::uint64_t(n);
+        }
+    }
+
+private:
+    Fd m_fd;
+    std::uint64_t m_size;
+};
+
+// Part n of an upload, written in place in the upload's file.
+class LocalPartWriter final : public PartWriter {
+public:
+    LocalPartWriter(int fd, std::uint64_t offset, std::string what) : m_fd(fd), m_offset(offset), m_what(std::move(what)) {}
+
+    void write(const char *data, std::size_t size) override
+    {
+        if (!m_buffer)
+            m_buffer = std::make_unique<char[]>(kWriteBuffer);
+        m_size += size;
+        while (size > 0) {
+            const std::size_t room = kWriteBuffer - m_used;
+            const std::size_t n = size < room ? size : room;
+            std::memcpy(m_buffer.get() + m_used, data, n);
+            m_used += n;
+            data += n;
+            size -= n;
+            if (m_used == kWriteBuffer)
+                flush();
+        }
+    }
+
+    std::uint64_t size() const override { return m_size; }
+
+    void finish() override
+    {
+        flush();
+        m_buffer.reset();
+        if (::fdatasync(m_fd.get()) != 0)
+            fail("fdatasync " + m_what);
+        m_fd.close("close " + m_what);
+    }
+
+private:
+    void flush()
+    {
+        const char *p = m_buffer.get();
+        std::size_t left = m_used;
+        while (left > 0) {
+            const ssize_t n = ::pwrite(m_fd.get(), p, left, off_t(m_offset + m_flushed));
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                fail("write " + m_what);
+            }
+            p += n;
+            left -= std::size_t(n);
+            m_flushed += std::uint64_t(n);
+        }
+        m_used = 0;
+    }
+
+    Fd m_fd;
+    std::uint64_t m_offset;
+    std::string m_what;
+    std::unique_ptr<char[]> m_buffer;
+    std::size_t m_used = 0;
+    std::uint64_t m_flushed = 0;
+    std::uint64_t m_size = 0;
+};
+
+} // namespace
+
+LocalStorage::LocalStorage(fs::path root)
+    : m_root(std::move(root)), m_media(m_root / "media"), m_uploads(m_root / "uploads"), m_tmp(m_root / "tmp")
+{
+    std::error_code ec;
+    for (const fs::path &p : {m_root, m_media, m_uploads, m_tmp}) {
+        fs::create_directories(p, ec);
+        if (ec)
+            throw StorageError("cannot create " + p.string() + ": " + ec.message());
+    }
+}
+
+fs::path LocalStorage::mediaPath(const std::string &videoId) const
+{
+    checkId(videoId);
+    return m_media / (videoId + ".mp4");
+}
+
+fs::path LocalStorage::uploadPath(const std::string &videoId) const
+{
+    checkId(videoId);
+    return m_uploads / videoId;
+}
+
+std::unique_ptr<PartWriter> LocalStorage::writePart(const std::string &videoId, int number, std::int64_t partSize)
+{
+    if (number < 1 || partSize < 1)
+        throw StorageError("invalid part");
+    const fs::path p = uploadPath(videoId);
+    int fd = ::open(p.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+        fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            fsyncDir(m_uploads); // the file must outlive a crash before any part is recorded
+        } else if (errno == EEXIST) {
+            fd = ::open(p.c_str(), O_WRONLY | O_CLOEXEC);
+        }
+    }
+    if (fd < 0)
+        fail("open " + p.string());
+    return std::make_unique<LocalPartWriter>(fd, std::uint64_t(number - 1) * std::uint64_t(partSize),
+                                             p.string() + " part " + std::to_string(number));
+}
+
+void LocalStorage::publishParts(const std::string &videoId, const std::vector<PartRef> &parts, std::int64_t partSize,
+                                std::uint64_t totalBytes)
+{
+    // In place, parts 1..N already form the file; anything after part N goes.
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        if (parts[i].number != int(i) + 1 || (i + 1 < parts.size() && parts[i].sizeBytes != std::uint64_t(partSize)))
+            throw StorageError("parts must be 1..N, each but the last partSize long");
+    const fs::path from = uploadPath(videoId);
+    const fs::path to = mediaPath(videoId);
+    Fd fd(::open(from.c_str(), O_WRONLY | O_CLOEXEC));
+    if (fd.get() < 0)
+        fail("open " + from.string());
+    if (::ftruncate(fd.get(), off_t(totalBytes)) != 0)
+        fail("truncate " + from.string());
+    fsyncFd(fd.get(), "fsync " + from.string());
+    fd.close("close " + from.string());
+    crashPoint("upload-synced");
+    renameDurably(from, to);
+    fsyncDir(m_uploads);
+}
+
+bool LocalStorage::hasUpload(const std::string &videoId)
+{
+    std::error_code ec;
+    return fs::is_regular_file(uploadPath(videoId), ec);
+}
+
+std::optional<std::uint64_t> LocalStorage::uploadExtent(const std::string &videoId)
+{
+    struct stat st {};
+    if (::stat(uploadPath(videoId).c_str(), &st) != 0)
+        return std::nullopt;
+    return std::uint64_t(st.st_size);
+}
+
+void LocalStorage::removeUpload(const std::string &videoId)
+{
+    const fs::path p = uploadPath(videoId);
+    if (::unlink(p.c_str()) != 0 && errno != ENOENT)
+        fail("remove " + p.string());
+}
+
+std::vector<std::string> LocalStorage::listUploads()
+{
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (const auto &entry : fs::directory_iterator(m_uploads, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (crypto::isVideoId(name))
+            out.push_back(name);
+    }
+    return out;
+}
+
+std::unique_ptr<BlobWriter> LocalStorage::newBlob()
+{
+    return std::make_unique<LocalBlob>(m_tmp);
+}
+
+void LocalStorage::keepAsMedia(BlobWriter &blob, const std::string &videoId)
+{
+    auto &local = dynamic_cast<LocalBlob &>(blob);
+    local.place(mediaPath(videoId), "media-synced");
+}
+
+std::unique_ptr<MediaReader> LocalStorage::openMedia(const std::string &videoId)
+{
+    const fs::path p = mediaPath(videoId);
+    const int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return nullptr;
+        fail("open " + p.string());
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const int err = errno;
+        ::close(fd);
+        fail("stat " + p.string(), err);
+    }
+    return std::make_unique<LocalMediaReader>(fd, std::uint64_t(st.st_size));
+}
+
+bool LocalStorage::hasMedia(const std::string &videoId)
+{
+    std::error_code ec;
+    return fs::is_regular_file(mediaPath(videoId), ec);
+}
+
+void LocalStorage::removeMedia(const std::string &videoId)
+{
+    const fs::path p = mediaPath(videoId);
+    if (::unlink(p.c_str()) != 0 && errno != ENOENT)
+        fail("remove " + p.string());
+}
+
+std::vector<std::string> LocalStorage::listMedia()
+{
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (const auto &entry : fs::directory_iterator(m_media, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() > 4 && name.ends_with(".mp4") && crypto::isVideoId(name.substr(0, name.size() - 4)))
+            out.push_back(name.substr(0, name.size() - 4));
+    }
+    return out;
+}
+
+void LocalStorage::removeTemporaries()
+{
+    std::error_code ec;
+    for (const auto &entry : fs::directory_iterator(m_tmp, ec)) {
+        std::error_code ec2;
+        fs::remove_all(entry.path(), ec2);
+    }
+}

@@ -1,0 +1,75 @@
+// The strict JSON reader the service decodes request bodies with.
+#include "Json.h"
+
+#include <gtest/gtest.h>
+
+using json::parse;
+
+TEST(ServerJson, ParsesObjectsWithExactIntegers)
+{
+    auto r = parse(R"({"a": 1, "b": -9223372036854775808, "c": "x\u00e9\ud83d\ude00", "d": [true, false, null], "e": 1.5})");
+    ASSERT_TRUE(r.value) << r.error;
+    const json::Value &v = *r.value;
+    EXPECT_EQ(v.find("a")->asInteger(), 1);
+    EXPECT_EQ(v.find("b")->asInteger(), INT64_MIN);
+    EXPECT_EQ(v.find("c")->asString(), "x\xc3\xa9\xf0\x9f\x98\x80");
+    EXPECT_EQ(v.find("d")->asArray().size(), 3u);
+    EXPECT_FALSE(v.find("e")->isInteger());
+    EXPECT_EQ(v.find("missing"), nullptr);
+}
+
+TEST(ServerJson, NumbersWithFractionOrExponentOrOverflowAreNotIntegers)
+{
+    for (const char *text : {"3600.0", "3.6e3", "1E2", "9223372036854775808", "-9223372036854775809"}) {
+        auto r = parse(text);
+        ASSERT_TRUE(r.value) << text;
+        EXPECT_FALSE(r.value->isInteger()) << text;
+    }
+}
+
+TEST(ServerJson, RejectsMalformedText)
+{
+    for (const char *text :
+         {"", "{", "}", "{\"a\":}", "{\"a\" 1}", "{'a':1}", "{\"a\":1,}", "[1,]", "01", "-", "1.", ".5", "+1", "nul",
+          "tru", "{\"a\":1}x", "\"unterminated", "\"bad \\q escape\"", "\"\\ud800\"", "\"\\udc00\"",
+          "\"tab\there\"", "{\"a\":1,\"a\":2}", "NaN", "Infinity"}) {
+        EXPECT_FALSE(parse(text).value) << "accepted: " << text;
+    }
+}
+
+TEST(ServerJson, RejectsInvalidUtf8)
+{
+    EXPECT_FALSE(parse("\"\xff\"").value);
+    EXPECT_FALSE(parse("\"\xc0\xaf\"").value);          // overlong "/"
+    EXPECT_FALSE(parse("\"\xed\xa0\x80\"").value);      // encoded surrogate
+    EXPECT_FALSE(parse("\"\xe2\x82\"").value);          // truncated
+    EXPECT_TRUE(parse("\"\xe2\x82\xac\"").value);       // the euro sign
+}
+
+TEST(ServerJson, BoundsNesting)
+{
+    std::string deep(40, '[');
+    deep += std::string(40, ']');
+    EXPECT_FALSE(parse(deep).value);
+    std::string ok(20, '[');
+    ok += std::string(20, ']');
+    EXPECT_TRUE(parse(ok).value);
+}
+
+TEST(ServerJson, SerialisesCompactlyAndEscapes)
+{
+    json::Object o;
+    o.emplace("id", "a\"b\\c\n\x01");
+    o.emplace("n", std::int64_t(253402300799000));
+    o.emplace("list", json::Array{json::Value(true), json::Value()});
+    EXPECT_EQ(json::serialize(json::Value(o)), R"({"id":"a\"b\\c\n\u0001","list":[true,null],"n":253402300799000})");
+    auto back = parse(json::serialize(json::Value(o)));
+    ASSERT_TRUE(back.value);
+    EXPECT_EQ(back.value->find("id")->asString(), "a\"b\\c\n\x01");
+}
+
+TEST(ServerJson, CountsCodePoints)
+{
+    EXPECT_EQ(json::codePointCount("abc"), 3u);
+    EXPECT_EQ(json::codePointCount("\xc3\xa9\xf0\x9f\x98\x80"), 2u);
+}

@@ -1,0 +1,331 @@
+// Every endpoint of Part 2.1 exactly as the client sends it, and every reply
+// record with its key names and JSON types, against the server on 127.0.0.1.
+#include "ServerTestSupport.h"
+
+#include "Crypto.h"
+#include "app/LifetimeBounds.h"
+
+#include <gtest/gtest.h>
+
+using namespace servertest;
+
+namespace {
+
+// The key must be present with the given JSON type.
+void expectInteger(const json::Value &v, const char *key)
+{
+    const json::Value *m = v.find(key);
+    ASSERT_NE(m, nullptr) << key << " missing in " << json::serialize(v);
+    EXPECT_TRUE(m->isInteger()) << key << " is not an integer in " << json::serialize(v);
+}
+
+void expectString(const json::Value &v, const char *key)
+{
+    const json::Value *m = v.find(key);
+    ASSERT_NE(m, nullptr) << key << " missing in " << json::serialize(v);
+    EXPECT_TRUE(m->isString()) << key << " is not a string in " << json::serialize(v);
+}
+
+class ServerProtocol : public ::testing::Test {
+protected:
+    InProcessServer server;
+    Api api{server.port(), newToken()};
+    std::int64_t partSize = InProcessServer::Options{}.partSize;
+
+    std::int64_t now() { return server.clock().nowMs(); }
+};
+
+} // namespace
+
+TEST_F(ServerProtocol, CreateAnswersACreateResponse)
+{
+    // Exactly what the client sends when it has no duration, size or lifetime.
+    const Http r = api.post("/api/videos", R"({"title":"Mivra 2024-05-01 10.00.00","contentType":"video/mp4"})");
+    ASSERT_TRUE(r.status >= 200 && r.status < 300) << r.status << r.body;
+    EXPECT_EQ(r.header("Content-Type"), "application/json");
+    const json::Value v = r.json();
+    expectString(v, "id");
+    expectInteger(v, "partSize");
+    expectString(v, "shareUrl");
+    expectInteger(v, "expiresAt");
+    const std::string id = v.find("id")->asString();
+    EXPECT_TRUE(crypto::isVideoId(id)) << id;
+    EXPECT_EQ(v.find("partSize")->asInteger(), partSize);
+    EXPECT_EQ(v.find("shareUrl")->asString(), server.url() + "/v/" + id);
+    // No lifetime given: 30 days.
+    EXPECT_EQ(v.find("expiresAt")->asInteger(), now() + LifetimeBounds::kDefaultSeconds * 1000);
+}
+
+TEST_F(ServerProtocol, CreateTakesEveryOptionalKeyAndLifetime)
+{
+    Http r = api.post("/api/videos",
+                      R"({"title":"t","contentType":"video/mp4","durationMs":1500,"width":1920,"height":1080,"lifetime":86400})");
+    ASSERT_EQ(r.status, 201) << r.body;
+    EXPECT_EQ(r.json().find("expiresAt")->asInteger(), now() + 86400 * 1000);
+
+    r = api.post("/api/videos", R"({"title":"t","contentType":"video/mp4","lifetime":"forever"})");
+    ASSERT_EQ(r.status, 201) << r.body;
+    EXPECT_EQ(r.json().find("expiresAt")->asInteger(), kForeverExpiresAtMs);
+
+    r = api.post("/api/videos", R"({"title":"t","contentType":"video/mp4","lifetime":3600})");
+    EXPECT_EQ(r.status, 201) << r.body;
+    r = api.post("/api/videos", R"({"title":"t","contentType":"video/mp4","lifetime":315360000})");
+    EXPECT_EQ(r.status, 201) << r.body;
+    // Unknown keys are ignored.
+    r = api.post("/api/videos", R"({"title":"t","contentType":"video/mp4","somethingNew":[1,2]})");
+    EXPECT_EQ(r.status, 201) << r.body;
+}
+
+TEST_F(ServerProtocol, SinglePartUploadAnswersVideoInfoAndServesTheBytes)
+{
+    const std::string id = api.create("single");
+    const std::string bytes = randomBytes(std::size_t(partSize)); // exactly one part: the client's single path
+    const Http r = api.put("/api/videos/" + id, bytes, "video/mp4");
+    ASSERT_EQ(r.status, 200) << r.body;
+    const json::Value v = r.json();
+    expectString(v, "id");
+    expectString(v, "shareUrl");
+    expectInteger(v, "expiresAt");
+    EXPECT_EQ(v.find("id")->asString(), id);
+    EXPECT_EQ(v.find("shareUrl")->asString(), server.url() + "/v/" + id);
+
+    const Http media = api.publicGet("/r/" + id);
+    EXPECT_EQ(media.status, 200);
+    EXPECT_EQ(media.header("Content-Type"), "video/mp4");
+    EXPECT_EQ(media.body, bytes);
+}
+
+TEST_F(ServerProtocol, EmptyFileTakesTheSinglePath)
+{
+    const std::string id = api.create("empty");
+    const Http r = api.put("/api/videos/" + id, "", "video/mp4");
+    ASSERT_EQ(r.status, 200) << r.body;
+    const Http media = api.publicGet("/r/" + id);
+    EXPECT_EQ(media.status, 200);
+    EXPECT_EQ(media.body, "");
+    EXPECT_EQ(media.header("Content-Length"), "0");
+}
+
+TEST_F(ServerProtocol, PartsAnswerPartResponsesAndCompleteAssemblesThemInOrder)
+{
+    const std::string bytes = randomBytes(std::size_t(partSize) * 2 + 1234);
+    const std::string id = api.create("multi", R"("durationMs":2000,"width":640,"height":480,"lifetime":172800)");
+    // Parts arrive out of order, as three concurrent uploads may deliver them.
+    std::vector<std::string> replies(3);
+    for (int n : {3, 1, 2}) {
+        const std::string slice = bytes.substr(std::size_t(partSize) * std::size_t(n - 1), std::size_t(partSize));
+        const Http r = api.put("/api/videos/" + id + "/parts/" + std::to_string(n), slice);
+        ASSERT_EQ(r.status, 200) << r.body;
+        const json::Value v = r.json();
+        expectInteger(v, "partNumber");
+        expectString(v, "etag");
+        EXPECT_EQ(v.find("partNumber")->asInteger(), n);
+        EXPECT_EQ(v.find("etag")->asString(), sha256Hex(slice)); // a digest of the part's bytes
+        replies[std::size_t(n - 1)] = r.body;
+    }
+    // The complete body as the client builds it: parts in ascending order,
+    // then the optional facts; no title, no lifetime.
+    std::string body = Api::completeBody(replies);
+    body.pop_back();
+    body += R"(,"durationMs":2000,"width":640,"height":480})";
+    const Http done = api.post("/api/videos/" + id + "/complete", body);
+    ASSERT_EQ(done.status, 200) << done.body;
+    const json::Value v = done.json();
+    expectString(v, "id");
+    expectString(v, "shareUrl");
+    expectInteger(v, "expiresAt");
+    EXPECT_EQ(v.find("id")->asString(), id);
+    EXPECT_EQ(v.find("expiresAt")->asInteger(), now() + 172800LL * 1000);
+
+    EXPECT_EQ(api.publicGet("/r/" + id).body, bytes);
+}
+
+TEST_F(ServerProtocol, AResentPartReplacesTheEarlierOne)
+{
+    const std::string id = api.create();
+    const std::string first = randomBytes(1000), second = randomBytes(900);
+    const Http a = api.put("/api/videos/" + id + "/parts/1", first);
+    const Http b = api.put("/api/videos/" + id + "/parts/1", second);
+    ASSERT_EQ(a.status, 200);
+    ASSERT_EQ(b.status, 200);
+    EXPECT_NE(a.json().find("etag")->asString(), b.json().find("etag")->asString());
+    // The earlier etag no longer matches; the latest does.
+    EXPECT_EQ(api.post("/api/videos/" + id + "/complete", Api::completeBody({a.body})).status, 400);
+    EXPECT_EQ(api.post("/api/videos/" + id + "/complete", Api::completeBody({b.body})).status, 200);
+    EXPECT_EQ(api.publicGet("/r/" + id).body, second);
+}
+
+TEST_F(ServerProtocol, PartsMayBeUpToPartSize)
+{
+    const std::string id = api.create();
+    EXPECT_EQ(api.put("/api/videos/" + id + "/parts/1", randomBytes(std::size_t(partSize))).status, 200);
+    EXPECT_EQ(api.put("/api/videos/" + id + "/parts/2", randomBytes(std::size_t(partSize) + 1)).status, 413);
+}
+
+TEST(ServerProtocolParts, AreNumberedUpTo10000WhenTheVideoMayBeThatLarge)
+{
+    InProcessServer::Options o;
+    o.partSize = 1024 * 1024;
+    o.maxVideoBytes = 10000LL * 1024 * 1024;
+    InProcessServer server(o);
+    Api api(server.port(), newToken());
+    const std::string id = api.create();
+    EXPECT_EQ(api.put("/api/videos/" + id + "/parts/10000", "last").status, 200);
+    EXPECT_EQ(api.put("/api/videos/" + id + "/parts/10001", "x").status, 400);
+    // The upload's file is sparse: part 10000 alone does not fill the disk.
+    EXPECT_LT(std::filesystem::file_size(server.dataDir() / "uploads" / id), 10000ULL * 1024 * 1024 + 10);
+    // With the default limits (8 MiB parts, 20 GiB videos) a part past 20 GiB
+    // is refused for its size, not its number.
+    InProcessServer::Options d;
+    d.partSize = 8 * 1024 * 1024;
+    d.maxVideoBytes = 20LL * 1024 * 1024 * 1024;
+    InProcessServer defaults(d);
+    Api api2(defaults.port(), newToken());
+    const std::string id2 = api2.create();
+    EXPECT_EQ(api2.put("/api/videos/" + id2 + "/parts/2560", "x").status, 200);
+    EXPECT_EQ(api2.put("/api/videos/" + id2 + "/parts/2561", "x").status, 413);
+}
+
+TEST_F(ServerProtocol, CompleteWantsParts1ToNEachButTheLastPartSizeLong)
+{
+    const std::string id = api.create();
+    const std::string full = randomBytes(std::size_t(partSize));
+    const std::string p1 = api.put("/api/videos/" + id + "/parts/1", full).body;
+    const std::string p2short = api.put("/api/videos/" + id + "/parts/2", "short").body;
+    const std::string p3 = api.put("/api/videos/" + id + "/parts/3", "end").body;
+    // A gap.
+    EXPECT_EQ(api.post("/api/videos/" + id + "/complete", Api::completeBody({p1, p3})).status, 400);
+    // A part in the middle shorter than partSize.
+    EXPECT_EQ(api.post("/api/videos/" + id + "/complete", Api::completeBody({p1, p2short, p3})).status, 400);
+    // Parts 1..2 with the short one last are a video; part 3 is left out.
+    ASSERT_EQ(api.post("/api/videos/" + id + "/complete", Api::completeBody({p1, p2short})).status, 200);
+    EXPECT_EQ(api.publicGet("/r/" + id).body, full + "short");
+}
+
+TEST_F(ServerProtocol, RenameAnswersATitleResponse)
+{
+    const std::string id = api.uploadMultipart(randomBytes(100), partSize, "old");
+    const Http r = api.post("/api/videos/" + id + "/title", R"({"title":"New name \u00e9"})");
+    ASSERT_EQ(r.status, 200) << r.body;
+    const json::Value v = r.json();
+    expectString(v, "id");
+    expectString(v, "title");
+    EXPECT_EQ(v.find("id")->asString(), id);
+    EXPECT_EQ(v.find("title")->asString(), "New name \xc3\xa9");
+    const json::Value list = api.get("/api/videos").json();
+    EXPECT_EQ(list.find("videos")->asArray().at(0).find("title")->asString(), "New name \xc3\xa9");
+}
+
+TEST_F(ServerProtocol, ExpiryChangeAnswersAKeepResponse)
+{
+    const std::string id = api.uploadMultipart(randomBytes(100), partSize);
+    server.clock().advance(5000);
+    Http r = api.post("/api/videos/" + id + "/expiry", R"({"lifetime":86400})");
+    ASSERT_EQ(r.status, 200) << r.body;
+    json::Value v = r.json();
+    expectString(v, "id");
+    expectInteger(v, "expiresAt");
+    EXPECT_EQ(v.find("id")->asString(), id);
+    EXPECT_EQ(v.find("expiresAt")->asInteger(), now() + 86400LL * 1000); // counted from now
+
+    r = api.post("/api/videos/" + id + "/expiry", R"({"lifetime":"forever"})");
+    ASSERT_EQ(r.status, 200) << r.body;
+    EXPECT_EQ(r.json().find("expiresAt")->asInteger(), kForeverExpiresAtMs);
+    // The list reports the new expiry.
+    EXPECT_EQ(api.get("/api/videos").json().find("videos")->asArray().at(0).find("expiresAt")->asInteger(),
+              kForeverExpiresAtMs);
+}
+
+TEST_F(ServerProtocol, DeleteRemovesAndAnswers404Afterwards)
+{
+    const std::string id = api.uploadMultipart(randomBytes(100), partSize);
+    const Http r = api.del("/api/videos/" + id);
+    EXPECT_TRUE(r.status >= 200 && r.status < 300) << r.status;
+    EXPECT_EQ(api.del("/api/videos/" + id).status, 404);
+    EXPECT_EQ(api.publicGet("/r/" + id).status, 404);
+    EXPECT_EQ(api.publicGet("/v/" + id).status, 404);
+    EXPECT_TRUE(api.get("/api/videos").json().find("videos")->asArray().empty());
+    EXPECT_FALSE(std::filesystem::exists(server.dataDir() / "media" / (id + ".mp4")));
+    // An upload in progress can be deleted too; its parts go with it.
+    const std::string pending = api.create();
+    api.put("/api/videos/" + pending + "/parts/1", "abc");
+    EXPECT_EQ(api.del("/api/videos/" + pending).status, 204);
+    EXPECT_FALSE(std::filesystem::exists(server.dataDir() / "uploads" / pending));
+}
+
+TEST_F(ServerProtocol, ListAnswersAVideoListOfReadyVideosNewestFirst)
+{
+    const std::string a = api.uploadMultipart(randomBytes(10), partSize, "first");
+    server.clock().advance(1000);
+    const std::string b = api.uploadMultipart(randomBytes(10), partSize, "");
+    api.create("still uploading"); // not listed: it has no link to share yet
+    const Http r = api.get("/api/videos");
+    ASSERT_EQ(r.status, 200);
+    const json::Value v = r.json();
+    ASSERT_NE(v.find("videos"), nullptr);
+    ASSERT_TRUE(v.find("videos")->isArray());
+    const json::Array &items = v.find("videos")->asArray();
+    ASSERT_EQ(items.size(), 2u);
+    for (const json::Value &item : items) {
+        expectString(item, "id");
+        expectInteger(item, "expiresAt");
+        expectString(item, "title");
+    }
+    EXPECT_EQ(items[0].find("id")->asString(), b);
+    EXPECT_EQ(items[0].find("title")->asString(), "");
+    EXPECT_EQ(items[1].find("id")->asString(), a);
+    EXPECT_EQ(items[1].find("title")->asString(), "first");
+}
+
+TEST_F(ServerProtocol, PublicMediaNeedsNoTokenAndSharePageShowsTheVideo)
+{
+    const std::string id = api.uploadMultipart(randomBytes(300), partSize, "Team update");
+    const Http media = api.publicGet("/r/" + id);
+    EXPECT_EQ(media.status, 200);
+    EXPECT_EQ(media.header("Accept-Ranges"), "bytes");
+    const Http page = api.publicGet("/v/" + id);
+    EXPECT_EQ(page.status, 200);
+    EXPECT_EQ(page.header("Content-Type"), "text/html; charset=utf-8");
+    EXPECT_NE(page.body.find("<h1>Team update</h1>"), std::string::npos);
+    EXPECT_NE(page.body.find("<video"), std::string::npos);
+    EXPECT_NE(page.body.find("src=\"/r/" + id + "\""), std::string::npos);
+    EXPECT_NE(page.body.find("og:title"), std::string::npos);
+    EXPECT_NE(page.body.find("og:video\" content=\"" + server.url() + "/r/" + id), std::string::npos);
+    EXPECT_NE(page.body.find("Available until"), std::string::npos);
+
+    const Http gone = api.publicGet("/v/AAAAAAAAAAAAAAAAAAAAAAAA");
+    EXPECT_EQ(gone.status, 404);
+    EXPECT_NE(gone.body.find("not available"), std::string::npos);
+}
+
+TEST(ServerProtocolOrigin, ShareLinksUseThePublicOrigin)
+{
+    InProcessServer::Options o;
+    o.publicOrigin = "https://videos.example.com";
+    InProcessServer server(o);
+    Api api(server.port(), newToken());
+    const Http r = api.post("/api/videos", R"({"title":"t","contentType":"video/mp4"})");
+    const std::string id = r.json().find("id")->asString();
+    EXPECT_EQ(r.json().find("shareUrl")->asString(), "https://videos.example.com/v/" + id);
+}
+
+TEST(ServerProcessStart, PrintsTheBoundAddressFirstAndStopsOnSigterm)
+{
+    TempDir dir;
+    ServerProcess p(dir.path() / "data");
+    ASSERT_TRUE(p.started());
+    Api api = p.api(newToken());
+    EXPECT_EQ(api.publicGet("/healthz").status, 200);
+    const std::string id = api.uploadMultipart(randomBytes(20000), 8 * 1024 * 1024);
+    EXPECT_EQ(api.publicGet("/r/" + id).body.size(), 20000u);
+    // A second server on the same data folder refuses to start.
+    {
+        const int rc = std::system((ServerProcess::binary().string() + " --listen 127.0.0.1:0 --data '"
+                                    + (dir.path() / "data").string() + "' >/dev/null 2>&1")
+                                       .c_str());
+        EXPECT_NE(rc, 0);
+    }
+    const int status = p.terminate();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << "\n" << p.log();
+    EXPECT_NE(p.log().find("POST /api/videos 201"), std::string::npos) << p.log(); // one line per request
+}

@@ -1,0 +1,337 @@
+// The device token as the only credential, hostile ids and part numbers,
+// oversized and malformed bodies, broken completes, and HTML in titles.
+#include "ServerTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace servertest;
+
+namespace {
+
+class ServerSecurity : public ::testing::Test {
+protected:
+    ServerSecurity()
+    {
+        InProcessServer::Options o;
+        o.partSize = 4096;
+        o.maxVideoBytes = 64 * 1024;
+        server = std::make_unique<InProcessServer>(o);
+        alice = std::make_unique<Api>(server->port(), newToken());
+        mallory = std::make_unique<Api>(server->port(), newToken());
+    }
+
+    std::string raw(const std::string &request) { return rawRequest(server->port(), request); }
+
+    std::unique_ptr<InProcessServer> server;
+    std::unique_ptr<Api> alice, mallory;
+};
+
+std::string withToken(const std::string &method, const std::string &target, const std::string &token,
+                      const std::string &body = "", const std::string &extraHeaders = "")
+{
+    std::string r = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
+    if (!token.empty())
+        r += "X-Device-Token: " + token + "\r\n";
+    r += extraHeaders;
+    if (method == "POST" || method == "PUT")
+        r += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    return r + "\r\n" + body;
+}
+
+} // namespace
+
+TEST_F(ServerSecurity, AnotherDeviceSeesNothingAndChangesNothing)
+{
+    const std::string bytes = randomBytes(5000);
+    const std::string done = alice->uploadMultipart(bytes, 4096, "alice's");
+    const std::string pending = alice->create("pending");
+    const std::string part = alice->put("/api/videos/" + pending + "/parts/1", "abc").body;
+
+    EXPECT_TRUE(mallory->get("/api/videos").json().find("videos")->asArray().empty());
+    for (const std::string &id : {done, pending}) {
+        EXPECT_EQ(mallory->post("/api/videos/" + id + "/title", R"({"title":"pwned"})").status, 404);
+        EXPECT_EQ(mallory->post("/api/videos/" + id + "/expiry", R"({"lifetime":3600})").status, 404);
+        EXPECT_EQ(mallory->del("/api/videos/" + id).status, 404);
+        EXPECT_EQ(mallory->put("/api/videos/" + id + "/parts/1", "evil").status, 404);
+        EXPECT_EQ(mallory->put("/api/videos/" + id, "evil").status, 404);
+        EXPECT_EQ(mallory->post("/api/videos/" + id + "/complete", Api::completeBody({part})).status, 404);
+    }
+    // The answers reveal nothing: exactly those for an id that does not exist.
+    const Http unknown = mallory->del("/api/videos/AAAAAAAAAAAAAAAAAAAAAAAA");
+    EXPECT_EQ(mallory->del("/api/videos/" + done).body, unknown.body);
+
+    // Alice's videos are untouched.
+    const json::Value list = alice->get("/api/videos").json();
+    ASSERT_EQ(list.find("videos")->asArray().size(), 1u);
+    EXPECT_EQ(list.find("videos")->asArray()[0].find("title")->asString(), "alice's");
+    EXPECT_EQ(alice->publicGet("/r/" + done).body, bytes);
+    EXPECT_EQ(alice->post("/api/videos/" + pending + "/complete", Api::completeBody({part})).status, 200);
+    EXPECT_EQ(alice->publicGet("/r/" + pending).body, "abc");
+}
+
+TEST_F(ServerSecurity, MissingOrMalformedTokensGet401)
+{
+    const std::string id = alice->create();
+    const std::vector<std::pair<std::string, std::string>> endpoints = {
+        {"POST", "/api/videos"},
+        {"GET", "/api/videos"},
+        {"PUT", "/api/videos/" + id},
+        {"PUT", "/api/videos/" + id + "/parts/1"},
+        {"POST", "/api/videos/" + id + "/complete"},
+        {"POST", "/api/videos/" + id + "/title"},
+        {"POST", "/api/videos/" + id + "/expiry"},
+        {"DELETE", "/api/videos/" + id},
+    };
+    const std::vector<std::string> badTokens = {
+        "",                                  // missing
+        "short",                             // too short
+        std::string(31, 'a'),                // one short of the minimum
+        std::string(300, 'a'),               // too long
+        std::string(40, 'a') + " spaced",    // a space
+        std::string(40, 'a') + "\xc3\xa9",   // not ASCII
+        std::string(40, 'a') + "/../x",      // path characters
+    };
+    for (const auto &[method, path] : endpoints) {
+        for (const std::string &token : badTokens) {
+            const std::string body = method == "POST" ? R"({"title":"x"})" : (method == "PUT" ? "abc" : "");
+            const std::string answer = raw(withToken(method, path, token, body));
+            EXPECT_EQ(rawStatus(answer), 401) << method << " " << path << " token [" << token << "]\n" << answer;
+        }
+        // Two tokens at once are not a token either.
+        const std::string two = withToken(method, path, alice->token(), method == "GET" || method == "DELETE" ? "" : "{}",
+                                          "X-Device-Token: " + mallory->token() + "\r\n");
+        EXPECT_EQ(rawStatus(raw(two)), 401) << method << " " << path;
+    }
+    // Nothing was changed by any of them.
+    EXPECT_EQ(alice->put("/api/videos/" + id + "/parts/1", "ok").status, 200);
+}
+
+TEST_F(ServerSecurity, HostileIdsAnswer404AndReachNoFile)
+{
+    const std::string id = alice->uploadMultipart(randomBytes(100), 4096);
+    const std::string t = alice->token();
+    const std::vector<std::string> targets = {
+        "/r/..",
+        "/r/%2e%2e",
+        "/r/..%2Fmivra.sqlite3",
+        "/r/%2e%2e%2fmivra.sqlite3",
+        "/r/..%2F..%2F..%2Fetc%2Fpasswd",
+        "/r/" + id + "%2F..",
+        "/r/" + id + "/..",
+        "/r/" + id + ".mp4",
+        "/r/%00" + id,
+        "/r/" + id.substr(0, 23) + "%2F",
+        "/v/..",
+        "/v/..%2Fmivra.sqlite3",
+        "/v/" + id + "%2F..%2F..",
+        "/api/videos/..",
+        "/api/videos/%2e%2e",
+        "/api/videos/..%2F..%2Fmivra.sqlite3",
+        "/api/videos/" + id + "%2Fparts%2F1",
+        "/api/videos/a%2Fb",
+        "/r/../mivra.sqlite3",
+        "/r/../../etc/passwd",
+    };
+    for (const std::string &target : targets) {
+        for (const char *method : {"GET", "DELETE"}) {
+            const std::string answer = raw(withToken(method, target, t));
+            const int status = rawStatus(answer);
+            EXPECT_TRUE(status == 404 || status == 400) << method << " " << target << " -> " << status;
+            EXPECT_EQ(answer.find("SQLite"), std::string::npos) << target;
+            EXPECT_EQ(answer.find("root:"), std::string::npos) << target;
+        }
+        const std::string put = raw(withToken("PUT", target + "/parts/1", t, "xyz"));
+        EXPECT_TRUE(rawStatus(put) == 404 || rawStatus(put) == 400) << target;
+        const std::string post = raw(withToken("POST", target + "/title", t, R"({"title":"x"})"));
+        EXPECT_TRUE(rawStatus(post) == 404 || rawStatus(post) == 400) << target;
+    }
+    // The real video is still there, and nothing was written outside the data folder.
+    EXPECT_EQ(alice->publicGet("/r/" + id).status, 200);
+    EXPECT_EQ(alice->get("/api/videos").json().find("videos")->asArray()[0].find("title")->asString(), "A video");
+}
+
+TEST_F(ServerSecurity, BadPartNumbersGet400)
+{
+    const std::string id = alice->create();
+    for (const std::string n : {"0", "-1", "10001", "99999999999999999999", "18446744073709551617", "1.5", "01", "+1",
+                                "1e3", "0x10", "%201", "1%20", "one", "%00"}) {
+        const Http r = alice->put("/api/videos/" + id + "/parts/" + n, "abc");
+        EXPECT_EQ(r.status, 400) << "part " << n << ": " << r.body;
+    }
+    EXPECT_EQ(alice->put("/api/videos/" + id + "/parts/16", "abc").status, 200); // the last that fits 64 KiB
+    EXPECT_EQ(alice->put("/api/videos/" + id + "/parts/17", "abc").status, 413);
+    EXPECT_EQ(alice->put("/api/videos/" + id + "/parts/10000", "abc").status, 413);
+    EXPECT_EQ(alice->put("/api/videos/" + id + "/parts/1", "abc").status, 200);
+}
+
+TEST_F(ServerSecurity, OversizedBodiesGet413)
+{
+    const std::string id = alice->create();
+    // A JSON body over 64 KiB, declared or chunked.
+    const std::string bigJson = R"({"title":"x","pad":")" + std::string(70 * 1024, 'a') + "\"}";
+    EXPECT_EQ(alice->post("/api/videos", bigJson).status, 413);
+    EXPECT_EQ(alice->post("/api/videos/" + id + "/title", bigJson).status, 413);
+    {
+        std::string chunked = "POST /api/videos HTTP/1.1\r\nHost: x\r\nConnection: close\r\nX-Device-Token: "
+                              + alice->token() + "\r\nTransfer-Encoding: chunked\r\n\r\n";
+        for (int i = 0; i < 20; ++i)
+            chunked += "1000\r\n" + std::string(4096, 'a') + "\r\n";
+        chunked += "0\r\n\r\n";
+        EXPECT_EQ(rawStatus(raw(chunked)), 413);
+    }
+    // A title over 1000 characters; exactly 1000 (two-byte ones) is fine.
+    std::string title1000;
+    for (int i = 0; i < 1000; ++i)
+        title1000 += "\xc3\xa9";
+    EXPECT_EQ(alice->post("/api/videos", "{\"title\":\"" + title1000 + "\"}").status, 201);
+    EXPECT_EQ(alice->post("/api/videos", "{\"title\":\"" + title1000 + "a\"}").status, 400);
+    EXPECT_EQ(alice->post("/api/videos/" + id + "/title", "{\"title\":\"" + title1000 + "a\"}").status, 400);
+
+    // A part over partSize (4096), declared or chunked; nothing is kept of it.
+    EXPECT_EQ(alice->put("/api/videos/" + id + "/parts/1", std::string(4097, 'p')).status, 413);
+    {
+        std::string chunked = "PUT /api/videos/" + id + "/parts/1 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+                              "X-Device-Token: " + alice->token() + "\r\nTransfer-Encoding: chunked\r\n\r\n";
+        for (int i = 0; i < 3; ++i)
+            chunked += "800\r\n" + std::string(2048, 'p') + "\r\n";
+        chunked += "0\r\n\r\n";
+        EXPECT_EQ(rawStatus(raw(chunked)), 413);
+    }
+    // With Expect: 100-continue the refusal comes before the body is sent.
+    {
+        const std::string head = "PUT /api/videos/" + id + "/parts/1 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+                                 "X-Device-Token: " + alice->token() + "\r\nContent-Length: 1000000\r\n"
+                                 "Expect: 100-continue\r\n\r\n";
+        EXPECT_EQ(rawStatus(raw(head)), 413);
+    }
+    // A whole video over the maximum (64 KiB here), single or in parts.
+    EXPECT_EQ(alice->put("/api/videos/" + id, std::string(64 * 1024 + 1, 'v')).status, 413);
+    const std::string multi = alice->create();
+    std::vector<std::string> replies;
+    for (int n = 1; n <= 17; ++n) {
+        const Http r = alice->put("/api/videos/" + multi + "/parts/" + std::to_string(n), std::string(4096, 'm'));
+        if (n <= 16) {
+            replies.push_back(r.body);
+        } else {
+            EXPECT_EQ(r.status, 413) << "part 17 would start past the maximum";
+        }
+    }
+    EXPECT_EQ(alice->post("/api/videos/" + multi + "/complete", Api::completeBody(replies)).status, 200);
+
+    std::error_code ec;
+    EXPECT_TRUE(std::filesystem::is_empty(server->dataDir() / "tmp", ec));
+}
+
+TEST_F(ServerSecurity, MalformedJsonWrongTypesAndMissingKeysGet400)
+{
+    const std::string id = alice->create();
+    const std::vector<std::string> badCreate = {
+        "",
+        "{",
+        "[]",
+        "null",
+        "\"title\"",
+        "{\"title\":\"a\",}",
+        "{\"title\":5}",
+        "{\"title\":null}",
+        "{}",
+        "{\"contentType\":\"video/mp4\"}",
+        "{\"title\":\"a\",\"contentType\":5}",
+        "{\"title\":\"a\",\"durationMs\":\"12\"}",
+        "{\"title\":\"a\",\"durationMs\":-1}",
+        "{\"title\":\"a\",\"width\":1.5}",
+        "{\"title\":\"a\",\"height\":true}",
+        "{\"title\":\"a\",\"lifetime\":3599}",
+        "{\"title\":\"a\",\"lifetime\":315360001}",
+        "{\"title\":\"a\",\"lifetime\":3600.0}",
+        "{\"title\":\"a\",\"lifetime\":\"never\"}",
+        "{\"title\":\"a\",\"lifetime\":\"Forever\"}",
+        "{\"title\":\"a\",\"lifetime\":-5}",
+        "{\"title\":\"a\",\"lifetime\":99999999999999999999}",
+        "{\"title\":\"a\",\"title\":\"b\"}",
+        "{\"title\":\"\xff\"}",
+    };
+    for (const std::string &body : badCreate) {
+        const Http r = alice->post("/api/videos", body);
+        EXPECT_EQ(r.status, 400) << body << " -> " << r.body;
+        if (r.status == 400) {
+            const json::Value reply = r.json();
+            const json::Value *error = reply.find("error");
+            ASSERT_NE(error, nullptr);
+            EXPECT_FALSE(error->asString().empty()); // a short reason
+        }
+    }
+    EXPECT_EQ(alice->post("/api/videos", R"({"title":"a","contentType":"video/webm"})").status, 415);
+
+    for (const char *body : {"{", "{}", "{\"title\":1}", "[\"title\"]"})
+        EXPECT_EQ(alice->post("/api/videos/" + id + "/title", body).status, 400) << body;
+    for (const char *body : {"{", "{}", "{\"lifetime\":null}", "{\"lifetime\":60}", "{\"lifetime\":\"1d\"}"})
+        EXPECT_EQ(alice->post("/api/videos/" + id + "/expiry", body).status, 400) << body;
+    for (const char *body :
+         {"{", "{}", "{\"parts\":{}}", "{\"parts\":[]}", "{\"parts\":[1]}", "{\"parts\":[{\"partNumber\":1}]}",
+          "{\"parts\":[{\"etag\":\"x\"}]}", "{\"parts\":[{\"partNumber\":\"1\",\"etag\":\"x\"}]}",
+          "{\"parts\":[{\"partNumber\":0,\"etag\":\"x\"}]}", "{\"parts\":[{\"partNumber\":1,\"etag\":7}]}"})
+        EXPECT_EQ(alice->post("/api/videos/" + id + "/complete", body).status, 400) << body;
+}
+
+TEST_F(ServerSecurity, CompleteChecksPartsAndEtagsAndHappensOnce)
+{
+    const std::string id = alice->create();
+    const std::string p1 = alice->put("/api/videos/" + id + "/parts/1", std::string(4096, '1')).body;
+    const std::string p2 = alice->put("/api/videos/" + id + "/parts/2", std::string(4096, '2')).body;
+    const std::string p3 = alice->put("/api/videos/" + id + "/parts/3", "333").body;
+    auto complete = [&](const std::string &body) { return alice->post("/api/videos/" + id + "/complete", body); };
+
+    // A part that was never uploaded.
+    const std::string p4 = R"({"partNumber":4,"etag":")" + sha256Hex("4") + "\"}";
+    EXPECT_EQ(complete(Api::completeBody({p1, p2, p3, p4})).status, 400);
+    // A wrong etag.
+    const std::string wrong = R"({"partNumber":2,"etag":")" + sha256Hex("not it") + "\"}";
+    const Http w = complete(Api::completeBody({p1, wrong, p3}));
+    EXPECT_EQ(w.status, 400);
+    EXPECT_NE(w.json().find("error")->asString().find("etag"), std::string::npos);
+    // Out of order, or a part twice.
+    EXPECT_EQ(complete(Api::completeBody({p2, p1, p3})).status, 400);
+    EXPECT_EQ(complete(Api::completeBody({p1, p1, p2, p3})).status, 400);
+    // Nothing was made by the refusals.
+    EXPECT_EQ(alice->publicGet("/r/" + id).status, 404);
+
+    ASSERT_EQ(complete(Api::completeBody({p1, p2, p3})).status, 200);
+    const std::string media = alice->publicGet("/r/" + id).body;
+    EXPECT_EQ(media, std::string(4096, '1') + std::string(4096, '2') + "333");
+    // A second complete is refused and changes nothing; so are late parts.
+    EXPECT_EQ(complete(Api::completeBody({p1, p2, p3})).status, 409);
+    EXPECT_EQ(complete(Api::completeBody({p1})).status, 409);
+    EXPECT_EQ(alice->put("/api/videos/" + id + "/parts/1", "late").status, 409);
+    EXPECT_EQ(alice->put("/api/videos/" + id, "overwrite").status, 409);
+    EXPECT_EQ(alice->publicGet("/r/" + id).body, media);
+}
+
+TEST_F(ServerSecurity, HtmlInATitleIsEscapedOnTheSharePage)
+{
+    const std::string title = "<script>alert('x')</script><img src=x onerror=alert(1)> \"&";
+    const std::string id = alice->uploadMultipart("data", 4096, title);
+    const Http page = alice->publicGet("/v/" + id);
+    ASSERT_EQ(page.status, 200);
+    EXPECT_EQ(page.body.find("<script"), std::string::npos);
+    EXPECT_EQ(page.body.find("<img"), std::string::npos);
+    EXPECT_NE(page.body.find("&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt;&lt;img src=x onerror=alert(1)&gt; &quot;&amp;"),
+              std::string::npos);
+    EXPECT_NE(page.header("Content-Security-Policy").find("default-src 'none'"), std::string::npos);
+    // The rename path too.
+    alice->post("/api/videos/" + id + "/title", R"({"title":"</title><script>x</script>"})");
+    EXPECT_EQ(alice->publicGet("/v/" + id).body.find("<script"), std::string::npos);
+}
+
+TEST_F(ServerSecurity, OtherMethodsAndBodiesWithoutLengthAreRefused)
+{
+    const std::string id = alice->create();
+    EXPECT_EQ(rawStatus(raw(withToken("PATCH", "/api/videos/" + id, alice->token(), ""))), 405);
+    EXPECT_EQ(rawStatus(raw("PRI /api/videos HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\nConnection: close\r\n\r\nhello")),
+              405);
+    EXPECT_EQ(rawStatus(raw("POST /api/videos HTTP/1.1\r\nHost: x\r\nConnection: close\r\nX-Device-Token: "
+                            + alice->token() + "\r\n\r\n")),
+              411);
+    // An unknown path with a body is not read into memory: it is refused.
+    EXPECT_EQ(rawStatus(raw(withToken("POST", "/elsewhere", "", std::string(1000, 'x')))), 404);
+}

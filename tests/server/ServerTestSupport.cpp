@@ -1,0 +1,446 @@
+#include "ServerTestSupport.h"
+
+#include "Crypto.h"
+#include "LocalStorage.h"
+#include "SqliteMetadata.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <netinet/in.h>
+#include <poll.h>
+#include <map>
+#include <set>
+#include <spawn.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace fs = std::filesystem;
+
+namespace servertest {
+
+TempDir::TempDir()
+{
+    const char *base = std::getenv("TMPDIR");
+    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/mivra-server-test.XXXXXX";
+    if (!::mkdtemp(tmpl.data()))
+        throw std::runtime_error("mkdtemp failed");
+    m_path = tmpl;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    fs::remove_all(m_path, ec);
+}
+
+std::string randomBytes(std::size_t size)
+{
+    std::string s(size, '\0');
+    crypto::randomBytes(s.data(), s.size());
+    return s;
+}
+
+std::string newToken()
+{
+    const std::string raw = randomBytes(32);
+    return crypto::toHex(reinterpret_cast<const unsigned char *>(raw.data()), raw.size());
+}
+
+std::string sha256Hex(const std::string &data)
+{
+    return crypto::sha256Hex(data);
+}
+
+std::string Http::header(const char *name) const
+{
+    auto it = headers.find(name);
+    return it == headers.end() ? std::string() : it->second;
+}
+
+json::Value Http::json() const
+{
+    json::ParseResult r = json::parse(body);
+    EXPECT_TRUE(r.value.has_value()) << "not JSON (" << r.error << "): " << body;
+    return r.value ? *r.value : json::Value();
+}
+
+namespace {
+
+Http fromResult(const httplib::Result &r)
+{
+    Http h;
+    if (r) {
+        h.status = r->status;
+        h.body = r->body;
+        h.headers = r->headers;
+    }
+    return h;
+}
+
+} // namespace
+
+Api::Api(int port, std::string token) : m_port(port), m_token(std::move(token)) {}
+
+std::unique_ptr<httplib::Client> Api::client() const
+{
+    auto c = std::make_unique<httplib::Client>("127.0.0.1", m_port);
+    c->set_url_encode(false);
+    c->set_connection_timeout(5, 0);
+    c->set_read_timeout(30, 0);
+    c->set_write_timeout(30, 0);
+    return c;
+}
+
+Http Api::get(const std::string &path, httplib::Headers extra) const
+{
+    extra.emplace("X-Device-Token", m_token);
+    return fromResult(client()->Get(path.c_str(), extra));
+}
+
+Http Api::post(const std::string &path, const std::string &body, const std::string &contentType) const
+{
+    httplib::Headers h{{"X-Device-Token", m_token}};
+    return fromResult(client()->Post(path.c_str(), h, body, contentType.c_str()));
+}
+
+Http Api::put(const std::string &path, const std::string &body, const std::string &contentType) const
+{
+    httplib::Headers h{{"X-Device-Token", m_token}};
+    return fromResult(client()->Put(path.c_str(), h, body, contentType.c_str()));
+}
+
+Http Api::del(const std::string &path) const
+{
+    httplib::Headers h{{"X-Device-Token", m_token}};
+    return fromResult(client()->Delete(path.c_str(), h));
+}
+
+Http Api::publicGet(const std::string &path, httplib::Headers extra) const
+{
+    return fromResult(client()->Get(path.c_str(), extra));
+}
+
+Http Api::publicHead(const std::string &path, httplib::Headers extra) const
+{
+    return fromResult(client()->Head(path.c_str(), extra));
+}
+
+std::string Api::create(const std::string &title, const std::string &extraJson) const
+{
+    std::string body = "{\"title\":";
+    json::appendQuoted(body, title);
+    body += ",\"contentType\":\"video/mp4\"";
+    if (!extraJson.empty())
+        body += "," + extraJson;
+    body += "}";
+    const Http r = post("/api/videos", body);
+    EXPECT_TRUE(r.status >= 200 && r.status < 300) << r.status << " " << r.body;
+    const json::Value v = r.json();
+    const json::Value *id = v.find("id");
+    return id && id->isString() ? id->asString() : std::string();
+}
+
+std::vector<std::string> Api::putParts(const std::string &id, const std::string &bytes, std::int64_t partSize) const
+{
+    std::vector<std::string> replies;
+    int n = 1;
+    for (std::size_t off = 0; off < bytes.size(); off += std::size_t(partSize), ++n) {
+        const Http r = put("/api/videos/" + id + "/parts/" + std::to_string(n), bytes.substr(off, std::size_t(partSize)));
+        EXPECT_EQ(r.status, 200) << r.body;
+        replies.push_back(r.body);
+    }
+    return replies;
+}
+
+std::string Api::completeBody(const std::vector<std::string> &partReplies)
+{
+    std::string body = "{\"parts\":[";
+    for (std::size_t i = 0; i < partReplies.size(); ++i) {
+        if (i)
+            body += ",";
+        body += partReplies[i];
+    }
+    return body + "]}";
+}
+
+std::string Api::uploadMultipart(const std::string &bytes, std::int64_t partSize, const std::string &title) const
+{
+    const std::string id = create(title);
+    const auto parts = putParts(id, bytes, partSize);
+    const Http r = post("/api/videos/" + id + "/complete", completeBody(parts));
+    EXPECT_EQ(r.status, 200) << r.body;
+    return id;
+}
+
+InProcessServer::InProcessServer() : InProcessServer(Options{}) {}
+
+InProcessServer::InProcessServer(Options options, const fs::path &dataDir)
+    : m_clock(std::chrono::duration_cast<std::chrono::milliseconds>(
+                  std::chrono::system_clock::now().time_since_epoch())
+                  .count())
+{
+    if (dataDir.empty()) {
+        m_ownDir.emplace();
+        m_dataDir = m_ownDir->path() / "data";
+    } else {
+        m_dataDir = dataDir;
+    }
+    ServerConfig config;
+    config.host = "127.0.0.1";
+    config.port = 0;
+    config.dataDir = m_dataDir;
+    config.partSize = options.partSize;
+    config.maxVideoBytes = options.maxVideoBytes;
+    config.uploadTimeoutSeconds = options.uploadTimeoutSeconds;
+    config.sweepIntervalMs = options.sweepIntervalMs;
+    config.publicOrigin = options.publicOrigin;
+    config.threads = 16;
+    config.logRequests = std::getenv("MIVRA_SERVER_TEST_LOG") != nullptr;
+    m_app = std::make_unique<ServerApp>(config, m_clock);
+    m_app->start();
+}
+
+InProcessServer::~InProcessServer()
+{
+    m_app.reset();
+}
+
+fs::path ServerProcess::binary()
+{
+    return fs::path(MIVRA_BINARY_DIR) / "server" / "mivra-server";
+}
+
+ServerProcess::ServerProcess(const fs::path &dataDir, std::vector<std::string> extraArgs,
+                             std::map<std::string, std::string> env)
+{
+    m_logPath = dataDir.parent_path() / ("server-" + std::to_string(std::rand()) + ".log");
+    std::vector<std::string> args{binary().string(), "--listen", "127.0.0.1:0", "--data", dataDir.string()};
+    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+    std::vector<char *> argv;
+    for (auto &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    std::vector<std::string> envStrings;
+    for (char **e = environ; *e; ++e) {
+        const std::string entry = *e;
+        const std::string key = entry.substr(0, entry.find('='));
+        if (!env.count(key) && key != "MIVRA_SERVER_CRASH_AT")
+            envStrings.push_back(entry);
+    }
+    for (const auto &[k, v] : env)
+        envStrings.push_back(k + "=" + v);
+    std::vector<char *> envp;
+    for (auto &e : envStrings)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, m_logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int rc = ::posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    if (rc != 0) {
+        ::close(out[0]);
+        m_pid = -1;
+        ADD_FAILURE() << "cannot start " << args[0] << ": " << std::strerror(rc);
+        return;
+    }
+
+    // The first stdout line names the bound address.
+    std::string line;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        pollfd p{out[0], POLLIN, 0};
+        if (::poll(&p, 1, 100) > 0) {
+            char buf[256];
+            const ssize_t n = ::read(out[0], buf, sizeof buf);
+            if (n <= 0)
+                break;
+            line.append(buf, std::size_t(n));
+        }
+    }
+    ::close(out[0]);
+    const std::string prefix = "listening on http://127.0.0.1:";
+    if (line.rfind(prefix, 0) == 0)
+        m_port = std::atoi(line.c_str() + prefix.size());
+    if (m_port <= 0)
+        ADD_FAILURE() << "the server did not report its address; stdout: " << line << "\nstderr:\n" << log();
+}
+
+ServerProcess::~ServerProcess()
+{
+    if (m_pid > 0 && !m_exited)
+        kill9();
+    std::error_code ec;
+    fs::remove(m_logPath, ec);
+}
+
+void ServerProcess::kill9()
+{
+    if (m_pid <= 0 || m_exited)
+        return;
+    ::kill(m_pid, SIGKILL);
+    int status = 0;
+    ::waitpid(m_pid, &status, 0);
+    m_exited = true;
+}
+
+int ServerProcess::terminate()
+{
+    if (m_pid <= 0 || m_exited)
+        return -1;
+    ::kill(m_pid, SIGTERM);
+    int status = 0;
+    if (!waitForExit(10000)) {
+        kill9();
+        return -1;
+    }
+    ::waitpid(m_pid, &status, WNOHANG);
+    return status;
+}
+
+bool ServerProcess::waitForExit(int timeoutMs)
+{
+    if (m_exited)
+        return true;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        int status = 0;
+        const pid_t r = ::waitpid(m_pid, &status, WNOHANG);
+        if (r == m_pid) {
+            m_exited = true;
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+std::string ServerProcess::log() const
+{
+    std::ifstream f(m_logPath);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+std::string rawRequest(int port, const std::string &request, int timeoutMs)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr {};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(std::uint16_t(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+        ::close(fd);
+        return {};
+    }
+    std::size_t sent = 0;
+    while (sent < request.size()) {
+        const ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0)
+            break;
+        sent += std::size_t(n);
+    }
+    std::string answer;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0)
+            break;
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, int(left)) <= 0)
+            break;
+        char buf[65536];
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0)
+            break;
+        answer.append(buf, std::size_t(n));
+    }
+    ::close(fd);
+    return answer;
+}
+
+int rawStatus(const std::string &answer)
+{
+    if (answer.rfind("HTTP/1.", 0) != 0 || answer.size() < 12)
+        return 0;
+    return std::atoi(answer.c_str() + 9);
+}
+
+std::vector<std::string> checkConsistency(const fs::path &dataDir)
+{
+    std::vector<std::string> problems;
+    LocalStorage storage(dataDir);
+    SqliteMetadata metadata(dataDir / "mivra.sqlite3");
+
+    std::error_code ec;
+    for (const auto &entry : fs::directory_iterator(storage.tmpDir(), ec))
+        problems.push_back("left in tmp/: " + entry.path().filename().string());
+
+    std::map<std::string, VideoRow> rows;
+    for (const VideoRow &row : metadata.allVideos()) {
+        rows.emplace(row.id, row);
+        if (row.state == VideoState::Completing)
+            problems.push_back("a complete left unfinished: " + row.id);
+    }
+
+    std::set<std::string> media;
+    for (const std::string &id : storage.listMedia()) {
+        media.insert(id);
+        auto it = rows.find(id);
+        if (it == rows.end() || it->second.state != VideoState::Ready)
+            problems.push_back("media without a ready row: " + id);
+        else if (fs::file_size(storage.mediaPath(id)) != std::uint64_t(it->second.sizeBytes.value_or(-1)))
+            problems.push_back("media of the wrong size: " + id);
+    }
+    for (const auto &[id, row] : rows)
+        if (row.state == VideoState::Ready && !media.count(id))
+            problems.push_back("ready row without media: " + id);
+
+    for (const std::string &id : storage.listUploads()) {
+        auto it = rows.find(id);
+        if (it == rows.end() || it->second.state != VideoState::Uploading)
+            problems.push_back("upload file of a video not uploading: " + id);
+    }
+    // Every recorded part: its bytes, where the upload keeps them, have its digest.
+    for (const auto &[id, part] : metadata.allParts()) {
+        auto it = rows.find(id);
+        if (it == rows.end() || it->second.state != VideoState::Uploading) {
+            problems.push_back("part row of a video not uploading: " + id);
+            continue;
+        }
+        std::ifstream f(storage.uploadPath(id), std::ios::binary);
+        if (!f) {
+            problems.push_back("part row without an upload file: " + id + " #" + std::to_string(part.number));
+            continue;
+        }
+        f.seekg(std::streamoff(part.number - 1) * std::streamoff(it->second.partSize));
+        std::string bytes(std::size_t(part.sizeBytes), '\0');
+        f.read(bytes.data(), std::streamsize(bytes.size()));
+        if (f.gcount() != std::streamsize(bytes.size()) || crypto::sha256Hex(bytes) != part.etag)
+            problems.push_back("stored bytes do not match part row " + id + " #" + std::to_string(part.number));
+    }
+    return problems;
+}
+
+} // namespace servertest

@@ -1,0 +1,156 @@
+#pragma once
+
+// Helpers for the tests of mivra-server: a temporary data folder, the server
+// in-process (with a manual clock) or as a real process, an HTTP client that
+// sends the device token, and raw-socket requests for what a polite client
+// would never send.
+
+#include "Clock.h"
+#include "Json.h"
+#include "ServerApp.h"
+
+#include <httplib.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace servertest {
+
+// A fresh folder under $TMPDIR, removed at the end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const std::filesystem::path &path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+// 64 lowercase hex digits, the shape the client's tokens have.
+std::string newToken();
+std::string randomBytes(std::size_t size);
+std::string sha256Hex(const std::string &data);
+
+// A reply, in the shape tests want it.
+struct Http {
+    int status = 0; // 0: no reply (the connection failed)
+    std::string body;
+    httplib::Headers headers;
+
+    std::string header(const char *name) const;
+    json::Value json() const; // fails the test (and returns null) when the body is not JSON
+};
+
+// A client for one server; every request but the public ones sends the token.
+class Api {
+public:
+    Api(int port, std::string token);
+
+    Http get(const std::string &path, httplib::Headers extra = {}) const;
+    Http post(const std::string &path, const std::string &body, const std::string &contentType = "application/json") const;
+    Http put(const std::string &path, const std::string &body,
+             const std::string &contentType = "application/octet-stream") const;
+    Http del(const std::string &path) const;
+    // Without the token.
+    Http publicGet(const std::string &path, httplib::Headers extra = {}) const;
+    Http publicHead(const std::string &path, httplib::Headers extra = {}) const;
+
+    // create -> id (fails the test unless 2xx)
+    std::string create(const std::string &title = "A video", const std::string &extraJson = "") const;
+    // create, send bytes in parts of partSize, complete -> id
+    std::string uploadMultipart(const std::string &bytes, std::int64_t partSize, const std::string &title = "A video") const;
+    // {"partNumber":n,"etag":...} JSON texts of the parts, in order
+    std::vector<std::string> putParts(const std::string &id, const std::string &bytes, std::int64_t partSize) const;
+    static std::string completeBody(const std::vector<std::string> &partReplies);
+
+    const std::string &token() const { return m_token; }
+    int port() const { return m_port; }
+
+private:
+    std::unique_ptr<httplib::Client> client() const;
+    int m_port;
+    std::string m_token;
+};
+
+// The whole server in this process, on 127.0.0.1 with a free port.
+class InProcessServer {
+public:
+    struct Options {
+        std::int64_t partSize = 64 * 1024;
+        std::int64_t maxVideoBytes = 64 * 1024 * 1024;
+        std::int64_t uploadTimeoutSeconds = 24 * 3600;
+        std::int64_t sweepIntervalMs = 3600 * 1000; // the tests call sweep() themselves
+        std::string publicOrigin;
+    };
+    InProcessServer(); // default options
+    explicit InProcessServer(Options options, const std::filesystem::path &dataDir = {});
+    ~InProcessServer();
+
+    int port() const { return m_app->port(); }
+    std::string url() const { return m_app->listenUrl(); }
+    ServerApp &app() { return *m_app; }
+    Service &service() { return m_app->service(); }
+    ManualClock &clock() { return m_clock; }
+    const std::filesystem::path &dataDir() const { return m_dataDir; }
+    Api api(const std::string &token) const { return Api(port(), token); }
+
+private:
+    std::optional<TempDir> m_ownDir;
+    std::filesystem::path m_dataDir;
+    ManualClock m_clock;
+    std::unique_ptr<ServerApp> m_app;
+};
+
+// The real mivra-server binary as a child process.
+class ServerProcess {
+public:
+    // Starts build/.../server/mivra-server with --listen 127.0.0.1:0 --data dir
+    // and the extra arguments; env entries are added to the environment.
+    // Waits for the "listening on" line.
+    ServerProcess(const std::filesystem::path &dataDir, std::vector<std::string> extraArgs = {},
+                  std::map<std::string, std::string> env = {});
+    ~ServerProcess();
+
+    bool started() const { return m_port > 0; }
+    int port() const { return m_port; }
+    pid_t pid() const { return m_pid; }
+    Api api(const std::string &token) const { return Api(m_port, token); }
+
+    void kill9();
+    // SIGTERM and wait; returns the exit status as waitpid reports it.
+    int terminate();
+    // Waits for the process to end on its own (e.g. at a crash point); true if it did.
+    bool waitForExit(int timeoutMs);
+    std::string log() const; // its stderr
+
+    static std::filesystem::path binary();
+
+private:
+    pid_t m_pid = -1;
+    int m_port = 0;
+    std::filesystem::path m_logPath;
+    bool m_exited = false;
+};
+
+// Sends bytes on a fresh connection to 127.0.0.1:port and returns everything
+// the server answers until it closes the connection or timeoutMs passes.
+std::string rawRequest(int port, const std::string &request, int timeoutMs = 3000);
+// The status code of the first reply in a raw answer, or 0.
+int rawStatus(const std::string &answer);
+
+// Checks the data folder of a stopped server: every media file has a ready
+// row and every ready row its file (of the recorded size); no complete is left
+// half-done; upload files belong to uploads in progress, and the stored bytes
+// of every recorded part have its digest; nothing is left in tmp/. Returns the
+// problems found (empty when consistent).
+std::vector<std::string> checkConsistency(const std::filesystem::path &dataDir);
+
+} // namespace servertest

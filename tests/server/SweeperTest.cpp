@@ -1,0 +1,151 @@
+// Expiry and the sweeper, with the clock injected: expired videos are gone
+// everywhere at once, and their rows and files are removed by the sweeper and
+// at start-up; uploads never completed go after the time-out.
+#include "ServerTestSupport.h"
+
+#include "SqliteMetadata.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace servertest;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::int64_t kHour = 3600LL * 1000;
+constexpr std::int64_t kDay = 24 * kHour;
+
+class ServerSweeper : public ::testing::Test {
+protected:
+    InProcessServer server;
+    Api api{server.port(), newToken()};
+
+    fs::path media(const std::string &id) { return server.dataDir() / "media" / (id + ".mp4"); }
+    fs::path parts(const std::string &id) { return server.dataDir() / "uploads" / id; }
+};
+
+} // namespace
+
+TEST_F(ServerSweeper, AnExpiredVideoIsGoneEverywhereThenSweptAway)
+{
+    const std::string id = api.create("short-lived", R"("lifetime":3600)");
+    ASSERT_EQ(api.put("/api/videos/" + id, "bytes", "video/mp4").status, 200);
+    const std::string keeper = api.uploadMultipart("keep", 4096, "keeper"); // 30 days
+
+    server.clock().advance(kHour - 1);
+    EXPECT_EQ(api.publicGet("/r/" + id).status, 200);
+
+    server.clock().advance(1); // exactly at expiresAt
+    EXPECT_EQ(api.publicGet("/r/" + id).status, 404);
+    EXPECT_EQ(api.publicGet("/v/" + id).status, 404);
+    EXPECT_EQ(api.post("/api/videos/" + id + "/title", R"({"title":"x"})").status, 404);
+    EXPECT_EQ(api.post("/api/videos/" + id + "/expiry", R"({"lifetime":86400})").status, 404); // too late to keep it
+    EXPECT_EQ(api.del("/api/videos/" + id).status, 404);
+    const json::Array list = api.get("/api/videos").json().find("videos")->asArray();
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].find("id")->asString(), keeper);
+    EXPECT_TRUE(fs::exists(media(id))); // not swept yet
+
+    const SweepReport report = server.service().sweep();
+    EXPECT_EQ(report.expiredRemoved, 1);
+    EXPECT_FALSE(fs::exists(media(id)));
+    EXPECT_FALSE(server.service().metadata().findVideo(id));
+    EXPECT_TRUE(fs::exists(media(keeper)));
+    EXPECT_EQ(api.publicGet("/r/" + keeper).status, 200);
+}
+
+TEST_F(ServerSweeper, ChangingTheExpiryKeepsAVideoLonger)
+{
+    const std::string id = api.create("t", R"("lifetime":3600)");
+    api.put("/api/videos/" + id, "x", "video/mp4");
+    server.clock().advance(kHour / 2);
+    ASSERT_EQ(api.post("/api/videos/" + id + "/expiry", R"({"lifetime":86400})").status, 200);
+    server.clock().advance(kHour);
+    EXPECT_EQ(server.service().sweep().expiredRemoved, 0);
+    EXPECT_EQ(api.publicGet("/r/" + id).status, 200);
+    server.clock().advance(kDay);
+    EXPECT_EQ(server.service().sweep().expiredRemoved, 1);
+    EXPECT_EQ(api.publicGet("/r/" + id).status, 404);
+}
+
+TEST_F(ServerSweeper, ForeverOutlivesEveryClock)
+{
+    const std::string id = api.create("t", R"("lifetime":"forever")");
+    api.put("/api/videos/" + id, "x", "video/mp4");
+    server.clock().advance(200LL * 365 * kDay);
+    EXPECT_EQ(server.service().sweep().expiredRemoved, 0);
+    EXPECT_EQ(api.publicGet("/r/" + id).status, 200);
+}
+
+TEST_F(ServerSweeper, UploadsNeverCompletedGoAfterTheTimeout)
+{
+    const std::string stale = api.create("stale");
+    ASSERT_EQ(api.put("/api/videos/" + stale + "/parts/1", "abc").status, 200);
+    EXPECT_TRUE(fs::exists(parts(stale)));
+    server.clock().advance(kDay - 1000);
+    const std::string fresh = api.create("fresh");
+    ASSERT_EQ(api.put("/api/videos/" + fresh + "/parts/1", "def").status, 200);
+    const std::string finished = api.create("finished");
+    api.put("/api/videos/" + finished, "done", "video/mp4");
+
+    EXPECT_EQ(server.service().sweep().staleUploadsRemoved, 0);
+    server.clock().advance(1000); // 24 h after the first create
+    // Gone at once for the client...
+    EXPECT_EQ(api.put("/api/videos/" + stale + "/parts/2", "x").status, 404);
+    // ...and removed by the sweeper.
+    const SweepReport report = server.service().sweep();
+    EXPECT_EQ(report.staleUploadsRemoved, 1);
+    EXPECT_FALSE(fs::exists(parts(stale)));
+    EXPECT_FALSE(server.service().metadata().findVideo(stale));
+    EXPECT_TRUE(fs::exists(parts(fresh)));
+    EXPECT_EQ(api.put("/api/videos/" + fresh + "/parts/2", "ghi").status, 200);
+    EXPECT_EQ(api.publicGet("/r/" + finished).status, 200); // complete videos are not uploads
+}
+
+TEST(ServerSweeperThread, RunsOnItsOwn)
+{
+    InProcessServer::Options o;
+    o.sweepIntervalMs = 50;
+    InProcessServer server(o);
+    Api api(server.port(), newToken());
+    const std::string id = api.create("t", R"("lifetime":3600)");
+    api.put("/api/videos/" + id, "x", "video/mp4");
+    server.clock().advance(kHour);
+    bool gone = false;
+    for (int i = 0; i < 200 && !gone; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // The row goes first, the file right after it.
+        gone = !server.service().metadata().findVideo(id) && !fs::exists(server.dataDir() / "media" / (id + ".mp4"));
+    }
+    EXPECT_TRUE(gone) << "the sweeper thread did not remove the expired video";
+}
+
+TEST(ServerSweeperStartUp, RemovesWhatExpiredWhileStopped)
+{
+    TempDir dir;
+    const fs::path data = dir.path() / "data";
+    std::string id;
+    {
+        ServerProcess p(data);
+        ASSERT_TRUE(p.started());
+        Api api = p.api(newToken());
+        id = api.create("t", R"("lifetime":3600)");
+        ASSERT_EQ(api.put("/api/videos/" + id, "x", "video/mp4").status, 200);
+        p.terminate();
+    }
+    // Age the video by an hour while no server runs.
+    {
+        SqliteMetadata db(data / "mivra.sqlite3");
+        const auto row = db.findVideo(id);
+        ASSERT_TRUE(row);
+        db.setExpiry(id, row->createdAtMs - 1000);
+    }
+    ServerProcess p(data);
+    ASSERT_TRUE(p.started());
+    EXPECT_EQ(p.api("").publicGet("/r/" + id).status, 404);
+    p.terminate();
+    EXPECT_FALSE(fs::exists(data / "media" / (id + ".mp4")));
+    EXPECT_NE(p.log().find("start-up sweep: removed 1 expired"), std::string::npos) << p.log();
+}
