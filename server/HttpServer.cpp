@@ -286,7 +286,7 @@ void HttpServer::routes()
         send(res, errorReply(500, "internal error"));
     });
 
-    // --- The API of Part 2.1 ---
+    // --- The video API ---
 
     s.Get("/api/videos", [&svc](const Request &req, Response &res) {
         const auto owner = ownerFrom(req);

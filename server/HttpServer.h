@@ -16,7 +16,7 @@ struct HttpOptions {
     bool logRequests = true; // one line per request on stderr
 };
 
-// The HTTP face of the service (cpp-httplib): the API of Part 2.1 under
+// The HTTP face of the service (cpp-httplib): the video API under
 // /api/videos, the public media under /r/<id> with byte ranges, and the share
 // page under /v/<id>. Request bodies of uploads are streamed to storage as
 // they arrive, never held whole in memory.

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-// The sharing service's rules, apart from HTTP: what each endpoint of Part 2.1
+// The sharing service's rules, apart from HTTP: what each endpoint
 // accepts, what it changes and what it answers. The HTTP layer (HttpServer)
 // only routes requests here and writes the replies out.
 
@@ -98,7 +98,7 @@ public:
 
     std::string shareUrl(const std::string &id) const { return m_options.publicOrigin + "/v/" + id; }
 
-    // The endpoints of Part 2.1. owner is ownerOf(the request's token).
+    // The endpoints of the video API. owner is ownerOf(the request's token).
     Reply create(const std::string &owner, std::string_view body);
     Reply list(const std::string &owner);
     Reply rename(const std::string &owner, const std::string &id, std::string_view body);

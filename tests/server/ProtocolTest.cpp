@@ -1,4 +1,4 @@
-// Every endpoint of Part 2.1 exactly as the client sends it, and every reply
+// Every endpoint exactly as the client sends it, and every reply
 // record with its key names and JSON types, against the server on 127.0.0.1.
 #include "ServerTestSupport.h"
 
