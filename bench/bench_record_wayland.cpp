@@ -191,17 +191,20 @@ Figures recordOurs(const Services &services, uint32_t node, QSize size, int seco
 
 // The baseline: GStreamer's PipeWire consumer handing raw pictures to ffmpeg
 // with the same encoder settings (Debian's GStreamer has no x264 encoder).
+// Its pipewiresrc (0.3.65) stalls after some 500 pictures of 1080p, so runs
+// longer than about 15 s understate it.
 Figures recordWithGstAndFfmpeg(const Services &services, uint32_t node, QSize size, int seconds, const QString &path)
 {
     const QString preset = choosePresetFor(PixelSize{size.width(), size.height()});
     const qint64 bitRate = qint64(size.width()) * size.height() * 30 * 6 / 100;
     const QString command =
-        QStringLiteral("gst-launch-1.0 -q pipewiresrc path=%1 num-buffers=%2 ! video/x-raw,format=BGRx ! fdsink fd=1 "
-                       "| ffmpeg -loglevel error -y -f rawvideo -pix_fmt bgr0 -s %3x%4 -framerate 30 -i - "
-                       "-c:v libx264 -preset %5 -profile:v high -b:v %6 -g 60 -pix_fmt yuv420p "
-                       "-movflags +faststart %7")
+        QStringLiteral(
+            "timeout -s INT %2 gst-launch-1.0 -q pipewiresrc path=%1 ! video/x-raw,format=BGRx ! fdsink fd=1 "
+            "| ffmpeg -loglevel error -y -f rawvideo -pix_fmt bgr0 -s %3x%4 -framerate 30 -i - "
+            "-c:v libx264 -preset %5 -profile:v high -b:v %6 -g 60 -pix_fmt yuv420p "
+            "-movflags +faststart %7")
             .arg(node)
-            .arg(seconds * 30)
+            .arg(seconds)
             .arg(size.width())
             .arg(size.height())
             .arg(preset)

@@ -22,8 +22,9 @@ struct spa_source;
 class PipeWireScreenSource final : public ScreenSource {
 public:
     // `remote` is a connection to PipeWire (the portal's remote, or a socket
-    // to a daemon); the source owns it. Throws RecorderError when PipeWire
-    // cannot be reached or does not list the node.
+    // to a daemon); the source owns it. Waits up to 5 s for PipeWire to list
+    // its objects, so call it off the main thread. Throws RecorderError when
+    // PipeWire cannot be reached or does not list the node.
     PipeWireScreenSource(UniqueFd remote, uint32_t nodeId);
     ~PipeWireScreenSource() override;
 
