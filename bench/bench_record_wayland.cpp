@@ -5,7 +5,10 @@
 // picture every 10 s, as a compositor sends none while nothing changes.
 // Starts its own D-Bus, PipeWire, WirePlumber and gst-launch producer.
 //
-//   bench_record_wayland [--seconds N] [--quiet-seconds N] [--size WxH]...
+//   bench_record_wayland [--seconds N] [--quiet-seconds N] [--size WxH]... [--preset P]
+//
+// --preset pins the x264 preset of both sides (default: chosen by measured
+// speed, as the app does), for comparing with another path's run.
 #include "capture/EncoderPreset.h"
 #include "capture/ScreenRecorder.h"
 #include "platform/capture/PipeWireScreenSource.h"
@@ -33,6 +36,13 @@
 #include <cstring>
 
 namespace {
+
+QString g_preset; // empty: measured
+
+QString presetFor(QSize size)
+{
+    return g_preset.isEmpty() ? choosePresetFor(PixelSize{size.width(), size.height()}) : g_preset;
+}
 
 double cpuSeconds(int who)
 {
@@ -173,7 +183,9 @@ QCoro::Task<> stopQuietly(ScreenRecorder &recorder)
 Figures recordOurs(const Services &services, uint32_t node, QSize size, int seconds, const QString &path)
 {
     auto platform = std::make_shared<NodePlatform>(services, node, size);
-    ScreenRecorder recorder(platform);
+    ScreenRecorder::Options options;
+    options.choosePreset = [size](PixelSize) { return presetFor(size); };
+    ScreenRecorder recorder(platform, options);
     QScreen *screen = QGuiApplication::primaryScreen(); // offscreen: scale 1, pixels = points
     QCoro::waitFor(recorder.start(path, screen, false, std::nullopt));
     const double cpuBefore = cpuSeconds(RUSAGE_SELF);
@@ -195,7 +207,7 @@ Figures recordOurs(const Services &services, uint32_t node, QSize size, int seco
 // longer than about 15 s understate it.
 Figures recordWithGstAndFfmpeg(const Services &services, uint32_t node, QSize size, int seconds, const QString &path)
 {
-    const QString preset = choosePresetFor(PixelSize{size.width(), size.height()});
+    const QString preset = presetFor(size);
     const qint64 bitRate = qint64(size.width()) * size.height() * 30 * 6 / 100;
     const QString command =
         QStringLiteral(
@@ -239,6 +251,8 @@ int main(int argc, char **argv)
             seconds = args[i + 1].toInt();
         else if (args[i] == QStringLiteral("--quiet-seconds"))
             quietSeconds = args[i + 1].toInt();
+        else if (args[i] == QStringLiteral("--preset"))
+            g_preset = args[i + 1];
         else if (args[i] == QStringLiteral("--size"))
             sizes << QSize(args[i + 1].section(QLatin1Char('x'), 0, 0).toInt(),
                            args[i + 1].section(QLatin1Char('x'), 1, 1).toInt());
@@ -257,8 +271,7 @@ int main(int argc, char **argv)
                                  .arg(size.width())
                                  .arg(size.height());
         const QString label = QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
-        std::printf("== %s, %d s, preset %s\n", qPrintable(label), seconds,
-                    qPrintable(choosePresetFor(PixelSize{size.width(), size.height()})));
+        std::printf("== %s, %d s, preset %s\n", qPrintable(label), seconds, qPrintable(presetFor(size)));
         // A fresh producer for each consumer: gst's pipewiresink sends nothing
         // to a second one. Every part of the picture moves each frame.
         int run = 0;
