@@ -208,15 +208,17 @@ int main(int argc, char **argv)
     drawer.start(QString::fromLocal8Bit(argv[0]), {QStringLiteral("--draw")});
     drawer.waitForStarted();
     QThread::msleep(500);
-    const Run ours = recordOurs(dir.filePath("ours.mp4"), seconds);
-    const Run theirs = recordFfmpeg(dir.filePath("ffmpeg.mp4"), seconds, size, preset);
-    std::printf("changing screen, %.0f s:\n", seconds);
-    std::printf("  frames written per second: ours %.1f, ffmpeg x11grab %.1f (goal 30)\n", ours.frames / ours.seconds,
-                theirs.frames / theirs.seconds);
-    std::printf("  our writer: %s\n", qPrintable(ours.note));
-    std::printf("  CPU seconds per recorded second: ours %.2f, ffmpeg %.2f, ratio %.2f (goal <= 0.8 at 1080p)\n",
-                ours.cpuSeconds / ours.seconds, theirs.cpuSeconds / theirs.seconds,
-                (ours.cpuSeconds / ours.seconds) / (theirs.cpuSeconds / theirs.seconds));
+    if (seconds > 0) {
+        const Run ours = recordOurs(dir.filePath("ours.mp4"), seconds);
+        const Run theirs = recordFfmpeg(dir.filePath("ffmpeg.mp4"), seconds, size, preset);
+        std::printf("changing screen, %.0f s:\n", seconds);
+        std::printf("  frames written per second: ours %.1f, ffmpeg x11grab %.1f (goal 30)\n",
+                    ours.frames / ours.seconds, theirs.frames / theirs.seconds);
+        std::printf("  our writer: %s\n", qPrintable(ours.note));
+        std::printf("  CPU seconds per recorded second: ours %.2f, ffmpeg %.2f, ratio %.2f (goal <= 0.8 at 1080p)\n",
+                    ours.cpuSeconds / ours.seconds, theirs.cpuSeconds / theirs.seconds,
+                    (ours.cpuSeconds / ours.seconds) / (theirs.cpuSeconds / theirs.seconds));
+    }
 
     if (longSeconds > 0) {
         const Run shortRun = recordOurs(dir.filePath("short.mp4"), 2.0);

@@ -91,6 +91,8 @@ void DirectWriter::encode()
         const int64_t nowUs = monotonicNowUs();
         if (m_startUs >= 0 && batch.video.empty() && nowUs - m_lastPictureUs >= kRepeatIntervalUs) {
             m_writer.repeatVideo(nowUs - m_startUs);
+            // Nothing else would cut a fragment soon on a quiet screen.
+            m_writer.flushFragment();
             m_lastPictureUs = nowUs;
         }
     }

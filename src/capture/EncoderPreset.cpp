@@ -2,6 +2,7 @@
 
 #include "app/Diag.h"
 #include "capture/FfmpegHandles.h"
+#include "capture/Mp4Writer.h"
 
 #include <QHash>
 
@@ -34,6 +35,7 @@ void paintTrialPicture(AVFrame *frame, int index)
 
 double measureEncoderSpeed(PixelSize size, const QString &preset)
 {
+    av_log_set_level(AV_LOG_ERROR); // x264 reports every trial encoder otherwise
     const AVCodec *codec = avcodec_find_encoder_by_name("libx264");
     if (!codec || size.width <= 0 || size.height <= 0)
         return 0;
@@ -46,7 +48,7 @@ double measureEncoderSpeed(PixelSize size, const QString &preset)
     context->max_b_frames = 0;
     AvOptions options;
     options.set("preset", preset.toUtf8().constData());
-    options.set("x264-params", "8x8dct=1");
+    options.set("x264-params", kX264RecordingParams);
     if (avcodec_open2(context.get(), codec, options.get()) < 0)
         return 0;
     AvFramePtr frame(av_frame_alloc());

@@ -12,6 +12,17 @@ extern "C" {
 
 namespace {
 constexpr AVRational kVideoTimeBase{1, 90000};
+// The fastest presets turn off the 8x8 transform, which would make the stream
+// Constrained Baseline; High is what players are promised. Without lookahead
+// the encoder holds back 3 pictures instead of up to 15, so on a quiet screen,
+// where a picture is repeated only a few times a second, the file on disk
+// still trails the present by about a second rather than several.
+constexpr const char *kX264Params = "8x8dct=1:rc-lookahead=0:sync-lookahead=0";
+} // namespace
+
+const char *const kX264RecordingParams = kX264Params;
+
+namespace {
 constexpr int64_t kVideoFrameUs = 1000000 / 30;
 constexpr int64_t kKeyframeIntervalUs = 2'000'000;
 // Sound that drifts from the clock by more than this is re-aligned.
@@ -86,9 +97,7 @@ void Mp4Writer::openVideo(const Mp4Settings &settings)
     options.set("preset", settings.preset.toUtf8().constData());
     options.set("profile", "high");
     options.set("forced-idr", "1");
-    // The fastest presets turn off the 8x8 transform, which would make the
-    // stream Constrained Baseline; High is what players are promised.
-    options.set("x264-params", "8x8dct=1");
+    options.set("x264-params", kX264Params);
     int err = avcodec_open2(c, codec, options.get());
     if (err < 0)
         fail(QStringLiteral("the H.264 encoder cannot be opened"), err);
@@ -171,6 +180,13 @@ void Mp4Writer::sendVideo(int64_t ptsUs)
     m_lastVideoPtsUs = ptsUs;
     ++m_videoFramesWritten;
     drain(m_video.get(), m_videoStream, toVideoTicks(kVideoFrameUs));
+}
+
+void Mp4Writer::flushFragment()
+{
+    const int err = av_write_frame(m_format.get(), nullptr);
+    if (err < 0)
+        fail(QStringLiteral("the file cannot be written"), err);
 }
 
 void Mp4Writer::writeAudio(const float *interleaved, int frameCount, int64_t ptsUs)

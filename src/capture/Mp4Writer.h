@@ -36,6 +36,9 @@ public:
     void writeVideo(int64_t ptsUs);
     // Encodes the last picture again at ptsUs; no-op before the first one.
     void repeatVideo(int64_t ptsUs);
+    // Writes out what the muxer holds as a complete fragment, so it is on
+    // disk now rather than when the next fragment is due.
+    void flushFragment();
     // Interleaved samples whose first one was heard at ptsUs. Sound is kept
     // gapless: a gap is filled with silence, an overlap trimmed.
     void writeAudio(const float *interleaved, int frameCount, int64_t ptsUs);
@@ -76,3 +79,6 @@ private:
     int64_t m_audioSamplesQueued = 0;  // samples given to the FIFO, silence included
     int64_t m_audioSamplesEncoded = 0; // samples sent to the encoder
 };
+
+// The x264 options every recording uses, beside the preset and bit rate.
+extern const char *const kX264RecordingParams;

@@ -29,7 +29,7 @@ private:
     void waitFor(pa_operation *operation);
     [[noreturn]] void refuse(const QString &reason);
     void teardown();
-    int64_t stampFor(int64_t heardUs, int frameCount);
+    int64_t stampFor(int64_t heardUs, int64_t nowUs, int frameCount);
 
     pa_threaded_mainloop *m_loop = nullptr;
     pa_context *m_context = nullptr;

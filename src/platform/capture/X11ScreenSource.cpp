@@ -160,8 +160,9 @@ void X11ScreenSource::run()
     bool first = true;
     while (!m_stopping) {
         bool damaged = false;
+        bool cursorChanged = first;
         bool cursorMoved = false;
-        if (!pollEvents(damaged) || !updateCursor(cursorMoved)) {
+        if (!pollEvents(damaged, cursorChanged) || !updateCursor(cursorChanged, cursorMoved)) {
             fail(QStringLiteral("The connection to the X display was lost during the recording."));
             return;
         }
@@ -190,7 +191,7 @@ void X11ScreenSource::run()
     }
 }
 
-bool X11ScreenSource::pollEvents(bool &damaged)
+bool X11ScreenSource::pollEvents(bool &damaged, bool &cursorChanged)
 {
     xcb_connection_t *c = m_connection.get();
     while (xcb_generic_event_t *raw = xcb_poll_for_event(c)) {
@@ -198,6 +199,8 @@ bool X11ScreenSource::pollEvents(bool &damaged)
         const uint8_t type = event->response_type & 0x7f;
         if (type == m_damageEvent + XCB_DAMAGE_NOTIFY)
             damaged = true;
+        else if (type == m_xfixesEvent + XCB_XFIXES_CURSOR_NOTIFY)
+            cursorChanged = true;
     }
     return !xcb_connection_has_error(c);
 }
@@ -221,28 +224,40 @@ bool X11ScreenSource::monitorWasDamaged()
     return false;
 }
 
-bool X11ScreenSource::updateCursor(bool &cursorMoved)
+bool X11ScreenSource::updateCursor(bool shapeChanged, bool &cursorMoved)
 {
+    // Where the pointer is costs a small round trip each frame; its picture
+    // is fetched only when XFixes says it changed.
     xcb_connection_t *c = m_connection.get();
-    XcbReply<xcb_xfixes_get_cursor_image_reply_t> image(
-        xcb_xfixes_get_cursor_image_reply(c, xcb_xfixes_get_cursor_image(c), nullptr));
-    if (!image)
-        return !xcb_connection_has_error(c);
-    const int x = image->x - image->xhot;
-    const int y = image->y - image->yhot;
+    int x = 0, y = 0;
+    XcbReply<xcb_xfixes_get_cursor_image_reply_t> image;
+    if (shapeChanged) {
+        image.reset(xcb_xfixes_get_cursor_image_reply(c, xcb_xfixes_get_cursor_image(c), nullptr));
+        if (!image)
+            return !xcb_connection_has_error(c);
+        m_cursor.hotX = image->xhot;
+        m_cursor.hotY = image->yhot;
+        x = image->x - image->xhot;
+        y = image->y - image->yhot;
+    } else {
+        XcbReply<xcb_query_pointer_reply_t> pointer(xcb_query_pointer_reply(c, xcb_query_pointer(c, m_root), nullptr));
+        if (!pointer)
+            return !xcb_connection_has_error(c);
+        x = pointer->root_x - m_cursor.hotX;
+        y = pointer->root_y - m_cursor.hotY;
+    }
     const QRect before(m_cursor.x, m_cursor.y, m_cursor.width, m_cursor.height);
-    const QRect after(x, y, image->width, image->height);
-    const bool changed = before != after || m_cursor.serial != image->cursor_serial;
-    if (!changed)
-        return true;
-    cursorMoved = m_rect.intersects(before) || m_rect.intersects(after);
+    if (image) {
+        m_cursor.width = image->width;
+        m_cursor.height = image->height;
+        const uint32_t *argb = xcb_xfixes_get_cursor_image_cursor_image(image.get());
+        m_cursor.argb.assign(argb, argb + std::size_t(image->width) * image->height);
+    }
     m_cursor.x = x;
     m_cursor.y = y;
-    m_cursor.width = image->width;
-    m_cursor.height = image->height;
-    m_cursor.serial = image->cursor_serial;
-    const uint32_t *argb = xcb_xfixes_get_cursor_image_cursor_image(image.get());
-    m_cursor.argb.assign(argb, argb + std::size_t(image->width) * image->height);
+    const QRect after(x, y, m_cursor.width, m_cursor.height);
+    if (before != after || image)
+        cursorMoved = m_rect.intersects(before) || m_rect.intersects(after);
     return true;
 }
 

@@ -26,9 +26,9 @@ private:
     struct SharedSegment;
     struct BufferPool;
     void run();
-    bool pollEvents(bool &damaged);
+    bool pollEvents(bool &damaged, bool &cursorChanged);
     bool monitorWasDamaged();
-    bool updateCursor(bool &cursorMoved);
+    bool updateCursor(bool shapeChanged, bool &cursorMoved);
     bool grab(int64_t &timestampUs);
     void drawCursor(uint8_t *pixels, int strideBytes) const;
     void fail(const QString &text);
@@ -46,7 +46,7 @@ private:
     struct Cursor {
         int x = 0, y = 0; // top-left on the X screen
         int width = 0, height = 0;
-        uint32_t serial = 0;
+        int hotX = 0, hotY = 0;
         std::vector<uint32_t> argb; // premultiplied
     } m_cursor;
 
