@@ -95,6 +95,7 @@ TEST_F(PortalScreenCastTest, AsksForOneMonitorWithTheCursorDrawnInUntilRevoked)
     EXPECT_EQ(byte, 'm');
 
     EXPECT_EQ(storedToken(), QStringLiteral("token-1"));
+    EXPECT_TRUE(PortalScreenCast::remembersChoice(*preferences));
     EXPECT_TRUE(fake.closedSessions.isEmpty());
 }
 
@@ -179,6 +180,7 @@ TEST_F(PortalScreenCastTest, OlderPortalsAreNotAskedForWhatTheyLack)
     EXPECT_FALSE(select.contains(QStringLiteral("restore_token")));
     // Tokens are good once; without a new one nothing is kept.
     EXPECT_FALSE(storedToken().has_value());
+    EXPECT_FALSE(PortalScreenCast::remembersChoice(*preferences));
 }
 
 TEST_F(PortalScreenCastTest, NoSharedStreamFailsTheStart)

@@ -295,3 +295,9 @@ void PortalScreenCast::close(const QString &sessionHandle)
     m_options.bus.send(
         QDBusMessage::createMethodCall(m_options.service, sessionHandle, kSession, QStringLiteral("Close")));
 }
+
+bool PortalScreenCast::remembersChoice(const PreferenceStore &preferences)
+{
+    const std::optional<QString> token = preferences.textValue(restoreTokenKey);
+    return token && !token->isEmpty();
+}

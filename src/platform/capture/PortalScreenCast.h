@@ -79,6 +79,10 @@ public:
     QCoro::Task<PortalStream> open();
     // Ends a session from open(): the desktop stops sharing.
     void close(const QString &sessionHandle);
+    // Whether the desktop will share without asking: it handed out a token
+    // that has not been used up. The nearest thing to a "permission granted"
+    // check on Wayland, for the setup card's screen step.
+    static bool remembersChoice(const PreferenceStore &preferences);
 
 private:
     struct Abilities {
