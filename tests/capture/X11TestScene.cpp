@@ -56,11 +56,3 @@ void X11TestScene::sync()
     xcb_connection_t *c = m_connection.get();
     XcbReply<xcb_get_input_focus_reply_t> reply(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
 }
-
-bool haveTestDisplay()
-{
-    if (qEnvironmentVariableIsEmpty("DISPLAY"))
-        return false;
-    int screenNumber = 0;
-    return connectToX(&screenNumber) != nullptr;
-}

@@ -26,6 +26,3 @@ private:
     xcb_screen_t *m_screen = nullptr;
     uint32_t m_gc = 0;
 };
-
-// True when a test X server is there; tests skip otherwise.
-bool haveTestDisplay();
