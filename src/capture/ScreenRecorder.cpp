@@ -61,6 +61,12 @@ QCoro::Task<> ScreenRecorder::start(QString outputPath, QScreen *screen, bool mi
     std::shared_ptr<CapturePlatform> platform = m_platform;
     // GCC 12 may destroy temporaries of a co_await expression twice: every
     // awaited task here is a named local.
+    if (auto *preparation = dynamic_cast<CapturePreparation *>(platform.get())) {
+        // The desktop may ask the user which screen to share first.
+        auto preparing = preparation->prepare();
+        co_await preparing;
+        screen = screenGuard.data();
+    }
     auto listing = offMainThread([platform] { return platform->displays(); });
     const QList<DisplayInfo> displays = co_await listing;
     screen = screenGuard.data();

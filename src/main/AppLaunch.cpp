@@ -1,5 +1,7 @@
 #include "main/AppLaunch.h"
 
+#include "main/AppParts.h"
+
 #include "main/Subcommand.h"
 #include "main/Substitutes.h"
 
@@ -17,7 +19,7 @@
 #include "platform/SoundPlayer.h"
 #include "platform/TaskbarPresence.h"
 #include "platform/UrlOpener.h"
-#include "platform/capture/LinuxCapturePlatform.h"
+#include "platform/capture/CaptureBackendChoice.h"
 #include "service/ServiceOrigin.h"
 #include "service/Uploader.h"
 #include "ui/MainWindowPlaceholder.h"
@@ -41,29 +43,6 @@ bool hasDisplay()
 {
     return qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ||
            qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
-}
-
-// The components the shared state drives, made once for the whole run.
-AppState::Parts makeParts(std::shared_ptr<WindowTaskbarPresence> taskbar)
-{
-    AppState::Parts parts;
-    parts.store = std::make_shared<FilePreferenceStore>();
-    auto uploader = std::make_shared<Uploader>(serviceOrigin(), *parts.store);
-    parts.uploader = uploader;
-    parts.service = uploader;
-    parts.recorder = std::make_shared<ScreenRecorder>(std::make_shared<LinuxCapturePlatform>());
-    parts.bubble = std::make_shared<AbsentCameraBubble>();
-    parts.bar = std::make_shared<AbsentRecordingBar>();
-    parts.thumbs = std::make_shared<ThumbnailFilesOnly>();
-    parts.clipboard = std::make_shared<QtClipboardWriter>();
-    parts.urlOpener = std::make_shared<DesktopUrlOpener>();
-    parts.sound = std::make_shared<EffectSoundPlayer>(Paths::applicationSupportFolder() + QStringLiteral("/Sounds"));
-    parts.screens = std::make_shared<QtScreenLocator>();
-    parts.mainWindow = std::make_shared<QtMainWindowAccess>();
-    parts.taskbar = std::move(taskbar);
-    parts.serviceOrigin = serviceOrigin().toString();
-    parts.recordingsFolder = Paths::recordingsFolder();
-    return parts;
 }
 
 // What the desktop's reopen means here: a plain second launch shows the main
@@ -93,7 +72,7 @@ int runPrimary(QApplication &app, InstanceServer &server, const QList<QUrl> &url
     QApplication::setQuitOnLastWindowClosed(false);
 
     auto taskbar = std::make_shared<WindowTaskbarPresence>();
-    AppState::setSharedFactory([taskbar] { return std::make_unique<AppState>(makeParts(taskbar)); });
+    AppState::setSharedFactory([taskbar] { return std::make_unique<AppState>(makeAppParts(std::make_shared<FilePreferenceStore>(), taskbar)); });
     AppState &state = AppState::shared();
     taskbar->setShown(state.showInDock());
 
@@ -186,6 +165,7 @@ int run(int argc, char **argv, const QList<QUrl> &urls)
                                                     "start it on"));
     }
 
+    preferXWaylandForOurWindows();
     QApplication app(argc, argv);
     QApplication::setDesktopFileName(QStringLiteral("mivra"));
     // Two tries: a launch that lost the race to become the app hands over instead.

@@ -1,17 +1,32 @@
-// `mivra record [--seconds N] [--no-mic] [--output FILE]`: records the display
-// under the pointer straight to a file, without the tray app. Ctrl-C stops
-// (Done); a second Ctrl-C discards the recording.
+// `mivra record [--seconds N] [--no-mic] [--silent] [--output FILE]`: records
+// the display under the pointer and prints its share link, through the same
+// AppState operations as the tray app; when the app runs, it is asked to do
+// the recording instead. Ctrl-C stops (Done); a second Ctrl-C discards. With
+// --output the recording only goes to that file.
+#include "main/AppParts.h"
+#include "main/ServiceCommands.h"
+
+#include "app/AppState.h"
+#include "app/CommandUrl.h"
 #include "app/OutputLocation.h"
+#include "app/SignalGate.h"
 #include "capture/ScreenRecorder.h"
 #include "main/Subcommand.h"
+#include "platform/FilePreferenceStore.h"
 #include "platform/Paths.h"
-#include "platform/capture/LinuxCapturePlatform.h"
+#include "platform/SingleInstance.h"
+#include "platform/TaskbarPresence.h"
+#include "platform/capture/CaptureBackendChoice.h"
 
+#include <QApplication>
+#include <QCoroSignal>
 #include <QCursor>
 #include <QDateTime>
 #include <QFile>
 #include <QGuiApplication>
+#include <QHash>
 #include <QScreen>
+#include <QSet>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -58,6 +73,7 @@ private:
 struct Request {
     double seconds = 0; // 0: until interrupted
     bool microphone = true;
+    bool silent = false;
     QString output;
 };
 
@@ -125,7 +141,7 @@ int runRecord(int argc, char **argv, const QStringList &arguments)
         }
     }
     Interrupts interrupts;
-    ScreenRecorder recorder(std::make_shared<LinuxCapturePlatform>());
+    ScreenRecorder recorder(makeCapturePlatform(chooseCaptureBackend(), std::make_shared<FilePreferenceStore>()));
     int status = 1;
     bool started = false;
     bool stopping = false;

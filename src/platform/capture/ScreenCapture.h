@@ -2,6 +2,7 @@
 
 #include "platform/capture/CaptureTypes.h"
 
+#include <QCoroTask>
 #include <QList>
 
 #include <memory>
@@ -45,4 +46,14 @@ public:
     virtual std::optional<quint32> displayIdOf(QScreen *screen, const QList<DisplayInfo> &displays) = 0;
     virtual std::unique_ptr<ScreenSource> openScreen(const DisplayInfo &display) = 0;
     virtual std::unique_ptr<Microphone> openMicrophone() = 0;
+};
+
+// A capture platform that must ask the desktop before it can list a display.
+// The recorder awaits prepare() on the main thread at the head of every
+// start, before displays(); it throws RecorderError when the user cancels or
+// the desktop refuses.
+class CapturePreparation {
+public:
+    virtual ~CapturePreparation() = default;
+    virtual QCoro::Task<> prepare() = 0;
 };

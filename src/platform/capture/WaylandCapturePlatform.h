@@ -11,16 +11,6 @@
 
 class PreferenceStore;
 
-// A capture platform that must ask the desktop before it can list a display.
-// The recorder awaits prepare() on the main thread at the head of every
-// start, before displays(); it throws RecorderError when the user cancels or
-// the desktop refuses.
-class CapturePreparation {
-public:
-    virtual ~CapturePreparation() = default;
-    virtual QCoro::Task<> prepare() = 0;
-};
-
 // Wayland screens through the desktop portal and PipeWire; the microphone
 // through PulseAudio, which PipeWire's Pulse server provides.
 //
