@@ -1,0 +1,37 @@
+#include "main/AppParts.h"
+
+#include "main/Substitutes.h"
+
+#include "capture/ScreenRecorder.h"
+#include "platform/ClipboardWriter.h"
+#include "platform/MainWindowAccess.h"
+#include "platform/Paths.h"
+#include "platform/ScreenLocator.h"
+#include "platform/SoundPlayer.h"
+#include "platform/TaskbarPresence.h"
+#include "platform/UrlOpener.h"
+#include "platform/capture/CaptureBackendChoice.h"
+#include "service/ServiceOrigin.h"
+#include "service/Uploader.h"
+
+AppState::Parts makeAppParts(std::shared_ptr<PreferenceStore> store, std::shared_ptr<TaskbarPresence> taskbar)
+{
+    AppState::Parts parts;
+    parts.store = std::move(store);
+    auto uploader = std::make_shared<Uploader>(serviceOrigin(), *parts.store);
+    parts.uploader = uploader;
+    parts.service = uploader;
+    parts.recorder = std::make_shared<ScreenRecorder>(makeCapturePlatform(chooseCaptureBackend(), parts.store));
+    parts.bubble = std::make_shared<AbsentCameraBubble>();
+    parts.bar = std::make_shared<AbsentRecordingBar>();
+    parts.thumbs = std::make_shared<ThumbnailFilesOnly>();
+    parts.clipboard = std::make_shared<QtClipboardWriter>();
+    parts.urlOpener = std::make_shared<DesktopUrlOpener>();
+    parts.sound = std::make_shared<EffectSoundPlayer>(Paths::applicationSupportFolder() + QStringLiteral("/Sounds"));
+    parts.screens = std::make_shared<QtScreenLocator>();
+    parts.mainWindow = std::make_shared<QtMainWindowAccess>();
+    parts.taskbar = std::move(taskbar);
+    parts.serviceOrigin = serviceOrigin().toString();
+    parts.recordingsFolder = Paths::recordingsFolder();
+    return parts;
+}
