@@ -72,7 +72,9 @@ int runPrimary(QApplication &app, InstanceServer &server, const QList<QUrl> &url
     QApplication::setQuitOnLastWindowClosed(false);
 
     auto taskbar = std::make_shared<WindowTaskbarPresence>();
-    AppState::setSharedFactory([taskbar] { return std::make_unique<AppState>(makeAppParts(std::make_shared<FilePreferenceStore>(), taskbar)); });
+    AppState::setSharedFactory([taskbar] {
+        return std::make_unique<AppState>(makeAppParts(std::make_shared<FilePreferenceStore>(), taskbar));
+    });
     AppState &state = AppState::shared();
     taskbar->setShown(state.showInDock());
 

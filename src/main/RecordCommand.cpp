@@ -8,13 +8,13 @@
 
 #include "app/AppState.h"
 #include "app/CommandUrl.h"
-#include "app/OutputLocation.h"
 #include "app/SignalGate.h"
 #include "capture/ScreenRecorder.h"
 #include "main/Subcommand.h"
 #include "platform/FilePreferenceStore.h"
 #include "platform/Paths.h"
 #include "platform/SingleInstance.h"
+#include "platform/SoundPlayer.h"
 #include "platform/TaskbarPresence.h"
 #include "platform/capture/CaptureBackendChoice.h"
 
@@ -79,7 +79,7 @@ struct Request {
 
 // Starts, then waits for the time to run out or an interrupt; the first
 // one stops (Done), a second one during the stop discards.
-QCoro::Task<int> startRecording(ScreenRecorder &recorder, const Request &request)
+QCoro::Task<int> startToFile(ScreenRecorder &recorder, const Request &request)
 {
     QScreen *screen = QGuiApplication::screenAt(QCursor::pos());
     try {
@@ -93,7 +93,7 @@ QCoro::Task<int> startRecording(ScreenRecorder &recorder, const Request &request
     co_return 0;
 }
 
-QCoro::Task<int> stopRecording(ScreenRecorder &recorder, const Interrupts &interrupts)
+QCoro::Task<int> stopToFile(ScreenRecorder &recorder, const Interrupts &interrupts)
 {
     RecordingResult result;
     try {
@@ -112,34 +112,187 @@ QCoro::Task<int> stopRecording(ScreenRecorder &recorder, const Interrupts &inter
     co_return 0;
 }
 
-int runRecord(int argc, char **argv, const QStringList &arguments)
+// The user's preferences, with some keys held for this run only: what the
+// command line asks for must not change the app's own settings.
+class RunPreferences final : public PreferenceStore {
+public:
+    RunPreferences(std::shared_ptr<PreferenceStore> inner, QHash<QString, PrefValue> held) : m_inner(std::move(inner))
+    {
+        for (auto it = held.cbegin(); it != held.cend(); ++it)
+            m_held.insert(it.key(), it.value());
+    }
+    std::optional<PrefValue> value(const QString &key) const override
+    {
+        const auto it = m_held.constFind(key);
+        return it != m_held.cend() ? *it : m_inner->value(key);
+    }
+    bool setValue(const QString &key, const PrefValue &value) override
+    {
+        if (m_held.contains(key)) {
+            m_held[key] = value;
+            return true;
+        }
+        return m_inner->setValue(key, value);
+    }
+    bool remove(const QString &key) override
+    {
+        if (m_held.contains(key)) {
+            m_held[key] = std::nullopt;
+            return true;
+        }
+        return m_inner->remove(key);
+    }
+
+private:
+    std::shared_ptr<PreferenceStore> m_inner;
+    QHash<QString, std::optional<PrefValue>> m_held;
+};
+
+class NoSound final : public SoundPlayer {
+public:
+    void play(const QString &) override {}
+};
+
+// Opens once the time is up or on the first interrupt.
+QCoro::Task<> waitForStop(const Request &request, Interrupts &interrupts)
 {
-    Request request;
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString &argument = arguments[i];
-        if (argument == QLatin1String("--no-mic")) {
-            request.microphone = false;
-        } else if (argument == QLatin1String("--seconds") && i + 1 < arguments.size()) {
-            bool ok = false;
-            request.seconds = arguments[++i].toDouble(&ok);
-            if (!ok || request.seconds <= 0)
-                return usageError(QStringLiteral("--seconds needs a positive number"));
-        } else if (argument == QLatin1String("--output") && i + 1 < arguments.size()) {
-            request.output = arguments[++i];
-        } else {
-            return usageError(QStringLiteral("unknown argument '%1' for record").arg(argument));
+    if (interrupts.count > 0)
+        co_return;
+    SignalGate gate;
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer, &QTimer::timeout, &gate, &SignalGate::open);
+    QObject::connect(&interrupts, &Interrupts::interrupted, &gate, &SignalGate::open);
+    if (request.seconds > 0)
+        timer.start(int(request.seconds * 1000));
+    co_await qCoro(&gate, &SignalGate::opened);
+}
+
+QString failureText(const AppState &state, const QString &fallback)
+{
+    return state.hasLastError() ? state.lastErrorText() : fallback;
+}
+
+// The tray app's road: start, stop (or discard), upload, link.
+QCoro::Task<int> recordAndShare(AppState &state, Request request, Interrupts &interrupts)
+{
+    QSet<QString> known;
+    for (const RecentLink &link : state.recent())
+        known.insert(link.id);
+    state.setSilentNext(request.silent);
+    auto starting = state.startRecording();
+    co_await starting;
+    if (!state.phase().is(Phase::Kind::recording))
+        co_return failure(failureText(state, QStringLiteral("The recording did not start.")));
+    std::fputs(request.seconds > 0 ? "Recording; Ctrl-C to stop early, twice to discard.\n"
+                                   : "Recording; Ctrl-C to stop, twice to discard.\n",
+               stderr);
+    auto waiting = waitForStop(request, interrupts);
+    co_await waiting;
+    if (interrupts.count > 1) {
+        auto discarding = state.discardRecording();
+        co_await discarding;
+        std::fputs("Discarded.\n", stderr);
+        co_return 1;
+    }
+
+    auto stopping = state.stopRecording();
+    co_await stopping;
+    ServiceCommands::endProgress();
+    for (const RecentLink &link : state.recent()) {
+        if (!known.contains(link.id)) {
+            std::printf("%s\n", qPrintable(link.shareUrl));
+            co_return 0;
         }
     }
-    if (qEnvironmentVariableIsEmpty("DISPLAY"))
-        return failure(QStringLiteral("No X display (DISPLAY is not set), so the screen cannot be recorded."));
+    co_return failure(failureText(state, QStringLiteral("No link was made.")));
+}
+
+int recordHere(int argc, char **argv, const Request &request)
+{
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Mivra Video"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Mivra"));
+    Interrupts interrupts;
+    // No camera from the command line yet; the microphone as asked.
+    auto preferences = std::make_shared<RunPreferences>(
+        std::make_shared<FilePreferenceStore>(),
+        QHash<QString, PrefValue>{{QStringLiteral("cameraEnabled"), PrefValue(false)},
+                                  {QStringLiteral("micEnabled"), PrefValue(request.microphone)}});
+    auto taskbar = std::make_shared<WindowTaskbarPresence>();
+    AppState::setSharedFactory([preferences, taskbar] {
+        AppState::Parts parts = makeAppParts(preferences, taskbar);
+        // The command ends as the link is ready, before a chime could play;
+        // the link on stdout is the signal here.
+        parts.sound = std::make_shared<NoSound>();
+        return std::make_unique<AppState>(std::move(parts));
+    });
+    AppState &state = AppState::shared();
+
+    auto progress = ServiceCommands::stderrProgress();
+    QObject::connect(&state, &AppState::phaseChanged, &app, [&state, progress] {
+        const Phase phase = state.phase();
+        if (phase.is(Phase::Kind::uploading) && phase.totalBytes() > 0)
+            progress(phase.sentBytes(), phase.totalBytes());
+    });
+
+    int status = 1;
+    bool done = false;
+    bool uploading = false;
+    QObject::connect(&state, &AppState::phaseChanged, &app, [&state, &uploading] {
+        if (state.phase().is(Phase::Kind::uploading) && !uploading) {
+            uploading = true;
+            std::fputs("Uploading...\n", stderr);
+        }
+    });
+    // Once stopping, a second Ctrl-C cannot discard any more: it gives up
+    // waiting, and the file stays in the recordings folder.
+    QObject::connect(&interrupts, &Interrupts::interrupted, &app, [&] {
+        const Phase phase = state.phase();
+        if (interrupts.count > 1 && (phase.is(Phase::Kind::finishing) || phase.is(Phase::Kind::uploading))) {
+            ServiceCommands::endProgress();
+            status = failure(QStringLiteral("Interrupted before the link was made; the recording stays in ") +
+                             Paths::recordingsFolder());
+            QCoreApplication::quit();
+        }
+    });
+    QCoro::connect(recordAndShare(state, request, interrupts), &app, [&](int result) {
+        status = result;
+        done = true;
+        QCoreApplication::quit();
+    });
+    if (!done)
+        app.exec();
+    // Tasks still waiting on the network must not resume into a torn-down state.
+    AppState::abandonShared();
+    // The parts go while the application they belong to still exists.
+    AppState::setSharedFactory(nullptr);
+    return status;
+}
+
+// The running app records; the socket carries no answer back, so the link
+// stays with the app.
+QCoro::Task<int> recordInApp(Request request, Interrupts &interrupts)
+{
+    const QString socket = SingleInstance::defaultSocketPath();
+    const QUrl record(request.silent ? QStringLiteral("mivra://record?silent=1") : QStringLiteral("mivra://record"));
+    auto starting = SingleInstance::handOver(socket, {record});
+    if (co_await starting != SingleInstance::HandOver::delivered)
+        co_return failure(QStringLiteral("the running Mivra Video did not take the recording"));
+    std::fputs("Mivra Video is running and records; Ctrl-C to stop.\n", stderr);
+    auto waiting = waitForStop(request, interrupts);
+    co_await waiting;
+    auto stopping = SingleInstance::handOver(socket, {QUrl(QStringLiteral("mivra://stop"))});
+    if (co_await stopping != SingleInstance::HandOver::delivered)
+        co_return failure(QStringLiteral("the running Mivra Video did not take the stop"));
+    std::fputs("Mivra Video makes the link and puts it on the clipboard.\n", stderr);
+    co_return 0;
+}
+
+int recordToFile(int argc, char **argv, const Request &request)
+{
     QGuiApplication app(argc, argv);
-    if (request.output.isEmpty()) {
-        try {
-            request.output = OutputLocation::make(Paths::recordingsFolder(), QDateTime::currentDateTime());
-        } catch (const std::exception &error) {
-            return failure(QString::fromUtf8(error.what()));
-        }
-    }
     Interrupts interrupts;
     ScreenRecorder recorder(makeCapturePlatform(chooseCaptureBackend(), std::make_shared<FilePreferenceStore>()));
     int status = 1;
@@ -154,14 +307,14 @@ int runRecord(int argc, char **argv, const QStringList &arguments)
         if (!started || stopping)
             return;
         stopping = true;
-        stopTask = stopRecording(recorder, interrupts).then(finishWith);
+        stopTask = stopToFile(recorder, interrupts).then(finishWith);
     };
     QTimer timer;
     timer.setSingleShot(true);
     timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&timer, &QTimer::timeout, stop);
     QObject::connect(&interrupts, &Interrupts::interrupted, stop);
-    QCoro::Task<> startTask = startRecording(recorder, request).then([&](int result) {
+    QCoro::Task<> startTask = startToFile(recorder, request).then([&](int result) {
         if (result != 0)
             return finishWith(result);
         started = true;
@@ -174,8 +327,40 @@ int runRecord(int argc, char **argv, const QStringList &arguments)
     return status;
 }
 
-const bool registered = registerSubcommand(
-    {"record", "record [--seconds N] [--no-mic] [--output FILE]", "record the screen to an MP4 file", &runRecord});
+int runRecord(int argc, char **argv, const QStringList &arguments)
+{
+    Request request;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        if (argument == QLatin1String("--no-mic")) {
+            request.microphone = false;
+        } else if (argument == QLatin1String("--silent")) {
+            request.silent = true;
+        } else if (argument == QLatin1String("--seconds") && i + 1 < arguments.size()) {
+            bool ok = false;
+            request.seconds = arguments[++i].toDouble(&ok);
+            if (!ok || request.seconds <= 0)
+                return usageError(QStringLiteral("--seconds needs a positive number"));
+        } else if (argument == QLatin1String("--output") && i + 1 < arguments.size()) {
+            request.output = arguments[++i];
+        } else {
+            return usageError(QStringLiteral("unknown argument '%1' for record").arg(argument));
+        }
+    }
+    if (request.output.isEmpty() && ServiceCommands::appIsRunning()) {
+        QCoreApplication app(argc, argv);
+        Interrupts interrupts;
+        return ServiceCommands::runToEnd(app, recordInApp(request, interrupts));
+    }
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        return failure(QStringLiteral("No X display (DISPLAY is not set), so the screen cannot be recorded."));
+    if (!request.output.isEmpty())
+        return recordToFile(argc, argv, request);
+    return recordHere(argc, argv, request);
+}
+
+const bool registered = registerSubcommand({"record", "record [--seconds N] [--no-mic] [--silent] [--output FILE]",
+                                            "record the screen and print its share link", &runRecord});
 
 } // namespace
 
