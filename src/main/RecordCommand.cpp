@@ -148,6 +148,21 @@ private:
     QHash<QString, std::optional<PrefValue>> m_held;
 };
 
+// Remembers where the recording goes, for a discard after the stop began.
+class PathKeepingRecorder final : public Recorder {
+public:
+    QCoro::Task<> start(QString outputPath, QScreen *screen, bool microphone,
+                        std::optional<BubbleSpot> bubbleSpot) override
+    {
+        path = outputPath;
+        return inner->start(std::move(outputPath), screen, microphone, bubbleSpot);
+    }
+    QCoro::Task<RecordingResult> stop() override { return inner->stop(); }
+
+    std::shared_ptr<Recorder> inner;
+    QString path;
+};
+
 class NoSound final : public SoundPlayer {
 public:
     void play(const QString &) override {}
@@ -221,8 +236,11 @@ int recordHere(int argc, char **argv, const Request &request)
         QHash<QString, PrefValue>{{QStringLiteral("cameraEnabled"), PrefValue(false)},
                                   {QStringLiteral("micEnabled"), PrefValue(request.microphone)}});
     auto taskbar = std::make_shared<WindowTaskbarPresence>();
-    AppState::setSharedFactory([preferences, taskbar] {
+    auto recorder = std::make_shared<PathKeepingRecorder>();
+    AppState::setSharedFactory([preferences, taskbar, recorder] {
         AppState::Parts parts = makeAppParts(preferences, taskbar);
+        recorder->inner = std::move(parts.recorder);
+        parts.recorder = recorder;
         // The command ends as the link is ready, before a chime could play;
         // the link on stdout is the signal here.
         parts.sound = std::make_shared<NoSound>();
@@ -246,18 +264,23 @@ int recordHere(int argc, char **argv, const Request &request)
             std::fputs("Uploading...\n", stderr);
         }
     });
-    // Once stopping, a second Ctrl-C cannot discard any more: it gives up
-    // waiting, and the file stays in the recordings folder.
+    // Once the stop has begun, AppState can no longer discard: a second
+    // Ctrl-C gives up the stop and the upload, and takes the file away.
     QObject::connect(&interrupts, &Interrupts::interrupted, &app, [&] {
         const Phase phase = state.phase();
-        if (interrupts.count > 1 && (phase.is(Phase::Kind::finishing) || phase.is(Phase::Kind::uploading))) {
-            ServiceCommands::endProgress();
-            status = failure(QStringLiteral("Interrupted before the link was made; the recording stays in ") +
-                             Paths::recordingsFolder());
-            QCoreApplication::quit();
-        }
+        if (done || interrupts.count < 2 || !(phase.is(Phase::Kind::finishing) || phase.is(Phase::Kind::uploading)))
+            return;
+        done = true;
+        ServiceCommands::endProgress();
+        if (!recorder->path.isEmpty())
+            QFile::remove(recorder->path);
+        std::fputs("Discarded.\n", stderr);
+        status = 1;
+        QCoreApplication::quit();
     });
     QCoro::connect(recordAndShare(state, request, interrupts), &app, [&](int result) {
+        if (done)
+            return;
         status = result;
         done = true;
         QCoreApplication::quit();
@@ -281,6 +304,8 @@ QCoro::Task<int> recordInApp(Request request, Interrupts &interrupts)
     if (co_await starting != SingleInstance::HandOver::delivered)
         co_return failure(QStringLiteral("the running Mivra Video did not take the recording"));
     std::fputs("Mivra Video is running and records; Ctrl-C to stop.\n", stderr);
+    if (!request.microphone)
+        std::fputs("The running app records with its own microphone setting.\n", stderr);
     auto waiting = waitForStop(request, interrupts);
     co_await waiting;
     auto stopping = SingleInstance::handOver(socket, {QUrl(QStringLiteral("mivra://stop"))});

@@ -7,15 +7,19 @@
 #include "platform/FilePreferenceStore.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 namespace {
 
@@ -97,6 +101,34 @@ protected:
         return body;
     }
 
+    // Starts `mivra record ARGS` and waits for its word that it records.
+    bool startRecording(QProcess &record, const QStringList &arguments, QByteArray &err)
+    {
+        record.setProcessEnvironment(m_env);
+        record.setReadChannel(QProcess::StandardError);
+        record.start(kApp, QStringList{QStringLiteral("record")} + arguments);
+        if (!record.waitForStarted(5000))
+            return false;
+        // The first recording measures the encoder's speed before it starts.
+        while (!err.contains("Ctrl-C") && record.waitForReadyRead(60000))
+            err += record.readAllStandardError();
+        return err.contains("Ctrl-C");
+    }
+    std::optional<QList<RecentLink>> storedLinks() const
+    {
+        return RecentLinkCoding::decode(
+            FilePreferenceStore(preferencesPath()).dataValue("recentLinks").value_or(QByteArray()));
+    }
+    QStringList recordings() const
+    {
+        return QDir(m_home.filePath("Videos/Mivra")).entryList({QStringLiteral("*.mp4")}, QDir::Files);
+    }
+    QString log() const
+    {
+        QFile file(m_home.filePath("XDG_STATE_HOME/Mivra Video/Logs/Mivra.log"));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
     QTemporaryDir m_home;
     QProcess m_server;
     QString m_origin;
@@ -162,6 +194,82 @@ TEST_F(RecordCommandRoad, PrintsTheLinkOfTheUploadedRecording)
     const QDir recordings(m_home.filePath("Videos/Mivra"));
     EXPECT_TRUE(recordings.entryList({QStringLiteral("*.mp4")}, QDir::Files).isEmpty())
         << recordings.entryList().join(' ').toStdString();
+}
+
+TEST_F(RecordCommandRoad, CtrlCStopsAndPrintsTheLink)
+{
+    QProcess record;
+    QByteArray err;
+    ASSERT_TRUE(startRecording(record, {"--no-mic", "--silent"}, err)) << err.toStdString();
+    QTest::qWait(500);
+    ::kill(pid_t(record.processId()), SIGINT);
+    ASSERT_TRUE(record.waitForFinished(60000));
+    err += record.readAllStandardError();
+    ASSERT_EQ(record.exitCode(), 0) << err.toStdString();
+    const QString out = QString::fromUtf8(record.readAllStandardOutput()).trimmed();
+    EXPECT_TRUE(out.startsWith(m_origin)) << out.toStdString();
+    const auto stored = storedLinks();
+    ASSERT_TRUE(stored.has_value());
+    ASSERT_EQ(stored->size(), 1);
+    EXPECT_EQ(stored->front().shareUrl, out);
+    EXPECT_TRUE(recordings().isEmpty()) << recordings().join(' ').toStdString();
+}
+
+TEST_F(RecordCommandRoad, SecondCtrlCDiscards)
+{
+    QProcess record;
+    QByteArray err;
+    ASSERT_TRUE(startRecording(record, {"--no-mic", "--silent"}, err)) << err.toStdString();
+    QTest::qWait(500);
+    // Signals of one kind do not queue: send until it ends, a few ms apart,
+    // so the second lands while the first one's stop is under way.
+    QElapsedTimer clock;
+    clock.start();
+    while (record.state() != QProcess::NotRunning && clock.elapsed() < 30000) {
+        ::kill(pid_t(record.processId()), SIGINT);
+        record.waitForFinished(3);
+    }
+    ASSERT_EQ(record.state(), QProcess::NotRunning);
+    err += record.readAllStandardError();
+    EXPECT_EQ(record.exitCode(), 1) << err.toStdString();
+    EXPECT_TRUE(err.contains("Discarded.")) << err.toStdString();
+    EXPECT_TRUE(record.readAllStandardOutput().trimmed().isEmpty());
+    EXPECT_TRUE(recordings().isEmpty()) << recordings().join(' ').toStdString();
+    const auto stored = storedLinks();
+    EXPECT_TRUE(!stored.has_value() || stored->isEmpty());
+}
+
+// With the app running, the command hands the recording over to it: the app
+// makes the link, the command only says so.
+TEST_F(RecordCommandRoad, RunningAppRecordsInstead)
+{
+    // The app keeps its own microphone setting; no sound server here.
+    FilePreferenceStore(preferencesPath()).setValue(QStringLiteral("micEnabled"), false);
+    QProcess app;
+    app.setProcessEnvironment(m_env);
+    app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    app.start(kApp, {});
+    ASSERT_TRUE(app.waitForStarted(5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log().contains(QStringLiteral("start: idle")); }, 10000))
+        << log().toStdString();
+
+    QProcess record;
+    QByteArray err;
+    ASSERT_TRUE(startRecording(record, {"--seconds", "1", "--silent"}, err)) << err.toStdString();
+    const bool finished = record.waitForFinished(60000);
+    err += record.readAllStandardError();
+    ASSERT_TRUE(finished) << err.toStdString();
+    EXPECT_EQ(record.exitCode(), 0) << err.toStdString();
+    EXPECT_TRUE(record.readAllStandardOutput().trimmed().isEmpty());
+    EXPECT_TRUE(err.contains("puts it on the clipboard")) << err.toStdString();
+
+    static const QRegularExpression complete(QStringLiteral("upload (\\S+): complete, link (\\S+)"));
+    const bool uploaded = QTest::qWaitFor([&] { return complete.match(log()).hasMatch(); }, 60000);
+    stop(app);
+    ASSERT_TRUE(uploaded) << log().toStdString();
+    EXPECT_TRUE(complete.match(log()).captured(2).startsWith(m_origin));
+    // The app's recording: started once, stopped by the command.
+    EXPECT_EQ(log().count(QStringLiteral("phase recording")), 1);
 }
 
 } // namespace
