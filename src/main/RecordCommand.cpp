@@ -226,6 +226,7 @@ QCoro::Task<int> recordAndShare(AppState &state, Request request, Interrupts &in
 
 int recordHere(int argc, char **argv, const Request &request)
 {
+    preferXWaylandForOurWindows();
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Mivra Video"));
     QCoreApplication::setOrganizationName(QStringLiteral("Mivra"));
@@ -377,8 +378,9 @@ int runRecord(int argc, char **argv, const QStringList &arguments)
         Interrupts interrupts;
         return ServiceCommands::runToEnd(app, recordInApp(request, interrupts));
     }
-    if (qEnvironmentVariableIsEmpty("DISPLAY"))
-        return failure(QStringLiteral("No X display (DISPLAY is not set), so the screen cannot be recorded."));
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return failure(QStringLiteral("No display (neither DISPLAY nor WAYLAND_DISPLAY is set), so the screen cannot "
+                                      "be recorded."));
     if (!request.output.isEmpty())
         return recordToFile(argc, argv, request);
     return recordHere(argc, argv, request);

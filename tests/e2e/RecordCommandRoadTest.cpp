@@ -239,6 +239,20 @@ TEST_F(RecordCommandRoad, SecondCtrlCDiscards)
     EXPECT_TRUE(!stored.has_value() || stored->isEmpty());
 }
 
+TEST_F(RecordCommandRoad, FailedUploadSaysWhyAndKeepsTheFile)
+{
+    stop(m_server);
+    QProcess record;
+    QByteArray err;
+    ASSERT_TRUE(startRecording(record, {"--seconds", "1", "--no-mic", "--silent"}, err)) << err.toStdString();
+    ASSERT_TRUE(record.waitForFinished(60000));
+    err += record.readAllStandardError();
+    EXPECT_EQ(record.exitCode(), 1) << err.toStdString();
+    EXPECT_TRUE(record.readAllStandardOutput().trimmed().isEmpty());
+    EXPECT_TRUE(err.contains("Upload failed")) << err.toStdString();
+    EXPECT_EQ(recordings().size(), 1);
+}
+
 // With the app running, the command hands the recording over to it: the app
 // makes the link, the command only says so.
 TEST_F(RecordCommandRoad, RunningAppRecordsInstead)
