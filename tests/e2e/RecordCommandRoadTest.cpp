@@ -37,11 +37,11 @@ void stop(QProcess &process)
 }
 
 // "key=value" lines of ffprobe's flat output.
-QMap<QString, QString> probe(const QString &path)
+QMap<QString, QString> probe(const QString &path, const QString &stream = QStringLiteral("v:0"))
 {
     QProcess ffprobe;
     ffprobe.start(QStringLiteral("ffprobe"),
-                  {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                  {"-v", "error", "-select_streams", stream, "-show_entries",
                    "stream=codec_name,width,height:format=duration", "-of", "default=noprint_wrappers=1", path});
     QMap<QString, QString> facts;
     if (!ffprobe.waitForFinished(20000))
@@ -86,6 +86,11 @@ protected:
         m_env.insert(QStringLiteral("HOME"), m_home.path());
         m_env.insert(QStringLiteral("MIVRA_SERVICE_ORIGIN"), m_origin);
         m_env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        // The sound server the test script started lives in the real runtime
+        // folder, which the private one hides.
+        const QString pulse = qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/pulse/native");
+        if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && QFile::exists(pulse))
+            m_env.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:") + pulse);
     }
     void TearDown() override { stop(m_server); }
 
@@ -189,11 +194,37 @@ TEST_F(RecordCommandRoad, PrintsTheLinkOfTheUploadedRecording)
     EXPECT_EQ(width % 2, 0);
     EXPECT_EQ(height % 2, 0);
     EXPECT_NEAR(facts.value(QStringLiteral("duration")).toDouble(), 2.0, 0.4);
+    // --no-mic: no sound track.
+    EXPECT_FALSE(probe(fetched, QStringLiteral("a:0")).contains(QStringLiteral("codec_name")));
 
     // The local file went once the upload was done.
     const QDir recordings(m_home.filePath("Videos/Mivra"));
     EXPECT_TRUE(recordings.entryList({QStringLiteral("*.mp4")}, QDir::Files).isEmpty())
         << recordings.entryList().join(' ').toStdString();
+}
+
+TEST_F(RecordCommandRoad, MicrophoneSoundReachesTheService)
+{
+    if (!m_env.contains(QStringLiteral("PULSE_SERVER")))
+        GTEST_SKIP() << "needs the test PulseAudio server";
+    QProcess record;
+    QByteArray err;
+    ASSERT_TRUE(startRecording(record, {"--seconds", "2", "--silent"}, err)) << err.toStdString();
+    ASSERT_TRUE(record.waitForFinished(60000));
+    err += record.readAllStandardError();
+    ASSERT_EQ(record.exitCode(), 0) << err.toStdString();
+    const auto stored = storedLinks();
+    ASSERT_TRUE(stored.has_value() && stored->size() == 1);
+    const QByteArray video = fetch(m_origin + QStringLiteral("/r/") + stored->front().id);
+    const QString fetched = m_home.filePath(QStringLiteral("fetched.mp4"));
+    {
+        QFile file(fetched);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(video);
+    }
+    EXPECT_EQ(probe(fetched, QStringLiteral("a:0")).value(QStringLiteral("codec_name")), QStringLiteral("aac"));
+    // The microphone was asked for this run only.
+    EXPECT_FALSE(FilePreferenceStore(preferencesPath()).value(QStringLiteral("micEnabled")).has_value());
 }
 
 TEST_F(RecordCommandRoad, CtrlCStopsAndPrintsTheLink)
