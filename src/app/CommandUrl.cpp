@@ -34,6 +34,28 @@ std::optional<CommandUrl> CommandUrl::parse(const QUrl &url)
     return parsed;
 }
 
+namespace {
+
+// A stop or discard that comes while the recording is still starting is
+// carried out once it has started: ignored, it would leave a recording that
+// the sender believes stopped running on with nobody to stop it.
+void onceStarted(AppState &state, std::function<QCoro::Task<>()> work)
+{
+    if (!state.phase().is(Phase::Kind::starting)) {
+        launchTask(&state, std::move(work));
+        return;
+    }
+    auto connection = std::make_shared<QMetaObject::Connection>();
+    *connection = QObject::connect(&state, &AppState::phaseChanged, &state, [&state, connection, work] {
+        if (state.phase().is(Phase::Kind::starting))
+            return;
+        QObject::disconnect(*connection);
+        launchTask(&state, work);
+    });
+}
+
+} // namespace
+
 void handleCommandUrls(AppState &state, const QList<QUrl> &urls)
 {
     for (const QUrl &url : urls) {
@@ -46,10 +68,10 @@ void handleCommandUrls(AppState &state, const QList<QUrl> &urls)
             launchTask(&state, [&state] { return state.startRecording(); });
             break;
         case CommandUrl::Command::stop:
-            launchTask(&state, [&state] { return state.stopRecording(); });
+            onceStarted(state, [&state] { return state.stopRecording(); });
             break;
         case CommandUrl::Command::discard:
-            launchTask(&state, [&state] { return state.discardRecording(); });
+            onceStarted(state, [&state] { return state.discardRecording(); });
             break;
         case CommandUrl::Command::show:
             state.showMain();

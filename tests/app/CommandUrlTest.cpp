@@ -83,6 +83,33 @@ TEST(CommandUrlHandling, HandledInOrderWithRecordingCommandsAsTheirOwnTasks)
     EXPECT_EQ(rig.uploader->uploads, 0);
 }
 
+TEST(CommandUrlHandling, StopWhileStartingIsCarriedOutOnceRecording)
+{
+    AppStateRig rig;
+    AppState &state = rig.make();
+    rig.recorder->startStep.hold = true;
+    handleCommandUrls(state, {QUrl(QStringLiteral("mivra://record?silent=1"))});
+    ASSERT_TRUE(AppStateRig::waitUntil([&] { return state.phase().is(Phase::Kind::starting); }));
+    handleCommandUrls(state, {QUrl(QStringLiteral("mivra://stop"))});
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(state.phase().is(Phase::Kind::starting));
+    rig.recorder->startStep.release();
+    ASSERT_TRUE(AppStateRig::waitUntil([&] { return state.phase().is(Phase::Kind::idle); }));
+    EXPECT_EQ(rig.count("recorder.stop"), 1);
+    EXPECT_EQ(rig.uploader->uploads, 1);
+
+    // A start that fails leaves nothing to stop.
+    rig.recorder->startStep.hold = true;
+    rig.recorder->startStep.failure = QStringLiteral("No display.");
+    handleCommandUrls(state, {QUrl(QStringLiteral("mivra://record"))});
+    ASSERT_TRUE(AppStateRig::waitUntil([&] { return state.phase().is(Phase::Kind::starting); }));
+    handleCommandUrls(state, {QUrl(QStringLiteral("mivra://discard"))});
+    rig.recorder->startStep.release();
+    ASSERT_TRUE(AppStateRig::waitUntil([&] { return state.phase().is(Phase::Kind::idle); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(rig.count("recorder.stop"), 1);
+}
+
 TEST(CommandUrlHandling, DemoModeOnAndOff)
 {
     AppStateRig rig;
