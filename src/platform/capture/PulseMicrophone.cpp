@@ -228,8 +228,10 @@ void PulseMicrophone::onReadable(pa_stream *stream, size_t, void *self)
             chunk.sampleRate = mic->m_sampleRate;
             const auto *samples = static_cast<const float *>(data);
             chunk.samples.assign(samples, samples + bytes / sizeof(float));
-            const int64_t heardUs =
-                timed ? (negative ? nowUs + int64_t(latencyUs) : nowUs - int64_t(latencyUs)) : nowUs;
+            // A negative latency (the server's read index ahead of its
+            // write index) would stamp the sound in the future: nothing is
+            // heard later than now.
+            const int64_t heardUs = timed && !negative ? nowUs - int64_t(latencyUs) : nowUs;
             chunk.timestampUs = mic->stampFor(heardUs, nowUs, chunk.frameCount());
             mic->m_onChunk(std::move(chunk));
         }
