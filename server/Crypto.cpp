@@ -2,9 +2,9 @@
 
 #include <openssl/evp.h>
 
+#include <cerrno>
 #include <stdexcept>
 #include <sys/random.h>
-#include <cerrno>
 
 namespace crypto {
 
@@ -57,8 +57,8 @@ bool isVideoId(std::string_view s)
     if (s.size() != kIdChars)
         return false;
     for (const char c : s) {
-        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'
-                        || c == '_';
+        const bool ok =
+            (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
         if (!ok)
             return false;
     }

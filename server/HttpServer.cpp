@@ -6,8 +6,8 @@
 
 #include <httplib.h>
 
-#include <chrono>
 #include <charconv>
+#include <chrono>
 #include <regex>
 #include <stdexcept>
 #include <sys/socket.h>
@@ -69,7 +69,9 @@ std::optional<std::uint64_t> contentLength(const Request &req)
 
 BodyReader bodyReader(const ContentReader &reader)
 {
-    return [&reader](const BodySink &sink) { return reader([&sink](const char *d, std::size_t n) { return sink(d, n); }); };
+    return [&reader](const BodySink &sink) {
+        return reader([&sink](const char *d, std::size_t n) { return sink(d, n); });
+    };
 }
 
 // Reads a JSON request body of at most limits::kMaxJsonBodyBytes.
@@ -113,22 +115,38 @@ std::string printable(std::string_view s, std::size_t max = 300)
 const char *statusText(int status)
 {
     switch (status) {
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 408: return "Request Timeout";
-    case 409: return "Conflict";
-    case 411: return "Length Required";
-    case 413: return "Payload Too Large";
-    case 414: return "URI Too Long";
-    case 415: return "Unsupported Media Type";
-    case 416: return "Range Not Satisfiable";
-    case 417: return "Expectation Failed";
-    case 500: return "Internal Server Error";
-    case 503: return "Service Unavailable";
-    default: return status < 500 ? "Client Error" : "Server Error";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 408:
+        return "Request Timeout";
+    case 409:
+        return "Conflict";
+    case 411:
+        return "Length Required";
+    case 413:
+        return "Payload Too Large";
+    case 414:
+        return "URI Too Long";
+    case 415:
+        return "Unsupported Media Type";
+    case 416:
+        return "Range Not Satisfiable";
+    case 417:
+        return "Expectation Failed";
+    case 500:
+        return "Internal Server Error";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return status < 500 ? "Client Error" : "Server Error";
     }
 }
 
@@ -161,7 +179,8 @@ HttpServer::HttpServer(Service &service, HttpOptions options)
     m_server->set_write_timeout(m_options.writeTimeoutSeconds, 0);
     m_server->set_keep_alive_max_count(1000);
     m_server->set_keep_alive_timeout(5);
-    m_server->set_payload_max_length(std::size_t(std::max(service.options().maxVideoBytes, service.options().partSize)));
+    m_server->set_payload_max_length(
+        std::size_t(std::max(service.options().maxVideoBytes, service.options().partSize)));
     routes();
 }
 
@@ -250,11 +269,11 @@ void HttpServer::routes()
 
     if (m_options.logRequests) {
         s.set_logger([](const Request &req, const Response &res) {
-            std::string line = printable(req.remote_addr, 64) + " " + printable(req.method, 16) + " "
-                               + printable(req.target) + " " + std::to_string(res.status);
+            std::string line = printable(req.remote_addr, 64) + " " + printable(req.method, 16) + " " +
+                               printable(req.target) + " " + std::to_string(res.status);
             if (t_requestTimed) {
-                const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                    std::chrono::steady_clock::now() - t_requestStart)
+                const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                                      t_requestStart)
                                     .count();
                 line += " " + std::to_string(ms) + "ms";
                 t_requestTimed = false;
@@ -391,10 +410,12 @@ void HttpServer::routes()
             offset = range.first;
             length = range.last - range.first + 1;
             res.status = 206;
-            res.set_header("Content-Range", "bytes " + std::to_string(range.first) + "-" + std::to_string(range.last)
-                                                + "/" + std::to_string(size));
+            res.set_header("Content-Range", "bytes " + std::to_string(range.first) + "-" + std::to_string(range.last) +
+                                                "/" + std::to_string(size));
             break;
-        case ByteRange::Kind::Whole: res.status = 200; break;
+        case ByteRange::Kind::Whole:
+            res.status = 200;
+            break;
         }
         if (length == 0) { // an empty video; the library cannot stream zero bytes
             res.set_content("", "video/mp4");

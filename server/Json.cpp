@@ -10,13 +10,20 @@ namespace json {
 Value::Type Value::type() const
 {
     switch (m_data.index()) {
-    case 0: return Type::Null;
-    case 1: return Type::Bool;
-    case 2: return Type::Integer;
-    case 3: return Type::Double;
-    case 4: return Type::String;
-    case 5: return Type::Array;
-    default: return Type::Object;
+    case 0:
+        return Type::Null;
+    case 1:
+        return Type::Bool;
+    case 2:
+        return Type::Integer;
+    case 3:
+        return Type::Double;
+    case 4:
+        return Type::String;
+    case 5:
+        return Type::Array;
+    default:
+        return Type::Object;
     }
 }
 
@@ -141,8 +148,10 @@ private:
             return fail("unexpected end of JSON");
         const char c = m_s[m_pos];
         switch (c) {
-        case '{': return parseObject(out, depth + 1);
-        case '[': return parseArray(out, depth + 1);
+        case '{':
+            return parseObject(out, depth + 1);
+        case '[':
+            return parseArray(out, depth + 1);
         case '"': {
             std::string s;
             if (!parseString(s))
@@ -291,14 +300,30 @@ private:
                     return fail("unterminated string");
                 const char e = m_s[m_pos++];
                 switch (e) {
-                case '"': out += '"'; break;
-                case '\\': out += '\\'; break;
-                case '/': out += '/'; break;
-                case 'b': out += '\b'; break;
-                case 'f': out += '\f'; break;
-                case 'n': out += '\n'; break;
-                case 'r': out += '\r'; break;
-                case 't': out += '\t'; break;
+                case '"':
+                    out += '"';
+                    break;
+                case '\\':
+                    out += '\\';
+                    break;
+                case '/':
+                    out += '/';
+                    break;
+                case 'b':
+                    out += '\b';
+                    break;
+                case 'f':
+                    out += '\f';
+                    break;
+                case 'n':
+                    out += '\n';
+                    break;
+                case 'r':
+                    out += '\r';
+                    break;
+                case 't':
+                    out += '\t';
+                    break;
                 case 'u': {
                     std::uint32_t cp = 0;
                     if (!hex4(cp))
@@ -319,7 +344,8 @@ private:
                     appendUtf8(out, cp);
                     break;
                 }
-                default: return fail("bad escape");
+                default:
+                    return fail("bad escape");
                 }
                 continue;
             }
@@ -391,9 +417,15 @@ private:
 void serializeInto(std::string &out, const Value &v)
 {
     switch (v.type()) {
-    case Value::Type::Null: out += "null"; break;
-    case Value::Type::Bool: out += v.asBool() ? "true" : "false"; break;
-    case Value::Type::Integer: out += std::to_string(v.asInteger()); break;
+    case Value::Type::Null:
+        out += "null";
+        break;
+    case Value::Type::Bool:
+        out += v.asBool() ? "true" : "false";
+        break;
+    case Value::Type::Integer:
+        out += std::to_string(v.asInteger());
+        break;
     case Value::Type::Double: {
         const double d = v.asDouble();
         if (!std::isfinite(d)) {
@@ -405,7 +437,9 @@ void serializeInto(std::string &out, const Value &v)
         }
         break;
     }
-    case Value::Type::String: appendQuoted(out, v.asString()); break;
+    case Value::Type::String:
+        appendQuoted(out, v.asString());
+        break;
     case Value::Type::Array: {
         out += '[';
         bool first = true;
@@ -449,13 +483,27 @@ void appendQuoted(std::string &out, std::string_view s)
     for (const char ch : s) {
         const auto c = static_cast<unsigned char>(ch);
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
         default:
             if (c < 0x20 || c == 0x7F) {
                 out += "\\u00";

@@ -202,7 +202,10 @@ private:
 // Part n of an upload, written in place in the upload's file.
 class LocalPartWriter final : public PartWriter {
 public:
-    LocalPartWriter(int fd, std::uint64_t offset, std::string what) : m_fd(fd), m_offset(offset), m_what(std::move(what)) {}
+    LocalPartWriter(int fd, std::uint64_t offset, std::string what)
+        : m_fd(fd), m_offset(offset), m_what(std::move(what))
+    {
+    }
 
     void write(const char *data, std::size_t size) override
     {

@@ -14,11 +14,11 @@ std::string isoTimeUtc(std::int64_t epochMs)
         secs -= 1;
     }
     const std::time_t t = static_cast<std::time_t>(secs);
-    std::tm tm {};
+    std::tm tm{};
     gmtime_r(&t, &tm);
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900, tm.tm_mon + 1,
-                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, int(ms));
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                  tm.tm_hour, tm.tm_min, tm.tm_sec, int(ms));
     return buf;
 }
 

@@ -121,8 +121,8 @@ void ServerApp::sweeperLoop()
         try {
             const SweepReport r = m_service->sweep();
             if (r.expiredRemoved || r.staleUploadsRemoved)
-                logLine("sweeper: removed " + std::to_string(r.expiredRemoved) + " expired videos and "
-                        + std::to_string(r.staleUploadsRemoved) + " uploads never completed");
+                logLine("sweeper: removed " + std::to_string(r.expiredRemoved) + " expired videos and " +
+                        std::to_string(r.staleUploadsRemoved) + " uploads never completed");
         } catch (const std::exception &e) {
             logLine(std::string("sweeper: ") + e.what());
         }

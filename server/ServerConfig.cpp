@@ -72,10 +72,20 @@ std::optional<std::int64_t> parseSize(const std::string &text)
     std::int64_t mult = 1;
     std::string digits = text;
     switch (text.back()) {
-    case 'K': case 'k': mult = 1024; break;
-    case 'M': case 'm': mult = 1024 * 1024; break;
-    case 'G': case 'g': mult = 1024 * 1024 * 1024; break;
-    default: break;
+    case 'K':
+    case 'k':
+        mult = 1024;
+        break;
+    case 'M':
+    case 'm':
+        mult = 1024 * 1024;
+        break;
+    case 'G':
+    case 'g':
+        mult = 1024 * 1024 * 1024;
+        break;
+    default:
+        break;
     }
     if (mult != 1)
         digits.pop_back();
@@ -101,8 +111,8 @@ std::optional<std::string> normaliseOrigin(const std::string &text)
         return std::nullopt;
     for (const char c : rest) {
         const auto u = static_cast<unsigned char>(c);
-        if (u <= 0x20 || u >= 0x7F || c == '/' || c == '?' || c == '#' || c == '"' || c == '<' || c == '>'
-            || c == '\\' || c == '\'')
+        if (u <= 0x20 || u >= 0x7F || c == '/' || c == '?' || c == '#' || c == '"' || c == '<' || c == '>' ||
+            c == '\\' || c == '\'')
             return std::nullopt;
     }
     return o;

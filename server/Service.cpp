@@ -93,14 +93,14 @@ bool lifetimeExpiry(const Value &v, std::int64_t nowMs, std::int64_t &expiresAtM
         expiresAtMs = kForeverExpiresAtMs;
         return true;
     }
-    if (v.isInteger() && v.asInteger() >= LifetimeBounds::kMinimumSeconds
-        && v.asInteger() <= LifetimeBounds::kMaximumSeconds) {
+    if (v.isInteger() && v.asInteger() >= LifetimeBounds::kMinimumSeconds &&
+        v.asInteger() <= LifetimeBounds::kMaximumSeconds) {
         expiresAtMs = nowMs + v.asInteger() * 1000;
         return true;
     }
-    failure = errorReply(400, "\"lifetime\" must be an integer from " + std::to_string(LifetimeBounds::kMinimumSeconds)
-                                  + " to " + std::to_string(LifetimeBounds::kMaximumSeconds)
-                                  + " seconds or \"forever\"");
+    failure =
+        errorReply(400, "\"lifetime\" must be an integer from " + std::to_string(LifetimeBounds::kMinimumSeconds) +
+                            " to " + std::to_string(LifetimeBounds::kMaximumSeconds) + " seconds or \"forever\"");
     return false;
 }
 
@@ -150,8 +150,8 @@ bool Service::isWellFormedToken(std::string_view token)
     if (token.size() < limits::kMinTokenChars || token.size() > limits::kMaxTokenChars)
         return false;
     for (const char c : token) {
-        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'
-                        || c == '_' || c == '.' || c == '~';
+        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                        c == '_' || c == '.' || c == '~';
         if (!ok)
             return false;
     }
@@ -223,8 +223,8 @@ Reply Service::create(const std::string &owner, std::string_view body)
         if (ct->asString() != "video/mp4")
             return errorReply(415, "only \"video/mp4\" is accepted");
     }
-    if (!optionalCount(obj, "durationMs", row.durationMs, failure) || !optionalCount(obj, "width", row.width, failure)
-        || !optionalCount(obj, "height", row.height, failure))
+    if (!optionalCount(obj, "durationMs", row.durationMs, failure) ||
+        !optionalCount(obj, "width", row.width, failure) || !optionalCount(obj, "height", row.height, failure))
         return *failure;
 
     const std::int64_t now = m_clock.nowMs();
@@ -344,8 +344,8 @@ std::optional<Reply> Service::precheckPart(const std::string &owner, const std::
     if (!number)
         return badPartNumber();
     if (std::int64_t(*number - 1) * row->partSize >= m_options.maxVideoBytes)
-        return errorReply(413, "part " + std::to_string(*number) + " would start past the largest video accepted ("
-                                   + std::to_string(m_options.maxVideoBytes) + " bytes)");
+        return errorReply(413, "part " + std::to_string(*number) + " would start past the largest video accepted (" +
+                                   std::to_string(m_options.maxVideoBytes) + " bytes)");
     if (contentLength) {
         if (*contentLength == 0)
             return errorReply(400, "a part must not be empty");
@@ -372,8 +372,8 @@ namespace {
 
 // Streams a body into a blob, hashing it when asked. Stops at limit + 1 bytes.
 struct Received {
-    bool complete = false;   // the whole body arrived
-    bool tooLarge = false;   // more than limit bytes
+    bool complete = false; // the whole body arrived
+    bool tooLarge = false; // more than limit bytes
     bool storageFailed = false;
     std::string storageError;
     std::uint64_t bytes = 0;
@@ -538,8 +538,8 @@ Reply Service::complete(const std::string &owner, const std::string &id, std::st
         if (!entry.isObject() || !n || !etag)
             return errorReply(400, "each entry of \"parts\" must be an object with \"partNumber\" and \"etag\"");
         if (!n->isInteger() || n->asInteger() < 1 || n->asInteger() > limits::kMaxPartNumber)
-            return errorReply(400, "\"partNumber\" must be an integer from 1 to "
-                                       + std::to_string(limits::kMaxPartNumber));
+            return errorReply(400,
+                              "\"partNumber\" must be an integer from 1 to " + std::to_string(limits::kMaxPartNumber));
         if (!etag->isString())
             return errorReply(400, "\"etag\" must be a string");
         if (!wanted.empty() && n->asInteger() <= wanted.back().first)
@@ -547,8 +547,8 @@ Reply Service::complete(const std::string &owner, const std::string &id, std::st
         wanted.emplace_back(int(n->asInteger()), etag->asString());
     }
     std::optional<std::int64_t> durationMs, width, height;
-    if (!optionalCount(obj, "durationMs", durationMs, failure) || !optionalCount(obj, "width", width, failure)
-        || !optionalCount(obj, "height", height, failure))
+    if (!optionalCount(obj, "durationMs", durationMs, failure) || !optionalCount(obj, "width", width, failure) ||
+        !optionalCount(obj, "height", height, failure))
         return *failure;
 
     // Parts still being written finish first; none start meanwhile.
@@ -581,9 +581,10 @@ Reply Service::complete(const std::string &owner, const std::string &id, std::st
         if (refs[i].number != int(i) + 1)
             return errorReply(400, "the parts must be numbered 1 to " + std::to_string(refs.size()) + " without gaps");
         if (i + 1 < refs.size() && std::int64_t(refs[i].sizeBytes) != row->partSize)
-            return errorReply(400, "part " + std::to_string(refs[i].number) + " is " + std::to_string(refs[i].sizeBytes)
-                                       + " bytes; every part but the last must be partSize ("
-                                       + std::to_string(row->partSize) + " bytes)");
+            return errorReply(400, "part " + std::to_string(refs[i].number) + " is " +
+                                       std::to_string(refs[i].sizeBytes) +
+                                       " bytes; every part but the last must be partSize (" +
+                                       std::to_string(row->partSize) + " bytes)");
     }
     if (total > m_options.maxVideoBytes)
         return errorReply(413, "a video must be at most " + std::to_string(m_options.maxVideoBytes) + " bytes");
@@ -698,9 +699,9 @@ RecoveryReport Service::recover()
         const bool uploading = it != rows.end() && it->second.state == VideoState::Uploading;
         const std::optional<std::uint64_t> extent = uploading ? m_storage->uploadExtent(id) : std::nullopt;
         for (const PartRow &p : list) {
-            const std::uint64_t end =
-                uploading ? std::uint64_t(p.number - 1) * std::uint64_t(it->second.partSize) + std::uint64_t(p.sizeBytes)
-                          : 0;
+            const std::uint64_t end = uploading ? std::uint64_t(p.number - 1) * std::uint64_t(it->second.partSize) +
+                                                      std::uint64_t(p.sizeBytes)
+                                                : 0;
             if (!uploading || !extent || *extent < end) {
                 m_metadata->deletePart(id, p.number);
                 ++report.partRowsRemoved;

@@ -67,11 +67,11 @@ struct PublicVideo {
 };
 
 struct RecoveryReport {
-    int orphanMediaRemoved = 0;       // media without a ready row (a crash between publishing and recording)
-    int orphanUploadsRemoved = 0;     // upload files without an uploading row
-    int rowsWithoutMediaRemoved = 0;  // ready rows whose media file is missing
-    int partRowsRemoved = 0;          // part rows whose bytes are not (all) stored
-    int completesFinished = 0;        // completes accepted before a crash, finished now
+    int orphanMediaRemoved = 0;      // media without a ready row (a crash between publishing and recording)
+    int orphanUploadsRemoved = 0;    // upload files without an uploading row
+    int rowsWithoutMediaRemoved = 0; // ready rows whose media file is missing
+    int partRowsRemoved = 0;         // part rows whose bytes are not (all) stored
+    int completesFinished = 0;       // completes accepted before a crash, finished now
 };
 
 struct SweepReport {

@@ -25,7 +25,7 @@ std::string expiryText(std::int64_t expiresAtMs, std::string &isoOut)
         return "Kept until deleted";
     }
     const std::time_t t = static_cast<std::time_t>(expiresAtMs / 1000);
-    std::tm tm {};
+    std::tm tm{};
     gmtime_r(&t, &tm);
     char human[64];
     std::strftime(human, sizeof human, "%a, %d %b %Y %H:%M UTC", &tm);
@@ -61,12 +61,23 @@ std::string escapeHtml(std::string_view text)
     out.reserve(text.size() + 16);
     for (const char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;

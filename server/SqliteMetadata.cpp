@@ -110,8 +110,8 @@ VideoRow readVideo(const Stmt &s)
     r.owner = s.text(1);
     r.title = s.text(2);
     const std::string state = s.text(3);
-    r.state = state == "ready" ? VideoState::Ready
-                               : (state == "completing" ? VideoState::Completing : VideoState::Uploading);
+    r.state =
+        state == "ready" ? VideoState::Ready : (state == "completing" ? VideoState::Completing : VideoState::Uploading);
     r.createdAtMs = s.integer(4);
     r.expiresAtMs = s.integer(5);
     r.partSize = s.integer(6);
@@ -126,9 +126,12 @@ VideoRow readVideo(const Stmt &s)
 const char *stateName(VideoState state)
 {
     switch (state) {
-    case VideoState::Ready: return "ready";
-    case VideoState::Completing: return "completing";
-    default: return "uploading";
+    case VideoState::Ready:
+        return "ready";
+    case VideoState::Completing:
+        return "completing";
+    default:
+        return "uploading";
     }
 }
 
@@ -142,8 +145,7 @@ std::string selectVideos(const char *rest)
 SqliteMetadata::SqliteMetadata(const std::filesystem::path &file)
 {
     if (sqlite3_open_v2(file.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                        nullptr)
-        != SQLITE_OK) {
+                        nullptr) != SQLITE_OK) {
         const std::string msg = m_db ? sqlite3_errmsg(m_db) : "out of memory";
         sqlite3_close(m_db);
         m_db = nullptr;

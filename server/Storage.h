@@ -71,8 +71,8 @@ public:
     // Makes parts 1..N (in order, each but the last partSize long, totalBytes
     // in all) the media file of videoId, durably and atomically, and ends the
     // upload. Parts not listed are dropped. Must be called with no part being written.
-    virtual void publishParts(const std::string &videoId, const std::vector<PartRef> &parts,
-                              std::int64_t partSize, std::uint64_t totalBytes) = 0;
+    virtual void publishParts(const std::string &videoId, const std::vector<PartRef> &parts, std::int64_t partSize,
+                              std::uint64_t totalBytes) = 0;
     virtual bool hasUpload(const std::string &videoId) = 0;
     // How many bytes of the upload are stored, counted from the start of part 1
     // (the end of its furthest part), for start-up checks; nullopt if none.

@@ -47,23 +47,23 @@ int main(int argc, char **argv)
         return 1;
     }
     const RecoveryReport &r = app->recovery();
-    if (r.orphanMediaRemoved || r.orphanUploadsRemoved || r.rowsWithoutMediaRemoved || r.partRowsRemoved
-        || r.completesFinished)
-        logLine("recovery: finished " + std::to_string(r.completesFinished) + " accepted completes; removed "
-                + std::to_string(r.orphanMediaRemoved) + " unrecorded media files, "
-                + std::to_string(r.orphanUploadsRemoved) + " orphan upload files, "
-                + std::to_string(r.rowsWithoutMediaRemoved) + " videos whose file was missing, "
-                + std::to_string(r.partRowsRemoved) + " part records whose bytes were missing");
+    if (r.orphanMediaRemoved || r.orphanUploadsRemoved || r.rowsWithoutMediaRemoved || r.partRowsRemoved ||
+        r.completesFinished)
+        logLine("recovery: finished " + std::to_string(r.completesFinished) + " accepted completes; removed " +
+                std::to_string(r.orphanMediaRemoved) + " unrecorded media files, " +
+                std::to_string(r.orphanUploadsRemoved) + " orphan upload files, " +
+                std::to_string(r.rowsWithoutMediaRemoved) + " videos whose file was missing, " +
+                std::to_string(r.partRowsRemoved) + " part records whose bytes were missing");
     const SweepReport &swept = app->startupSweep();
     if (swept.expiredRemoved || swept.staleUploadsRemoved)
-        logLine("start-up sweep: removed " + std::to_string(swept.expiredRemoved) + " expired videos and "
-                + std::to_string(swept.staleUploadsRemoved) + " uploads never completed");
+        logLine("start-up sweep: removed " + std::to_string(swept.expiredRemoved) + " expired videos and " +
+                std::to_string(swept.staleUploadsRemoved) + " uploads never completed");
     app->start();
 
     std::printf("listening on %s\n", app->listenUrl().c_str());
     std::fflush(stdout);
-    logLine("mivra-server " MIVRA_VERSION " serving " + app->listenUrl() + ", share links at "
-            + app->publicOrigin() + "/v/<id>, data in " + config.dataDir.string());
+    logLine("mivra-server " MIVRA_VERSION " serving " + app->listenUrl() + ", share links at " + app->publicOrigin() +
+            "/v/<id>, data in " + config.dataDir.string());
 
     int sig = 0;
     sigwait(&stopSignals, &sig);

@@ -80,8 +80,8 @@ TEST_F(ServerCrash, KillMidPartLeavesNothingBehindAndThePartCanBeSentAgain)
         id = api.create();
         parts = api.putParts(id, bytes, partSize);
         // Part 1 sent again with other bytes; three quarters of it arrive, then the kill.
-        const std::string head = "PUT /api/videos/" + id + "/parts/1 HTTP/1.1\r\nHost: x\r\nX-Device-Token: " + token
-                                 + "\r\nContent-Length: " + std::to_string(partSize) + "\r\n\r\n";
+        const std::string head = "PUT /api/videos/" + id + "/parts/1 HTTP/1.1\r\nHost: x\r\nX-Device-Token: " + token +
+                                 "\r\nContent-Length: " + std::to_string(partSize) + "\r\n\r\n";
         std::thread sender([&] { rawRequest(p->port(), head + randomBytes(std::size_t(partSize) * 3 / 4), 3000); });
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         p->kill9();

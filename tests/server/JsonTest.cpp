@@ -7,7 +7,8 @@ using json::parse;
 
 TEST(ServerJson, ParsesObjectsWithExactIntegers)
 {
-    auto r = parse(R"({"a": 1, "b": -9223372036854775808, "c": "x\u00e9\ud83d\ude00", "d": [true, false, null], "e": 1.5})");
+    auto r =
+        parse(R"({"a": 1, "b": -9223372036854775808, "c": "x\u00e9\ud83d\ude00", "d": [true, false, null], "e": 1.5})");
     ASSERT_TRUE(r.value) << r.error;
     const json::Value &v = *r.value;
     EXPECT_EQ(v.find("a")->asInteger(), 1);
@@ -29,10 +30,30 @@ TEST(ServerJson, NumbersWithFractionOrExponentOrOverflowAreNotIntegers)
 
 TEST(ServerJson, RejectsMalformedText)
 {
-    for (const char *text :
-         {"", "{", "}", "{\"a\":}", "{\"a\" 1}", "{'a':1}", "{\"a\":1,}", "[1,]", "01", "-", "1.", ".5", "+1", "nul",
-          "tru", "{\"a\":1}x", "\"unterminated", "\"bad \\q escape\"", "\"\\ud800\"", "\"\\udc00\"",
-          "\"tab\there\"", "{\"a\":1,\"a\":2}", "NaN", "Infinity"}) {
+    for (const char *text : {"",
+                             "{",
+                             "}",
+                             "{\"a\":}",
+                             "{\"a\" 1}",
+                             "{'a':1}",
+                             "{\"a\":1,}",
+                             "[1,]",
+                             "01",
+                             "-",
+                             "1.",
+                             ".5",
+                             "+1",
+                             "nul",
+                             "tru",
+                             "{\"a\":1}x",
+                             "\"unterminated",
+                             "\"bad \\q escape\"",
+                             "\"\\ud800\"",
+                             "\"\\udc00\"",
+                             "\"tab\there\"",
+                             "{\"a\":1,\"a\":2}",
+                             "NaN",
+                             "Infinity"}) {
         EXPECT_FALSE(parse(text).value) << "accepted: " << text;
     }
 }
@@ -40,10 +61,10 @@ TEST(ServerJson, RejectsMalformedText)
 TEST(ServerJson, RejectsInvalidUtf8)
 {
     EXPECT_FALSE(parse("\"\xff\"").value);
-    EXPECT_FALSE(parse("\"\xc0\xaf\"").value);          // overlong "/"
-    EXPECT_FALSE(parse("\"\xed\xa0\x80\"").value);      // encoded surrogate
-    EXPECT_FALSE(parse("\"\xe2\x82\"").value);          // truncated
-    EXPECT_TRUE(parse("\"\xe2\x82\xac\"").value);       // the euro sign
+    EXPECT_FALSE(parse("\"\xc0\xaf\"").value);     // overlong "/"
+    EXPECT_FALSE(parse("\"\xed\xa0\x80\"").value); // encoded surrogate
+    EXPECT_FALSE(parse("\"\xe2\x82\"").value);     // truncated
+    EXPECT_TRUE(parse("\"\xe2\x82\xac\"").value);  // the euro sign
 }
 
 TEST(ServerJson, BoundsNesting)

@@ -58,8 +58,9 @@ TEST_F(ServerProtocol, CreateAnswersACreateResponse)
 
 TEST_F(ServerProtocol, CreateTakesEveryOptionalKeyAndLifetime)
 {
-    Http r = api.post("/api/videos",
-                      R"({"title":"t","contentType":"video/mp4","durationMs":1500,"width":1920,"height":1080,"lifetime":86400})");
+    Http r = api.post(
+        "/api/videos",
+        R"({"title":"t","contentType":"video/mp4","durationMs":1500,"width":1920,"height":1080,"lifetime":86400})");
     ASSERT_EQ(r.status, 201) << r.body;
     EXPECT_EQ(r.json().find("expiresAt")->asInteger(), now() + 86400 * 1000);
 
@@ -320,8 +321,8 @@ TEST(ServerProcessStart, PrintsTheBoundAddressFirstAndStopsOnSigterm)
     EXPECT_EQ(api.publicGet("/r/" + id).body.size(), 20000u);
     // A second server on the same data folder refuses to start.
     {
-        const int rc = std::system((ServerProcess::binary().string() + " --listen 127.0.0.1:0 --data '"
-                                    + (dir.path() / "data").string() + "' >/dev/null 2>&1")
+        const int rc = std::system((ServerProcess::binary().string() + " --listen 127.0.0.1:0 --data '" +
+                                    (dir.path() / "data").string() + "' >/dev/null 2>&1")
                                        .c_str());
         EXPECT_NE(rc, 0);
     }

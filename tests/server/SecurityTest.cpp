@@ -83,13 +83,13 @@ TEST_F(ServerSecurity, MissingOrMalformedTokensGet401)
         {"DELETE", "/api/videos/" + id},
     };
     const std::vector<std::string> badTokens = {
-        "",                                  // missing
-        "short",                             // too short
-        std::string(31, 'a'),                // one short of the minimum
-        std::string(300, 'a'),               // too long
-        std::string(40, 'a') + " spaced",    // a space
-        std::string(40, 'a') + "\xc3\xa9",   // not ASCII
-        std::string(40, 'a') + "/../x",      // path characters
+        "",                                // missing
+        "short",                           // too short
+        std::string(31, 'a'),              // one short of the minimum
+        std::string(300, 'a'),             // too long
+        std::string(40, 'a') + " spaced",  // a space
+        std::string(40, 'a') + "\xc3\xa9", // not ASCII
+        std::string(40, 'a') + "/../x",    // path characters
     };
     for (const auto &[method, path] : endpoints) {
         for (const std::string &token : badTokens) {
@@ -98,8 +98,9 @@ TEST_F(ServerSecurity, MissingOrMalformedTokensGet401)
             EXPECT_EQ(rawStatus(answer), 401) << method << " " << path << " token [" << token << "]\n" << answer;
         }
         // Two tokens at once are not a token either.
-        const std::string two = withToken(method, path, alice->token(), method == "GET" || method == "DELETE" ? "" : "{}",
-                                          "X-Device-Token: " + mallory->token() + "\r\n");
+        const std::string two =
+            withToken(method, path, alice->token(), method == "GET" || method == "DELETE" ? "" : "{}",
+                      "X-Device-Token: " + mallory->token() + "\r\n");
         EXPECT_EQ(rawStatus(raw(two)), 401) << method << " " << path;
     }
     // Nothing was changed by any of them.
@@ -172,8 +173,9 @@ TEST_F(ServerSecurity, OversizedBodiesGet413)
     EXPECT_EQ(alice->post("/api/videos", bigJson).status, 413);
     EXPECT_EQ(alice->post("/api/videos/" + id + "/title", bigJson).status, 413);
     {
-        std::string chunked = "POST /api/videos HTTP/1.1\r\nHost: x\r\nConnection: close\r\nX-Device-Token: "
-                              + alice->token() + "\r\nTransfer-Encoding: chunked\r\n\r\n";
+        std::string chunked =
+            "POST /api/videos HTTP/1.1\r\nHost: x\r\nConnection: close\r\nX-Device-Token: " + alice->token() +
+            "\r\nTransfer-Encoding: chunked\r\n\r\n";
         for (int i = 0; i < 20; ++i)
             chunked += "1000\r\n" + std::string(4096, 'a') + "\r\n";
         chunked += "0\r\n\r\n";
@@ -190,8 +192,10 @@ TEST_F(ServerSecurity, OversizedBodiesGet413)
     // A part over partSize (4096), declared or chunked; nothing is kept of it.
     EXPECT_EQ(alice->put("/api/videos/" + id + "/parts/1", std::string(4097, 'p')).status, 413);
     {
-        std::string chunked = "PUT /api/videos/" + id + "/parts/1 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
-                              "X-Device-Token: " + alice->token() + "\r\nTransfer-Encoding: chunked\r\n\r\n";
+        std::string chunked = "PUT /api/videos/" + id +
+                              "/parts/1 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+                              "X-Device-Token: " +
+                              alice->token() + "\r\nTransfer-Encoding: chunked\r\n\r\n";
         for (int i = 0; i < 3; ++i)
             chunked += "800\r\n" + std::string(2048, 'p') + "\r\n";
         chunked += "0\r\n\r\n";
@@ -199,8 +203,11 @@ TEST_F(ServerSecurity, OversizedBodiesGet413)
     }
     // With Expect: 100-continue the refusal comes before the body is sent.
     {
-        const std::string head = "PUT /api/videos/" + id + "/parts/1 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
-                                 "X-Device-Token: " + alice->token() + "\r\nContent-Length: 1000000\r\n"
+        const std::string head = "PUT /api/videos/" + id +
+                                 "/parts/1 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+                                 "X-Device-Token: " +
+                                 alice->token() +
+                                 "\r\nContent-Length: 1000000\r\n"
                                  "Expect: 100-continue\r\n\r\n";
         EXPECT_EQ(rawStatus(raw(head)), 413);
     }
@@ -315,8 +322,9 @@ TEST_F(ServerSecurity, HtmlInATitleIsEscapedOnTheSharePage)
     ASSERT_EQ(page.status, 200);
     EXPECT_EQ(page.body.find("<script"), std::string::npos);
     EXPECT_EQ(page.body.find("<img"), std::string::npos);
-    EXPECT_NE(page.body.find("&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt;&lt;img src=x onerror=alert(1)&gt; &quot;&amp;"),
-              std::string::npos);
+    EXPECT_NE(
+        page.body.find("&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt;&lt;img src=x onerror=alert(1)&gt; &quot;&amp;"),
+        std::string::npos);
     EXPECT_NE(page.header("Content-Security-Policy").find("default-src 'none'"), std::string::npos);
     // The rename path too.
     alice->post("/api/videos/" + id + "/title", R"({"title":"</title><script>x</script>"})");
@@ -327,10 +335,11 @@ TEST_F(ServerSecurity, OtherMethodsAndBodiesWithoutLengthAreRefused)
 {
     const std::string id = alice->create();
     EXPECT_EQ(rawStatus(raw(withToken("PATCH", "/api/videos/" + id, alice->token(), ""))), 405);
-    EXPECT_EQ(rawStatus(raw("PRI /api/videos HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\nConnection: close\r\n\r\nhello")),
-              405);
-    EXPECT_EQ(rawStatus(raw("POST /api/videos HTTP/1.1\r\nHost: x\r\nConnection: close\r\nX-Device-Token: "
-                            + alice->token() + "\r\n\r\n")),
+    EXPECT_EQ(
+        rawStatus(raw("PRI /api/videos HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\nConnection: close\r\n\r\nhello")),
+        405);
+    EXPECT_EQ(rawStatus(raw("POST /api/videos HTTP/1.1\r\nHost: x\r\nConnection: close\r\nX-Device-Token: " +
+                            alice->token() + "\r\n\r\n")),
               411);
     // An unknown path with a body is not read into memory: it is refused.
     EXPECT_EQ(rawStatus(raw(withToken("POST", "/elsewhere", "", std::string(1000, 'x')))), 404);

@@ -14,9 +14,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <map>
 #include <netinet/in.h>
 #include <poll.h>
-#include <map>
 #include <set>
 #include <spawn.h>
 #include <sstream>
@@ -92,7 +92,9 @@ Http fromResult(const httplib::Result &r)
 
 } // namespace
 
-Api::Api(int port, std::string token) : m_port(port), m_token(std::move(token)) {}
+Api::Api(int port, std::string token) : m_port(port), m_token(std::move(token))
+{
+}
 
 std::unique_ptr<httplib::Client> Api::client() const
 {
@@ -158,7 +160,8 @@ std::vector<std::string> Api::putParts(const std::string &id, const std::string 
     std::vector<std::string> replies;
     int n = 1;
     for (std::size_t off = 0; off < bytes.size(); off += std::size_t(partSize), ++n) {
-        const Http r = put("/api/videos/" + id + "/parts/" + std::to_string(n), bytes.substr(off, std::size_t(partSize)));
+        const Http r =
+            put("/api/videos/" + id + "/parts/" + std::to_string(n), bytes.substr(off, std::size_t(partSize)));
         EXPECT_EQ(r.status, 200) << r.body;
         replies.push_back(r.body);
     }
@@ -185,11 +188,12 @@ std::string Api::uploadMultipart(const std::string &bytes, std::int64_t partSize
     return id;
 }
 
-InProcessServer::InProcessServer() : InProcessServer(Options{}) {}
+InProcessServer::InProcessServer() : InProcessServer(Options{})
+{
+}
 
 InProcessServer::InProcessServer(Options options, const fs::path &dataDir)
-    : m_clock(std::chrono::duration_cast<std::chrono::milliseconds>(
-                  std::chrono::system_clock::now().time_since_epoch())
+    : m_clock(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
                   .count())
 {
     if (dataDir.empty()) {
@@ -346,7 +350,7 @@ std::string ServerProcess::log() const
 std::string rawRequest(int port, const std::string &request, int timeoutMs)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr {};
+    sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(std::uint16_t(port));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -364,7 +368,8 @@ std::string rawRequest(int port, const std::string &request, int timeoutMs)
     std::string answer;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
         if (left <= 0)
             break;
         pollfd p{fd, POLLIN, 0};

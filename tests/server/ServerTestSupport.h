@@ -55,7 +55,8 @@ public:
     Api(int port, std::string token);
 
     Http get(const std::string &path, httplib::Headers extra = {}) const;
-    Http post(const std::string &path, const std::string &body, const std::string &contentType = "application/json") const;
+    Http post(const std::string &path, const std::string &body,
+              const std::string &contentType = "application/json") const;
     Http put(const std::string &path, const std::string &body,
              const std::string &contentType = "application/octet-stream") const;
     Http del(const std::string &path) const;
@@ -66,7 +67,8 @@ public:
     // create -> id (fails the test unless 2xx)
     std::string create(const std::string &title = "A video", const std::string &extraJson = "") const;
     // create, send bytes in parts of partSize, complete -> id
-    std::string uploadMultipart(const std::string &bytes, std::int64_t partSize, const std::string &title = "A video") const;
+    std::string uploadMultipart(const std::string &bytes, std::int64_t partSize,
+                                const std::string &title = "A video") const;
     // {"partNumber":n,"etag":...} JSON texts of the parts, in order
     std::vector<std::string> putParts(const std::string &id, const std::string &bytes, std::int64_t partSize) const;
     static std::string completeBody(const std::vector<std::string> &partReplies);

@@ -164,9 +164,9 @@ public:
                     return *e;
                 return json::Value();
             }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline
-                                                                                    - std::chrono::steady_clock::now())
-                                  .count();
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                    .count();
             if (left <= 0)
                 throw std::runtime_error("no answer to " + method);
             pollfd p{m_read, POLLIN, 0};
@@ -213,10 +213,11 @@ private:
 std::string makeMp4(const fs::path &dir, double seconds)
 {
     const fs::path out = dir / "clip.mp4";
-    const std::string cmd = "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=duration=" + std::to_string(seconds)
-                            + ":size=320x240:rate=25 -f lavfi -i sine=frequency=440:duration=" + std::to_string(seconds)
-                            + " -c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac -shortest -movflags +faststart '"
-                            + out.string() + "' 2>'" + (dir / "ffmpeg.log").string() + "'";
+    const std::string cmd =
+        "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=duration=" + std::to_string(seconds) +
+        ":size=320x240:rate=25 -f lavfi -i sine=frequency=440:duration=" + std::to_string(seconds) +
+        " -c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac -shortest -movflags +faststart '" + out.string() +
+        "' 2>'" + (dir / "ffmpeg.log").string() + "'";
     if (std::system(cmd.c_str()) != 0)
         return {};
     std::ifstream f(out, std::ios::binary);
@@ -277,8 +278,8 @@ TEST(ServerSharePageBrowser, VideoReachesAReadyStateWithTheRightDuration)
     json::Value state;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     for (;;) {
-        const json::Value r = browser.call("Runtime.evaluate", "{\"expression\":" + probeJson + ",\"returnByValue\":true}",
-                                           session);
+        const json::Value r =
+            browser.call("Runtime.evaluate", "{\"expression\":" + probeJson + ",\"returnByValue\":true}", session);
         const json::Value *result = r.find("result");
         const json::Value *value = result ? result->find("value") : nullptr;
         if (value && value->isString()) {
@@ -288,8 +289,8 @@ TEST(ServerSharePageBrowser, VideoReachesAReadyStateWithTheRightDuration)
                 const json::Value *ready = state.find("readyState");
                 const json::Value *error = state.find("error");
                 const bool onPage = state.find("url")->asString() == pageUrl;
-                if (onPage && ((ready && ready->isInteger() && ready->asInteger() >= 2)
-                               || (error && error->isInteger() && error->asInteger() != 0)))
+                if (onPage && ((ready && ready->isInteger() && ready->asInteger() >= 2) ||
+                               (error && error->isInteger() && error->asInteger() != 0)))
                     break;
             }
         }

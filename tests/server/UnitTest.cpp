@@ -105,9 +105,9 @@ TEST(ServerConfigArgs, ParsesTheCommandLine)
     EXPECT_EQ(d.config->uploadTimeoutSeconds, 86400);
 
     EXPECT_TRUE(parseArgs({"--help"}).help);
-    EXPECT_FALSE(parseArgs({}).config);                                              // --data missing
-    EXPECT_FALSE(parseArgs({"--data", "d", "--listen", "8787"}).config);             // no host
-    EXPECT_FALSE(parseArgs({"--data", "d", "--listen", "::1:80"}).config);           // v6 without brackets
+    EXPECT_FALSE(parseArgs({}).config);                                    // --data missing
+    EXPECT_FALSE(parseArgs({"--data", "d", "--listen", "8787"}).config);   // no host
+    EXPECT_FALSE(parseArgs({"--data", "d", "--listen", "::1:80"}).config); // v6 without brackets
     EXPECT_FALSE(parseArgs({"--data", "d", "--public-origin", "ftp://x"}).config);
     EXPECT_FALSE(parseArgs({"--data", "d", "--public-origin", "https://x/path"}).config);
     EXPECT_FALSE(parseArgs({"--data", "d", "--part-size", "0"}).config);
