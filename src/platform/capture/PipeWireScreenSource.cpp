@@ -64,37 +64,6 @@ private:
 };
 } // namespace
 
-// Picture buffers come back here when the encoder releases them, so a
-// recording allocates only a handful.
-struct PipeWireScreenSource::FramePool {
-    std::mutex mutex;
-    std::vector<std::unique_ptr<uint8_t[]>> free;
-    std::size_t bytes = 0;
-
-    static std::shared_ptr<uint8_t[]> take(const std::shared_ptr<FramePool> &pool)
-    {
-        std::unique_ptr<uint8_t[]> buffer;
-        {
-            std::lock_guard lock(pool->mutex);
-            if (!pool->free.empty()) {
-                buffer = std::move(pool->free.back());
-                pool->free.pop_back();
-            }
-        }
-        if (!buffer)
-            buffer.reset(new uint8_t[pool->bytes]);
-        std::weak_ptr<FramePool> weak = pool;
-        return std::shared_ptr<uint8_t[]>(buffer.release(), [weak](uint8_t *p) {
-            std::unique_ptr<uint8_t[]> owned(p);
-            if (auto alive = weak.lock()) {
-                std::lock_guard lock(alive->mutex);
-                if (alive->free.size() < 4)
-                    alive->free.push_back(std::move(owned));
-            }
-        });
-    }
-};
-
 // PipeWire's C callbacks; they run on the loop thread with its lock held.
 struct PipeWireScreenSource::Listeners {
     spa_hook core{};
@@ -326,7 +295,7 @@ void PipeWireScreenSource::onParamChanged(uint32_t id, const spa_pod *param)
     }
     m_width = int(raw.size.width);
     m_height = int(raw.size.height);
-    m_pool = std::make_shared<FramePool>();
+    m_pool = std::make_shared<FrameBufferPool>();
     m_pool->bytes = std::size_t(m_width) * m_height * 4;
     m_pending.reset();
     const bool dmaBuf = spa_pod_find_prop(param, nullptr, SPA_FORMAT_VIDEO_modifier) != nullptr;
@@ -397,7 +366,7 @@ void PipeWireScreenSource::onProcess()
             pw_stream_queue_buffer(m_stream.get(), newest);
         return;
     }
-    std::shared_ptr<uint8_t[]> pixels = FramePool::take(m_pool);
+    std::shared_ptr<uint8_t[]> pixels = FrameBufferPool::take(m_pool);
     const bool copied = copyPicture(newest->buffer, m_width, m_height, pixels.get());
     pw_stream_queue_buffer(m_stream.get(), newest);
     if (!copied)

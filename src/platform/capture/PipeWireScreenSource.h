@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/capture/FrameBufferPool.h"
+
 #include "platform/capture/FramePacer.h"
 #include "platform/capture/PipeWireHandles.h"
 #include "platform/capture/ScreenCapture.h"
@@ -37,7 +39,6 @@ public:
     int64_t framesSkipped() const { return m_framesSkipped.load(); }
 
 private:
-    struct FramePool;
     struct Listeners;
     static const spa_pod *buildFormat(void *buffer, size_t size, bool linearDmaBuf);
     void onParamChanged(uint32_t id, const spa_pod *param);
@@ -72,7 +73,7 @@ private:
     // Loop thread only, after start.
     int m_width = 0;
     int m_height = 0;
-    std::shared_ptr<FramePool> m_pool;
+    std::shared_ptr<FrameBufferPool> m_pool;
     std::shared_ptr<uint8_t[]> m_pending; // newest picture not yet delivered
     FramePacer m_pacer;
     bool m_nodeSeen = false;

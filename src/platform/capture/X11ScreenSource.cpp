@@ -33,37 +33,6 @@ struct X11ScreenSource::SharedSegment {
     }
 };
 
-// Picture buffers handed to the encoder come back here when released, so a
-// recording allocates only a handful of them.
-struct X11ScreenSource::BufferPool {
-    std::mutex mutex;
-    std::vector<std::unique_ptr<uint8_t[]>> free;
-    std::size_t bytes = 0;
-
-    static std::shared_ptr<uint8_t[]> take(const std::shared_ptr<BufferPool> &pool)
-    {
-        std::unique_ptr<uint8_t[]> buffer;
-        {
-            std::lock_guard lock(pool->mutex);
-            if (!pool->free.empty()) {
-                buffer = std::move(pool->free.back());
-                pool->free.pop_back();
-            }
-        }
-        if (!buffer)
-            buffer.reset(new uint8_t[pool->bytes]);
-        std::weak_ptr<BufferPool> weak = pool;
-        return std::shared_ptr<uint8_t[]>(buffer.release(), [weak](uint8_t *p) {
-            std::unique_ptr<uint8_t[]> owned(p);
-            if (auto alive = weak.lock()) {
-                std::lock_guard lock(alive->mutex);
-                if (alive->free.size() < 4)
-                    alive->free.push_back(std::move(owned));
-            }
-        });
-    }
-};
-
 X11ScreenSource::X11ScreenSource(const DisplayInfo &display) : m_rect(display.pixelRect)
 {
     int screenNumber = 0;
@@ -112,7 +81,7 @@ X11ScreenSource::X11ScreenSource(const DisplayInfo &display) : m_rect(display.pi
     if (!m_segment->address || attachError)
         refuse(QStringLiteral("The X server could not share memory with Mivra Video (is it on another machine?)."));
 
-    m_pool = std::make_shared<BufferPool>();
+    m_pool = std::make_shared<FrameBufferPool>();
     m_pool->bytes = bytes;
     m_damage = xcb_generate_id(c);
     xcb_damage_create(c, m_damage, m_root, XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
@@ -175,7 +144,7 @@ void X11ScreenSource::run()
                     QStringLiteral("The X server stopped handing out pictures of the display (did its size change?)."));
                 return;
             }
-            auto pixels = BufferPool::take(m_pool);
+            auto pixels = FrameBufferPool::take(m_pool);
             const int stride = m_rect.width() * 4;
             std::memcpy(pixels.get(), m_segment->address, std::size_t(stride) * m_rect.height());
             drawCursor(pixels.get(), stride);

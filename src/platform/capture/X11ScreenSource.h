@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/capture/FrameBufferPool.h"
+
 #include "platform/capture/ScreenCapture.h"
 #include "platform/capture/XcbHandles.h"
 
@@ -24,7 +26,6 @@ public:
 
 private:
     struct SharedSegment;
-    struct BufferPool;
     void run();
     bool pollEvents(bool &damaged, bool &cursorChanged);
     bool monitorWasDamaged();
@@ -37,7 +38,7 @@ private:
     XcbConnection m_connection;
     xcb_window_t m_root = 0;
     std::unique_ptr<SharedSegment> m_segment;
-    std::shared_ptr<BufferPool> m_pool;
+    std::shared_ptr<FrameBufferPool> m_pool;
     uint32_t m_damage = 0;
     uint32_t m_region = 0;
     uint8_t m_damageEvent = 0;
