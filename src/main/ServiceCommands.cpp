@@ -87,20 +87,7 @@ namespace ServiceCommands {
 
 bool appIsRunning()
 {
-    // A plain connect() on the app's local socket answers at once; the app
-    // drops a connection that sends nothing.
-    const QByteArray name = QFile::encodeName(SingleInstance::defaultSocketPath());
-    sockaddr_un address{};
-    if (name.size() >= qsizetype(sizeof address.sun_path))
-        return false;
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    const bool connected = ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
-    ::close(fd);
-    return connected;
+    return SingleInstance::someoneListens(SingleInstance::defaultSocketPath());
 }
 
 int runToEnd(QCoreApplication &app, QCoro::Task<int> task)

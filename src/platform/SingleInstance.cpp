@@ -43,8 +43,11 @@ std::optional<QList<QUrl>> decodeMessage(const QByteArray &buffer, bool *malform
     }
     return urls;
 }
-// Whether an app listens at `path` now. A plain connect() answers at once for
-// a local socket, without waiting on the event loop.
+} // namespace
+
+namespace SingleInstance {
+
+// A plain connect() answers at once for a local socket.
 bool someoneListens(const QString &path)
 {
     const QByteArray name = QFile::encodeName(path);
@@ -60,9 +63,6 @@ bool someoneListens(const QString &path)
     ::close(fd);
     return connected;
 }
-} // namespace
-
-namespace SingleInstance {
 
 QString defaultSocketPath()
 {
@@ -110,7 +110,7 @@ bool InstanceServer::listen()
 {
     // Qt would quietly replace a live socket, so ask first; a socket nobody
     // answers on was left by a run that ended without closing it.
-    if (someoneListens(m_socketPath))
+    if (SingleInstance::someoneListens(m_socketPath))
         return false;
     QLocalServer::removeServer(m_socketPath);
     return m_server.listen(m_socketPath);

@@ -15,6 +15,9 @@ namespace SingleInstance {
 // In the user's runtime folder, which only the user can enter.
 QString defaultSocketPath();
 
+// Whether an app listens at `path` now (answers at once, no event loop).
+bool someoneListens(const QString &path);
+
 enum class HandOver { delivered, noInstance, noAnswer };
 // Delivers `urls` to the running instance, if there is one.
 QCoro::Task<HandOver> handOver(QString socketPath, QList<QUrl> urls, int timeoutMs = 3000);
