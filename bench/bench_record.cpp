@@ -4,7 +4,7 @@
 //
 //   bench_record [--seconds N] [--quiet-seconds N] [--long-seconds N]
 //   bench_record --draw      (the drawing child)
-#include "app/Diag.h"
+#include "base/Diag.h"
 #include "capture/EncoderPreset.h"
 #include "capture/ScreenRecorder.h"
 #include "platform/capture/LinuxCapturePlatform.h"

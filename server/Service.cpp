@@ -4,7 +4,7 @@
 #include "Crypto.h"
 #include "Json.h"
 #include "Log.h"
-#include "app/LifetimeBounds.h"
+#include "base/LifetimeBounds.h"
 
 #include <map>
 #include <unordered_map>

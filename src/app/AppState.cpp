@@ -1,7 +1,6 @@
 #include "app/AppState.h"
 
 #include "app/DateFormatters.h"
-#include "app/Diag.h"
 #include "app/LifetimePrompts.h"
 #include "app/LinkLibrary.h"
 #include "app/MainThreadTask.h"
@@ -11,6 +10,7 @@
 #include "app/RecordingClock.h"
 #include "app/RecordingParts.h"
 #include "app/SignalGate.h"
+#include "base/Diag.h"
 #include "capture/Recorder.h"
 #include "platform/ClipboardWriter.h"
 #include "platform/MainWindowAccess.h"

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "app/Clock.h"
-#include "app/Lifetime.h"
 #include "app/Phase.h"
 #include "app/RecentLink.h"
+#include "base/Clock.h"
+#include "base/Lifetime.h"
 #include "capture/BubbleSpot.h"
 
 #include <QCoroTask>

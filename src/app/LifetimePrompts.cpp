@@ -1,7 +1,7 @@
 #include "app/LifetimePrompts.h"
 
 #include "app/DateFormatters.h"
-#include "app/Diag.h"
+#include "base/Diag.h"
 
 namespace {
 constexpr qint64 kForeverThresholdSeconds = 3153600000; // 100 years: "kept forever"

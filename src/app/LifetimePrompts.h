@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/Lifetime.h"
 #include "app/RecentLink.h"
+#include "base/Lifetime.h"
 
 #include <QCoroTask>
 #include <QDateTime>

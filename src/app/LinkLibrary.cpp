@@ -1,7 +1,7 @@
 #include "app/LinkLibrary.h"
 
-#include "app/Diag.h"
-#include "app/Errors.h"
+#include "base/Diag.h"
+#include "base/Errors.h"
 #include "platform/PreferenceStore.h"
 #include "service/VideoService.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/Clock.h"
-#include "app/Lifetime.h"
 #include "app/RecentLink.h"
+#include "base/Clock.h"
+#include "base/Lifetime.h"
 
 #include <QCoroTask>
 #include <QObject>

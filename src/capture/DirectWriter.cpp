@@ -1,6 +1,6 @@
 #include "capture/DirectWriter.h"
 
-#include "app/Diag.h"
+#include "base/Diag.h"
 #include "capture/ColorConvert.h"
 #include "capture/Recorder.h"
 

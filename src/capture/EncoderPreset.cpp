@@ -1,6 +1,6 @@
 #include "capture/EncoderPreset.h"
 
-#include "app/Diag.h"
+#include "base/Diag.h"
 #include "capture/FfmpegHandles.h"
 #include "capture/Mp4Writer.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/Errors.h"
 #include "capture/BubbleSpot.h"
+#include "platform/capture/RecorderError.h"
 
 #include <QCoroTask>
 #include <QString>
@@ -16,26 +16,6 @@ struct RecordingResult {
     qint64 durationMs = 0; // truncated toward zero; 0 when unknown
     int width = 0;         // pixels
     int height = 0;
-};
-
-class RecorderError : public MivraError {
-public:
-    enum class Kind { failed = 1, noDisplay, notRecording };
-
-    static RecorderError failed(const QString &text) { return RecorderError(Kind::failed, text); }
-    static RecorderError noDisplay()
-    {
-        return RecorderError(Kind::noDisplay,
-                             QStringLiteral("No display available to record. Check Screen Recording permission in "
-                                            "System Settings."));
-    }
-    static RecorderError notRecording() { return RecorderError(Kind::notRecording, QStringLiteral("Not recording.")); }
-
-    Kind kind() const { return m_kind; }
-
-private:
-    RecorderError(Kind kind, const QString &text) : MivraError(text), m_kind(kind) {}
-    Kind m_kind;
 };
 
 // What the application state needs from the screen recorder. The real one is

@@ -1,6 +1,6 @@
 #include "capture/ScreenRecorder.h"
 
-#include "app/Diag.h"
+#include "base/Diag.h"
 #include "capture/DirectWriter.h"
 #include "capture/EncoderPreset.h"
 #include "capture/MediaProbe.h"

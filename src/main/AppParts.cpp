@@ -2,10 +2,10 @@
 
 #include "main/Substitutes.h"
 
+#include "base/Paths.h"
 #include "capture/ScreenRecorder.h"
 #include "platform/ClipboardWriter.h"
 #include "platform/MainWindowAccess.h"
-#include "platform/Paths.h"
 #include "platform/ScreenLocator.h"
 #include "platform/SoundPlayer.h"
 #include "platform/TaskbarPresence.h"

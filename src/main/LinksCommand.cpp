@@ -3,7 +3,7 @@
 #include "main/Subcommand.h"
 
 #include "app/DateFormatters.h"
-#include "app/Errors.h"
+#include "base/Errors.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,7 +1,7 @@
 #include "main/ServiceCommands.h"
 
 #include "app/ByteCountText.h"
-#include "app/Errors.h"
+#include "base/Errors.h"
 #include "platform/FilePreferenceStore.h"
 #include "service/ServiceOrigin.h"
 #include "service/ThumbnailFiles.h"

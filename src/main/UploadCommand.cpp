@@ -3,10 +3,10 @@
 #include "main/ServiceCommands.h"
 #include "main/Subcommand.h"
 
-#include "app/Diag.h"
-#include "app/Errors.h"
 #include "app/Preferences.h"
 #include "app/RecentLink.h"
+#include "base/Diag.h"
+#include "base/Errors.h"
 #include "capture/UploadProbe.h"
 
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 #include "platform/FilePreferenceStore.h"
 
-#include "app/Diag.h"
-#include "platform/Paths.h"
+#include "base/Diag.h"
+#include "base/Paths.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "service/ServiceOrigin.h"
 
-#include "app/Diag.h"
+#include "base/Diag.h"
 
 namespace {
 

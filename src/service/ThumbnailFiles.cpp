@@ -1,6 +1,6 @@
 #include "service/ThumbnailFiles.h"
 
-#include "platform/Paths.h"
+#include "base/Paths.h"
 
 #include <QFile>
 

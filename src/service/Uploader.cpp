@@ -1,6 +1,6 @@
 #include "service/Uploader.h"
 
-#include "app/Diag.h"
+#include "base/Diag.h"
 #include "service/Reachability.h"
 #include "service/ServiceErrors.h"
 #include "service/WireBodies.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Lifetime.h"
+#include "base/Lifetime.h"
 #include "service/WireRecords.h"
 
 #include <QCoroTask>

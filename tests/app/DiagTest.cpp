@@ -1,4 +1,4 @@
-#include "app/Diag.h"
+#include "base/Diag.h"
 
 #include <QFile>
 #include <QRegularExpression>

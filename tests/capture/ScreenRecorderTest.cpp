@@ -2,7 +2,7 @@
 #include "AwaitTask.h"
 #include "FakeCapture.h"
 #include "TempEnv.h"
-#include "app/Diag.h"
+#include "base/Diag.h"
 
 #include <QDir>
 #include <QElapsedTimer>

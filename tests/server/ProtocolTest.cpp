@@ -3,7 +3,7 @@
 #include "ServerTestSupport.h"
 
 #include "Crypto.h"
-#include "app/LifetimeBounds.h"
+#include "base/LifetimeBounds.h"
 
 #include <gtest/gtest.h>
 

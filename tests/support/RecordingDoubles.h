@@ -4,10 +4,10 @@
 // tests can check the order of calls. Each asynchronous step can be held
 // until the test releases it, and can fail.
 
-#include "app/Errors.h"
 #include "app/Phase.h"
 #include "app/RecordingParts.h"
 #include "app/SignalGate.h"
+#include "base/Errors.h"
 #include "capture/Recorder.h"
 #include "platform/ClipboardWriter.h"
 #include "platform/MainWindowAccess.h"

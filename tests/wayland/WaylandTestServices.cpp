@@ -1,6 +1,6 @@
 #include "WaylandTestServices.h"
 
-#include "app/Errors.h"
+#include "base/Errors.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "platform/capture/CaptureBackendChoice.h"
 
-#include "app/Diag.h"
+#include "base/Diag.h"
 #include "platform/capture/LinuxCapturePlatform.h"
 #include "platform/capture/WaylandCapturePlatform.h"
 

@@ -1,7 +1,7 @@
 #include "platform/capture/LinuxCapturePlatform.h"
 
-#include "capture/Recorder.h"
 #include "platform/capture/PulseMicrophone.h"
+#include "platform/capture/RecorderError.h"
 #include "platform/capture/X11ScreenSource.h"
 #include "platform/capture/XcbHandles.h"
 

@@ -1,7 +1,7 @@
 #include "platform/capture/PipeWireScreenSource.h"
 
-#include "app/Diag.h"
-#include "capture/Recorder.h"
+#include "base/Diag.h"
+#include "platform/capture/RecorderError.h"
 
 #include <spa/buffer/meta.h>
 #include <spa/param/video/format-utils.h>

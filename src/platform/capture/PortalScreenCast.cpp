@@ -1,8 +1,8 @@
 #include "platform/capture/PortalScreenCast.h"
 
-#include "app/Diag.h"
-#include "capture/Recorder.h"
+#include "base/Diag.h"
 #include "platform/PreferenceStore.h"
+#include "platform/capture/RecorderError.h"
 
 #include <QCoreApplication>
 #include <QCoroDBusPendingCall>

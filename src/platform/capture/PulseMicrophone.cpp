@@ -1,6 +1,6 @@
 #include "platform/capture/PulseMicrophone.h"
 
-#include "capture/Recorder.h"
+#include "platform/capture/RecorderError.h"
 
 #include <cstdlib>
 #include <cstring>

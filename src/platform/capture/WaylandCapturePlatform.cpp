@@ -1,9 +1,9 @@
 #include "platform/capture/WaylandCapturePlatform.h"
 
-#include "app/Diag.h"
-#include "capture/Recorder.h"
+#include "base/Diag.h"
 #include "platform/capture/PipeWireScreenSource.h"
 #include "platform/capture/PulseMicrophone.h"
+#include "platform/capture/RecorderError.h"
 
 #include <QGuiApplication>
 #include <QPointer>

@@ -1,6 +1,6 @@
 #include "platform/capture/X11ScreenSource.h"
 
-#include "capture/Recorder.h"
+#include "platform/capture/RecorderError.h"
 
 #include <xcb/damage.h>
 #include <xcb/shm.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/LifetimeBounds.h"
+#include "base/LifetimeBounds.h"
 
 #include <QJsonValue>
 #include <QList>

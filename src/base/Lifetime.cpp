@@ -1,4 +1,4 @@
-#include "app/Lifetime.h"
+#include "base/Lifetime.h"
 
 #include <QHash>
 #include <QStringList>

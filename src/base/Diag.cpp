@@ -1,6 +1,6 @@
-#include "app/Diag.h"
+#include "base/Diag.h"
 
-#include "platform/Paths.h"
+#include "base/Paths.h"
 
 #include <QDateTime>
 #include <QDir>
