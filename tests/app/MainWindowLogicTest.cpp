@@ -1,0 +1,159 @@
+#include "support/Await.h"
+
+#include "app/ExpiryText.h"
+#include "app/LeftBehindRecordings.h"
+#include "app/LifetimeMenu.h"
+#include "app/RenameFlow.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+const QDateTime kNow(QDate(2026, 12, 5), QTime(8, 55), Qt::UTC);
+
+TEST(ExpiryText, ReadsTheTimeLeft)
+{
+    const struct {
+        qint64 secondsLeft;
+        const char *text;
+    } cases[] = {
+        {30, "Expires in 1 minute"},
+        {90, "Expires in 1 minute"},
+        {150, "Expires in 2 minutes"},
+        {3600, "Expires in 1 hour"},
+        {47 * 3600 + 59 * 60, "Expires in 47 hours"},
+        {48 * 3600, "Expires in 2 days"},
+        {71 * 3600, "Expires in 2 days"},
+        {0, "Expired"},
+        {-5000, "Expired"},
+        {3153600000, "Expires in 36500 days"},
+        {3153600001, "Kept forever"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(ExpiryText::text(kNow.addSecs(c.secondsLeft), kNow), QString::fromUtf8(c.text)) << c.secondsLeft;
+}
+
+QStringList render(const QList<LifetimeMenuItem> &items)
+{
+    QStringList lines;
+    for (const LifetimeMenuItem &item : items)
+        lines << (item.kind == LifetimeMenuItem::Kind::separator ? QStringLiteral("--")
+                                                                 : (item.checked ? "[x] " : "[ ] ") + item.text);
+    return lines;
+}
+
+TEST(LifetimeMenu, ChecksTheCurrentValueAndListsEveryPreset)
+{
+    const QStringList presets{"1 hour", "1 day", "2 days", "1 week", "30 days", "Forever"};
+    const auto menu = [&](QStringList checkedAt, QString extra = {}) {
+        QStringList lines;
+        if (!extra.isEmpty())
+            lines << "[x] " + extra;
+        for (const QString &p : presets)
+            lines << (checkedAt.contains(p) ? "[x] " : "[ ] ") + p;
+        return lines << "--"
+                     << "[ ] Custom…";
+    };
+    const QString custom = QStringLiteral("Custom…");
+    EXPECT_EQ(render(LifetimeMenu::choices(Lifetime::ofSeconds(86400), custom)), menu({"1 day"}));
+    EXPECT_EQ(render(LifetimeMenu::choices(Lifetime::ofSeconds(302400), custom)), menu({}, "3 days 12 hours"));
+    EXPECT_EQ(render(LifetimeMenu::choices(Lifetime::forever(), custom)), menu({"Forever"}));
+    EXPECT_EQ(render(LifetimeMenu::choices(std::nullopt, custom)), menu({}));
+
+    const auto items = LifetimeMenu::choices(Lifetime::ofSeconds(302400), custom);
+    EXPECT_FALSE(items.front().lifetime) << "the current non-preset item does nothing";
+    EXPECT_EQ(items[1].lifetime, Lifetime::ofSeconds(3600));
+    EXPECT_EQ(items.back().kind, LifetimeMenuItem::Kind::custom);
+}
+
+TEST(LifetimeMenu, ALinkKeptForeverHasForeverChecked)
+{
+    EXPECT_EQ(LifetimeMenu::currentForLink(kNow.addSecs(3153600001), kNow), Lifetime::forever());
+    EXPECT_EQ(LifetimeMenu::currentForLink(kNow.addSecs(86400), kNow), std::nullopt);
+    EXPECT_EQ(LifetimeMenu::currentForLink(kNow.addSecs(-1), kNow), std::nullopt);
+}
+
+TEST(RenameFlow, ReturnAndFocusLossFinishEscapeCancels)
+{
+    RenameFlow flow;
+    QSignalSpy requested(&flow, &RenameFlow::renameRequested);
+
+    flow.start(QStringLiteral("a"), QStringLiteral("Old"));
+    EXPECT_EQ(flow.renaming(), QStringLiteral("a"));
+    EXPECT_EQ(flow.titleDraft(), QStringLiteral("Old"));
+    EXPECT_FALSE(flow.titleFocused()) << "the field takes focus on the next turn, once it exists";
+    ASSERT_TRUE(waitUntil([&] { return flow.titleFocused(); }));
+
+    flow.setTitleDraft(QStringLiteral("New"));
+    flow.focusLost(QStringLiteral("b")); // another row's field
+    EXPECT_EQ(requested.count(), 0);
+    flow.finish(); // Return
+    ASSERT_EQ(requested.count(), 1);
+    EXPECT_EQ(requested[0], (QVariantList{QStringLiteral("a"), QStringLiteral("New")}));
+    EXPECT_TRUE(flow.renaming().isEmpty());
+    flow.focusLost(QStringLiteral("a")); // the field goes away after finishing
+    EXPECT_EQ(requested.count(), 1) << "finished once";
+
+    flow.start(QStringLiteral("b"), QStringLiteral("B"));
+    flow.setTitleDraft(QStringLiteral("Typed"));
+    flow.cancel(); // Escape
+    EXPECT_TRUE(flow.renaming().isEmpty());
+    EXPECT_EQ(requested.count(), 1);
+
+    flow.start(QStringLiteral("c"), QStringLiteral("C"));
+    flow.focusLost(QStringLiteral("c"));
+    ASSERT_EQ(requested.count(), 2);
+    EXPECT_EQ(requested[1], (QVariantList{QStringLiteral("c"), QStringLiteral("C")}));
+}
+
+TEST(LeftBehindRecordings, ListsOnlyOurFinishedMp4s)
+{
+    QTemporaryDir dir;
+    const QByteArray mp4 = QByteArray("\0\0\0\x18"
+                                      "ftypisom",
+                                      12) +
+                           QByteArray(500, 'x');
+    const auto put = [&](const QString &name, const QByteArray &data, int secondsAgo) {
+        QFile file(dir.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(data);
+        file.close();
+        EXPECT_TRUE(file.open(QIODevice::ReadWrite));
+        EXPECT_TRUE(
+            file.setFileTime(QDateTime::currentDateTime().addSecs(-secondsAgo), QFileDevice::FileModificationTime));
+    };
+    put("Mivra 2026-12-05 08.00.00.mp4", mp4, 3600);    // an upload that failed
+    put("Mivra 2026-12-05 09.00.00.mp4", mp4, 60);      // cut short
+    put("Mivra 2026-12-05 10.00.00.mp4", mp4, 1);       // still being written elsewhere
+    put("Mivra 2026-12-05 11.00.00.mp4", mp4, 3600);    // being recorded here
+    put("Holiday.mp4", mp4, 3600);                      // not ours
+    put("Mivra 2026-12-05 12.00.00.mp4", "text", 3600); // not an MP4
+    put("Mivra 2026-12-05 13.00.00.mp4.part", mp4, 3600);
+    QDir(dir.path()).mkdir("Mivra 2026-12-05 14.00.00.mp4");
+
+    const auto probe = [](const QString &) { return std::optional<qint64>(65432); };
+    const auto found = LeftBehindRecordings::list(dir.path(), dir.filePath("Mivra 2026-12-05 11.00.00.mp4"),
+                                                  QDateTime::currentDateTime(), probe);
+    QStringList names;
+    for (const auto &recording : found)
+        names << recording.name;
+    EXPECT_EQ(names, (QStringList{"Mivra 2026-12-05 09.00.00", "Mivra 2026-12-05 08.00.00"}));
+    ASSERT_FALSE(found.isEmpty());
+    EXPECT_EQ(found[0].sizeBytes, mp4.size());
+    EXPECT_EQ(LeftBehindRecordings::lengthText(found[0].durationMs), QStringLiteral("1:05"));
+    EXPECT_TRUE(LeftBehindRecordings::list(dir.filePath("missing"), {}, kNow, {}).isEmpty());
+}
+
+TEST(LeftBehindRecordings, Texts)
+{
+    EXPECT_EQ(LeftBehindRecordings::lengthText(std::nullopt), QString());
+    EXPECT_EQ(LeftBehindRecordings::lengthText(3725999), QStringLiteral("62:05"));
+    EXPECT_EQ(LeftBehindRecordings::sizeText(850000), QStringLiteral("850 KB"));
+    EXPECT_EQ(LeftBehindRecordings::sizeText(12300000), QStringLiteral("12.3 MB"));
+}
+
+} // namespace
