@@ -1,0 +1,32 @@
+#pragma once
+
+// Scratch bundles for the setup and update tests: a bundle folder with an
+// AppRun script and metainfo, packed as a real .tar.xz, an Ed25519 key pair
+// to sign it with, and a digest of a whole folder tree.
+
+#include <QByteArray>
+#include <QString>
+
+namespace BundleRig {
+inline constexpr auto kOurs = "video.mivra.mac";
+
+// Makes <parent>/<name> with AppRun (a script that writes its MIVRA_
+// environment to <parent>/<name>.launched, or `launchedFile` when given),
+// bin/mivra and share/metainfo/<id>.metainfo.xml; returns its path.
+QString makeBundle(const QString &parent, const QString &name, const QString &version,
+                   const QString &identifier = QString::fromLatin1(kOurs), const QString &launchedFile = {});
+// tar -cJ of `folder` with the folder itself as the only top entry.
+QByteArray packTarXz(const QString &folder);
+// Runs the event loop until `path` exists; false after `timeoutMs`.
+bool waitForFile(const QString &path, int timeoutMs = 10000);
+// SHA-256 over every path, mode and content below `folder`.
+QByteArray treeDigest(const QString &folder);
+
+struct KeyPair {
+    KeyPair();
+    ~KeyPair();
+    QByteArray publicKeyBase64() const;
+    QByteArray signBase64(const QByteArray &message) const;
+    void *key = nullptr;
+};
+} // namespace BundleRig

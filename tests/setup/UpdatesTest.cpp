@@ -1,0 +1,241 @@
+#include "BundleRig.h"
+#include "FeedServer.h"
+#include "TaskRunner.h"
+#include "TempEnv.h"
+
+#include "platform/AppLauncher.h"
+#include "setup/Appcast.h"
+#include "setup/Updates.h"
+
+#include <QDir>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+using State = Updates::State;
+
+QByteArray appcast(const QList<QByteArray> &items)
+{
+    return "<?xml version=\"1.0\"?>\n<rss version=\"2.0\" "
+           "xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\">"
+           "<channel><title>Mivra Video</title>" +
+           items.join() + "</channel></rss>";
+}
+
+QByteArray item(const QByteArray &version, const QUrl &url, qint64 length, const QByteArray &signature)
+{
+    return "<item><title>Version " + version + "</title><sparkle:version>" + version +
+           "</sparkle:version><sparkle:shortVersionString>" + version +
+           "</sparkle:shortVersionString><description><![CDATA[<p>Faster links.</p>]]></description>"
+           "<enclosure url=\"" +
+           url.toEncoded() + "\" length=\"" + QByteArray::number(length) +
+           "\" type=\"application/x-xz\" sparkle:edSignature=\"" + signature + "\"/></item>";
+}
+
+class RecordingLauncher final : public AppLauncher {
+public:
+    bool launch(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment,
+                QString *error) override
+    {
+        launched << program;
+        return real.launch(program, arguments, environment, error);
+    }
+    QStringList launched;
+    ProcessLauncher real;
+};
+
+class UpdatesTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QDir().mkpath(qEnvironmentVariable("XDG_DATA_HOME"));
+        installed =
+            BundleRig::makeBundle(apps.path(), QStringLiteral("Mivra Video"), QStringLiteral("1.2.0"),
+                                  QString::fromLatin1(BundleRig::kOurs), apps.filePath(QStringLiteral("launched")));
+        before = BundleRig::treeDigest(installed);
+        // The newer bundle is made elsewhere and published as an archive.
+        const QString made =
+            BundleRig::makeBundle(build.path(), QStringLiteral("Mivra Video"), QStringLiteral("1.10.0"),
+                                  QString::fromLatin1(BundleRig::kOurs), apps.filePath(QStringLiteral("launched")));
+        archive = BundleRig::packTarXz(made);
+        ASSERT_FALSE(archive.isEmpty());
+    }
+
+    std::unique_ptr<Updates> makeUpdates()
+    {
+        Updates::Config config;
+        config.bundle = BundleInfo::read(installed);
+        config.feedUrl = server.url(QStringLiteral("/appcast.xml"));
+        config.publicKey = key.publicKeyBase64();
+        config.mayCheck = [this] { return idle; };
+        config.launcher = &launcher;
+        config.quit = [this] { ++quits; };
+        return std::make_unique<Updates>(config, &network);
+    }
+
+    void publish(const QByteArray &version, const QByteArray &bytes, qint64 feedLength, const QByteArray &signature,
+                 qint64 announced = -1)
+    {
+        server.files["/appcast.xml"] = {
+            appcast({item(version, server.url(QStringLiteral("/mivra.tar.xz")), feedLength, signature)})};
+        server.files["/mivra.tar.xz"] = {bytes, announced};
+    }
+
+    TempXdgHome home;
+    QTemporaryDir apps, build;
+    QString installed;
+    QByteArray before, archive;
+    BundleRig::KeyPair key;
+    FeedServer server;
+    QNetworkAccessManager network;
+    RecordingLauncher launcher;
+    bool idle = true;
+    int quits = 0;
+};
+
+TEST_F(UpdatesTest, ComparesTheFeedWithTheInstalledVersion)
+{
+    const struct {
+        QByteArray feed;
+        State state;
+        QString message;
+    } cases[] = {
+        {appcast({item("1.10.0", QUrl("a.tar.xz"), 1, "x"), item("1.9.9", QUrl("b.tar.xz"), 1, "x")}), State::available,
+         "Mivra Video 1.10.0 is available"},
+        {appcast({item("1.2.0", QUrl("a.tar.xz"), 1, "x")}), State::upToDate, "Mivra Video is up to date (1.2.0)"},
+        {appcast({item("1.1.9", QUrl("a.tar.xz"), 1, "x")}), State::upToDate, "Mivra Video is up to date (1.2.0)"},
+        {appcast({}), State::upToDate, "Mivra Video is up to date (1.2.0)"},
+        {"<rss><channel><item><title>cut", State::failed, "The update feed is not valid XML"},
+        {"<html><body>gone</body></html>", State::failed, "The update feed is not an RSS feed."},
+    };
+    for (const auto &c : cases) {
+        server.files["/appcast.xml"] = {c.feed};
+        auto updates = makeUpdates();
+        EXPECT_TRUE(runTask(updates->check()));
+        EXPECT_EQ(updates->state(), c.state) << c.feed.constData();
+        EXPECT_TRUE(updates->message().startsWith(c.message)) << qPrintable(updates->message());
+    }
+    server.files.remove("/appcast.xml");
+    auto updates = makeUpdates();
+    runTask(updates->check());
+    EXPECT_TRUE(updates->message().startsWith(QStringLiteral("The update feed could not be read: ")))
+        << qPrintable(updates->message());
+}
+
+TEST_F(UpdatesTest, ABadDownloadLeavesTheInstalledBundleUntouched)
+{
+    const qint64 size = archive.size();
+    const struct {
+        const char *name;
+        QByteArray bytes;
+        qint64 feedLength;
+        QByteArray signature;
+        qint64 announced;
+        QString because;
+    } cases[] = {
+        {"wrong length", archive, size + 1, key.signBase64(archive), -1, "The download has"},
+        {"longer than announced", archive, size - 1, key.signBase64(archive), -1, "The download is larger"},
+        {"bad signature", archive, size, key.signBase64(archive + "x"), -1, "The download's signature does not match"},
+        {"other key", archive, size, BundleRig::KeyPair().signBase64(archive), -1, "The download's signature"},
+        {"no signature", archive, size, "", -1, "The feed does not sign this update"},
+        {"truncated", archive.left(size / 2), size, key.signBase64(archive), size, "The download"},
+        {"not a bundle", "not xz", 6, key.signBase64("not xz"), -1, "The update could not be unpacked"},
+    };
+    for (const auto &c : cases) {
+        publish("1.10.0", c.bytes, c.feedLength, c.signature, c.announced);
+        auto updates = makeUpdates();
+        runTask(updates->check());
+        ASSERT_EQ(updates->state(), State::available) << c.name;
+        runTask(updates->install());
+        EXPECT_EQ(updates->state(), State::failed) << c.name;
+        EXPECT_TRUE(updates->message().startsWith(c.because)) << c.name << ": " << qPrintable(updates->message());
+        EXPECT_EQ(BundleRig::treeDigest(installed), before) << c.name;
+        EXPECT_TRUE(launcher.launched.isEmpty()) << c.name;
+    }
+    EXPECT_EQ(QDir(apps.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList{QStringLiteral("Mivra Video")});
+}
+
+TEST_F(UpdatesTest, ChecksAndInstallsAreRefusedWhileTheAppIsBusy)
+{
+    publish("1.10.0", archive, archive.size(), key.signBase64(archive));
+    auto updates = makeUpdates();
+    idle = false;
+    QSignalSpy window(updates.get(), &Updates::windowRequested);
+    updates->checkForUpdates();
+    EXPECT_FALSE(runTask(updates->check()));
+    EXPECT_EQ(window.count(), 0);
+    EXPECT_EQ(server.requests, 0);
+    EXPECT_EQ(updates->state(), State::idle);
+
+    idle = true;
+    runTask(updates->check());
+    idle = false; // a recording starts before the install
+    runTask(updates->install());
+    EXPECT_EQ(updates->state(), State::failed);
+    EXPECT_TRUE(updates->message().contains(QStringLiteral("recording"))) << qPrintable(updates->message());
+    EXPECT_EQ(BundleRig::treeDigest(installed), before);
+}
+
+TEST_F(UpdatesTest, AGoodUpdateIsSwappedInAndRelaunched)
+{
+    qputenv("MIVRA_PREVIEW_SETUP", "camera");
+    publish("1.10.0", archive, archive.size(), key.signBase64(archive));
+    auto updates = makeUpdates();
+    runTask(updates->check());
+    runTask(updates->install());
+    qunsetenv("MIVRA_PREVIEW_SETUP");
+    ASSERT_EQ(quits, 1) << qPrintable(updates->message());
+    EXPECT_EQ(BundleInfo::read(installed)->version, QStringLiteral("1.10.0"));
+    EXPECT_EQ(launcher.launched, QStringList{installed + QStringLiteral("/AppRun")});
+    const QString launched = apps.filePath(QStringLiteral("launched"));
+    ASSERT_TRUE(BundleRig::waitForFile(launched));
+    QFile file(launched);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "MIVRA_PREVIEW_SETUP=camera\nversion=1.10.0 at " + installed.toUtf8() + "\n");
+    // Nothing is left beside the installed copy; the old one is in the Trash.
+    EXPECT_EQ(QDir(apps.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList{QStringLiteral("Mivra Video")});
+    const auto trashed = BundleInfo::read(home.path() + QStringLiteral("/xdg_data_home/Trash/files/Mivra Video"));
+    ASSERT_TRUE(trashed);
+    EXPECT_EQ(trashed->version, QStringLiteral("1.2.0"));
+}
+
+TEST_F(UpdatesTest, PackageInstallsAreUpdatedByThePackageManager)
+{
+    Updates updates(Updates::Config{}, &network);
+    EXPECT_TRUE(runTask(updates.check()));
+    EXPECT_EQ(updates.state(), State::packaged);
+    EXPECT_EQ(server.requests, 0);
+}
+
+TEST(AppcastTest, ReadsTheEnclosureAndResolvesRelativeAddresses)
+{
+    const QByteArray feed = appcast({"<item><enclosure url=\"dl/m.tar.xz\" length=\"12\" sparkle:version=\"7\" "
+                                     "sparkle:shortVersionString=\"2.0\" sparkle:edSignature=\"c2ln\"/>"
+                                     "<sparkle:releaseNotesLink>notes/2.0.html</sparkle:releaseNotesLink></item>",
+                                     "<item><title>no enclosure</title><sparkle:version>9</sparkle:version></item>"});
+    const auto items = Appcast::parse(feed, QUrl("https://example.org/feed/appcast.xml"));
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].version, QStringLiteral("7"));
+    EXPECT_EQ(items[0].displayVersion(), QStringLiteral("2.0"));
+    EXPECT_EQ(items[0].url, QUrl("https://example.org/feed/dl/m.tar.xz"));
+    EXPECT_EQ(items[0].notesLink, QUrl("https://example.org/feed/notes/2.0.html"));
+    EXPECT_EQ(items[0].length, 12);
+    EXPECT_EQ(items[0].edSignature, "c2ln");
+}
+
+TEST(VersionTest, ComparesSegmentsAsNumbers)
+{
+    const struct {
+        const char *a, *b;
+        int expected;
+    } cases[] = {{"1.10", "1.9", 1}, {"1.2", "1.2.0", -1}, {"2.0", "2.0", 0}, {"1.0.1", "1.0.beta", 1}, {"10", "9", 1}};
+    for (const auto &c : cases)
+        EXPECT_EQ(compareVersions(QString::fromLatin1(c.a), QString::fromLatin1(c.b)), c.expected) << c.a << " " << c.b;
+}
+} // namespace
