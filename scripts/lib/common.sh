@@ -6,7 +6,7 @@ MIVRA_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 # Debian 12 / Ubuntu packages the build, the app and the tests need.
 MIVRA_PACKAGES=(
   build-essential cmake ninja-build pkg-config git
-  qt6-base-dev qt6-base-dev-tools qt6-declarative-dev qt6-multimedia-dev
+  qt6-base-dev qt6-base-dev-tools qt6-declarative-dev qt6-multimedia-dev qt6-wayland
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-window
   qml6-module-qtquick-layouts qml6-module-qtquick-templates qml6-module-qtqml-workerscript
   qml6-module-qtmultimedia qcoro-qt6-dev

@@ -56,14 +56,18 @@ std::unique_ptr<LinkLibrary> makeLibrary(const AppState::Parts &parts)
                                          parts.now);
 }
 
-// "Upload failed: <description>. Saved at <path>" without doubling the full
-// stop that ends every description.
-QString uploadFailureText(QString description, const QString &filePath)
+// "<description>. Saved at <path>" without doubling the full stop that ends
+// every description.
+QString savedAtText(QString description, const QString &filePath)
 {
     if (description.endsWith(QLatin1Char('.')))
         description.chop(1);
-    return QStringLiteral("Upload failed: ") + description + QStringLiteral(". Saved at ") +
-           QDir::toNativeSeparators(filePath);
+    return description + QStringLiteral(". Saved at ") + QDir::toNativeSeparators(filePath);
+}
+
+QString uploadFailureText(const QString &description, const QString &filePath)
+{
+    return QStringLiteral("Upload failed: ") + savedAtText(description, filePath);
 }
 } // namespace
 
@@ -93,6 +97,11 @@ AppState::AppState(Parts parts, Timing timing, QObject *parent)
                 refreshWhenActive();
         });
     }
+    const QPointer<AppState> self(this);
+    m_parts.recorder->setOnLost([self](const QString &why) {
+        if (self)
+            self->recordingLost(why);
+    });
     refreshWhenActive();
 }
 
@@ -284,6 +293,7 @@ QCoro::Task<> AppState::startRecording()
                 m_parts.bar->attach(panel);
         }
         const QString outputPath = OutputLocation::make(m_parts.recordingsFolder, m_parts.now());
+        m_recordingPath = outputPath;
         co_await minimiseMainWindow();
         co_await m_parts.recorder->start(outputPath, screen, micEnabled(),
                                          composite ? std::optional<BubbleSpot>(spot) : std::nullopt);
@@ -309,6 +319,7 @@ void AppState::failStart(const QString &description)
     m_parts.bubble->hide();
     m_parts.bar->hide();
     restoreMainWindow();
+    setSilentNext(false);
     setPhase(Phase::idle());
     setLastError(description);
 }
@@ -327,7 +338,7 @@ QCoro::Task<> AppState::stopRecording()
     try {
         result = co_await m_parts.recorder->stop();
     } catch (const std::exception &error) {
-        failStop(errorDescription(error));
+        failStop(keptFileText(errorDescription(error)));
         co_return;
     }
 
@@ -392,8 +403,18 @@ void AppState::failStop(const QString &description)
     setLastError(description);
 }
 
+QString AppState::keptFileText(const QString &description) const
+{
+    // A stop that failed may still have closed the file: never leave it unnamed.
+    if (!m_recordingPath.isEmpty() && QFileInfo(m_recordingPath).size() > 0)
+        return savedAtText(description, m_recordingPath);
+    return description;
+}
+
 void AppState::finishRecordingRoad()
 {
+    // A silent start counts for its own recording only, however it ends.
+    setSilentNext(false);
     setPhase(Phase::idle());
     m_parts.bar->hide();
     restoreMainWindow();
@@ -420,10 +441,68 @@ QCoro::Task<> AppState::discardRecording()
     finishRecordingRoad();
 }
 
-QCoro::Task<> AppState::finishForQuit()
+void AppState::recordingLost(const QString &why)
+{
+    if (m_phase.is(Phase::Kind::recording))
+        launchTask(this, [this, why] { return endAfterLoss(why); });
+}
+
+QCoro::Task<> AppState::endAfterLoss(QString why)
 {
     if (!m_phase.is(Phase::Kind::recording))
         co_return;
+    setPhase(Phase::finishing());
+    m_clock->stop();
+    m_parts.bar->detach();
+    m_parts.bubble->stopFrames();
+    m_parts.bubble->hide();
+    try {
+        auto stopping = m_parts.recorder->stop();
+        co_await stopping;
+    } catch (const std::exception &) {
+        // The loss itself is the news; the file is closed either way.
+    }
+    finishRecordingRoad();
+    setLastError(keptFileText(why));
+}
+
+QCoro::Task<> AppState::awaitSettledPhase(int timeoutMs)
+{
+    SignalGate gate;
+    QTimer bound;
+    bound.setSingleShot(true);
+    connect(&bound, &QTimer::timeout, &gate, &SignalGate::open);
+    connect(this, &AppState::phaseChanged, &gate, [this, &gate] {
+        if (!m_phase.is(Phase::Kind::starting) && !m_phase.is(Phase::Kind::finishing))
+            gate.open();
+    });
+    bound.start(timeoutMs);
+    co_await qCoro(&gate, &SignalGate::opened);
+}
+
+QCoro::Task<> AppState::finishForQuit()
+{
+    if (!m_quitting) {
+        m_quitting = true;
+        Q_EMIT quittingChanged();
+    }
+    // The writer must not be cut off mid-write: a start or stop under way
+    // runs to its end first, within a bound.
+    if (m_phase.is(Phase::Kind::starting) || m_phase.is(Phase::Kind::finishing)) {
+        Diag::log(QStringLiteral("quit: waiting for the recording's file to close"));
+        auto settling = awaitSettledPhase(m_timing.quitWaitMs);
+        co_await settling;
+    }
+    if (m_phase.is(Phase::Kind::uploading)) {
+        Diag::log(QStringLiteral("quit: upload left unfinished, kept ") + QFileInfo(m_recordingPath).fileName());
+        co_return;
+    }
+    if (!m_phase.is(Phase::Kind::recording)) {
+        if (!m_phase.is(Phase::Kind::idle))
+            Diag::log(QStringLiteral("quit: the recording did not close in time, kept ") +
+                      QFileInfo(m_recordingPath).fileName());
+        co_return;
+    }
     setPhase(Phase::finishing());
     m_clock->stop();
     m_parts.bar->detach();

@@ -55,6 +55,7 @@ class AppState : public QObject {
     Q_PROPERTY(bool silentNext READ silentNext WRITE setSilentNext NOTIFY silentNextChanged)
     Q_PROPERTY(bool minimizedForRecording READ minimizedForRecording NOTIFY minimizedForRecordingChanged)
     Q_PROPERTY(bool previewLinks READ previewLinks CONSTANT)
+    Q_PROPERTY(bool quitting READ quitting NOTIFY quittingChanged)
 
 public:
     // Everything the state drives, made once by the app (or a test) and kept
@@ -85,6 +86,8 @@ public:
         int tickIntervalMs = 1000;
         int minimiseFallbackMs = 1500;
         int minimisePauseMs = 120;
+        // How long a quit waits for a start or a stop under way to close the file.
+        int quitWaitMs = 15000;
     };
 
     explicit AppState(Parts parts, QObject *parent = nullptr);
@@ -133,6 +136,8 @@ public:
     bool minimizedForRecording() const { return m_minimizedForRecording; }
     bool previewLinks() const;
     bool clockRunning() const;
+    // Set while a quit waits for the recording's file to close.
+    bool quitting() const { return m_quitting; }
 
     // Idle to recording, or back to idle with lastError set.
     QCoro::Task<> startRecording();
@@ -140,8 +145,9 @@ public:
     QCoro::Task<> stopRecording();
     // Recording to finishing and idle; the file is deleted.
     QCoro::Task<> discardRecording();
-    // Before quitting: a running recording is finished and its file kept in
-    // the recordings folder, not uploaded. Other phases are left as they are.
+    // Before quitting: a start or stop under way is awaited (for at most
+    // quitWaitMs), then a running recording is finished and its file kept in
+    // the recordings folder, not uploaded. An unfinished upload's file stays.
     QCoro::Task<> finishForQuit();
 
     // Clipboard, then the browser (web links only).
@@ -170,6 +176,7 @@ Q_SIGNALS:
     void openMainChanged();
     void silentNextChanged();
     void minimizedForRecordingChanged();
+    void quittingChanged();
 
 private:
     void setPhase(const Phase &phase);
@@ -180,6 +187,10 @@ private:
     void failStart(const QString &description);
     void failStop(const QString &description);
     void finishRecordingRoad();
+    void recordingLost(const QString &why);
+    QCoro::Task<> endAfterLoss(QString why);
+    QCoro::Task<> awaitSettledPhase(int timeoutMs);
+    QString keptFileText(const QString &description) const;
     QCoro::Task<> minimiseMainWindow();
     void restoreMainWindow();
     void refreshWhenActive();
@@ -197,4 +208,7 @@ private:
     std::function<void()> m_openMain;
     bool m_silentNext = false;
     bool m_minimizedForRecording = false;
+    bool m_quitting = false;
+    // The file of the recording under way, or of the last one.
+    QString m_recordingPath;
 };

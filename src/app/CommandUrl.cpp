@@ -36,10 +36,7 @@ std::optional<CommandUrl> CommandUrl::parse(const QUrl &url)
 
 namespace {
 
-// A stop or discard that comes while the recording is still starting is
-// carried out once it has started: ignored, it would leave a recording that
-// the sender believes stopped running on with nobody to stop it.
-void onceStarted(AppState &state, std::function<QCoro::Task<>()> work)
+void whenStarted(AppState &state, std::function<QCoro::Task<>()> work)
 {
     if (!state.phase().is(Phase::Kind::starting)) {
         launchTask(&state, std::move(work));
@@ -52,6 +49,17 @@ void onceStarted(AppState &state, std::function<QCoro::Task<>()> work)
         QObject::disconnect(*connection);
         launchTask(&state, work);
     });
+}
+
+// A stop or discard that comes while the recording is still starting is
+// carried out once it has started: ignored, it would leave a recording that
+// the sender believes stopped running on with nobody to stop it. The phase
+// is read after the start queued before it has begun, so "record" and "stop"
+// in one launch work too.
+void onceStarted(AppState &state, std::function<QCoro::Task<>()> work)
+{
+    QMetaObject::invokeMethod(
+        &state, [&state, work = std::move(work)] { whenStarted(state, work); }, Qt::QueuedConnection);
 }
 
 } // namespace

@@ -81,6 +81,7 @@ void LinkLibrary::addNew(const RecentLink &link)
 {
     QList<RecentLink> links = m_recent;
     links.prepend(link);
+    m_addedAt.insert(link.id, ++m_additions);
     if (links.size() > kMaxLinks)
         links.resize(kMaxLinks);
     setRecent(std::move(links));
@@ -90,6 +91,7 @@ QCoro::Task<> LinkLibrary::refreshFromServer()
 {
     if (m_previewLinks)
         co_return;
+    const quint64 asked = m_additions;
     VideoList list;
     try {
         list = co_await m_service.listVideos();
@@ -107,6 +109,11 @@ QCoro::Task<> LinkLibrary::refreshFromServer()
     QList<RecentLink> kept;
     for (RecentLink link : m_recent) {
         const auto it = items.constFind(link.id);
+        if (it == items.cend() && m_addedAt.value(link.id) > asked) {
+            // Added after the list was asked for: the answer may not know it yet.
+            kept.append(link);
+            continue;
+        }
         if (it == items.cend()) {
             m_removeThumbnail(link.id);
             continue;

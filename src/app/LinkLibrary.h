@@ -5,6 +5,7 @@
 #include "base/Lifetime.h"
 
 #include <QCoroTask>
+#include <QHash>
 #include <QObject>
 
 #include <functional>
@@ -58,4 +59,7 @@ private:
     NowFunction m_now;
     bool m_previewLinks = false;
     QList<RecentLink> m_recent;
+    // Counts new links; a refresh keeps those added after it asked the service.
+    quint64 m_additions = 0;
+    QHash<QString, quint64> m_addedAt;
 };

@@ -6,6 +6,7 @@
 #include <QCoroTask>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 class QScreen;
@@ -31,4 +32,7 @@ public:
     // Ends the capture, waits for the file to be complete and describes it.
     // Throws RecorderError (notRecording when nothing runs).
     virtual QCoro::Task<RecordingResult> stop() = 0;
+    // Called on the main thread when the recording can go on no longer (the
+    // screen went away); the text says why. stop() then closes the file.
+    virtual void setOnLost(std::function<void(const QString &why)> onLost) { (void)onLost; }
 };

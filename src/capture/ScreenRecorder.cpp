@@ -140,12 +140,21 @@ QCoro::Task<> ScreenRecorder::start(QString outputPath, QScreen *screen, bool mi
         },
         onFailure);
     if (m_microphone) {
+        auto onMicrophoneFailure = [self, recording](const QString &text) {
+            QMetaObject::invokeMethod(
+                self.data(),
+                [self, recording, text] {
+                    if (self)
+                        self->microphoneFailed(recording, text);
+                },
+                Qt::QueuedConnection);
+        };
         m_microphone->start(
             [writer](AudioChunk chunk) {
                 if (auto output = writer.lock())
                     output->audioChunk(std::move(chunk));
             },
-            onFailure);
+            onMicrophoneFailure);
     }
 }
 
@@ -209,12 +218,24 @@ void ScreenRecorder::markFinished(quint64 recording, std::optional<QString> erro
 
 void ScreenRecorder::captureFailed(quint64 recording, const QString &text)
 {
-    // Reported by stop only. The writer goes on until then, so the file
-    // still closes properly; a later error replaces an earlier one.
-    if (recording != m_recording)
+    // Without the screen nothing more can be recorded: the owner is told at
+    // once, so the file ends at the loss instead of freezing on its last
+    // picture. Stop closes it properly and reports the text.
+    if (recording != m_recording || !m_stream)
         return;
     Diag::log(QStringLiteral("recording capture failed: ") + text);
+    const bool first = !m_failure;
     m_failure = text;
+    if (first && m_onLost)
+        m_onLost(text);
+}
+
+void ScreenRecorder::microphoneFailed(quint64 recording, const QString &text)
+{
+    // The screen goes on being recorded; the sound ends where it was lost.
+    if (recording != m_recording || !m_stream)
+        return;
+    Diag::log(QStringLiteral("recording microphone lost, going on without sound: ") + text);
 }
 
 // Suspends the calling stop until the writer reports or the time-out fires.

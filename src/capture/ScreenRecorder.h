@@ -37,6 +37,7 @@ public:
     QCoro::Task<> start(QString outputPath, QScreen *screen, bool microphone,
                         std::optional<BubbleSpot> bubbleSpot) override;
     QCoro::Task<RecordingResult> stop() override;
+    void setOnLost(std::function<void(const QString &why)> onLost) override { m_onLost = std::move(onLost); }
 
     bool isRecording() const { return m_stream != nullptr; }
     PixelSize size() const { return m_size; }
@@ -48,6 +49,7 @@ private:
     void resumeWaiter();
     void markFinished(quint64 recording, std::optional<QString> error);
     void captureFailed(quint64 recording, const QString &text);
+    void microphoneFailed(quint64 recording, const QString &text);
     QCoro::Task<> waitForFinish(double timeoutSeconds);
     void clearFields();
 
@@ -62,6 +64,7 @@ private:
     bool m_finished = false;
     std::optional<QString> m_failure;
     std::coroutine_handle<> m_waiter; // the stop waiting for the writer
+    std::function<void(const QString &)> m_onLost;
     QTimer m_finishTimer;
     // Tells late reports of an earlier recording from the current one's.
     quint64 m_recording = 0;

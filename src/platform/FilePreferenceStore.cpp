@@ -12,6 +12,8 @@
 #include <QJsonObject>
 #include <QSaveFile>
 
+#include <cmath>
+
 namespace {
 
 std::optional<PrefValue> decodeEntry(const QJsonValue &entry)
@@ -25,8 +27,10 @@ std::optional<PrefValue> decodeEntry(const QJsonValue &entry)
         return PrefValue(v.toBool());
     if (type == QLatin1String("int") && v.isDouble()) {
         const double d = v.toDouble();
-        // Integers are stored as JSON numbers; anything with a fraction is not one.
-        if (d != qint64(d))
+        // Integers are stored as JSON numbers; anything with a fraction, or
+        // too large for 64 bits (a hand-edited file), is not one.
+        constexpr double kLimit = 9223372036854775808.0; // 2^63
+        if (!(d >= -kLimit && d < kLimit) || d != std::trunc(d))
             return std::nullopt;
         return PrefValue(qint64(d));
     }

@@ -12,7 +12,7 @@ TrayItem::TrayItem(AppState &state, TrayMenuActions actions, QObject *parent)
 {
     for (auto changed : {&AppState::phaseChanged, &AppState::elapsedChanged, &AppState::lastErrorChanged,
                          &AppState::recentChanged, &AppState::cameraEnabledChanged, &AppState::micEnabledChanged,
-                         &AppState::showInDockChanged, &AppState::demoModeChanged})
+                         &AppState::showInDockChanged, &AppState::demoModeChanged, &AppState::quittingChanged})
         connect(&m_state, changed, this, &TrayItem::scheduleRefresh);
     m_icon.setContextMenu(&m_menu);
     // Trays that send a plain click get the menu too, as a menu-bar item would.

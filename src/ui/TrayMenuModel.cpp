@@ -49,6 +49,11 @@ namespace {
 void appendPhaseBlock(QList<MenuEntry> &menu, AppState &state)
 {
     AppState *target = &state;
+    // Nothing more may start or stop while the quit waits for the file.
+    if (state.quitting()) {
+        menu.append(MenuEntry::text(QStringLiteral("Quitting once the recording is saved\u2026")));
+        return;
+    }
     switch (state.phase().kind()) {
     case Phase::Kind::idle:
         menu.append(MenuEntry::action(

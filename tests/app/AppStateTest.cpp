@@ -222,7 +222,8 @@ TEST(AppStateStop, FailuresReturnToIdleAndSayWhy)
     rig.recorder->stopStep.failure = QStringLiteral("The recording could not be finished.");
     runTask(state.stopRecording());
     EXPECT_EQ(state.phase(), Phase::idle());
-    EXPECT_EQ(state.lastError(), QStringLiteral("The recording could not be finished."));
+    EXPECT_EQ(state.lastError(),
+              QStringLiteral("The recording could not be finished. Saved at ") + rig.recorder->lastOutputPath);
     EXPECT_EQ(rig.count("upload"), 0);
     EXPECT_EQ(rig.count("window.restore"), 1);
     rig.recorder->stopStep.failure.reset();

@@ -89,8 +89,12 @@ public:
         return [this](const QVideoFrame &) { ++framesTaken; };
     }
 
+    void setOnLost(std::function<void(const QString &)> handler) override { onLost = std::move(handler); }
+
     HeldStep startStep;
     HeldStep stopStep;
+    // What the recorder calls when the screen goes away mid-recording.
+    std::function<void(const QString &)> onLost;
     QString lastOutputPath;
     int framesTaken = 0;
     bool running() const { return m_running; }

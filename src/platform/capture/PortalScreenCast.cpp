@@ -33,14 +33,25 @@ constexpr uint kFirstPersistingVersion = 4;
     throw RecorderError::failed(text);
 }
 
+// The portal runs, but nothing for this desktop implements screen sharing.
+const QString kNoBackend =
+    QStringLiteral("No screen-sharing backend for this desktop is installed, so the screen cannot be recorded. "
+                   "Install the one for your desktop: xdg-desktop-portal-gnome, xdg-desktop-portal-kde or "
+                   "xdg-desktop-portal-wlr.");
+
 [[noreturn]] void refuseCall(const QString &method, const QDBusMessage &reply)
 {
     Diag::log(QStringLiteral("portal %1 failed: %2: %3").arg(method, reply.errorName(), reply.errorMessage()));
     // The first call finds out whether there is a ScreenCast portal at all:
-    // no service, or a portal whose desktop does not implement ScreenCast.
-    if (method == QStringLiteral("GetAll"))
+    // no service, or a portal without a backend that implements ScreenCast.
+    if (method == QStringLiteral("GetAll")) {
+        const QString error = reply.errorName();
+        if (error == QLatin1String("org.freedesktop.DBus.Error.UnknownInterface") ||
+            error == QLatin1String("org.freedesktop.DBus.Error.InvalidArgs"))
+            refuse(kNoBackend);
         refuse(QStringLiteral("The desktop offers no screen sharing portal (xdg-desktop-portal), so the screen "
                               "cannot be recorded."));
+    }
     refuse(QStringLiteral("The desktop's screen sharing portal reported an error, so the screen cannot be recorded."));
 }
 
@@ -206,6 +217,8 @@ QCoro::Task<QVariantMap> PortalScreenCast::request(const QString &method, QVaria
 QCoro::Task<PortalStream> PortalScreenCast::open()
 {
     const Abilities abilities = co_await readAbilities();
+    if (abilities.sourceTypes == 0)
+        refuse(kNoBackend);
     if (!(abilities.sourceTypes & kMonitorSource))
         refuse(QStringLiteral("The desktop's screen sharing portal cannot share a whole screen."));
     // Built before the co_await: GCC 12 cannot keep an initializer list's

@@ -1,0 +1,195 @@
+// How a recording's cycle ends when something goes wrong: nothing left set,
+// nothing dropped, no file left unnamed.
+#include "support/AppStateRig.h"
+
+#include "FakeVideoService.h"
+
+#include "app/CommandUrl.h"
+#include "app/LinkLibrary.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
+
+namespace {
+
+using Kind = Phase::Kind;
+
+struct WayOut {
+    const char *name;
+    std::function<void(AppStateRig &)> endCycle;
+};
+
+TEST(CycleFaults, SilentStartCountsForItsOwnCycleOnly)
+{
+    const WayOut ways[] = {
+        {"start fails",
+         [](AppStateRig &rig) {
+             rig.recorder->startStep.failure = QStringLiteral("No screen.");
+             run(rig.state->startRecording());
+             rig.recorder->startStep.failure.reset();
+         }},
+        {"discarded",
+         [](AppStateRig &rig) {
+             run(rig.state->startRecording());
+             run(rig.state->discardRecording());
+         }},
+        {"stop fails",
+         [](AppStateRig &rig) {
+             run(rig.state->startRecording());
+             rig.recorder->stopStep.failure = QStringLiteral("Could not stop.");
+             run(rig.state->stopRecording());
+             rig.recorder->stopStep.failure.reset();
+         }},
+        {"upload fails",
+         [](AppStateRig &rig) {
+             run(rig.state->startRecording());
+             rig.uploader->uploadStep.failure = QStringLiteral("Offline.");
+             run(rig.state->stopRecording());
+             rig.uploader->uploadStep.failure.reset();
+         }},
+    };
+    for (const WayOut &way : ways) {
+        SCOPED_TRACE(way.name);
+        AppStateRig rig;
+        AppState &state = rig.make();
+        state.setSilentNext(true);
+        way.endCycle(rig);
+        EXPECT_EQ(state.phase(), Phase::idle());
+        EXPECT_FALSE(state.silentNext());
+        // The next menu recording opens its link again.
+        run(state.startRecording());
+        run(state.stopRecording());
+        EXPECT_EQ(rig.urlOpener->opened.size(), 1);
+    }
+}
+
+TEST(CycleFaults, RecordAndStopInOneLaunchStopsOnceStarted)
+{
+    const char *const stops[] = {"mivra://stop", "mivra://discard"};
+    for (const char *stop : stops) {
+        SCOPED_TRACE(stop);
+        AppStateRig rig;
+        AppState &state = rig.make();
+        rig.recorder->startStep.hold = true;
+        handleCommandUrls(state, {QUrl(QStringLiteral("mivra://record")), QUrl(QString::fromLatin1(stop))});
+        ASSERT_TRUE(waitUntil([&] { return rig.recorder->startStep.calls == 1; }));
+        settle();
+        rig.recorder->startStep.release();
+        EXPECT_TRUE(waitUntil([&] { return rig.count("recorder.stop") == 1 && state.phase().is(Kind::idle); }));
+    }
+}
+
+TEST(CycleFaults, FailedStopNamesTheKeptFile)
+{
+    AppStateRig rig;
+    AppState &state = rig.make();
+    run(state.startRecording());
+    const QString file = rig.recorder->lastOutputPath;
+    rig.recorder->stopStep.failure = QStringLiteral("The writer failed.");
+    run(state.stopRecording());
+    EXPECT_EQ(state.lastError(), QStringLiteral("The writer failed. Saved at ") + file);
+    EXPECT_TRUE(QFile::exists(file));
+}
+
+TEST(CycleFaults, ScreenLossEndsTheRecordingAtOnceAndKeepsTheFile)
+{
+    const std::optional<QString> stopFailures[] = {std::nullopt, QStringLiteral("The desktop stopped sharing.")};
+    for (const auto &stopFailure : stopFailures) {
+        AppStateRig rig;
+        AppState &state = rig.make();
+        run(state.startRecording());
+        const QString file = rig.recorder->lastOutputPath;
+        ASSERT_TRUE(rig.recorder->onLost);
+        rig.recorder->stopStep.failure = stopFailure;
+        rig.recorder->onLost(QStringLiteral("The desktop stopped sharing the screen during the recording."));
+        ASSERT_TRUE(waitUntil([&] { return state.phase().is(Kind::idle); }));
+        EXPECT_EQ(rig.count("recorder.stop"), 1);
+        EXPECT_EQ(rig.count("upload"), 0);
+        EXPECT_FALSE(state.clockRunning());
+        EXPECT_EQ(state.lastError(),
+                  QStringLiteral("The desktop stopped sharing the screen during the recording. Saved at ") + file);
+        EXPECT_TRUE(QFile::exists(file));
+    }
+}
+
+TEST(CycleFaults, QuitWaitsForTheFileWithABound)
+{
+    struct Case {
+        const char *name;
+        std::function<void(AppStateRig &)> reach; // holds the road in that phase
+        std::function<void(AppStateRig &)> release;
+    };
+    const Case cases[] = {
+        {"starting", [](AppStateRig &rig) { rig.recorder->startStep.hold = true; },
+         [](AppStateRig &rig) { rig.recorder->startStep.release(); }},
+        {"finishing",
+         [](AppStateRig &rig) {
+             run(rig.state->startRecording());
+             rig.recorder->stopStep.hold = true;
+             rig.uploader->uploadStep.hold = true;
+         },
+         [](AppStateRig &rig) { rig.recorder->stopStep.release(); }},
+        {"uploading",
+         [](AppStateRig &rig) {
+             run(rig.state->startRecording());
+             rig.uploader->uploadStep.hold = true;
+         },
+         [](AppStateRig &) {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        AppStateRig rig;
+        AppState &state = rig.make();
+        c.reach(rig);
+        // The start or the stop is under way when Quit comes.
+        auto road = rig.recorder->startStep.hold ? state.startRecording() : state.stopRecording();
+        bool quit = false;
+        auto quitting = state.finishForQuit().then([&] { quit = true; });
+        settle();
+        EXPECT_TRUE(state.quitting());
+        if (!state.phase().is(Kind::uploading))
+            EXPECT_FALSE(quit) << "quit before the file was closed";
+        c.release(rig);
+        ASSERT_TRUE(waitUntil([&] { return quit; }));
+        EXPECT_EQ(rig.count("recorder.stop"), 1);
+        EXPECT_TRUE(QFile::exists(rig.recorder->lastOutputPath));
+        EXPECT_EQ(rig.uploader->uploads, 0);
+    }
+
+    // A stop that never ends holds the quit up only for the bound.
+    AppStateRig rig;
+    rig.timing.quitWaitMs = 20;
+    AppState &state = rig.make();
+    run(state.startRecording());
+    rig.recorder->stopStep.hold = true;
+    auto stopping = state.stopRecording();
+    run(state.finishForQuit());
+    EXPECT_TRUE(state.phase().is(Kind::finishing));
+    EXPECT_TRUE(QFile::exists(rig.recorder->lastOutputPath));
+}
+
+TEST(CycleFaults, RefreshKeepsLinksAddedWhileItWasAnswered)
+{
+    MemoryPreferenceStore store;
+    FakeVideoService service;
+    QStringList removed;
+    LinkLibrary library(
+        store, service, [&](const QString &id) { removed << id; }, QStringLiteral("https://share.test"));
+    const QDateTime later = QDateTime::currentDateTimeUtc().addDays(1);
+    const RecentLink fresh{QStringLiteral("new1"), QStringLiteral("https://share.test/v/new1"),
+                           QStringLiteral("Recording"), QDateTime::currentDateTimeUtc(), later};
+    // The service's answer was made before the upload completed.
+    service.beforeReply = [&] { library.addNew(fresh); };
+    run(library.refreshFromServer());
+    ASSERT_EQ(library.recent().size(), 1);
+    EXPECT_EQ(library.recent().front().id, QStringLiteral("new1"));
+    EXPECT_TRUE(removed.isEmpty());
+
+    // The next refresh knows it: gone from the service means gone here.
+    service.beforeReply = nullptr;
+    run(library.refreshFromServer());
+    EXPECT_TRUE(library.recent().isEmpty());
+    EXPECT_EQ(removed, QStringList({QStringLiteral("new1")}));
+}
+
+} // namespace
