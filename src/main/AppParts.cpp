@@ -1,6 +1,7 @@
 #include "main/AppParts.h"
 
 #include "main/Substitutes.h"
+#include "main/ThumbnailCache.h"
 
 #include "base/Paths.h"
 #include "capture/ScreenRecorder.h"
@@ -24,7 +25,7 @@ AppState::Parts makeAppParts(std::shared_ptr<PreferenceStore> store, std::shared
     parts.recorder = std::make_shared<ScreenRecorder>(makeCapturePlatform(chooseCaptureBackend(), parts.store));
     parts.bubble = std::make_shared<AbsentCameraBubble>();
     parts.bar = std::make_shared<AbsentRecordingBar>();
-    parts.thumbs = std::make_shared<ThumbnailFilesOnly>();
+    parts.thumbs = std::make_shared<ThumbnailCache>(sharedThumbs());
     parts.clipboard = std::make_shared<QtClipboardWriter>();
     parts.urlOpener = std::make_shared<DesktopUrlOpener>();
     parts.sound = std::make_shared<EffectSoundPlayer>(Paths::applicationSupportFolder() + QStringLiteral("/Sounds"));

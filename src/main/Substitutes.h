@@ -25,10 +25,3 @@ public:
     void detach() override {}
     void hide() override {}
 };
-
-// Removes cached thumbnails; makes none yet.
-class ThumbnailFilesOnly final : public ThumbnailMaker {
-public:
-    QCoro::Task<> make(QString, QString) override { co_return; }
-    void remove(const QString &id) override;
-};

@@ -2,13 +2,16 @@
 // recording's upload does, adds it to the recent links and prints the link.
 #include "main/ServiceCommands.h"
 #include "main/Subcommand.h"
+#include "main/ThumbnailCache.h"
 
 #include "app/Preferences.h"
 #include "app/RecentLink.h"
 #include "base/Diag.h"
 #include "base/Errors.h"
 #include "capture/UploadProbe.h"
+#include "service/Thumbs.h"
 
+#include <QCoroFuture>
 #include <QFileInfo>
 
 #include <cstdio>
@@ -45,11 +48,14 @@ QCoro::Task<int> uploadFile(UploadArguments arguments)
     }
     ServiceCommands::endProgress();
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    if (ServiceCommands::appIsRunning())
+    if (ServiceCommands::appIsRunning()) {
         std::fputs("mivra: Mivra Video is running, so the link is not added to its recent links\n", stderr);
-    else
+    } else {
         links.library().addNew(
             RecentLink{info.id, info.shareUrl, title, now, RecentLinkCoding::fromEpochMilliseconds(info.expiresAtMs)});
+        // Its picture in the list, from the file at hand rather than a download.
+        co_await sharedThumbs()->make(info.id, QUrl::fromLocalFile(QFileInfo(arguments.file).absoluteFilePath()));
+    }
     Diag::log(QStringLiteral("upload ") + info.id + QStringLiteral(": complete, link ") + info.shareUrl);
     std::printf("%s\n", qPrintable(info.shareUrl));
     co_return 0;

@@ -1,0 +1,199 @@
+#include "service/Thumbs.h"
+#include "platform/media/FfmpegFrameGrabber.h"
+#include "service/ThumbnailFiles.h"
+
+#include "RangeFileServer.h"
+#include "TempEnv.h"
+
+#include <QDir>
+#include <QImageReader>
+#include <QProcess>
+#include <QSemaphore>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+namespace {
+
+// Small real videos, made once for the whole suite.
+class ThumbsTest : public testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        s_videos = new QTemporaryDir;
+        // Red until 0.95 s, then blue: the picture tells which frame was taken.
+        makeVideo("timed",
+                  {"-f", "lavfi", "-i", "color=c=red:s=640x360:r=10:d=2,drawbox=c=blue:t=fill:enable='gte(t,0.95)'"});
+        // Half a second: its last frame, yellow, is the nearest to 1 s.
+        makeVideo("short", {"-f", "lavfi", "-i",
+                            "color=c=green:s=320x240:r=10:d=0.5,drawbox=c=yellow:t=fill:enable='gte(t,0.35)'"});
+        makeVideo("sound", {"-f", "lavfi", "-i", "sine=d=1", "-c:a", "aac"});
+        // Landscape, red top, stored with a quarter turn for display.
+        makeVideo("flat", {"-f", "lavfi", "-i", "color=c=blue:s=640x360:r=10:d=2,drawbox=c=red:w=640:h=180:t=fill"});
+        makeVideo("turned", {"-i", video("flat"), "-c", "copy", "-metadata:s:v:0", "rotate=90"});
+    }
+    static void TearDownTestSuite() { delete s_videos; }
+
+    static QString video(const char *name) { return s_videos->filePath(QString::fromLatin1(name) + ".mp4"); }
+    static void makeVideo(const char *name, QStringList arguments)
+    {
+        QProcess ffmpeg;
+        arguments.prepend("-y");
+        arguments.prepend("error");
+        arguments.prepend("-loglevel");
+        if (!arguments.contains("-c") && !arguments.contains("-c:a"))
+            arguments << "-c:v"
+                      << "libx264"
+                      << "-pix_fmt"
+                      << "yuv420p";
+        ffmpeg.start("ffmpeg", arguments << video(name));
+        ASSERT_TRUE(ffmpeg.waitForFinished(30000) && ffmpeg.exitCode() == 0) << ffmpeg.readAllStandardError().data();
+    }
+    // The picture ffmpeg itself shows for the first frame, rotation applied.
+    static QImage ffmpegPicture(const char *name)
+    {
+        const QString out = s_videos->filePath(QString::fromLatin1(name) + ".png");
+        QProcess::execute("ffmpeg", {"-loglevel", "error", "-y", "-i", video(name), "-frames:v", "1", out});
+        return QImage(out);
+    }
+
+    TempXdgHome home;
+    std::shared_ptr<FfmpegFrameGrabber> grabber = std::make_shared<FfmpegFrameGrabber>();
+    static inline QTemporaryDir *s_videos = nullptr;
+};
+
+bool near(QColor a, QColor b)
+{
+    return std::abs(a.red() - b.red()) < 40 && std::abs(a.green() - b.green()) < 40 &&
+           std::abs(a.blue() - b.blue()) < 40;
+}
+
+TEST_F(ThumbsTest, TakesTheFrameAtOneSecondOrNoneAndCachesWhatItTook)
+{
+    const struct {
+        const char *video;
+        QSize size; // 0 x 0: no picture, nothing written
+        QColor centre;
+    } cases[] = {
+        {"timed", {320, 180}, Qt::blue},
+        {"short", {320, 240}, Qt::yellow},
+        {"sound", {0, 0}, {}},
+    };
+    Thumbs thumbs(QUrl("http://127.0.0.1:9"), grabber);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.video);
+        const QImage made = thumbs.makeNow(c.video, QUrl::fromLocalFile(video(c.video)));
+        const QImage cached = QImageReader(ThumbnailFiles::pathFor(c.video), "jpeg").read();
+        EXPECT_EQ(made.size(), c.size);
+        EXPECT_EQ(cached.size(), c.size);
+        if (!c.size.isEmpty())
+            EXPECT_TRUE(near(cached.pixelColor(c.size.width() / 2, c.size.height() / 2), c.centre));
+    }
+}
+
+TEST_F(ThumbsTest, ARotatedVideoComesOutAsFfmpegShowsIt)
+{
+    const QImage expected = ffmpegPicture("turned");
+    ASSERT_EQ(expected.size(), QSize(360, 640)); // ffmpeg turns it upright itself
+    Thumbs thumbs(QUrl("http://127.0.0.1:9"), grabber);
+    const QImage made = thumbs.makeNow("turned", QUrl::fromLocalFile(video("turned")));
+    ASSERT_EQ(made.size(), QSize(180, 320));
+    for (const QPointF at : {QPointF(0.1, 0.5), QPointF(0.9, 0.5), QPointF(0.5, 0.1), QPointF(0.5, 0.9)})
+        EXPECT_TRUE(near(made.pixelColor(int(at.x() * 180), int(at.y() * 320)),
+                         expected.pixelColor(int(at.x() * 360), int(at.y() * 640))))
+            << at.x() << "," << at.y();
+}
+
+TEST_F(ThumbsTest, ShowsTheCachedPictureWithoutARequestAndRemakesAMissingOneFromTheService)
+{
+    RangeFileServer server;
+    server.serve("/r/v1", video("timed"));
+    Thumbs thumbs(server.origin(), grabber);
+    auto load = [&] {
+        return thumbs.load("v1").result(); // made on the cache's own threads
+    };
+
+    EXPECT_EQ(load().size(), QSize(320, 180));
+    const QList<ServedRequest> made = server.requests();
+    ASSERT_FALSE(made.isEmpty());
+    for (const ServedRequest &request : made) {
+        EXPECT_EQ(request.path, "/r/v1");
+        EXPECT_FALSE(request.headers.contains("x-device-token"));
+    }
+    ASSERT_TRUE(QFile::exists(ThumbnailFiles::pathFor("v1")));
+
+    server.resetCounts();
+    EXPECT_EQ(load().size(), QSize(320, 180));
+    EXPECT_TRUE(server.requests().isEmpty());
+
+    Thumbs::remove("v1");
+    EXPECT_EQ(load().size(), QSize(320, 180));
+    EXPECT_FALSE(server.requests().isEmpty());
+    EXPECT_TRUE(QFile::exists(ThumbnailFiles::pathFor("v1")));
+}
+
+TEST_F(ThumbsTest, MakesOfOneIdAtOnceLeaveOneWholePicture)
+{
+    Thumbs thumbs(QUrl("http://127.0.0.1:9"), grabber);
+    QList<QFuture<QImage>> makes;
+    for (int i = 0; i < 4; ++i)
+        makes << thumbs.make("same", QUrl::fromLocalFile(video(i % 2 ? "timed" : "short")));
+    for (QFuture<QImage> &make : makes)
+        make.waitForFinished();
+    const QImage cached = QImageReader(ThumbnailFiles::pathFor("same"), "jpeg").read();
+    EXPECT_TRUE(cached.size() == QSize(320, 180) || cached.size() == QSize(320, 240));
+    EXPECT_EQ(QDir(Thumbs::dir()).entryList(QDir::Files), QStringList{"same.jpg"});
+}
+
+TEST_F(ThumbsTest, AnIdThatWouldLeaveTheFolderNeverReachesTheServiceOrTheDisk)
+{
+    RangeFileServer server;
+    Thumbs thumbs(server.origin(), grabber);
+    for (const char *id : {"../precious", "a/b", "..", ""}) {
+        SCOPED_TRACE(id);
+        EXPECT_TRUE(thumbs.media(id).isEmpty());
+        EXPECT_TRUE(thumbs.loadNow(id).isNull());
+        EXPECT_TRUE(thumbs.makeNow(id, QUrl::fromLocalFile(video("timed"))).isNull());
+    }
+    EXPECT_TRUE(server.requests().isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(ThumbnailFiles::folder())); // not even the folder was made
+}
+
+// Holds each grab until released, counting how many run at once.
+class HeldGrabber final : public FrameGrabber {
+public:
+    QImage grab(const QUrl &, const FrameWindow &) override
+    {
+        const int now = ++running;
+        for (int seen = peak; now > seen && !peak.compare_exchange_weak(seen, now);) {
+        }
+        onCaller = onCaller || QThread::currentThread() == caller;
+        started.release();
+        gate.acquire();
+        --running;
+        return QImage(8, 8, QImage::Format_RGB32);
+    }
+    std::atomic<int> running = 0, peak = 0;
+    std::atomic<bool> onCaller = false;
+    QSemaphore started, gate;
+    QThread *caller = QThread::currentThread();
+};
+
+TEST_F(ThumbsTest, TwentyLinksLoadOffTheCallersThreadTwoAtATime)
+{
+    auto held = std::make_shared<HeldGrabber>();
+    Thumbs thumbs(QUrl("http://127.0.0.1:9"), held);
+    QList<QFuture<QImage>> loads;
+    for (int i = 0; i < 20; ++i)
+        loads << thumbs.load(QString("link%1").arg(i));
+    held->started.acquire(2); // two are in, held at the gate
+    held->gate.release(20);
+    for (QFuture<QImage> &load : loads)
+        load.waitForFinished();
+    EXPECT_EQ(held->peak, 2);
+    EXPECT_FALSE(held->onCaller);
+}
+
+} // namespace

@@ -1,0 +1,187 @@
+#include "RangeFileServer.h"
+
+#include <QFile>
+#include <QMutexLocker>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <memory>
+
+// One connection: reads one request, then streams the asked range in small
+// pieces, so a client that hangs up early is charged only what it took.
+class RangeFileConnection final : public QObject {
+public:
+    RangeFileConnection(RangeFileServer &server, QTcpSocket *socket)
+        : QObject(socket), m_server(server), m_socket(socket)
+    {
+        connect(socket, &QTcpSocket::readyRead, this, &RangeFileConnection::readRequest);
+        connect(socket, &QTcpSocket::bytesWritten, this, &RangeFileConnection::written);
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    }
+
+private:
+    static constexpr qint64 kPiece = 64 * 1024;
+
+    void readRequest()
+    {
+        m_head += m_socket->readAll();
+        const qsizetype end = m_head.indexOf("\r\n\r\n");
+        if (end < 0 || m_file)
+            return;
+        const QList<QByteArray> lines = m_head.left(end).split('\n');
+        ServedRequest request;
+        const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
+        request.method = first.value(0);
+        request.path = first.value(1);
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const qsizetype colon = lines[i].indexOf(':');
+            if (colon > 0)
+                request.headers.insert(lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed());
+        }
+        m_server.record(request);
+        answer(request);
+    }
+
+    void answer(const ServedRequest &request)
+    {
+        const QString path = m_server.fileFor(request.path);
+        m_file = std::make_unique<QFile>(path);
+        if (path.isEmpty() || !m_file->open(QIODevice::ReadOnly)) {
+            m_socket->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+            m_socket->disconnectFromHost();
+            return;
+        }
+        const qint64 size = m_file->size();
+        qint64 from = 0;
+        qint64 to = size - 1;
+        const auto range = QRegularExpression(QStringLiteral("^bytes=(\\d+)-(\\d*)$"))
+                               .match(QString::fromLatin1(request.headers.value("range")));
+        if (range.hasMatch()) {
+            from = range.captured(1).toLongLong();
+            if (!range.captured(2).isEmpty())
+                to = qMin(to, range.captured(2).toLongLong());
+        }
+        QByteArray head;
+        if (range.hasMatch()) {
+            if (from >= size) {
+                m_socket->write(QByteArray("HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */") +
+                                QByteArray::number(size) + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+                m_socket->disconnectFromHost();
+                return;
+            }
+            head = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + QByteArray::number(from) + '-' +
+                   QByteArray::number(to) + '/' + QByteArray::number(size) + "\r\n";
+        } else {
+            head = "HTTP/1.1 200 OK\r\n";
+        }
+        head +=
+            "Content-Type: video/mp4\r\nAccept-Ranges: bytes\r\nContent-Length: " + QByteArray::number(to - from + 1) +
+            "\r\nConnection: close\r\n\r\n";
+        m_headBytes = head.size();
+        m_socket->write(head);
+        m_file->seek(from);
+        m_left = to - from + 1;
+        written(0);
+    }
+
+    void written(qint64 bytes)
+    {
+        const qint64 head = qMin(bytes, m_headBytes);
+        m_headBytes -= head;
+        if (bytes > head)
+            m_server.addSent(bytes - head);
+        if (!m_file || !m_file->isOpen())
+            return;
+        while (m_left > 0 && m_socket->bytesToWrite() < kPiece) {
+            const QByteArray piece = m_file->read(qMin(kPiece, m_left));
+            if (piece.isEmpty())
+                break;
+            m_left -= piece.size();
+            m_socket->write(piece);
+        }
+        if (m_left == 0 && m_socket->bytesToWrite() == 0)
+            m_socket->disconnectFromHost();
+    }
+
+    RangeFileServer &m_server;
+    QTcpSocket *m_socket;
+    QByteArray m_head;
+    std::unique_ptr<QFile> m_file;
+    qint64 m_left = 0;
+    qint64 m_headBytes = 0;
+};
+
+RangeFileServer::RangeFileServer()
+{
+    m_context.moveToThread(&m_thread);
+    m_thread.start();
+    QMetaObject::invokeMethod(
+        &m_context,
+        [this] {
+            m_server = new QTcpServer;
+            QObject::connect(m_server, &QTcpServer::newConnection, m_server, [this] {
+                while (QTcpSocket *socket = m_server->nextPendingConnection())
+                    new RangeFileConnection(*this, socket);
+            });
+            m_server->listen(QHostAddress::LocalHost, 0);
+            m_port = m_server->serverPort();
+        },
+        Qt::BlockingQueuedConnection);
+}
+
+RangeFileServer::~RangeFileServer()
+{
+    QMetaObject::invokeMethod(
+        &m_context, [this] { delete m_server; }, Qt::BlockingQueuedConnection);
+    m_thread.quit();
+    m_thread.wait();
+}
+
+QUrl RangeFileServer::origin() const
+{
+    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port));
+}
+
+void RangeFileServer::serve(const QByteArray &urlPath, const QString &file)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_files.insert(urlPath, file);
+}
+
+QList<ServedRequest> RangeFileServer::requests() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_requests;
+}
+
+qint64 RangeFileServer::bytesSent() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_sent;
+}
+
+void RangeFileServer::resetCounts()
+{
+    const QMutexLocker lock(&m_mutex);
+    m_requests.clear();
+    m_sent = 0;
+}
+
+void RangeFileServer::record(const ServedRequest &request)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_requests << request;
+}
+
+void RangeFileServer::addSent(qint64 bytes)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_sent += bytes;
+}
+
+QString RangeFileServer::fileFor(const QByteArray &urlPath) const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_files.value(urlPath);
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+// A plain HTTP/1.1 file server on 127.0.0.1 that answers byte ranges and
+// counts what it was asked and what it sent: serve(path, file) publishes a
+// file, requests() and bytesSent() report. It runs on a thread of its own,
+// so a client may block the caller's thread while it reads.
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QMutex>
+#include <QString>
+#include <QThread>
+#include <QUrl>
+
+class QTcpServer;
+
+struct ServedRequest {
+    QByteArray method;
+    QByteArray path;
+    QHash<QByteArray, QByteArray> headers; // names lower-cased
+};
+
+class RangeFileServer {
+public:
+    RangeFileServer();
+    ~RangeFileServer();
+    RangeFileServer(const RangeFileServer &) = delete;
+    RangeFileServer &operator=(const RangeFileServer &) = delete;
+
+    QUrl origin() const;
+    // Answers GET `urlPath` (e.g. "/r/abc") with the bytes of `file`.
+    void serve(const QByteArray &urlPath, const QString &file);
+
+    QList<ServedRequest> requests() const;
+    // Body bytes the kernel took from the server, over all requests.
+    qint64 bytesSent() const;
+    void resetCounts();
+
+private:
+    friend class RangeFileConnection;
+    void record(const ServedRequest &request);
+    void addSent(qint64 bytes);
+    QString fileFor(const QByteArray &urlPath) const;
+
+    QThread m_thread;
+    QObject m_context; // lives on m_thread
+    QTcpServer *m_server = nullptr;
+    quint16 m_port = 0;
+    mutable QMutex m_mutex;
+    QHash<QByteArray, QString> m_files;
+    QList<ServedRequest> m_requests;
+    qint64 m_sent = 0;
+};
