@@ -34,11 +34,12 @@ ByteRange parseRange(std::string_view header, std::uint64_t size)
 
     header = trim(header);
     constexpr std::string_view prefix = "bytes=";
+    // A unit other than bytes is not ours to refuse: the range is ignored.
     if (header.size() < prefix.size())
-        return unsatisfiable;
+        return ByteRange{};
     for (std::size_t i = 0; i < prefix.size(); ++i)
         if (std::tolower(static_cast<unsigned char>(header[i])) != prefix[i])
-            return unsatisfiable;
+            return ByteRange{};
     std::string_view spec = trim(header.substr(prefix.size()));
     if (spec.find(',') != std::string_view::npos)
         return ByteRange{}; // several ranges: the whole file

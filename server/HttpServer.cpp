@@ -1,11 +1,14 @@
 #include "HttpServer.h"
 
+#include "GuardedServer.h"
 #include "HttpRange.h"
 #include "Log.h"
 #include "SharePage.h"
 
 #include <httplib.h>
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <chrono>
 #include <regex>
@@ -29,8 +32,15 @@ thread_local bool t_requestTimed = false;
 void send(Response &res, const Reply &reply)
 {
     res.status = reply.status;
+    if (reply.status == 401)
+        res.set_header("WWW-Authenticate", "DeviceToken header=\"X-Device-Token\"");
     if (!reply.body.empty() || !reply.contentType.empty())
         res.set_content(reply.body, reply.contentType.c_str());
+}
+
+bool isApi(const Request &req)
+{
+    return req.path.rfind("/api/", 0) == 0 || req.path == "/api";
 }
 
 std::optional<std::string> ownerFrom(const Request &req)
@@ -50,7 +60,8 @@ Reply unauthorized()
 
 bool isChunked(const Request &req)
 {
-    const std::string te = req.get_header_value("Transfer-Encoding");
+    std::string te = req.get_header_value("Transfer-Encoding");
+    std::transform(te.begin(), te.end(), te.begin(), [](unsigned char c) { return char(std::tolower(c)); });
     return te.find("chunked") != std::string::npos;
 }
 
@@ -67,28 +78,42 @@ std::optional<std::uint64_t> contentLength(const Request &req)
     return n;
 }
 
+bool hasBody(const Request &req)
+{
+    const std::optional<std::uint64_t> length = contentLength(req);
+    return isChunked(req) || (length && *length > 0) || (!length && req.has_header("Content-Length"));
+}
+
+// Whether the body of the request on this thread was read to its end; a reply
+// to one that was not closes the connection (the rest would be taken for the
+// next request).
+thread_local bool t_bodyRead = false;
+
 BodyReader bodyReader(const ContentReader &reader)
 {
     return [&reader](const BodySink &sink) {
-        return reader([&sink](const char *d, std::size_t n) { return sink(d, n); });
+        t_bodyRead = reader([&sink](const char *d, std::size_t n) { return sink(d, n); });
+        return t_bodyRead;
     };
 }
 
-// Reads a JSON request body of at most limits::kMaxJsonBodyBytes.
-std::optional<std::string> readSmallBody(const ContentReader &reader, Reply &failure)
+// Reads a JSON request body of at most limit bytes.
+std::optional<std::string> readSmallBody(const ContentReader &reader, Reply &failure,
+                                         std::size_t limit = limits::kMaxJsonBodyBytes)
 {
     std::string body;
     bool tooLarge = false;
     const bool ok = reader([&](const char *d, std::size_t n) {
-        if (body.size() + n > limits::kMaxJsonBodyBytes) {
+        if (body.size() + n > limit) {
             tooLarge = true;
             return false;
         }
         body.append(d, n);
         return true;
     });
+    t_bodyRead = ok;
     if (tooLarge) {
-        failure = errorReply(413, "JSON body larger than " + std::to_string(limits::kMaxJsonBodyBytes) + " bytes");
+        failure = errorReply(413, "JSON body larger than " + std::to_string(limit) + " bytes");
         return std::nullopt;
     }
     if (!ok) {
@@ -96,6 +121,39 @@ std::optional<std::string> readSmallBody(const ContentReader &reader, Reply &fai
         return std::nullopt;
     }
     return body;
+}
+
+// The methods a known path answers, for 405 and Allow; nullopt for unknown paths.
+std::optional<std::string> allowedMethods(const std::string &path)
+{
+    static const std::regex list(R"(/api/videos)"), video(R"(/api/videos/[^/]+)"),
+        part(R"(/api/videos/[^/]+/parts/[^/]+)"), action(R"(/api/videos/[^/]+/(complete|title|expiry))"),
+        page(R"(/|/healthz|/r/[^/]+|/v/[^/]+)");
+    if (std::regex_match(path, list))
+        return "GET, HEAD, POST";
+    if (std::regex_match(path, video))
+        return "PUT, DELETE";
+    if (std::regex_match(path, part))
+        return "PUT";
+    if (std::regex_match(path, action))
+        return "POST";
+    if (std::regex_match(path, page))
+        return "GET, HEAD";
+    return std::nullopt;
+}
+
+bool allows(const std::string &allowed, const std::string &method)
+{
+    std::size_t at = 0;
+    while (at < allowed.size()) {
+        std::size_t end = allowed.find(", ", at);
+        if (end == std::string::npos)
+            end = allowed.size();
+        if (allowed.compare(at, end - at, method) == 0)
+            return true;
+        at = end + 2;
+    }
+    return false;
 }
 
 std::string printable(std::string_view s, std::size_t max = 300)
@@ -139,15 +197,28 @@ const char *statusText(int status)
         return "Unsupported Media Type";
     case 416:
         return "Range Not Satisfiable";
+    case 429:
+        return "Too Many Requests";
+    case 431:
+        return "Request Header Fields Too Large";
     case 417:
         return "Expectation Failed";
     case 500:
         return "Internal Server Error";
     case 503:
         return "Service Unavailable";
+    case 507:
+        return "Insufficient Storage";
     default:
         return status < 500 ? "Client Error" : "Server Error";
     }
+}
+
+// Public pages answer in plain text, never with the API's JSON.
+void sendPlain(Response &res, int status)
+{
+    res.status = status;
+    res.set_content(std::string(statusText(status)) + "\n", "text/plain; charset=utf-8");
 }
 
 const std::regex &partRoute()
@@ -165,7 +236,9 @@ const std::regex &videoRoute()
 } // namespace
 
 HttpServer::HttpServer(Service &service, HttpOptions options)
-    : m_service(service), m_options(options), m_server(std::make_unique<httplib::Server>())
+    : m_service(service), m_options(options),
+      m_server(std::make_unique<GuardedServer>(
+          GuardedServer::Limits{options.maxConnectionsPerClient, std::chrono::seconds(options.requestTimeoutSeconds)}))
 {
     const int threads = m_options.threads > 0 ? m_options.threads : 1;
     m_server->new_task_queue = [threads] { return new httplib::ThreadPool(std::size_t(threads)); };
@@ -228,11 +301,14 @@ void HttpServer::routes()
     // so a doomed upload is refused without its bytes.
     auto early = [&svc](const Request &req) -> std::optional<Reply> {
         const std::string &m = req.method;
+        const std::optional<std::string> allowed = allowedMethods(req.path);
         if (m != "GET" && m != "HEAD" && m != "POST" && m != "PUT" && m != "DELETE")
             return errorReply(405, "method not allowed");
+        if (allowed && !allows(*allowed, m))
+            return errorReply(405, "this path answers " + *allowed);
         if ((m == "POST" || m == "PUT") && !req.has_header("Content-Length") && !isChunked(req))
             return errorReply(411, "a Content-Length header is required");
-        if (req.path.rfind("/api/", 0) != 0)
+        if (!isApi(req))
             return std::nullopt;
         const std::optional<std::string> owner = ownerFrom(req);
         if (!owner)
@@ -243,25 +319,46 @@ void HttpServer::routes()
             return svc.precheckPart(*owner, match[1].str(), match[2].str(), length);
         if (m == "PUT" && std::regex_match(req.path, match, videoRoute()))
             return svc.precheckWhole(*owner, match[1].str(), length);
-        if (m == "POST" && length && *length > limits::kMaxJsonBodyBytes)
-            return errorReply(413, "JSON body larger than " + std::to_string(limits::kMaxJsonBodyBytes) + " bytes");
+        const std::size_t jsonLimit =
+            req.path.ends_with("/complete") ? svc.maxCompleteBodyBytes() : limits::kMaxJsonBodyBytes;
+        if (m == "POST" && length && *length > jsonLimit)
+            return errorReply(413, "JSON body larger than " + std::to_string(jsonLimit) + " bytes");
         return std::nullopt;
     };
 
     s.set_pre_routing_handler([early](const Request &req, Response &res) {
         t_requestStart = std::chrono::steady_clock::now();
         t_requestTimed = true;
+        t_bodyRead = !hasBody(req);
         if (std::optional<Reply> r = early(req)) {
             if (r->status == 405)
-                res.set_header("Allow", "GET, HEAD, POST, PUT, DELETE");
-            send(res, *r);
+                res.set_header("Allow", allowedMethods(req.path).value_or("GET, HEAD, POST, PUT, DELETE"));
+            if (isApi(req))
+                send(res, *r);
+            else
+                sendPlain(res, r->status);
+            if (!t_bodyRead) {
+                res.set_header("Connection", "close");
+                GuardedServer::closeAfterReply();
+            }
             return httplib::Server::HandlerResponse::Handled;
         }
         return httplib::Server::HandlerResponse::Unhandled;
     });
+    s.set_post_routing_handler([](const Request &, Response &res) {
+        if (!t_bodyRead) {
+            res.set_header("Connection", "close");
+            GuardedServer::closeAfterReply();
+        }
+    });
     s.set_expect_100_continue_handler([early](const Request &req, Response &res) {
         if (std::optional<Reply> r = early(req)) {
-            send(res, *r);
+            if (isApi(req))
+                send(res, *r);
+            else
+                sendPlain(res, r->status);
+            res.set_header("Connection", "close");
+            GuardedServer::closeAfterReply();
             return r->status;
         }
         return 100;
@@ -286,7 +383,7 @@ void HttpServer::routes()
         if (!res.body.empty() || res.status < 400)
             return;
         const char *message = statusText(res.status);
-        if (req.path.rfind("/api/", 0) == 0)
+        if (isApi(req))
             send(res, errorReply(res.status, message));
         else
             res.set_content(std::string(message) + "\n", "text/plain; charset=utf-8");
@@ -309,7 +406,8 @@ void HttpServer::routes()
 
     s.Get("/api/videos", [&svc](const Request &req, Response &res) {
         const auto owner = ownerFrom(req);
-        send(res, owner ? svc.list(*owner) : unauthorized());
+        send(res,
+             owner ? svc.list(*owner, req.get_param_value("limit"), req.get_param_value("after")) : unauthorized());
         res.set_header("Cache-Control", "no-store");
     });
 
@@ -349,7 +447,9 @@ void HttpServer::routes()
             if (!owner)
                 return send(res, unauthorized());
             Reply failure;
-            const auto body = readSmallBody(reader, failure);
+            const std::size_t limit =
+                endpoint == &Service::complete ? svc.maxCompleteBodyBytes() : limits::kMaxJsonBodyBytes;
+            const auto body = readSmallBody(reader, failure, limit);
             send(res, body ? (svc.*endpoint)(*owner, req.matches[1].str(), *body) : failure);
         };
     };
@@ -364,8 +464,10 @@ void HttpServer::routes()
 
     // Anything else that carries a body is refused without buffering it.
     auto refuse = [](const Request &req, Response &res, const ContentReader &) {
-        send(res, req.path.rfind("/api/", 0) == 0 ? errorReply(404, "no such endpoint")
-                                                  : Reply{404, "text/plain; charset=utf-8", "Not Found\n"});
+        if (isApi(req))
+            send(res, errorReply(404, "no such endpoint"));
+        else
+            sendPlain(res, 404);
     };
     s.Post(".*", refuse);
     s.Put(".*", refuse);

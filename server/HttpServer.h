@@ -5,13 +5,13 @@
 #include <memory>
 #include <string>
 
-namespace httplib {
-class Server;
-}
+class GuardedServer;
 
 struct HttpOptions {
-    int threads = 32;            // requests served at once (each keep-alive connection holds one)
-    int readTimeoutSeconds = 60; // a client that sends nothing for this long is dropped
+    int threads = 64; // requests served at once (each keep-alive connection holds one)
+    int maxConnectionsPerClient = 16;
+    int requestTimeoutSeconds = 30; // headers within it; the body at least 64 KiB per it
+    int readTimeoutSeconds = 60;    // a client that sends nothing for this long is dropped
     int writeTimeoutSeconds = 60;
     bool logRequests = true; // one line per request on stderr
 };
@@ -42,5 +42,5 @@ private:
 
     Service &m_service;
     HttpOptions m_options;
-    std::unique_ptr<httplib::Server> m_server;
+    std::unique_ptr<GuardedServer> m_server;
 };

@@ -8,7 +8,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -18,7 +20,7 @@ constexpr std::size_t kWriteBuffer = 1 << 20; // bytes gathered before one write
 
 [[noreturn]] void fail(const std::string &what, int err = errno)
 {
-    throw StorageError(what + ": " + std::strerror(err));
+    throw StorageError(what + ": " + std::strerror(err), err);
 }
 
 class Fd {
@@ -96,7 +98,7 @@ public:
         unsigned char r[12];
         crypto::randomBytes(r, sizeof r);
         m_path = tmpDir / (crypto::toHex(r, sizeof r) + ".blob");
-        m_fd.reset(::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+        m_fd.reset(::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
         if (m_fd.get() < 0)
             fail("create " + m_path.string());
     }
@@ -226,12 +228,13 @@ public:
 
     std::uint64_t size() const override { return m_size; }
 
+    // The bytes reach the page cache only: the one fdatasync comes when the
+    // upload is published. A restart after the machine itself went down
+    // checks recorded parts against their digests (see Service::recover).
     void finish() override
     {
         flush();
         m_buffer.reset();
-        if (::fdatasync(m_fd.get()) != 0)
-            fail("fdatasync " + m_what);
         m_fd.close("close " + m_what);
     }
 
@@ -271,6 +274,8 @@ LocalStorage::LocalStorage(fs::path root)
     std::error_code ec;
     for (const fs::path &p : {m_root, m_media, m_uploads, m_tmp}) {
         fs::create_directories(p, ec);
+        if (!ec)
+            fs::permissions(p, fs::perms::owner_all, ec); // the videos are the owner's alone
         if (ec)
             throw StorageError("cannot create " + p.string() + ": " + ec.message());
     }
@@ -295,7 +300,7 @@ std::unique_ptr<PartWriter> LocalStorage::writePart(const std::string &videoId, 
     const fs::path p = uploadPath(videoId);
     int fd = ::open(p.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT) {
-        fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0) {
             fsyncDir(m_uploads); // the file must outlive a crash before any part is recorded
         } else if (errno == EEXIST) {
@@ -304,8 +309,16 @@ std::unique_ptr<PartWriter> LocalStorage::writePart(const std::string &videoId, 
     }
     if (fd < 0)
         fail("open " + p.string());
-    return std::make_unique<LocalPartWriter>(fd, std::uint64_t(number - 1) * std::uint64_t(partSize),
-                                             p.string() + " part " + std::to_string(number));
+    const std::uint64_t offset = std::uint64_t(number - 1) * std::uint64_t(partSize);
+    // The part's blocks are claimed before its bytes arrive, so a full disk
+    // refuses the part at once; the file's size grows only as bytes land.
+    const int err = ::fallocate(fd, FALLOC_FL_KEEP_SIZE, off_t(offset), off_t(partSize));
+    if (err != 0 && errno != EOPNOTSUPP && errno != ENOSYS) {
+        const int e = errno;
+        ::close(fd);
+        fail("allocate " + p.string(), e);
+    }
+    return std::make_unique<LocalPartWriter>(fd, offset, p.string() + " part " + std::to_string(number));
 }
 
 void LocalStorage::publishParts(const std::string &videoId, const std::vector<PartRef> &parts, std::int64_t partSize,
@@ -322,24 +335,80 @@ void LocalStorage::publishParts(const std::string &videoId, const std::vector<Pa
         fail("open " + from.string());
     if (::ftruncate(fd.get(), off_t(totalBytes)) != 0)
         fail("truncate " + from.string());
-    fsyncFd(fd.get(), "fsync " + from.string());
+    // The parts' one sync: data and size, not every part on its own.
+    if (::fdatasync(fd.get()) != 0)
+        fail("fdatasync " + from.string());
     fd.close("close " + from.string());
     crashPoint("upload-synced");
     renameDurably(from, to);
     fsyncDir(m_uploads);
 }
 
+namespace {
+// Only a definite "does not exist" is false; any other failure throws, so
+// start-up never deletes records over a passing error.
+bool fileExists(const fs::path &p)
+{
+    struct stat st {};
+    if (::stat(p.c_str(), &st) == 0)
+        return S_ISREG(st.st_mode);
+    if (errno == ENOENT)
+        return false;
+    fail("stat " + p.string());
+}
+} // namespace
+
 bool LocalStorage::hasUpload(const std::string &videoId)
 {
-    std::error_code ec;
-    return fs::is_regular_file(uploadPath(videoId), ec);
+    return fileExists(uploadPath(videoId));
+}
+
+std::string LocalStorage::uploadHead(const std::string &videoId, std::size_t size)
+{
+    const fs::path p = uploadPath(videoId);
+    Fd fd(::open(p.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0)
+        fail("open " + p.string());
+    std::string head(size, '\0');
+    const ssize_t n = ::pread(fd.get(), head.data(), size, 0);
+    if (n < 0)
+        fail("read " + p.string());
+    head.resize(std::size_t(n));
+    return head;
+}
+
+std::optional<std::string> LocalStorage::partDigest(const std::string &videoId, int number, std::int64_t partSize,
+                                                    std::uint64_t sizeBytes)
+{
+    const fs::path p = uploadPath(videoId);
+    Fd fd(::open(p.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0)
+        return std::nullopt;
+    crypto::Sha256 digest;
+    std::vector<char> buf(kWriteBuffer);
+    std::uint64_t offset = std::uint64_t(number - 1) * std::uint64_t(partSize);
+    for (std::uint64_t left = sizeBytes; left > 0;) {
+        const ssize_t n = ::pread(fd.get(), buf.data(), std::min<std::uint64_t>(left, buf.size()), off_t(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return std::nullopt;
+        digest.update(buf.data(), std::size_t(n));
+        offset += std::uint64_t(n);
+        left -= std::uint64_t(n);
+    }
+    return digest.finishHex();
 }
 
 std::optional<std::uint64_t> LocalStorage::uploadExtent(const std::string &videoId)
 {
+    const fs::path p = uploadPath(videoId);
     struct stat st {};
-    if (::stat(uploadPath(videoId).c_str(), &st) != 0)
-        return std::nullopt;
+    if (::stat(p.c_str(), &st) != 0) {
+        if (errno == ENOENT)
+            return std::nullopt;
+        fail("stat " + p.string());
+    }
     return std::uint64_t(st.st_size);
 }
 
@@ -393,8 +462,7 @@ std::unique_ptr<MediaReader> LocalStorage::openMedia(const std::string &videoId)
 
 bool LocalStorage::hasMedia(const std::string &videoId)
 {
-    std::error_code ec;
-    return fs::is_regular_file(mediaPath(videoId), ec);
+    return fileExists(mediaPath(videoId));
 }
 
 void LocalStorage::removeMedia(const std::string &videoId)
@@ -414,6 +482,14 @@ std::vector<std::string> LocalStorage::listMedia()
             out.push_back(name.substr(0, name.size() - 4));
     }
     return out;
+}
+
+std::optional<std::uint64_t> LocalStorage::freeBytes()
+{
+    struct statvfs st {};
+    if (::statvfs(m_root.c_str(), &st) != 0)
+        return std::nullopt;
+    return std::uint64_t(st.f_bavail) * std::uint64_t(st.f_frsize);
 }
 
 void LocalStorage::removeTemporaries()

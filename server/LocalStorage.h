@@ -21,6 +21,9 @@ public:
                       std::uint64_t totalBytes) override;
     bool hasUpload(const std::string &videoId) override;
     std::optional<std::uint64_t> uploadExtent(const std::string &videoId) override;
+    std::string uploadHead(const std::string &videoId, std::size_t size) override;
+    std::optional<std::string> partDigest(const std::string &videoId, int number, std::int64_t partSize,
+                                          std::uint64_t sizeBytes) override;
     void removeUpload(const std::string &videoId) override;
     std::vector<std::string> listUploads() override;
 
@@ -31,6 +34,7 @@ public:
     void removeMedia(const std::string &videoId) override;
     std::vector<std::string> listMedia() override;
 
+    std::optional<std::uint64_t> freeBytes() override;
     void removeTemporaries() override;
 
     std::filesystem::path mediaPath(const std::string &videoId) const;

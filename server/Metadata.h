@@ -32,6 +32,22 @@ struct VideoRow {
     std::optional<std::int64_t> durationMs;
     std::optional<std::int64_t> width;
     std::optional<std::int64_t> height;
+    // SHA-256 of the completed part list, so a repeated complete is recognised.
+    std::optional<std::string> partsDigest;
+};
+
+// Where a page of the video list ends: the last video shown.
+struct ListCursor {
+    std::int64_t createdAtMs = 0;
+    std::string id;
+};
+
+// What one device holds: all its videos, those still uploading, and bytes
+// (of finished videos and of the parts stored so far).
+struct Usage {
+    std::int64_t videos = 0;
+    std::int64_t uploading = 0;
+    std::int64_t bytes = 0;
 };
 
 struct PartRow {
@@ -46,8 +62,10 @@ public:
 
     virtual void insertVideo(const VideoRow &row) = 0;
     virtual std::optional<VideoRow> findVideo(const std::string &id) = 0;
-    // Ready videos of one owner that have not expired at nowMs, newest first.
-    virtual std::vector<VideoRow> listReady(const std::string &owner, std::int64_t nowMs) = 0;
+    // Ready videos of one owner that have not expired at nowMs, newest first,
+    // at most limit of them, beginning after the cursor when there is one.
+    virtual std::vector<VideoRow> listReady(const std::string &owner, std::int64_t nowMs, std::size_t limit,
+                                            const std::optional<ListCursor> &after) = 0;
     virtual bool setTitle(const std::string &id, const std::string &title) = 0;
     virtual bool setExpiry(const std::string &id, std::int64_t expiresAtMs) = 0;
 
@@ -66,6 +84,9 @@ public:
     virtual bool beginComplete(const VideoRow &finished, int lastPart) = 0;
     // Second step: completing becomes ready and the parts are forgotten.
     virtual bool finishComplete(const std::string &id) = 0;
+    // A complete that could not be carried out: completing goes back to
+    // uploading and the parts are forgotten (their bytes may be damaged).
+    virtual bool abortComplete(const std::string &id) = 0;
     // Deletes the video and its parts; false when there was none.
     virtual bool deleteVideo(const std::string &id) = 0;
 
@@ -73,6 +94,7 @@ public:
     // at or before createdByMs that are still not complete.
     virtual std::vector<std::string> expiredIds(std::int64_t nowMs) = 0;
     virtual std::vector<std::string> staleUploadIds(std::int64_t createdByMs) = 0;
+    virtual Usage usage(const std::string &owner) = 0;
 
     // For start-up recovery.
     virtual std::vector<VideoRow> allVideos() = 0;

@@ -8,11 +8,50 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <stdexcept>
 #include <sys/file.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
+
+namespace {
+
+std::string currentBootId()
+{
+    std::ifstream in("/proc/sys/kernel/random/boot_id");
+    std::string id;
+    std::getline(in, id);
+    return id;
+}
+
+// Parts are synced only when published, so after the machine itself went down
+// (not just this process) their bytes may be lost. The boot id of the last run
+// tells; without one (first run, or unknown) assume the worst.
+bool machineRestartedSince(const fs::path &bootFile)
+{
+    std::ifstream in(bootFile);
+    std::string last;
+    std::getline(in, last);
+    const std::string now = currentBootId();
+    return now.empty() || last != now;
+}
+
+void recordBoot(const fs::path &bootFile)
+{
+    const fs::path tmp = bootFile.string() + ".new";
+    {
+        std::ofstream out(tmp, std::ios::trunc);
+        out << currentBootId() << "\n";
+    }
+    std::error_code ec;
+    fs::permissions(tmp, fs::perms::owner_read | fs::perms::owner_write, ec);
+    fs::rename(tmp, bootFile, ec);
+    if (ec)
+        logLine("cannot record the boot id in " + bootFile.string() + ": " + ec.message());
+}
+
+} // namespace
 
 ServerApp::ServerApp(const ServerConfig &config, const Clock &clock) : m_config(config)
 {
@@ -24,7 +63,7 @@ ServerApp::ServerApp(const ServerConfig &config, const Clock &clock) : m_config(
     // One server per data folder: start-up recovery would otherwise remove the
     // uploads another server is writing.
     const fs::path lockPath = config.dataDir / "mivra-server.lock";
-    m_lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    m_lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (m_lockFd < 0)
         throw std::runtime_error("cannot open " + lockPath.string() + ": " + std::strerror(errno));
     if (::flock(m_lockFd, LOCK_EX | LOCK_NB) != 0) {
@@ -41,13 +80,21 @@ ServerApp::ServerApp(const ServerConfig &config, const Clock &clock) : m_config(
         options.partSize = config.partSize;
         options.maxVideoBytes = config.maxVideoBytes;
         options.uploadTimeoutMs = config.uploadTimeoutSeconds * 1000;
+        options.maxUploadsPerDevice = config.maxUploadsPerDevice;
+        options.maxVideosPerDevice = config.maxVideosPerDevice;
+        options.maxBytesPerDevice = config.maxBytesPerDevice;
+        options.diskReserveBytes = config.diskReserveBytes;
         m_service = std::make_unique<Service>(std::move(metadata), std::move(storage), clock, options);
-        m_recovery = m_service->recover();
+        const fs::path bootFile = config.dataDir / "boot-id";
+        m_recovery = m_service->recover(machineRestartedSince(bootFile));
+        recordBoot(bootFile);
         m_startupSweep = m_service->sweep();
 
         HttpOptions http;
         http.threads = config.threads;
         http.logRequests = config.logRequests;
+        http.maxConnectionsPerClient = int(config.maxConnectionsPerClient);
+        http.requestTimeoutSeconds = int(config.requestTimeoutSeconds);
         m_http = std::make_unique<HttpServer>(*m_service, http);
         m_port = m_http->bind(config.host, config.port);
     } catch (const std::exception &) {

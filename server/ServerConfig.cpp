@@ -35,7 +35,19 @@ Options:
   --upload-timeout SECS   uploads not completed within this are removed
                           (default 86400)
   --sweep-interval SECS   how often expired videos are removed (default 60)
-  --threads N             requests served at once (default 32)
+  --threads N             requests served at once (default 64)
+  --max-connections-per-client N
+                          connections one client address may hold (default 16)
+  --request-timeout SECS  time for a request's headers, and for each 64 KiB
+                          of its body on average (default 30)
+  --max-uploads-per-device N
+                          uploads in progress per device (default 10; 429 beyond)
+  --max-videos-per-device N
+                          videos kept per device (default 10000; 507 beyond)
+  --max-bytes-per-device BYTES
+                          bytes kept per device (default 200G; 507 beyond)
+  --disk-reserve BYTES    free disk below which uploads are refused (default
+                          1G; 507)
   --quiet                 do not log one line per request
   --help                  show this help
   --version               show the version
@@ -180,7 +192,11 @@ ParsedArgs parseArgs(const std::vector<std::string> &args)
                 return out;
             }
             c.publicOrigin = *o;
-        } else if (arg == "--part-size" || arg == "--max-video-size") {
+        } else if (std::int64_t *size = arg == "--part-size"              ? &c.partSize
+                                        : arg == "--max-video-size"       ? &c.maxVideoBytes
+                                        : arg == "--max-bytes-per-device" ? &c.maxBytesPerDevice
+                                        : arg == "--disk-reserve"         ? &c.diskReserveBytes
+                                                                          : nullptr) {
             std::string name = arg;
             if (!next(v))
                 return out;
@@ -189,7 +205,21 @@ ParsedArgs parseArgs(const std::vector<std::string> &args)
                 out.error = name + " wants a positive number of bytes (suffixes K, M, G), not \"" + v + "\"";
                 return out;
             }
-            (name == "--part-size" ? c.partSize : c.maxVideoBytes) = *n;
+            *size = *n;
+        } else if (std::int64_t *count = arg == "--max-connections-per-client" ? &c.maxConnectionsPerClient
+                                         : arg == "--request-timeout"          ? &c.requestTimeoutSeconds
+                                         : arg == "--max-uploads-per-device"   ? &c.maxUploadsPerDevice
+                                         : arg == "--max-videos-per-device"    ? &c.maxVideosPerDevice
+                                                                               : nullptr) {
+            std::string name = arg;
+            if (!next(v))
+                return out;
+            const auto n = parseInt(v);
+            if (!n || *n <= 0 || *n > 1000000000) {
+                out.error = name + " wants a positive whole number, not \"" + v + "\"";
+                return out;
+            }
+            *count = *n;
         } else if (arg == "--upload-timeout" || arg == "--sweep-interval" || arg == "--threads") {
             std::string name = arg;
             if (!next(v))

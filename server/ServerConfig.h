@@ -18,8 +18,14 @@ struct ServerConfig {
     std::int64_t maxVideoBytes = limits::kDefaultMaxVideoBytes;
     std::int64_t uploadTimeoutSeconds = limits::kDefaultUploadTimeoutSeconds;
     std::int64_t sweepIntervalMs = 60000; // --sweep-interval is in seconds
-    int threads = 32;
+    int threads = 64;
     bool logRequests = true;
+    std::int64_t maxUploadsPerDevice = ServiceOptions{}.maxUploadsPerDevice;
+    std::int64_t maxVideosPerDevice = ServiceOptions{}.maxVideosPerDevice;
+    std::int64_t maxBytesPerDevice = ServiceOptions{}.maxBytesPerDevice;
+    std::int64_t diskReserveBytes = ServiceOptions{}.diskReserveBytes;
+    std::int64_t maxConnectionsPerClient = 16;
+    std::int64_t requestTimeoutSeconds = 30; // for a request's headers, and its body's slowest pace
 };
 
 struct ParsedArgs {

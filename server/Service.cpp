@@ -6,6 +6,8 @@
 #include "Log.h"
 #include "base/LifetimeBounds.h"
 
+#include <cerrno>
+#include <charconv>
 #include <map>
 #include <unordered_map>
 
@@ -32,11 +34,11 @@ struct BodyObject {
     std::optional<Reply> failure;
 };
 
-BodyObject parseBody(std::string_view body)
+BodyObject parseBody(std::string_view body, std::size_t limit = limits::kMaxJsonBodyBytes)
 {
     BodyObject out;
-    if (body.size() > limits::kMaxJsonBodyBytes) {
-        out.failure = errorReply(413, "JSON body larger than " + std::to_string(limits::kMaxJsonBodyBytes) + " bytes");
+    if (body.size() > limit) {
+        out.failure = errorReply(413, "JSON body larger than " + std::to_string(limit) + " bytes");
         return out;
     }
     json::ParseResult parsed = json::parse(body);
@@ -125,6 +127,18 @@ Reply badPartNumber()
     return errorReply(400, "the part number must be an integer from 1 to " + std::to_string(limits::kMaxPartNumber));
 }
 
+// An MP4 begins with its file-type box: a 32-bit size, then "ftyp".
+constexpr std::size_t kMp4HeadBytes = 8;
+bool isMp4Head(std::string_view head)
+{
+    return head.size() >= kMp4HeadBytes && head.substr(4, 4) == "ftyp";
+}
+
+Reply notMp4()
+{
+    return errorReply(415, "only MP4 videos are accepted: the file does not begin with an MP4 \"ftyp\" box");
+}
+
 Reply alreadyComplete()
 {
     return errorReply(409, "this video's upload is already complete");
@@ -206,6 +220,31 @@ void Service::removeEverything(const std::string &id)
     m_storage->removeUpload(id);
 }
 
+std::size_t Service::maxCompleteBodyBytes() const
+{
+    const std::int64_t parts = std::min<std::int64_t>(
+        limits::kMaxPartNumber, (m_options.maxVideoBytes + m_options.partSize - 1) / m_options.partSize);
+    return limits::kMaxJsonBodyBytes + std::size_t(parts) * limits::kCompleteBytesPerPart;
+}
+
+std::optional<Reply> Service::quotaFailure(const std::string &owner, std::uint64_t incomingBytes, bool newUpload)
+{
+    const Usage used = m_metadata->usage(owner);
+    if (newUpload && used.uploading >= m_options.maxUploadsPerDevice)
+        return errorReply(429, "this device has " + std::to_string(used.uploading) +
+                                   " uploads in progress; finish or delete one first");
+    if (newUpload && used.videos >= m_options.maxVideosPerDevice)
+        return errorReply(507, "this device keeps " + std::to_string(used.videos) +
+                                   " videos, the most allowed; delete some first");
+    if (std::uint64_t(used.bytes) + incomingBytes > std::uint64_t(m_options.maxBytesPerDevice))
+        return errorReply(507, "this device's videos would take more than " +
+                                   std::to_string(m_options.maxBytesPerDevice) + " bytes; delete some first");
+    const std::optional<std::uint64_t> free = m_storage->freeBytes();
+    if (free && *free < std::uint64_t(m_options.diskReserveBytes) + incomingBytes)
+        return errorReply(507, "the service is short of disk space; try again later");
+    return std::nullopt;
+}
+
 Reply Service::create(const std::string &owner, std::string_view body)
 {
     BodyObject parsed = parseBody(body);
@@ -233,6 +272,8 @@ Reply Service::create(const std::string &owner, std::string_view body)
         if (!lifetimeExpiry(*lt, now, row.expiresAtMs, failure))
             return *failure;
 
+    if (std::optional<Reply> refused = quotaFailure(owner, 0, true))
+        return *refused;
     row.id = crypto::newVideoId();
     row.owner = owner;
     row.state = VideoState::Uploading;
@@ -248,10 +289,36 @@ Reply Service::create(const std::string &owner, std::string_view body)
     return jsonReply(201, Value(std::move(o)));
 }
 
-Reply Service::list(const std::string &owner)
+Reply Service::list(const std::string &owner, std::string_view limitText, std::string_view afterText)
 {
+    std::size_t limit = limits::kDefaultListPage;
+    if (!limitText.empty()) {
+        std::size_t n = 0;
+        auto [ptr, ec] = std::from_chars(limitText.data(), limitText.data() + limitText.size(), n);
+        if (ec != std::errc() || ptr != limitText.data() + limitText.size() || n < 1 || n > limits::kMaxListPage)
+            return errorReply(400, "\"limit\" must be an integer from 1 to " + std::to_string(limits::kMaxListPage));
+        limit = n;
+    }
+    // The cursor is "<createdAt>.<id>" of the last video of the page before.
+    std::optional<ListCursor> after;
+    if (!afterText.empty()) {
+        const std::size_t dot = afterText.find('.');
+        ListCursor c;
+        const char *end = afterText.data() + (dot == std::string_view::npos ? 0 : dot);
+        auto [ptr, ec] = std::from_chars(afterText.data(), end, c.createdAtMs);
+        if (dot == std::string_view::npos || ec != std::errc() || ptr != end ||
+            !crypto::isVideoId(std::string(afterText.substr(dot + 1))))
+            return errorReply(400, "\"after\" must be the \"next\" of the page before");
+        c.id = std::string(afterText.substr(dot + 1));
+        after = std::move(c);
+    }
+    // One more than asked tells whether another page follows.
+    std::vector<VideoRow> rows = m_metadata->listReady(owner, m_clock.nowMs(), limit + 1, after);
+    const bool more = rows.size() > limit;
+    if (more)
+        rows.resize(limit);
     json::Array videos;
-    for (const VideoRow &row : m_metadata->listReady(owner, m_clock.nowMs())) {
+    for (const VideoRow &row : rows) {
         json::Object item;
         item.emplace("id", row.id);
         item.emplace("title", row.title);
@@ -270,6 +337,8 @@ Reply Service::list(const std::string &owner)
     }
     json::Object o;
     o.emplace("videos", std::move(videos));
+    if (more)
+        o.emplace("next", std::to_string(rows.back().createdAtMs) + "." + rows.back().id);
     return jsonReply(200, Value(std::move(o)));
 }
 
@@ -352,7 +421,7 @@ std::optional<Reply> Service::precheckPart(const std::string &owner, const std::
         if (*contentLength > std::uint64_t(row->partSize))
             return errorReply(413, "a part must be at most partSize (" + std::to_string(row->partSize) + " bytes)");
     }
-    return std::nullopt;
+    return quotaFailure(owner, contentLength.value_or(std::uint64_t(row->partSize)), false);
 }
 
 std::optional<Reply> Service::precheckWhole(const std::string &owner, const std::string &id,
@@ -365,7 +434,7 @@ std::optional<Reply> Service::precheckWhole(const std::string &owner, const std:
         return alreadyComplete();
     if (contentLength && *contentLength > std::uint64_t(m_options.maxVideoBytes))
         return errorReply(413, "a video must be at most " + std::to_string(m_options.maxVideoBytes) + " bytes");
-    return std::nullopt;
+    return quotaFailure(owner, contentLength.value_or(0), false);
 }
 
 namespace {
@@ -374,24 +443,35 @@ namespace {
 struct Received {
     bool complete = false; // the whole body arrived
     bool tooLarge = false; // more than limit bytes
+    bool notMp4 = false;   // checked, and the first bytes are no MP4 file-type box
     bool storageFailed = false;
+    bool diskFull = false;
     std::string storageError;
     std::uint64_t bytes = 0;
 };
 
-Received receiveInto(ByteSink &blob, const BodyReader &body, std::uint64_t limit, crypto::Sha256 *digest)
+Received receiveInto(ByteSink &blob, const BodyReader &body, std::uint64_t limit, crypto::Sha256 *digest, bool checkMp4)
 {
     Received r;
+    std::string head;
     r.complete = body([&](const char *data, std::size_t size) {
         if (r.bytes + size > limit) {
             r.tooLarge = true;
             return false;
+        }
+        if (checkMp4 && head.size() < kMp4HeadBytes) {
+            head.append(data, std::min(size, kMp4HeadBytes - head.size()));
+            if (head.size() == kMp4HeadBytes && !isMp4Head(head)) {
+                r.notMp4 = true;
+                return false;
+            }
         }
         r.bytes += size;
         try {
             blob.write(data, size);
         } catch (const StorageError &e) {
             r.storageFailed = true;
+            r.diskFull = e.error == ENOSPC || e.error == EDQUOT;
             r.storageError = e.what();
             return false;
         }
@@ -399,16 +479,21 @@ Received receiveInto(ByteSink &blob, const BodyReader &body, std::uint64_t limit
             digest->update(data, size);
         return true;
     });
+    if (checkMp4 && r.complete && !isMp4Head(head))
+        r.notMp4 = true; // shorter than the box header, or empty
     return r;
 }
 
 std::optional<Reply> receiveFailure(const Received &r, const std::string &tooLargeReason)
 {
+    if (r.notMp4)
+        return notMp4();
     if (r.tooLarge)
         return errorReply(413, tooLargeReason);
     if (r.storageFailed) {
         logLine("storage error while receiving: " + r.storageError);
-        return errorReply(500, "could not store the upload");
+        return r.diskFull ? errorReply(507, "the service's disk is full")
+                          : errorReply(500, "could not store the upload");
     }
     if (!r.complete)
         return errorReply(400, "the request body was cut short");
@@ -442,12 +527,18 @@ Reply Service::putPart(const std::string &owner, const std::string &id, const st
         // The part's record goes before its bytes change: a part being
         // re-sent counts as missing until it has arrived whole.
         m_metadata->deletePart(id, number);
-        writer = m_storage->writePart(id, number, partSize);
+        try {
+            writer = m_storage->writePart(id, number, partSize);
+        } catch (const StorageError &e) {
+            logLine("part " + std::to_string(number) + " of " + id + " refused: " + e.what());
+            return e.error == ENOSPC || e.error == EDQUOT ? errorReply(507, "the service's disk is full")
+                                                          : errorReply(500, "could not store the part");
+        }
     }
 
     // The bytes stream to storage with no row lock held.
     crypto::Sha256 digest;
-    const Received got = receiveInto(*writer, body, std::uint64_t(partSize), &digest);
+    const Received got = receiveInto(*writer, body, std::uint64_t(partSize), &digest, false);
     if (std::optional<Reply> failure =
             receiveFailure(got, "a part must be at most partSize (" + std::to_string(partSize) + " bytes)"))
         return *failure;
@@ -484,7 +575,7 @@ Reply Service::putWhole(const std::string &owner, const std::string &id, std::op
         return *early;
     const std::uint64_t limit = std::uint64_t(m_options.maxVideoBytes);
     std::unique_ptr<BlobWriter> blob = m_storage->newBlob();
-    const Received got = receiveInto(*blob, body, limit, nullptr);
+    const Received got = receiveInto(*blob, body, limit, nullptr, true);
     if (std::optional<Reply> failure =
             receiveFailure(got, "a video must be at most " + std::to_string(limit) + " bytes"))
         return *failure;
@@ -514,7 +605,7 @@ Reply Service::complete(const std::string &owner, const std::string &id, std::st
 {
     if (!crypto::isVideoId(id))
         return notFound();
-    BodyObject parsed = parseBody(body);
+    BodyObject parsed = parseBody(body, maxCompleteBodyBytes());
     if (parsed.failure)
         return *parsed.failure;
     const Value &obj = *parsed.value;
@@ -551,14 +642,27 @@ Reply Service::complete(const std::string &owner, const std::string &id, std::st
         !optionalCount(obj, "height", height, failure))
         return *failure;
 
+    // Identifies this part list, so a complete sent again after a lost reply
+    // is recognised and answered as the first one was.
+    std::string listedText;
+    for (const auto &[number, etag] : wanted)
+        listedText += std::to_string(number) + ":" + etag + "\n";
+    const std::string digest = crypto::sha256Hex(listedText);
+
     // Parts still being written finish first; none start meanwhile.
     auto uploadGuard = m_uploadLocks.lock(id);
     auto guard = m_rowLocks.lock(id);
     std::optional<VideoRow> row = ownedVideo(owner, id);
     if (!row)
         return notFound();
-    if (row->state != VideoState::Uploading)
-        return alreadyComplete();
+    if (row->state != VideoState::Uploading) {
+        if (row->partsDigest != digest)
+            return alreadyComplete();
+        if (row->state == VideoState::Completing && !finishCompleting(*row))
+            return errorReply(500, "could not finish the upload; try again");
+        row->state = VideoState::Ready;
+        return videoInfo(*row);
+    }
 
     std::map<int, PartRow> stored;
     for (PartRow &p : m_metadata->parts(id))
@@ -588,10 +692,13 @@ Reply Service::complete(const std::string &owner, const std::string &id, std::st
     }
     if (total > m_options.maxVideoBytes)
         return errorReply(413, "a video must be at most " + std::to_string(m_options.maxVideoBytes) + " bytes");
+    if (!isMp4Head(m_storage->uploadHead(id, kMp4HeadBytes)))
+        return notMp4();
 
     VideoRow finished = *row;
     finished.completedAtMs = m_clock.nowMs();
     finished.sizeBytes = total;
+    finished.partsDigest = digest;
     if (durationMs)
         finished.durationMs = durationMs;
     if (width)
@@ -602,12 +709,54 @@ Reply Service::complete(const std::string &owner, const std::string &id, std::st
     if (!m_metadata->beginComplete(finished, int(refs.size())))
         return alreadyComplete();
     crashPoint("completing");
-    m_storage->publishParts(id, refs, row->partSize, std::uint64_t(total));
+    try {
+        m_storage->publishParts(id, refs, row->partSize, std::uint64_t(total));
+    } catch (const StorageError &e) {
+        // The parts' bytes may be damaged (a failed sync can drop them): the
+        // upload goes back to its start instead of staying half-done.
+        logLine("complete " + id + " failed: " + e.what());
+        abandonComplete(id);
+        return e.error == ENOSPC || e.error == EDQUOT
+                   ? errorReply(507, "the service's disk is full; send the parts again later")
+                   : errorReply(500, "could not store the video; send the parts again");
+    }
     crashPoint("published");
-    m_metadata->finishComplete(id);
+    if (!finishCompleting(finished))
+        return errorReply(500, "could not finish the upload; try again");
     crashPoint("completed");
     finished.state = VideoState::Ready;
     return videoInfo(finished);
+}
+
+// A completing video whose file is published (or can be now) becomes ready.
+// False when the record cannot be written; it stays completing, and a
+// repeated complete or the next start-up finishes it.
+bool Service::finishCompleting(const VideoRow &row)
+{
+    try {
+        if (!m_storage->hasMedia(row.id)) {
+            std::vector<PartRef> refs;
+            for (const PartRow &p : m_metadata->parts(row.id))
+                refs.push_back(PartRef{p.number, std::uint64_t(p.sizeBytes), p.etag});
+            m_storage->publishParts(row.id, refs, row.partSize, std::uint64_t(row.sizeBytes.value_or(0)));
+        }
+        m_metadata->finishComplete(row.id);
+        return true;
+    } catch (const std::exception &e) {
+        logLine("complete " + row.id + " not finished: " + e.what());
+        return false;
+    }
+}
+
+void Service::abandonComplete(const std::string &id)
+{
+    try {
+        m_metadata->abortComplete(id);
+        m_storage->removeMedia(id);
+        m_storage->removeUpload(id);
+    } catch (const std::exception &e) {
+        logLine("complete " + id + " not undone: " + std::string(e.what()));
+    }
 }
 
 std::optional<PublicVideo> Service::publicVideo(const std::string &id)
@@ -633,103 +782,4 @@ std::unique_ptr<MediaReader> Service::openMedia(const std::string &id)
     if (!publicVideo(id))
         return nullptr;
     return m_storage->openMedia(id);
-}
-
-RecoveryReport Service::recover()
-{
-    RecoveryReport report;
-    m_storage->removeTemporaries();
-
-    std::unordered_map<std::string, VideoRow> rows;
-    for (VideoRow &row : m_metadata->allVideos())
-        rows.emplace(row.id, std::move(row));
-    std::unordered_map<std::string, std::vector<PartRow>> parts;
-    for (auto &[id, part] : m_metadata->allParts())
-        parts[id].push_back(std::move(part));
-
-    // A complete that was accepted is finished: its parts were checked and
-    // recorded before the crash.
-    for (auto &[id, row] : rows) {
-        if (row.state != VideoState::Completing)
-            continue;
-        if (!m_storage->hasMedia(id)) {
-            if (!m_storage->hasUpload(id) || !row.sizeBytes) {
-                m_metadata->deleteVideo(id);
-                continue; // reported below as a row without media
-            }
-            std::vector<PartRef> refs;
-            for (const PartRow &p : parts[id])
-                refs.push_back(PartRef{p.number, std::uint64_t(p.sizeBytes), p.etag});
-            m_storage->publishParts(id, refs, row.partSize, std::uint64_t(*row.sizeBytes));
-        }
-        m_metadata->finishComplete(id);
-        row.state = VideoState::Ready;
-        parts.erase(id);
-        ++report.completesFinished;
-    }
-
-    // Media is served only for a ready row: any other media file is what a
-    // crash left between publishing a single-part upload and recording it, or
-    // after deleting a row.
-    for (const std::string &id : m_storage->listMedia()) {
-        auto it = rows.find(id);
-        if (it == rows.end() || it->second.state != VideoState::Ready) {
-            m_storage->removeMedia(id);
-            ++report.orphanMediaRemoved;
-        }
-    }
-    for (const auto &[id, row] : rows) {
-        if (row.state != VideoState::Uploading && !m_storage->hasMedia(id)) {
-            m_metadata->deleteVideo(id);
-            ++report.rowsWithoutMediaRemoved;
-        }
-    }
-
-    // Upload files belong to uploads in progress only.
-    for (const std::string &id : m_storage->listUploads()) {
-        auto it = rows.find(id);
-        if (it == rows.end() || it->second.state != VideoState::Uploading) {
-            m_storage->removeUpload(id);
-            ++report.orphanUploadsRemoved;
-        }
-    }
-    // A recorded part must lie within what is stored of its upload.
-    for (const auto &[id, list] : parts) {
-        auto it = rows.find(id);
-        const bool uploading = it != rows.end() && it->second.state == VideoState::Uploading;
-        const std::optional<std::uint64_t> extent = uploading ? m_storage->uploadExtent(id) : std::nullopt;
-        for (const PartRow &p : list) {
-            const std::uint64_t end = uploading ? std::uint64_t(p.number - 1) * std::uint64_t(it->second.partSize) +
-                                                      std::uint64_t(p.sizeBytes)
-                                                : 0;
-            if (!uploading || !extent || *extent < end) {
-                m_metadata->deletePart(id, p.number);
-                ++report.partRowsRemoved;
-            }
-        }
-    }
-    return report;
-}
-
-SweepReport Service::sweep()
-{
-    SweepReport report;
-    const std::int64_t now = m_clock.nowMs();
-    for (const std::string &id : m_metadata->expiredIds(now)) {
-        auto guard = m_rowLocks.lock(id);
-        const std::optional<VideoRow> row = m_metadata->findVideo(id);
-        if (row && row->expiresAtMs <= m_clock.nowMs()) {
-            removeEverything(id);
-            ++report.expiredRemoved;
-        }
-    }
-    for (const std::string &id : m_metadata->staleUploadIds(now - m_options.uploadTimeoutMs)) {
-        auto guard = m_rowLocks.lock(id);
-        const std::optional<VideoRow> row = m_metadata->findVideo(id);
-        if (row && row->state == VideoState::Uploading && isGone(*row, m_clock.nowMs())) {
-            removeEverything(id);
-            ++report.staleUploadsRemoved;
-        }
-    }
-    return report;
 }

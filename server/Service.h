@@ -25,6 +25,10 @@ inline constexpr std::int64_t kDefaultMaxVideoBytes = 20LL * 1024 * 1024 * 1024;
 inline constexpr std::int64_t kDefaultUploadTimeoutSeconds = 24 * 3600;
 inline constexpr std::size_t kMinTokenChars = 32;
 inline constexpr std::size_t kMaxTokenChars = 256;
+inline constexpr std::size_t kDefaultListPage = 100;
+inline constexpr std::size_t kMaxListPage = 1000;
+// A complete body lists every part: room for the longest entry of each.
+inline constexpr std::size_t kCompleteBytesPerPart = 128;
 } // namespace limits
 
 // The expiry of a video kept "forever": 9999-12-31T23:59:59Z in epoch
@@ -38,6 +42,12 @@ struct ServiceOptions {
     std::int64_t partSize = limits::kDefaultPartSize;
     std::int64_t maxVideoBytes = limits::kDefaultMaxVideoBytes;
     std::int64_t uploadTimeoutMs = limits::kDefaultUploadTimeoutSeconds * 1000;
+    // Per device: uploads in progress (429 beyond), videos and bytes kept (507 beyond).
+    std::int64_t maxUploadsPerDevice = 10;
+    std::int64_t maxVideosPerDevice = 10000;
+    std::int64_t maxBytesPerDevice = 200LL * 1024 * 1024 * 1024;
+    // Creates and parts are refused (507) when they would leave less free disk.
+    std::int64_t diskReserveBytes = 1LL * 1024 * 1024 * 1024;
 };
 
 // A reply ready to be written: status, content type and body.
@@ -96,11 +106,15 @@ public:
     // The owner key stored for a token (its SHA-256 in hex).
     static std::string ownerOf(std::string_view token);
 
+    // The largest complete body: one entry for each part a video can have.
+    std::size_t maxCompleteBodyBytes() const;
+
     std::string shareUrl(const std::string &id) const { return m_options.publicOrigin + "/v/" + id; }
 
     // The endpoints of the video API. owner is ownerOf(the request's token).
     Reply create(const std::string &owner, std::string_view body);
-    Reply list(const std::string &owner);
+    // One page of ready videos, newest first; "next" names where the next page begins.
+    Reply list(const std::string &owner, std::string_view limit = {}, std::string_view after = {});
     Reply rename(const std::string &owner, const std::string &id, std::string_view body);
     Reply setExpiry(const std::string &owner, const std::string &id, std::string_view body);
     Reply remove(const std::string &owner, const std::string &id);
@@ -124,7 +138,9 @@ public:
     // Start-up: finishes completes that were accepted, drops what a crash left
     // half-done (temporaries, media without a ready row, upload files without
     // an upload) and rows whose bytes are missing.
-    RecoveryReport recover();
+    // machineRestarted: the machine went down since the last run, so bytes
+    // not yet synced may be lost and recorded parts are checked against their digests.
+    RecoveryReport recover(bool machineRestarted);
     // Removes expired videos and uploads not completed within the time-out.
     SweepReport sweep();
 
@@ -133,6 +149,9 @@ private:
     std::optional<VideoRow> ownedVideo(const std::string &owner, const std::string &id);
     Reply videoInfo(const VideoRow &row) const;
     void removeEverything(const std::string &id);
+    bool finishCompleting(const VideoRow &row);
+    void abandonComplete(const std::string &id);
+    std::optional<Reply> quotaFailure(const std::string &owner, std::uint64_t incomingBytes, bool newUpload);
 
     std::unique_ptr<Metadata> m_metadata;
     std::unique_ptr<Storage> m_storage;

@@ -2,9 +2,12 @@
 
 #include <sqlite3.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 const char *kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS videos (
@@ -19,7 +22,8 @@ CREATE TABLE IF NOT EXISTS videos (
     size_bytes      INTEGER,
     duration_ms     INTEGER,
     width           INTEGER,
-    height          INTEGER
+    height          INTEGER,
+    parts_digest    TEXT
 ) WITHOUT ROWID;
 CREATE INDEX IF NOT EXISTS videos_by_owner ON videos (owner, state, created_at_ms);
 CREATE INDEX IF NOT EXISTS videos_by_expiry ON videos (expires_at_ms);
@@ -82,6 +86,7 @@ public:
         return p ? std::string(p, std::size_t(sqlite3_column_bytes(m_stmt, col))) : std::string();
     }
     std::int64_t integer(int col) const { return sqlite3_column_int64(m_stmt, col); }
+    bool isNull(int col) const { return sqlite3_column_type(m_stmt, col) == SQLITE_NULL; }
     std::optional<std::int64_t> optInteger(int col) const
     {
         if (sqlite3_column_type(m_stmt, col) == SQLITE_NULL)
@@ -101,7 +106,7 @@ private:
 };
 
 const char *kVideoColumns = "id, owner, title, state, created_at_ms, expires_at_ms, part_size, completed_at_ms, "
-                            "size_bytes, duration_ms, width, height";
+                            "size_bytes, duration_ms, width, height, parts_digest";
 
 VideoRow readVideo(const Stmt &s)
 {
@@ -120,6 +125,8 @@ VideoRow readVideo(const Stmt &s)
     r.durationMs = s.optInteger(9);
     r.width = s.optInteger(10);
     r.height = s.optInteger(11);
+    if (!s.isNull(12))
+        r.partsDigest = s.text(12);
     return r;
 }
 
@@ -144,6 +151,9 @@ std::string selectVideos(const char *rest)
 
 SqliteMetadata::SqliteMetadata(const std::filesystem::path &file)
 {
+    // Readable by the owner only; SQLite gives its WAL files the same mode.
+    if (const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600); fd >= 0)
+        ::close(fd);
     if (sqlite3_open_v2(file.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {
         const std::string msg = m_db ? sqlite3_errmsg(m_db) : "out of memory";
@@ -165,6 +175,8 @@ SqliteMetadata::SqliteMetadata(const std::filesystem::path &file)
         throw MetadataError("the database was made by a newer mivra-server (schema " + std::to_string(version) + ")");
     exec("BEGIN IMMEDIATE");
     try {
+        if (version == 1)
+            exec("ALTER TABLE videos ADD COLUMN parts_digest TEXT");
         exec(kSchema);
         exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
         exec("COMMIT");
@@ -212,13 +224,18 @@ std::optional<VideoRow> SqliteMetadata::findVideo(const std::string &id)
     return readVideo(s);
 }
 
-std::vector<VideoRow> SqliteMetadata::listReady(const std::string &owner, std::int64_t nowMs)
+std::vector<VideoRow> SqliteMetadata::listReady(const std::string &owner, std::int64_t nowMs, std::size_t limit,
+                                                const std::optional<ListCursor> &after)
 {
     std::lock_guard lock(m_mutex);
     Stmt s(m_db, selectVideos("WHERE owner = ?1 AND state = 'ready' AND expires_at_ms > ?2 "
-                              "ORDER BY created_at_ms DESC, id")
+                              "AND (?3 IS NULL OR created_at_ms < ?3 OR (created_at_ms = ?3 AND id > ?4)) "
+                              "ORDER BY created_at_ms DESC, id LIMIT ?5")
                      .c_str());
     s.bind(1, owner).bind(2, nowMs);
+    s.bind(3, after ? std::optional<std::int64_t>(after->createdAtMs) : std::nullopt);
+    s.bind(4, after ? after->id : std::string());
+    s.bind(5, std::int64_t(limit));
     std::vector<VideoRow> out;
     while (s.step())
         out.push_back(readVideo(s));
@@ -319,9 +336,10 @@ bool SqliteMetadata::beginComplete(const VideoRow &f, int lastPart)
     exec("BEGIN IMMEDIATE");
     try {
         Stmt s(m_db, "UPDATE videos SET state = 'completing', completed_at_ms = ?2, size_bytes = ?3, "
-                     "duration_ms = ?4, width = ?5, height = ?6 WHERE id = ?1 AND state = 'uploading'");
+                     "duration_ms = ?4, width = ?5, height = ?6, parts_digest = ?7 "
+                     "WHERE id = ?1 AND state = 'uploading'");
         s.bind(1, f.id).bind(2, f.completedAtMs).bind(3, f.sizeBytes).bind(4, f.durationMs);
-        s.bind(5, f.width).bind(6, f.height);
+        s.bind(5, f.width).bind(6, f.height).bind(7, f.partsDigest.value_or(std::string()));
         s.run();
         const bool changed = sqlite3_changes(m_db) > 0;
         if (changed) {
@@ -357,6 +375,47 @@ bool SqliteMetadata::finishComplete(const std::string &id)
         sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
         throw;
     }
+}
+
+bool SqliteMetadata::abortComplete(const std::string &id)
+{
+    std::lock_guard lock(m_mutex);
+    exec("BEGIN IMMEDIATE");
+    try {
+        Stmt s(m_db, "UPDATE videos SET state = 'uploading', completed_at_ms = NULL, size_bytes = NULL, "
+                     "parts_digest = NULL WHERE id = ?1 AND state = 'completing'");
+        s.bind(1, id);
+        s.run();
+        const bool changed = sqlite3_changes(m_db) > 0;
+        Stmt d(m_db, "DELETE FROM parts WHERE video_id = ?1");
+        d.bind(1, id);
+        d.run();
+        exec("COMMIT");
+        return changed;
+    } catch (...) {
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+Usage SqliteMetadata::usage(const std::string &owner)
+{
+    std::lock_guard lock(m_mutex);
+    Usage u;
+    Stmt s(m_db, "SELECT COUNT(*), COALESCE(SUM(state = 'uploading'), 0), COALESCE(SUM(size_bytes), 0) "
+                 "FROM videos WHERE owner = ?1");
+    s.bind(1, owner);
+    if (s.step()) {
+        u.videos = s.integer(0);
+        u.uploading = s.integer(1);
+        u.bytes = s.integer(2);
+    }
+    Stmt p(m_db, "SELECT COALESCE(SUM(p.size_bytes), 0) FROM parts p JOIN videos v ON v.id = p.video_id "
+                 "WHERE v.owner = ?1 AND v.state = 'uploading'");
+    p.bind(1, owner);
+    if (p.step())
+        u.bytes += p.integer(0);
+    return u;
 }
 
 bool SqliteMetadata::deleteVideo(const std::string &id)

@@ -17,7 +17,8 @@ public:
 
     void insertVideo(const VideoRow &row) override;
     std::optional<VideoRow> findVideo(const std::string &id) override;
-    std::vector<VideoRow> listReady(const std::string &owner, std::int64_t nowMs) override;
+    std::vector<VideoRow> listReady(const std::string &owner, std::int64_t nowMs, std::size_t limit,
+                                    const std::optional<ListCursor> &after) override;
     bool setTitle(const std::string &id, const std::string &title) override;
     bool setExpiry(const std::string &id, std::int64_t expiresAtMs) override;
 
@@ -28,7 +29,9 @@ public:
     bool markReady(const VideoRow &finished) override;
     bool beginComplete(const VideoRow &finished, int lastPart) override;
     bool finishComplete(const std::string &id) override;
+    bool abortComplete(const std::string &id) override;
     bool deleteVideo(const std::string &id) override;
+    Usage usage(const std::string &owner) override;
 
     std::vector<std::string> expiredIds(std::int64_t nowMs) override;
     std::vector<std::string> staleUploadIds(std::int64_t createdByMs) override;

@@ -20,7 +20,8 @@
 // StorageError.
 
 struct StorageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
+    explicit StorageError(const std::string &what, int error = 0) : std::runtime_error(what), error(error) {}
+    int error; // errno when known, e.g. ENOSPC for a full disk
 };
 
 // Incoming bytes: a part of an upload, or a whole media file.
@@ -31,7 +32,8 @@ public:
     virtual std::uint64_t size() const = 0;
 };
 
-// One part being written. finish() makes its bytes durable. Until the part is
+// One part being written. finish() ends it; its bytes become durable when the
+// upload is published. Until the part is
 // recorded they count for nothing, and the service forgets a part's record
 // before its bytes are written again.
 class PartWriter : public ByteSink {
@@ -73,10 +75,16 @@ public:
     // upload. Parts not listed are dropped. Must be called with no part being written.
     virtual void publishParts(const std::string &videoId, const std::vector<PartRef> &parts, std::int64_t partSize,
                               std::uint64_t totalBytes) = 0;
+    // False only when definitely absent; other errors throw.
     virtual bool hasUpload(const std::string &videoId) = 0;
     // How many bytes of the upload are stored, counted from the start of part 1
     // (the end of its furthest part), for start-up checks; nullopt if none.
     virtual std::optional<std::uint64_t> uploadExtent(const std::string &videoId) = 0;
+    // The first bytes of an upload (fewer when it is shorter).
+    virtual std::string uploadHead(const std::string &videoId, std::size_t size) = 0;
+    // SHA-256 (hex) of the stored bytes of a part; nullopt when they cannot be read.
+    virtual std::optional<std::string> partDigest(const std::string &videoId, int number, std::int64_t partSize,
+                                                  std::uint64_t sizeBytes) = 0;
     virtual void removeUpload(const std::string &videoId) = 0;
     virtual std::vector<std::string> listUploads() = 0;
 
@@ -85,9 +93,12 @@ public:
     // Makes the blob durable and visible as the media file of videoId.
     virtual void keepAsMedia(BlobWriter &blob, const std::string &videoId) = 0;
     virtual std::unique_ptr<MediaReader> openMedia(const std::string &videoId) = 0; // nullptr if absent
-    virtual bool hasMedia(const std::string &videoId) = 0;
+    virtual bool hasMedia(const std::string &videoId) = 0;                          // as hasUpload
     virtual void removeMedia(const std::string &videoId) = 0;
     virtual std::vector<std::string> listMedia() = 0;
+
+    // Free bytes where new bytes would go; nullopt when unknown.
+    virtual std::optional<std::uint64_t> freeBytes() = 0;
 
     // Start-up: drops every blob never kept (left by a crash).
     virtual void removeTemporaries() = 0;

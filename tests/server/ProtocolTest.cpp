@@ -80,7 +80,7 @@ TEST_F(ServerProtocol, CreateTakesEveryOptionalKeyAndLifetime)
 TEST_F(ServerProtocol, SinglePartUploadAnswersVideoInfoAndServesTheBytes)
 {
     const std::string id = api.create("single");
-    const std::string bytes = randomBytes(std::size_t(partSize)); // exactly one part: the client's single path
+    const std::string bytes = videoBytes(std::size_t(partSize)); // exactly one part: the client's single path
     const Http r = api.put("/api/videos/" + id, bytes, "video/mp4");
     ASSERT_EQ(r.status, 200) << r.body;
     const json::Value v = r.json();
@@ -96,20 +96,27 @@ TEST_F(ServerProtocol, SinglePartUploadAnswersVideoInfoAndServesTheBytes)
     EXPECT_EQ(media.body, bytes);
 }
 
-TEST_F(ServerProtocol, EmptyFileTakesTheSinglePath)
+TEST_F(ServerProtocol, OnlyMp4FilesAreStored)
 {
-    const std::string id = api.create("empty");
-    const Http r = api.put("/api/videos/" + id, "", "video/mp4");
-    ASSERT_EQ(r.status, 200) << r.body;
-    const Http media = api.publicGet("/r/" + id);
-    EXPECT_EQ(media.status, 200);
-    EXPECT_EQ(media.body, "");
-    EXPECT_EQ(media.header("Content-Length"), "0");
+    // What it cannot serve gets no share link: empty, text, or parts whose
+    // first does not begin like an MP4.
+    for (const std::string &body : {std::string(), std::string("not a video at all"), std::string("ftyp")}) {
+        const std::string id = api.create("not a video");
+        const Http r = api.put("/api/videos/" + id, body, "video/mp4");
+        EXPECT_EQ(r.status, 415);
+        EXPECT_NE(r.json().find("error"), nullptr);
+        EXPECT_EQ(api.publicGet("/r/" + id).status, 404);
+    }
+    const std::string id = api.create("text in parts");
+    const std::string text(std::size_t(partSize) + 10, 't');
+    const auto parts = api.putParts(id, text, partSize);
+    EXPECT_EQ(api.post("/api/videos/" + id + "/complete", Api::completeBody(parts)).status, 415);
+    EXPECT_EQ(api.publicGet("/r/" + id).status, 404);
 }
 
 TEST_F(ServerProtocol, PartsAnswerPartResponsesAndCompleteAssemblesThemInOrder)
 {
-    const std::string bytes = randomBytes(std::size_t(partSize) * 2 + 1234);
+    const std::string bytes = videoBytes(std::size_t(partSize) * 2 + 1234);
     const std::string id = api.create("multi", R"("durationMs":2000,"width":640,"height":480,"lifetime":172800)");
     // Parts arrive out of order, as three concurrent uploads may deliver them.
     std::vector<std::string> replies(3);
@@ -144,7 +151,7 @@ TEST_F(ServerProtocol, PartsAnswerPartResponsesAndCompleteAssemblesThemInOrder)
 TEST_F(ServerProtocol, AResentPartReplacesTheEarlierOne)
 {
     const std::string id = api.create();
-    const std::string first = randomBytes(1000), second = randomBytes(900);
+    const std::string first = videoBytes(1000), second = videoBytes(900);
     const Http a = api.put("/api/videos/" + id + "/parts/1", first);
     const Http b = api.put("/api/videos/" + id + "/parts/1", second);
     ASSERT_EQ(a.status, 200);
@@ -159,8 +166,8 @@ TEST_F(ServerProtocol, AResentPartReplacesTheEarlierOne)
 TEST_F(ServerProtocol, PartsMayBeUpToPartSize)
 {
     const std::string id = api.create();
-    EXPECT_EQ(api.put("/api/videos/" + id + "/parts/1", randomBytes(std::size_t(partSize))).status, 200);
-    EXPECT_EQ(api.put("/api/videos/" + id + "/parts/2", randomBytes(std::size_t(partSize) + 1)).status, 413);
+    EXPECT_EQ(api.put("/api/videos/" + id + "/parts/1", videoBytes(std::size_t(partSize))).status, 200);
+    EXPECT_EQ(api.put("/api/videos/" + id + "/parts/2", videoBytes(std::size_t(partSize) + 1)).status, 413);
 }
 
 TEST(ServerProtocolParts, AreNumberedUpTo10000WhenTheVideoMayBeThatLarge)
@@ -190,7 +197,7 @@ TEST(ServerProtocolParts, AreNumberedUpTo10000WhenTheVideoMayBeThatLarge)
 TEST_F(ServerProtocol, CompleteWantsParts1ToNEachButTheLastPartSizeLong)
 {
     const std::string id = api.create();
-    const std::string full = randomBytes(std::size_t(partSize));
+    const std::string full = videoBytes(std::size_t(partSize));
     const std::string p1 = api.put("/api/videos/" + id + "/parts/1", full).body;
     const std::string p2short = api.put("/api/videos/" + id + "/parts/2", "short").body;
     const std::string p3 = api.put("/api/videos/" + id + "/parts/3", "end").body;
@@ -205,7 +212,7 @@ TEST_F(ServerProtocol, CompleteWantsParts1ToNEachButTheLastPartSizeLong)
 
 TEST_F(ServerProtocol, RenameAnswersATitleResponse)
 {
-    const std::string id = api.uploadMultipart(randomBytes(100), partSize, "old");
+    const std::string id = api.uploadMultipart(videoBytes(100), partSize, "old");
     const Http r = api.post("/api/videos/" + id + "/title", R"({"title":"New name \u00e9"})");
     ASSERT_EQ(r.status, 200) << r.body;
     const json::Value v = r.json();
@@ -219,7 +226,7 @@ TEST_F(ServerProtocol, RenameAnswersATitleResponse)
 
 TEST_F(ServerProtocol, ExpiryChangeAnswersAKeepResponse)
 {
-    const std::string id = api.uploadMultipart(randomBytes(100), partSize);
+    const std::string id = api.uploadMultipart(videoBytes(100), partSize);
     server.clock().advance(5000);
     Http r = api.post("/api/videos/" + id + "/expiry", R"({"lifetime":86400})");
     ASSERT_EQ(r.status, 200) << r.body;
@@ -239,7 +246,7 @@ TEST_F(ServerProtocol, ExpiryChangeAnswersAKeepResponse)
 
 TEST_F(ServerProtocol, DeleteRemovesAndAnswers404Afterwards)
 {
-    const std::string id = api.uploadMultipart(randomBytes(100), partSize);
+    const std::string id = api.uploadMultipart(videoBytes(100), partSize);
     const Http r = api.del("/api/videos/" + id);
     EXPECT_TRUE(r.status >= 200 && r.status < 300) << r.status;
     EXPECT_EQ(api.del("/api/videos/" + id).status, 404);
@@ -256,9 +263,9 @@ TEST_F(ServerProtocol, DeleteRemovesAndAnswers404Afterwards)
 
 TEST_F(ServerProtocol, ListAnswersAVideoListOfReadyVideosNewestFirst)
 {
-    const std::string a = api.uploadMultipart(randomBytes(10), partSize, "first");
+    const std::string a = api.uploadMultipart(videoBytes(10), partSize, "first");
     server.clock().advance(1000);
-    const std::string b = api.uploadMultipart(randomBytes(10), partSize, "");
+    const std::string b = api.uploadMultipart(videoBytes(10), partSize, "");
     api.create("still uploading"); // not listed: it has no link to share yet
     const Http r = api.get("/api/videos");
     ASSERT_EQ(r.status, 200);
@@ -280,7 +287,7 @@ TEST_F(ServerProtocol, ListAnswersAVideoListOfReadyVideosNewestFirst)
 
 TEST_F(ServerProtocol, PublicMediaNeedsNoTokenAndSharePageShowsTheVideo)
 {
-    const std::string id = api.uploadMultipart(randomBytes(300), partSize, "Team update");
+    const std::string id = api.uploadMultipart(videoBytes(300), partSize, "Team update");
     const Http media = api.publicGet("/r/" + id);
     EXPECT_EQ(media.status, 200);
     EXPECT_EQ(media.header("Accept-Ranges"), "bytes");
@@ -317,7 +324,7 @@ TEST(ServerProcessStart, PrintsTheBoundAddressFirstAndStopsOnSigterm)
     ASSERT_TRUE(p.started());
     Api api = p.api(newToken());
     EXPECT_EQ(api.publicGet("/healthz").status, 200);
-    const std::string id = api.uploadMultipart(randomBytes(20000), 8 * 1024 * 1024);
+    const std::string id = api.uploadMultipart(videoBytes(20000), 8 * 1024 * 1024);
     EXPECT_EQ(api.publicGet("/r/" + id).body.size(), 20000u);
     // A second server on the same data folder refuses to start.
     {

@@ -42,10 +42,11 @@ std::string withToken(const std::string &method, const std::string &target, cons
 
 TEST_F(ServerSecurity, AnotherDeviceSeesNothingAndChangesNothing)
 {
-    const std::string bytes = randomBytes(5000);
+    const std::string bytes = videoBytes(5000);
     const std::string done = alice->uploadMultipart(bytes, 4096, "alice's");
     const std::string pending = alice->create("pending");
-    const std::string part = alice->put("/api/videos/" + pending + "/parts/1", "abc").body;
+    const std::string small = videoBytes(100);
+    const std::string part = alice->put("/api/videos/" + pending + "/parts/1", small).body;
 
     EXPECT_TRUE(mallory->get("/api/videos").json().find("videos")->asArray().empty());
     for (const std::string &id : {done, pending}) {
@@ -66,7 +67,7 @@ TEST_F(ServerSecurity, AnotherDeviceSeesNothingAndChangesNothing)
     EXPECT_EQ(list.find("videos")->asArray()[0].find("title")->asString(), "alice's");
     EXPECT_EQ(alice->publicGet("/r/" + done).body, bytes);
     EXPECT_EQ(alice->post("/api/videos/" + pending + "/complete", Api::completeBody({part})).status, 200);
-    EXPECT_EQ(alice->publicGet("/r/" + pending).body, "abc");
+    EXPECT_EQ(alice->publicGet("/r/" + pending).body, small);
 }
 
 TEST_F(ServerSecurity, MissingOrMalformedTokensGet401)
@@ -109,7 +110,7 @@ TEST_F(ServerSecurity, MissingOrMalformedTokensGet401)
 
 TEST_F(ServerSecurity, HostileIdsAnswer404AndReachNoFile)
 {
-    const std::string id = alice->uploadMultipart(randomBytes(100), 4096);
+    const std::string id = alice->uploadMultipart(videoBytes(100), 4096);
     const std::string t = alice->token();
     const std::vector<std::string> targets = {
         "/r/..",
@@ -137,7 +138,7 @@ TEST_F(ServerSecurity, HostileIdsAnswer404AndReachNoFile)
         for (const char *method : {"GET", "DELETE"}) {
             const std::string answer = raw(withToken(method, target, t));
             const int status = rawStatus(answer);
-            EXPECT_TRUE(status == 404 || status == 400) << method << " " << target << " -> " << status;
+            EXPECT_TRUE(status == 404 || status == 400 || status == 405) << method << " " << target << " -> " << status;
             EXPECT_EQ(answer.find("SQLite"), std::string::npos) << target;
             EXPECT_EQ(answer.find("root:"), std::string::npos) << target;
         }
@@ -216,7 +217,7 @@ TEST_F(ServerSecurity, OversizedBodiesGet413)
     const std::string multi = alice->create();
     std::vector<std::string> replies;
     for (int n = 1; n <= 17; ++n) {
-        const Http r = alice->put("/api/videos/" + multi + "/parts/" + std::to_string(n), std::string(4096, 'm'));
+        const Http r = alice->put("/api/videos/" + multi + "/parts/" + std::to_string(n), videoBytes(4096));
         if (n <= 16) {
             replies.push_back(r.body);
         } else {
@@ -284,7 +285,8 @@ TEST_F(ServerSecurity, MalformedJsonWrongTypesAndMissingKeysGet400)
 TEST_F(ServerSecurity, CompleteChecksPartsAndEtagsAndHappensOnce)
 {
     const std::string id = alice->create();
-    const std::string p1 = alice->put("/api/videos/" + id + "/parts/1", std::string(4096, '1')).body;
+    const std::string first = videoBytes(4096);
+    const std::string p1 = alice->put("/api/videos/" + id + "/parts/1", first).body;
     const std::string p2 = alice->put("/api/videos/" + id + "/parts/2", std::string(4096, '2')).body;
     const std::string p3 = alice->put("/api/videos/" + id + "/parts/3", "333").body;
     auto complete = [&](const std::string &body) { return alice->post("/api/videos/" + id + "/complete", body); };
@@ -305,9 +307,12 @@ TEST_F(ServerSecurity, CompleteChecksPartsAndEtagsAndHappensOnce)
 
     ASSERT_EQ(complete(Api::completeBody({p1, p2, p3})).status, 200);
     const std::string media = alice->publicGet("/r/" + id).body;
-    EXPECT_EQ(media, std::string(4096, '1') + std::string(4096, '2') + "333");
-    // A second complete is refused and changes nothing; so are late parts.
-    EXPECT_EQ(complete(Api::completeBody({p1, p2, p3})).status, 409);
+    EXPECT_EQ(media, first + std::string(4096, '2') + "333");
+    // The same complete again (a retry after a lost reply) gets the record;
+    // another part list is refused and changes nothing; so are late parts.
+    const Http again = complete(Api::completeBody({p1, p2, p3}));
+    EXPECT_EQ(again.status, 200);
+    EXPECT_EQ(again.json().find("id")->asString(), id);
     EXPECT_EQ(complete(Api::completeBody({p1})).status, 409);
     EXPECT_EQ(alice->put("/api/videos/" + id + "/parts/1", "late").status, 409);
     EXPECT_EQ(alice->put("/api/videos/" + id, "overwrite").status, 409);
@@ -317,7 +322,7 @@ TEST_F(ServerSecurity, CompleteChecksPartsAndEtagsAndHappensOnce)
 TEST_F(ServerSecurity, HtmlInATitleIsEscapedOnTheSharePage)
 {
     const std::string title = "<script>alert('x')</script><img src=x onerror=alert(1)> \"&";
-    const std::string id = alice->uploadMultipart("data", 4096, title);
+    const std::string id = alice->uploadMultipart(videoBytes(100), 4096, title);
     const Http page = alice->publicGet("/v/" + id);
     ASSERT_EQ(page.status, 200);
     EXPECT_EQ(page.body.find("<script"), std::string::npos);

@@ -46,16 +46,21 @@ TempDir::~TempDir()
     fs::remove_all(m_path, ec);
 }
 
-std::string randomBytes(std::size_t size)
+std::string videoBytes(std::size_t size)
 {
     std::string s(size, '\0');
     crypto::randomBytes(s.data(), s.size());
+    const std::string head("\0\0\0\x18"
+                           "ftypisom",
+                           12);
+    s.replace(0, std::min(size, head.size()), head, 0, std::min(size, head.size()));
     return s;
 }
 
 std::string newToken()
 {
-    const std::string raw = randomBytes(32);
+    std::string raw(32, '\0');
+    crypto::randomBytes(raw.data(), raw.size());
     return crypto::toHex(reinterpret_cast<const unsigned char *>(raw.data()), raw.size());
 }
 

@@ -36,7 +36,8 @@ private:
 
 // 64 lowercase hex digits, the shape the client's tokens have.
 std::string newToken();
-std::string randomBytes(std::size_t size);
+// size bytes that begin like an MP4 (a file-type box), the rest random.
+std::string videoBytes(std::size_t size);
 std::string sha256Hex(const std::string &data);
 
 // A reply, in the shape tests want it.

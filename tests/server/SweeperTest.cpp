@@ -31,8 +31,8 @@ protected:
 TEST_F(ServerSweeper, AnExpiredVideoIsGoneEverywhereThenSweptAway)
 {
     const std::string id = api.create("short-lived", R"("lifetime":3600)");
-    ASSERT_EQ(api.put("/api/videos/" + id, "bytes", "video/mp4").status, 200);
-    const std::string keeper = api.uploadMultipart("keep", 4096, "keeper"); // 30 days
+    ASSERT_EQ(api.put("/api/videos/" + id, videoBytes(100), "video/mp4").status, 200);
+    const std::string keeper = api.uploadMultipart(videoBytes(100), 4096, "keeper"); // 30 days
 
     server.clock().advance(kHour - 1);
     EXPECT_EQ(api.publicGet("/r/" + id).status, 200);
@@ -59,7 +59,7 @@ TEST_F(ServerSweeper, AnExpiredVideoIsGoneEverywhereThenSweptAway)
 TEST_F(ServerSweeper, ChangingTheExpiryKeepsAVideoLonger)
 {
     const std::string id = api.create("t", R"("lifetime":3600)");
-    api.put("/api/videos/" + id, "x", "video/mp4");
+    api.put("/api/videos/" + id, videoBytes(100), "video/mp4");
     server.clock().advance(kHour / 2);
     ASSERT_EQ(api.post("/api/videos/" + id + "/expiry", R"({"lifetime":86400})").status, 200);
     server.clock().advance(kHour);
@@ -73,7 +73,7 @@ TEST_F(ServerSweeper, ChangingTheExpiryKeepsAVideoLonger)
 TEST_F(ServerSweeper, ForeverOutlivesEveryClock)
 {
     const std::string id = api.create("t", R"("lifetime":"forever")");
-    api.put("/api/videos/" + id, "x", "video/mp4");
+    api.put("/api/videos/" + id, videoBytes(100), "video/mp4");
     server.clock().advance(200LL * 365 * kDay);
     EXPECT_EQ(server.service().sweep().expiredRemoved, 0);
     EXPECT_EQ(api.publicGet("/r/" + id).status, 200);
@@ -88,7 +88,7 @@ TEST_F(ServerSweeper, UploadsNeverCompletedGoAfterTheTimeout)
     const std::string fresh = api.create("fresh");
     ASSERT_EQ(api.put("/api/videos/" + fresh + "/parts/1", "def").status, 200);
     const std::string finished = api.create("finished");
-    api.put("/api/videos/" + finished, "done", "video/mp4");
+    api.put("/api/videos/" + finished, videoBytes(100), "video/mp4");
 
     EXPECT_EQ(server.service().sweep().staleUploadsRemoved, 0);
     server.clock().advance(1000); // 24 h after the first create
@@ -111,7 +111,7 @@ TEST(ServerSweeperThread, RunsOnItsOwn)
     InProcessServer server(o);
     Api api(server.port(), newToken());
     const std::string id = api.create("t", R"("lifetime":3600)");
-    api.put("/api/videos/" + id, "x", "video/mp4");
+    api.put("/api/videos/" + id, videoBytes(100), "video/mp4");
     server.clock().advance(kHour);
     bool gone = false;
     for (int i = 0; i < 200 && !gone; ++i) {
@@ -132,7 +132,7 @@ TEST(ServerSweeperStartUp, RemovesWhatExpiredWhileStopped)
         ASSERT_TRUE(p.started());
         Api api = p.api(newToken());
         id = api.create("t", R"("lifetime":3600)");
-        ASSERT_EQ(api.put("/api/videos/" + id, "x", "video/mp4").status, 200);
+        ASSERT_EQ(api.put("/api/videos/" + id, videoBytes(100), "video/mp4").status, 200);
         p.terminate();
     }
     // Age the video by an hour while no server runs.

@@ -42,8 +42,8 @@ TEST(ServerRangeParse, ServesOneRangeClippedToTheEnd)
 
 TEST(ServerRangeParse, RefusesWhatCannotBeSatisfied)
 {
-    for (const char *h : {"bytes=100-", "bytes=100-200", "bytes=-0", "bytes=5-2", "bytes=abc", "bytes=", "items=0-1",
-                          "bytes=1-2-3", "bytes=-", "bytes=99999999999999999999-"})
+    for (const char *h : {"bytes=100-", "bytes=100-200", "bytes=-0", "bytes=5-2", "bytes=abc", "bytes=", "bytes=1-2-3",
+                          "bytes=-", "bytes=99999999999999999999-"})
         EXPECT_EQ(R(h, 100).kind, ByteRange::Kind::Unsatisfiable) << h;
     EXPECT_EQ(R("bytes=0-", 0).kind, ByteRange::Kind::Unsatisfiable);
     EXPECT_EQ(R("bytes=-5", 0).kind, ByteRange::Kind::Unsatisfiable);
@@ -51,7 +51,9 @@ TEST(ServerRangeParse, RefusesWhatCannotBeSatisfied)
 
 TEST(ServerRangeParse, AnswersSeveralRangesWithTheWholeFile)
 {
-    EXPECT_EQ(R("bytes=0-1,5-6", 100).kind, ByteRange::Kind::Whole);
+    // Several ranges, or another unit, are ignored: the whole file.
+    for (const char *h : {"bytes=0-1,5-6", "items=0-1", "pages 1"})
+        EXPECT_EQ(R(h, 100).kind, ByteRange::Kind::Whole) << h;
 }
 
 TEST(ServerIds, AreLongRandomAndUrlSafe)

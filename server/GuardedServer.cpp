@@ -1,0 +1,259 @@
+#include "GuardedServer.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+thread_local bool t_closeAfterReply = false;
+
+constexpr std::size_t kBodyBytesPerTimeout = 64 * 1024;
+
+std::string addressOf(const sockaddr_storage &sa, int *port)
+{
+    char text[INET6_ADDRSTRLEN] = {};
+    if (sa.ss_family == AF_INET) {
+        const auto &in = reinterpret_cast<const sockaddr_in &>(sa);
+        ::inet_ntop(AF_INET, &in.sin_addr, text, sizeof text);
+        if (port)
+            *port = ntohs(in.sin_port);
+    } else if (sa.ss_family == AF_INET6) {
+        const auto &in6 = reinterpret_cast<const sockaddr_in6 &>(sa);
+        ::inet_ntop(AF_INET6, &in6.sin6_addr, text, sizeof text);
+        if (port)
+            *port = ntohs(in6.sin6_port);
+    }
+    return text;
+}
+
+void writeRaw(int sock, const std::string &text)
+{
+    ::send(sock, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
+std::string plainReply(int status, const char *reason, const std::string &body)
+{
+    return "HTTP/1.1 " + std::to_string(status) + " " + reason +
+           "\r\nContent-Type: text/plain; charset=utf-8\r\nConnection: close\r\nContent-Length: " +
+           std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+// A socket stream that enforces the limits while the library reads a request.
+class GuardedStream final : public httplib::Stream {
+public:
+    GuardedStream(int sock, const GuardedServer::Limits &limits, std::chrono::milliseconds ioTimeout)
+        : m_sock(sock), m_limits(limits), m_ioTimeout(ioTimeout)
+    {
+    }
+
+    // The next request begins: its headers are due within the timeout.
+    void beginRequest()
+    {
+        m_inHeaders = true;
+        m_headerBytes = 0;
+        m_headerLines = 0;
+        m_tail = 0;
+        m_deadline = Clock::now() + m_limits.requestTimeout;
+    }
+    bool refused() const { return m_refused; }
+
+    // Waits for the first byte of a request on an idle keep-alive connection.
+    bool waitForRequest(std::chrono::milliseconds idle) const
+    {
+        return m_begin < m_end || pollFor(POLLIN, Clock::now() + idle);
+    }
+
+    bool is_readable() const override { return m_begin < m_end || pollFor(POLLIN, readDeadline()); }
+    bool is_writable() const override { return pollFor(POLLOUT, Clock::now() + m_ioTimeout); }
+
+    ssize_t read(char *ptr, std::size_t size) override
+    {
+        if (m_refused)
+            return -1;
+        if (m_begin == m_end) {
+            if (!is_readable()) {
+                if (m_inHeaders && m_headerBytes > 0)
+                    refuse(408, "Request Timeout", "The request's headers took too long.\n");
+                return -1;
+            }
+            // Large body reads go straight to the caller; header bytes come one by one.
+            if (!m_inHeaders && size >= sizeof m_buffer)
+                return account(ptr, receive(ptr, size));
+            const ssize_t n = receive(m_buffer, sizeof m_buffer);
+            if (n <= 0)
+                return n;
+            m_begin = 0;
+            m_end = std::size_t(n);
+        }
+        const std::size_t n = std::min(size, m_end - m_begin);
+        std::memcpy(ptr, m_buffer + m_begin, n);
+        m_begin += n;
+        return account(ptr, ssize_t(n));
+    }
+
+    ssize_t write(const char *ptr, std::size_t size) override
+    {
+        if (!is_writable())
+            return -1;
+        return ::send(m_sock, ptr, size, MSG_NOSIGNAL);
+    }
+
+    void get_remote_ip_and_port(std::string &ip, int &port) const override
+    {
+        sockaddr_storage sa{};
+        socklen_t len = sizeof sa;
+        if (::getpeername(m_sock, reinterpret_cast<sockaddr *>(&sa), &len) == 0)
+            ip = addressOf(sa, &port);
+    }
+    void get_local_ip_and_port(std::string &ip, int &port) const override
+    {
+        sockaddr_storage sa{};
+        socklen_t len = sizeof sa;
+        if (::getsockname(m_sock, reinterpret_cast<sockaddr *>(&sa), &len) == 0)
+            ip = addressOf(sa, &port);
+    }
+    socket_t socket() const override { return m_sock; }
+
+private:
+    Clock::time_point readDeadline() const { return std::min(m_deadline, Clock::now() + m_ioTimeout); }
+
+    bool pollFor(short events, Clock::time_point deadline) const
+    {
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left < 0)
+                return false;
+            pollfd p{m_sock, events, 0};
+            const int r = ::poll(&p, 1, int(std::min<long long>(left, 60000)));
+            if (r > 0)
+                return true;
+            if (r < 0 && errno != EINTR)
+                return false;
+        }
+    }
+
+    ssize_t receive(char *ptr, std::size_t size)
+    {
+        for (;;) {
+            const ssize_t n = ::recv(m_sock, ptr, size, 0);
+            if (n >= 0 || errno != EINTR)
+                return n;
+        }
+    }
+
+    // Counts what the library took: header bytes and lines until the blank
+    // line, then body bytes, each 64 KiB of which earns more time.
+    ssize_t account(const char *ptr, ssize_t n)
+    {
+        if (n <= 0)
+            return n;
+        if (!m_inHeaders) {
+            m_bodyBytes += std::size_t(n);
+            while (m_bodyBytes >= kBodyBytesPerTimeout) {
+                m_bodyBytes -= kBodyBytesPerTimeout;
+                m_deadline += m_limits.requestTimeout;
+            }
+            // Never more than one timeout of credit ahead.
+            m_deadline = std::min(m_deadline, Clock::now() + m_limits.requestTimeout);
+            return n;
+        }
+        for (ssize_t i = 0; i < n; ++i) {
+            const char c = ptr[i];
+            m_tail = (c == '\n' && (m_tail == 1 || m_tail == 3)) ? m_tail + 1 : (c == '\r' ? (m_tail == 2 ? 3 : 1) : 0);
+            if (c == '\n')
+                ++m_headerLines;
+            if (m_tail == 4) { // the blank line: the body follows
+                m_inHeaders = false;
+                m_bodyBytes = 0;
+                m_deadline = Clock::now() + m_limits.requestTimeout;
+                break;
+            }
+        }
+        m_headerBytes += std::size_t(n);
+        if (m_inHeaders && (m_headerBytes > m_limits.maxHeaderBytes || m_headerLines > m_limits.maxHeaderLines)) {
+            refuse(431, "Request Header Fields Too Large", "The request's headers are too large.\n");
+            return -1;
+        }
+        return n;
+    }
+
+    void refuse(int status, const char *reason, const std::string &body)
+    {
+        m_refused = true;
+        writeRaw(m_sock, plainReply(status, reason, body));
+    }
+
+    int m_sock;
+    const GuardedServer::Limits &m_limits;
+    std::chrono::milliseconds m_ioTimeout;
+    char m_buffer[16 * 1024];
+    std::size_t m_begin = 0, m_end = 0;
+    bool m_inHeaders = true;
+    bool m_refused = false;
+    std::size_t m_headerBytes = 0;
+    int m_headerLines = 0;
+    int m_tail = 0; // how much of "\r\n\r\n" was just seen
+    std::size_t m_bodyBytes = 0;
+    Clock::time_point m_deadline = Clock::now();
+};
+
+} // namespace
+
+void GuardedServer::closeAfterReply()
+{
+    t_closeAfterReply = true;
+}
+
+bool GuardedServer::admit(const std::string &client)
+{
+    std::lock_guard lock(m_mutex);
+    int &n = m_perClient[client];
+    if (n >= m_limits.maxConnectionsPerClient)
+        return false;
+    ++n;
+    return true;
+}
+
+void GuardedServer::release(const std::string &client)
+{
+    std::lock_guard lock(m_mutex);
+    if (auto it = m_perClient.find(client); it != m_perClient.end() && --it->second <= 0)
+        m_perClient.erase(it);
+}
+
+bool GuardedServer::process_and_close_socket(socket_t sock)
+{
+    sockaddr_storage sa{};
+    socklen_t len = sizeof sa;
+    const std::string client =
+        ::getpeername(sock, reinterpret_cast<sockaddr *>(&sa), &len) == 0 ? addressOf(sa, nullptr) : std::string();
+    bool ok = false;
+    if (!admit(client)) {
+        writeRaw(sock, plainReply(503, "Service Unavailable", "Too many connections from your address.\n"));
+    } else {
+        const auto ioTimeout = std::chrono::seconds(read_timeout_sec_) + std::chrono::microseconds(read_timeout_usec_);
+        GuardedStream stream(sock, m_limits, std::chrono::duration_cast<std::chrono::milliseconds>(ioTimeout));
+        for (std::size_t left = keep_alive_max_count_; left > 0 && svr_sock_ != INVALID_SOCKET; --left) {
+            if (!stream.waitForRequest(std::chrono::seconds(keep_alive_timeout_sec_)))
+                break;
+            stream.beginRequest();
+            t_closeAfterReply = false;
+            bool closed = false;
+            ok = process_request(stream, left == 1, closed, nullptr);
+            if (!ok || closed || t_closeAfterReply || stream.refused())
+                break;
+        }
+        release(client);
+    }
+    ::shutdown(sock, SHUT_RDWR);
+    ::close(sock);
+    return ok;
+}

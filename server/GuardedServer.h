@@ -1,0 +1,41 @@
+#pragma once
+
+#include <httplib.h>
+
+#include <chrono>
+#include <cstddef>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+// cpp-httplib's server with bounds a public service needs, which the library
+// lacks: a connection holds a worker for its whole life and a header line may
+// grow without end. Here each connection reads through a stream that
+//   - caps a request's header block (bytes and lines: 431),
+//   - gives the headers one deadline (408) and the body a slowest pace
+//     (one deadline, stretched by every 64 KiB that arrives),
+// and each client address may hold only so many connections (503 beyond).
+// A handler that leaves a request body unread marks the connection to close.
+class GuardedServer : public httplib::Server {
+public:
+    struct Limits {
+        int maxConnectionsPerClient = 16;
+        std::chrono::milliseconds requestTimeout{30000};
+        std::size_t maxHeaderBytes = 16 * 1024;
+        int maxHeaderLines = 100;
+    };
+    explicit GuardedServer(Limits limits) : m_limits(limits) {}
+
+    // Makes the connection of the request being handled on this thread close
+    // after its reply (its body was not read to the end).
+    static void closeAfterReply();
+
+private:
+    bool process_and_close_socket(socket_t sock) override;
+    bool admit(const std::string &client);
+    void release(const std::string &client);
+
+    Limits m_limits;
+    std::mutex m_mutex;
+    std::unordered_map<std::string, int> m_perClient;
+};
