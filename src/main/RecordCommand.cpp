@@ -1,4 +1,4 @@
-// `mivra record [--seconds N] [--no-mic] [--silent] [--output FILE]`: records
+// `mivra record [--seconds N] [--no-mic] [--camera] [--bubble-spot SPOT] [--silent] [--output FILE]`: records
 // the display under the pointer and prints its share link, through the same
 // AppState operations as the tray app; when the app runs, it is asked to do
 // the recording instead. Ctrl-C stops (Done); a second Ctrl-C discards. With
@@ -73,18 +73,20 @@ private:
 struct Request {
     double seconds = 0; // 0: until interrupted
     bool microphone = true;
+    bool camera = false;
+    std::optional<BubbleSpot> spot; // absent: the user's choice
     bool silent = false;
     QString output;
 };
 
 // Starts, then waits for the time to run out or an interrupt; the first
 // one stops (Done), a second one during the stop discards.
-QCoro::Task<int> startToFile(ScreenRecorder &recorder, const Request &request)
+QCoro::Task<int> startToFile(ScreenRecorder &recorder, const Request &request, std::optional<BubbleSpot> spot)
 {
     QScreen *screen = QGuiApplication::screenAt(QCursor::pos());
     try {
         // Named tasks: GCC 12 can destroy temporaries of a co_await twice.
-        auto starting = recorder.start(request.output, screen, request.microphone, std::nullopt);
+        auto starting = recorder.start(request.output, screen, request.microphone, spot);
         co_await starting;
     } catch (const std::exception &error) {
         co_return failure(QString::fromUtf8(error.what()));
@@ -231,11 +233,12 @@ int recordHere(int argc, char **argv, const Request &request)
     QCoreApplication::setApplicationName(QStringLiteral("Mivra Video"));
     QCoreApplication::setOrganizationName(QStringLiteral("Mivra"));
     Interrupts interrupts;
-    // No camera from the command line yet; the microphone as asked.
-    auto preferences = std::make_shared<RunPreferences>(
-        std::make_shared<FilePreferenceStore>(),
-        QHash<QString, PrefValue>{{QStringLiteral("cameraEnabled"), PrefValue(false)},
-                                  {QStringLiteral("micEnabled"), PrefValue(request.microphone)}});
+    // Camera and microphone as asked, for this run only.
+    QHash<QString, PrefValue> held{{QStringLiteral("cameraEnabled"), PrefValue(request.camera)},
+                                   {QStringLiteral("micEnabled"), PrefValue(request.microphone)}};
+    if (request.spot)
+        held.insert(QStringLiteral("bubbleInVideo"), PrefValue(rawValue(*request.spot)));
+    auto preferences = std::make_shared<RunPreferences>(std::make_shared<FilePreferenceStore>(), held);
     auto taskbar = std::make_shared<WindowTaskbarPresence>();
     auto recorder = std::make_shared<PathKeepingRecorder>();
     AppState::setSharedFactory([preferences, taskbar, recorder] {
@@ -305,8 +308,8 @@ QCoro::Task<int> recordInApp(Request request, Interrupts &interrupts)
     if (co_await starting != SingleInstance::HandOver::delivered)
         co_return failure(QStringLiteral("the running Mivra Video did not take the recording"));
     std::fputs("Mivra Video is running and records; Ctrl-C to stop.\n", stderr);
-    if (!request.microphone)
-        std::fputs("The running app records with its own microphone setting.\n", stderr);
+    if (!request.microphone || request.camera || request.spot)
+        std::fputs("The running app records with its own camera, microphone and bubble settings.\n", stderr);
     auto waiting = waitForStop(request, interrupts);
     co_await waiting;
     auto stopping = SingleInstance::handOver(socket, {QUrl(QStringLiteral("mivra://stop"))});
@@ -316,11 +319,25 @@ QCoro::Task<int> recordInApp(Request request, Interrupts &interrupts)
     co_return 0;
 }
 
+// Where the bubble is drawn into the video, when it is: with the camera on and
+// a corner chosen. The on-screen choice needs a bubble window, which a
+// recording to a file does not show.
+std::optional<BubbleSpot> spotInVideo(const Request &request, const std::shared_ptr<PreferenceStore> &preferences)
+{
+    if (!request.camera)
+        return std::nullopt;
+    const BubbleSpot spot = request.spot.value_or(
+        bubbleSpotFromRawValue(preferences->textValue(QStringLiteral("bubbleInVideo")).value_or(QString()))
+            .value_or(BubbleSpot::bottomLeft));
+    return spot == BubbleSpot::asOnScreen ? std::nullopt : std::optional<BubbleSpot>(spot);
+}
+
 int recordToFile(int argc, char **argv, const Request &request)
 {
     QGuiApplication app(argc, argv);
     Interrupts interrupts;
-    ScreenRecorder recorder(makeCapturePlatform(chooseCaptureBackend(), std::make_shared<FilePreferenceStore>()));
+    auto preferences = std::make_shared<FilePreferenceStore>();
+    ScreenRecorder recorder(makeCapturePlatform(chooseCaptureBackend(), preferences));
     int status = 1;
     bool started = false;
     bool stopping = false;
@@ -340,7 +357,7 @@ int recordToFile(int argc, char **argv, const Request &request)
     timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&timer, &QTimer::timeout, stop);
     QObject::connect(&interrupts, &Interrupts::interrupted, stop);
-    QCoro::Task<> startTask = startToFile(recorder, request).then([&](int result) {
+    QCoro::Task<> startTask = startToFile(recorder, request, spotInVideo(request, preferences)).then([&](int result) {
         if (result != 0)
             return finishWith(result);
         started = true;
@@ -360,6 +377,13 @@ int runRecord(int argc, char **argv, const QStringList &arguments)
         const QString &argument = arguments[i];
         if (argument == QLatin1String("--no-mic")) {
             request.microphone = false;
+        } else if (argument == QLatin1String("--camera")) {
+            request.camera = true;
+        } else if (argument == QLatin1String("--bubble-spot") && i + 1 < arguments.size()) {
+            request.spot = bubbleSpotFromRawValue(arguments[++i]);
+            if (!request.spot)
+                return usageError(QStringLiteral("--bubble-spot needs one of bottomLeft, bottomRight, topLeft, "
+                                                 "topRight, asOnScreen"));
         } else if (argument == QLatin1String("--silent")) {
             request.silent = true;
         } else if (argument == QLatin1String("--seconds") && i + 1 < arguments.size()) {
@@ -386,8 +410,23 @@ int runRecord(int argc, char **argv, const QStringList &arguments)
     return recordHere(argc, argv, request);
 }
 
-const bool registered = registerSubcommand({"record", "record [--seconds N] [--no-mic] [--silent] [--output FILE]",
-                                            "record the screen and print its share link", &runRecord});
+const char *const kRecordOptions =
+    "Options:\n"
+    "  --seconds N          stop after N seconds (default: at Ctrl-C)\n"
+    "  --no-mic             record without the microphone\n"
+    "  --camera             draw the camera into the video (MIVRA_CAMERA=test: a test picture)\n"
+    "  --bubble-spot SPOT   where the camera goes: bottomLeft, bottomRight, topLeft, topRight\n"
+    "                       or asOnScreen (default: the app's setting)\n"
+    "  --silent             only copy the link, do not open it\n"
+    "  --output FILE        record to FILE only; nothing is uploaded\n"
+    "\n"
+    "These options hold for this run only; the app's settings stay as they are.\n"
+    "Ctrl-C stops and uploads; a second Ctrl-C discards.\n";
+
+const bool registered = registerSubcommand({"record",
+                                            "record [--seconds N] [--no-mic] [--camera] [--bubble-spot SPOT] "
+                                            "[--silent] [--output FILE]",
+                                            "record the screen and print its share link", &runRecord, kRecordOptions});
 
 } // namespace
 

@@ -36,6 +36,22 @@ const Subcommand *findSubcommand(const QString &name)
     return nullptr;
 }
 
+int runSubcommand(const Subcommand &command, int argc, char **argv, const QStringList &arguments)
+{
+    for (const QString &argument : arguments) {
+        if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
+            QString summary = QString::fromUtf8(command.summary);
+            if (!summary.isEmpty())
+                summary[0] = summary[0].toUpper();
+            std::printf("Usage: mivra %s\n\n%s.\n", command.synopsis, qPrintable(summary));
+            if (command.options)
+                std::printf("\n%s", command.options);
+            return 0;
+        }
+    }
+    return command.run(argc, argv, arguments);
+}
+
 int usageError(const QString &message)
 {
     std::fprintf(stderr, "mivra: %s\nTry 'mivra --help' for more information.\n", qPrintable(message));

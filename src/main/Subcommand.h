@@ -17,11 +17,15 @@ struct Subcommand {
     const char *synopsis; // "record --seconds N"
     const char *summary;  // one line
     int (*run)(int argc, char **argv, const QStringList &arguments);
+    const char *options = nullptr; // lines for `mivra NAME --help`, after the summary
 };
 
 bool registerSubcommand(const Subcommand &command);
 const std::vector<Subcommand> &subcommands();
 const Subcommand *findSubcommand(const QString &name);
+// Runs the command, or prints its usage and returns 0 when the arguments ask
+// for help (-h, --help).
+int runSubcommand(const Subcommand &command, int argc, char **argv, const QStringList &arguments);
 
 // Prints "mivra: <message>" and the hint to --help on stderr; returns 2.
 int usageError(const QString &message);

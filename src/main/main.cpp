@@ -62,7 +62,7 @@ int main(int argc, char **argv)
 
     if (!arguments.isEmpty()) {
         if (const Subcommand *command = findSubcommand(arguments.front()))
-            return command->run(argc, argv, arguments.mid(1));
+            return runSubcommand(*command, argc, argv, arguments.mid(1));
     }
 
     QList<QUrl> urls;
