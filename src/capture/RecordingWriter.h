@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/BubbleSpot.h"
 #include "capture/VideoSize.h"
 #include "platform/capture/CaptureTypes.h"
 
@@ -14,6 +15,9 @@ struct WriterSettings {
     QString preset = QStringLiteral("veryfast"); // x264 preset
     int audioSampleRate = 0;                     // 0: no sound
     int audioChannels = 0;
+    // With a spot the camera is drawn into the video there.
+    std::optional<BubbleSpot> bubbleSpot;
+    double pointScale = 1.0; // video pixels per logical screen pixel
 };
 
 // Turns pictures and sound from any source into the file. The direct path
@@ -25,6 +29,10 @@ public:
     // Both may be called from any thread, until finish.
     virtual void videoFrame(VideoFrame frame) = 0;
     virtual void audioChunk(AudioChunk chunk) = 0;
+    // A camera picture (B,G,R,X) for the bubble; any thread. Ignored by a
+    // writer that draws no bubble.
+    virtual void cameraFrame(VideoFrame frame) { (void)frame; }
+    virtual bool drawsBubble() const { return false; }
     // Ends the recording at endUs (monotonic clock) and closes the file.
     // `done` runs once, on a writer thread, with the error's text if writing
     // failed.

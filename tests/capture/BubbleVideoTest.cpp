@@ -1,0 +1,145 @@
+// The bubble as it lands in real MP4 files: pictures go through the
+// composited writer and the encoder, and frames decoded back from the file
+// are measured.
+#include "capture/CameraPicture.h"
+#include "capture/CompositeWriter.h"
+#include "platform/camera/SyntheticCamera.h"
+
+#include "FfprobeReport.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <future>
+
+namespace {
+
+VideoFrame solidScreen(int width, int height, uint32_t bgrx)
+{
+    VideoFrame frame;
+    auto pixels = std::shared_ptr<uint8_t[]>(new uint8_t[std::size_t(width) * height * 4]);
+    std::fill_n(reinterpret_cast<uint32_t *>(pixels.get()), std::size_t(width) * height, bgrx);
+    frame.pixels = pixels;
+    frame.width = width;
+    frame.height = height;
+    frame.strideBytes = width * 4;
+    return frame;
+}
+
+// Four quadrants: blue, yellow over magenta, cyan (words 0xXXRRGGBB).
+VideoFrame quadrantScreen(int width, int height)
+{
+    VideoFrame frame = solidScreen(width, height, 0);
+    auto *words = reinterpret_cast<uint32_t *>(const_cast<uint8_t *>(frame.pixels.get()));
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            words[std::size_t(y) * width + x] = y < height / 2 ? (x < width / 2 ? 0xFF0000FFu : 0xFFFFFF00u)
+                                                               : (x < width / 2 ? 0xFFFF00FFu : 0xFF00FFFFu);
+    return frame;
+}
+
+struct Pixel {
+    int b, g, r;
+};
+
+class DecodedFrame {
+public:
+    DecodedFrame(QByteArray bytes, int width) : m_bytes(std::move(bytes)), m_width(width) {}
+    bool ok() const { return !m_bytes.isEmpty(); }
+    Pixel at(int x, int y) const
+    {
+        const auto *p = reinterpret_cast<const uint8_t *>(m_bytes.constData()) + (std::size_t(y) * m_width + x) * 4;
+        return {p[0], p[1], p[2]};
+    }
+
+private:
+    QByteArray m_bytes;
+    int m_width;
+};
+
+::testing::AssertionResult near(Pixel got, Pixel want, int tolerance = 12)
+{
+    if (std::abs(got.b - want.b) <= tolerance && std::abs(got.g - want.g) <= tolerance &&
+        std::abs(got.r - want.r) <= tolerance)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "got B,G,R " << got.b << "," << got.g << "," << got.r << ", wanted "
+                                         << want.b << "," << want.g << "," << want.r;
+}
+
+// Writes one camera picture and one screen picture, then finishes.
+QString record(const QTemporaryDir &dir, PixelSize size, BubbleSpot spot, const VideoFrame &screen, bool camera)
+{
+    WriterSettings settings;
+    settings.path = dir.filePath(QStringLiteral("%1-%2.mp4").arg(rawValue(spot)).arg(screen.width));
+    settings.size = size;
+    settings.preset = QStringLiteral("ultrafast");
+    CompositeWriter writer(settings, 1.0, spot);
+    if (camera)
+        writer.cameraFrame(*bgrxCameraPicture(SyntheticCamera::picture(0)));
+    writer.videoFrame(screen);
+    std::promise<std::optional<QString>> finished;
+    writer.finish(0, [&finished](std::optional<QString> error) { finished.set_value(error); });
+    const std::optional<QString> error = finished.get_future().get();
+    EXPECT_EQ(error, std::nullopt) << error.value_or(QString()).toStdString();
+    return settings.path;
+}
+
+constexpr Pixel kGray{64, 64, 64};
+constexpr Pixel kRimOverGray{160, 160, 160}; // half white over the screen
+constexpr Pixel kGreen{0, 255, 0};
+constexpr Pixel kRed{0, 0, 255};
+
+TEST(BubbleVideoTest, BubbleSitsInItsCornerMirroredWithRim)
+{
+    QTemporaryDir dir;
+    const PixelSize size{1920, 1080};
+    struct Case {
+        BubbleSpot spot;
+        int left, top; // the square's top-left pixel, rows from the top
+    };
+    // bottomRight: x 1676-1895, 24-243 px above the bottom edge.
+    for (const Case &c : {Case{BubbleSpot::bottomRight, 1676, 1080 - 244}, Case{BubbleSpot::bottomLeft, 24, 836},
+                          Case{BubbleSpot::topLeft, 24, 24}, Case{BubbleSpot::topRight, 1676, 24}}) {
+        SCOPED_TRACE(rawValue(c.spot).toStdString());
+        const QString path = record(dir, size, c.spot, solidScreen(1920, 1080, 0xFF404040u), true);
+        const DecodedFrame frame(decodeFrameBgrx(path, 0, size.width, size.height), size.width);
+        ASSERT_TRUE(frame.ok());
+        const int cx = c.left + 110;
+        const int cy = c.top + 110;
+        // Mirrored: the camera's right half (green) shows on the left.
+        EXPECT_TRUE(near(frame.at(cx - 40, cy + 20), kGreen, 20));
+        EXPECT_TRUE(near(frame.at(cx + 40, cy + 20), kRed, 20));
+        // The rim, 1 px wide in full, half white over the screen; then the screen untouched.
+        EXPECT_TRUE(near(frame.at(c.left + 1, cy), kRimOverGray, 24));
+        EXPECT_TRUE(near(frame.at(c.left + 2, c.top + 2), kGray)); // inside the square, outside the circle
+        EXPECT_TRUE(near(frame.at(c.left - 3, cy), kGray));        // left of the square
+        EXPECT_TRUE(near(frame.at(c.left + 223, cy), kGray));      // right of it
+        EXPECT_TRUE(near(frame.at(cx, c.top - 3 < 0 ? 0 : c.top - 3), kGray));
+    }
+}
+
+TEST(BubbleVideoTest, LargerScreenIsScaledNotCropped)
+{
+    QTemporaryDir dir;
+    const PixelSize size{1280, 720};
+    struct Case {
+        int screenWidth, screenHeight;
+    };
+    for (const Case &c : {Case{3840, 2160}, Case{1280, 720}, Case{1000, 800}}) {
+        SCOPED_TRACE(c.screenWidth);
+        const QString path =
+            record(dir, size, BubbleSpot::bottomRight, quadrantScreen(c.screenWidth, c.screenHeight), false);
+        const DecodedFrame frame(decodeFrameBgrx(path, 0, size.width, size.height), size.width);
+        ASSERT_TRUE(frame.ok());
+        EXPECT_TRUE(near(frame.at(20, 20), Pixel{255, 0, 0}));
+        EXPECT_TRUE(near(frame.at(1260, 20), Pixel{0, 255, 255}));
+        EXPECT_TRUE(near(frame.at(20, 700), Pixel{255, 0, 255}));
+        EXPECT_TRUE(near(frame.at(1260, 700), Pixel{255, 255, 0}));
+        EXPECT_TRUE(near(frame.at(600, 340), Pixel{255, 0, 0}));
+        EXPECT_TRUE(near(frame.at(680, 380), Pixel{255, 255, 0}));
+    }
+}
+
+} // namespace
