@@ -103,6 +103,8 @@ AppState::AppState(Parts parts, Timing timing, QObject *parent)
             self->recordingLost(why);
     });
     refreshWhenActive();
+    // After start-up: looking into the recordings may take a moment.
+    QMetaObject::invokeMethod(this, &AppState::refreshLeftBehind, Qt::QueuedConnection);
 }
 
 AppState::~AppState() = default;
@@ -342,8 +344,13 @@ QCoro::Task<> AppState::stopRecording()
         co_return;
     }
 
+    co_await uploadRecording(result, QStringLiteral("Recording ") + DateFormatters::titleText(m_parts.now()));
+}
+
+QCoro::Task<> AppState::uploadRecording(RecordingResult result, QString title)
+{
     setPhase(Phase::uploading(0, 0));
-    const QString title = QStringLiteral("Recording ") + DateFormatters::titleText(m_parts.now());
+    refreshLeftBehind();
     const std::optional<Lifetime> lifetime =
         newVideoLifetime() ? std::optional<Lifetime>(effectiveNewLifetime()) : std::nullopt;
     // Reports come from the uploader's threads; each becomes a main-thread call
@@ -418,6 +425,52 @@ void AppState::finishRecordingRoad()
     setPhase(Phase::idle());
     m_parts.bar->hide();
     restoreMainWindow();
+    refreshLeftBehind();
+}
+
+void AppState::refreshLeftBehind()
+{
+    const bool idle = m_phase.is(Phase::Kind::idle);
+    // File times are the real clock's, whatever clock the state runs on.
+    QList<LeftBehindRecording> found = LeftBehindRecordings::list(
+        m_parts.recordingsFolder, idle ? QString() : m_recordingPath, QDateTime::currentDateTime(),
+        m_parts.durationProbe, idle ? m_recordingPath : QString());
+    if (found == m_leftBehind)
+        return;
+    m_leftBehind = std::move(found);
+    Q_EMIT leftBehindChanged();
+}
+
+QCoro::Task<> AppState::uploadLeftBehind(QString path)
+{
+    if (!m_phase.is(Phase::Kind::idle))
+        co_return;
+    const auto listed = std::find_if(m_leftBehind.cbegin(), m_leftBehind.cend(),
+                                     [&path](const LeftBehindRecording &r) { return r.path == path; });
+    // Only what the list offers: never some other file handed in.
+    if (listed == m_leftBehind.cend())
+        co_return;
+    const LeftBehindRecording recording = *listed;
+    setLastError(std::nullopt);
+    m_recordingPath = recording.path;
+    Diag::log(QStringLiteral("upload: recording left behind ") + recording.name);
+    RecordingResult result;
+    result.filePath = recording.path;
+    result.durationMs = recording.durationMs.value_or(0);
+    co_await uploadRecording(result, QStringLiteral("Recording ") + DateFormatters::titleText(recording.recordedAt));
+}
+
+void AppState::trashLeftBehind(const QString &path)
+{
+    const bool listed = std::any_of(m_leftBehind.cbegin(), m_leftBehind.cend(),
+                                    [&path](const LeftBehindRecording &r) { return r.path == path; });
+    if (!listed)
+        return;
+    if (QFile::moveToTrash(path))
+        Diag::log(QStringLiteral("moved recording left behind to the trash: ") + QFileInfo(path).fileName());
+    else
+        setLastError(QStringLiteral("Could not move %1 to the trash.").arg(QDir::toNativeSeparators(path)));
+    refreshLeftBehind();
 }
 
 QCoro::Task<> AppState::discardRecording()

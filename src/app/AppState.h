@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/LeftBehindRecordings.h"
 #include "app/Phase.h"
 #include "app/RecentLink.h"
 #include "base/Clock.h"
@@ -32,6 +33,7 @@ class ThumbnailMaker;
 class UrlOpener;
 class VideoService;
 class VideoUploader;
+struct RecordingResult;
 
 // The one shared state: what the user sees, and the phase machine that takes
 // a recording from Start to a share link. Views only read it and call its
@@ -76,7 +78,8 @@ public:
         std::shared_ptr<ScreenLocator> screens;
         std::shared_ptr<MainWindowAccess> mainWindow;
         std::shared_ptr<TaskbarPresence> taskbar;
-        std::shared_ptr<LifetimeDialogs> dialogs; // may be null until the views provide them
+        std::shared_ptr<LifetimeDialogs> dialogs;          // may be null until the views provide them
+        LeftBehindRecordings::DurationProbe durationProbe; // may be empty: lengths unknown
         QString serviceOrigin;
         QString recordingsFolder;
         NowFunction now = systemNow;
@@ -154,6 +157,15 @@ public:
     void copyAndOpen(const RecentLink &link);
     void showMain();
 
+    // Our recordings still in the recordings folder (a failed upload, a
+    // recording cut short), newest first.
+    const QList<LeftBehindRecording> &leftBehind() const { return m_leftBehind; }
+    void refreshLeftBehind();
+    // A listed recording goes up the way a new one does; idle only.
+    QCoro::Task<> uploadLeftBehind(QString path);
+    // Moves a listed recording to the desktop's trash.
+    void trashLeftBehind(const QString &path);
+
     QCoro::Task<> refreshFromServer();
     QCoro::Task<> deleteLink(RecentLink link);
     QCoro::Task<> rename(RecentLink link, QString title);
@@ -176,6 +188,7 @@ Q_SIGNALS:
     void openMainChanged();
     void silentNextChanged();
     void minimizedForRecordingChanged();
+    void leftBehindChanged();
     void quittingChanged();
 
 private:
@@ -187,6 +200,7 @@ private:
     void failStart(const QString &description);
     void failStop(const QString &description);
     void finishRecordingRoad();
+    QCoro::Task<> uploadRecording(RecordingResult result, QString title);
     void recordingLost(const QString &why);
     QCoro::Task<> endAfterLoss(QString why);
     QCoro::Task<> awaitSettledPhase(int timeoutMs);
@@ -211,4 +225,5 @@ private:
     bool m_quitting = false;
     // The file of the recording under way, or of the last one.
     QString m_recordingPath;
+    QList<LeftBehindRecording> m_leftBehind;
 };

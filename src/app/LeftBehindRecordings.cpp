@@ -34,20 +34,24 @@ std::optional<QDateTime> recordedAt(const QString &fileName)
     return time;
 }
 
-QList<LeftBehindRecording> list(const QString &folder, const QString &recordingPath, const QDateTime &now,
-                                const DurationProbe &probe)
+QList<LeftBehindRecording> list(const QString &folder, const QString &busyPath, const QDateTime &now,
+                                const DurationProbe &probe, const QString &closedPath)
 {
     QList<LeftBehindRecording> found;
     const QFileInfoList entries = QDir(folder).entryInfoList({QStringLiteral("*.mp4")}, QDir::Files);
-    const QString recording = recordingPath.isEmpty() ? QString() : QFileInfo(recordingPath).absoluteFilePath();
+    const auto absolute = [](const QString &path) {
+        return path.isEmpty() ? QString() : QFileInfo(path).absoluteFilePath();
+    };
+    const QString busy = absolute(busyPath);
+    const QString closed = absolute(closedPath);
     for (const QFileInfo &entry : entries) {
         const std::optional<QDateTime> when = recordedAt(entry.fileName());
-        if (!when || entry.absoluteFilePath() == recording)
+        const QString path = entry.absoluteFilePath();
+        if (!when || path == busy)
             continue;
-        if (entry.lastModified().secsTo(now) < kQuietSeconds || !startsLikeMp4(entry.absoluteFilePath()))
+        if ((path != closed && entry.lastModified().secsTo(now) < kQuietSeconds) || !startsLikeMp4(path))
             continue;
-        found.append({entry.absoluteFilePath(), entry.completeBaseName(), entry.size(),
-                      probe ? probe(entry.absoluteFilePath()) : std::nullopt, *when});
+        found.append({path, entry.completeBaseName(), entry.size(), probe ? probe(path) : std::nullopt, *when});
     }
     std::sort(found.begin(), found.end(),
               [](const LeftBehindRecording &a, const LeftBehindRecording &b) { return a.recordedAt > b.recordedAt; });

@@ -29,11 +29,13 @@ inline constexpr qint64 kQuietSeconds = 5;
 // The time in one of our file names ("Mivra 2026-12-05 08.55.00.mp4"), or
 // nothing for any other name.
 std::optional<QDateTime> recordedAt(const QString &fileName);
-// Our MP4 files in `folder`, newest first, leaving out `recordingPath` (the
-// one being recorded now), files still being written, and anything that is
-// not an MP4 under our name. `probe` may be empty.
-QList<LeftBehindRecording> list(const QString &folder, const QString &recordingPath, const QDateTime &now,
-                                const DurationProbe &probe);
+// Our MP4 files in `folder`, newest first, leaving out `busyPath` (the one
+// being recorded or uploaded now), files still being written elsewhere, and
+// anything that is not an MP4 under our name. `closedPath`, a file this
+// process closed itself, is listed however recently it was written. `probe`
+// may be empty.
+QList<LeftBehindRecording> list(const QString &folder, const QString &busyPath, const QDateTime &now,
+                                const DurationProbe &probe, const QString &closedPath = QString());
 // "1:05" (minutes are not wrapped at the hour), or "" when unknown.
 QString lengthText(const std::optional<qint64> &durationMs);
 // "12.3 MB", "850 KB".

@@ -22,7 +22,7 @@
 #include "platform/capture/CaptureBackendChoice.h"
 #include "service/ServiceOrigin.h"
 #include "service/Uploader.h"
-#include "ui/MainWindowPlaceholder.h"
+#include "ui/MainWindow.h"
 #include "ui/TrayItem.h"
 
 #include <QApplication>
@@ -78,10 +78,11 @@ int runPrimary(QApplication &app, InstanceServer &server, const QList<QUrl> &url
     AppState &state = AppState::shared();
     taskbar->setShown(state.showInDock());
 
-    QPointer<MainWindowPlaceholder> mainWindow;
+    // Made on first open: start-up to the tray loads no QML.
+    QPointer<MainWindow> mainWindow;
     const auto openMain = [&state, &mainWindow, taskbar] {
         if (!mainWindow) {
-            mainWindow = new MainWindowPlaceholder(state);
+            mainWindow = new MainWindow(state, std::make_shared<QtClipboardWriter>(), serviceOrigin().host());
             taskbar->applyTo(mainWindow);
         }
         mainWindow->show();

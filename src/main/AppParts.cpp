@@ -4,6 +4,7 @@
 #include "main/ThumbnailCache.h"
 
 #include "base/Paths.h"
+#include "capture/MediaProbe.h"
 #include "capture/ScreenRecorder.h"
 #include "platform/ClipboardWriter.h"
 #include "platform/MainWindowAccess.h"
@@ -14,6 +15,7 @@
 #include "platform/capture/CaptureBackendChoice.h"
 #include "service/ServiceOrigin.h"
 #include "service/Uploader.h"
+#include "ui/LifetimeDialogWindows.h"
 
 AppState::Parts makeAppParts(std::shared_ptr<PreferenceStore> store, std::shared_ptr<TaskbarPresence> taskbar)
 {
@@ -32,6 +34,8 @@ AppState::Parts makeAppParts(std::shared_ptr<PreferenceStore> store, std::shared
     parts.screens = std::make_shared<QtScreenLocator>();
     parts.mainWindow = std::make_shared<QtMainWindowAccess>();
     parts.taskbar = std::move(taskbar);
+    parts.dialogs = std::make_shared<LifetimeDialogWindows>();
+    parts.durationProbe = probeDurationMs;
     parts.serviceOrigin = serviceOrigin().toString();
     parts.recordingsFolder = Paths::recordingsFolder();
     return parts;

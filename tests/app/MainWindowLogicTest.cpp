@@ -1,4 +1,4 @@
-#include "support/Await.h"
+#include "support/AppStateRig.h"
 
 #include "app/ExpiryText.h"
 #include "app/LeftBehindRecordings.h"
@@ -86,7 +86,7 @@ TEST(RenameFlow, ReturnAndFocusLossFinishEscapeCancels)
     EXPECT_EQ(flow.renaming(), QStringLiteral("a"));
     EXPECT_EQ(flow.titleDraft(), QStringLiteral("Old"));
     EXPECT_FALSE(flow.titleFocused()) << "the field takes focus on the next turn, once it exists";
-    ASSERT_TRUE(waitUntil([&] { return flow.titleFocused(); }));
+    ASSERT_TRUE(AppStateRig::waitUntil([&] { return flow.titleFocused(); }));
 
     flow.setTitleDraft(QStringLiteral("New"));
     flow.focusLost(QStringLiteral("b")); // another row's field
@@ -138,6 +138,9 @@ TEST(LeftBehindRecordings, ListsOnlyOurFinishedMp4s)
     const auto probe = [](const QString &) { return std::optional<qint64>(65432); };
     const auto found = LeftBehindRecordings::list(dir.path(), dir.filePath("Mivra 2026-12-05 11.00.00.mp4"),
                                                   QDateTime::currentDateTime(), probe);
+    const auto afterFailedUpload = LeftBehindRecordings::list(dir.path(), {}, QDateTime::currentDateTime(), probe,
+                                                              dir.filePath("Mivra 2026-12-05 11.00.00.mp4"));
+    EXPECT_EQ(afterFailedUpload.size(), 3) << "a file this process just closed is listed at once";
     QStringList names;
     for (const auto &recording : found)
         names << recording.name;

@@ -1,17 +1,178 @@
 #include "support/AppStateRig.h"
 #include "support/TaskRunner.h"
 
+#include "app/RecentLink.h"
 #include "platform/MainWindowAccess.h"
 #include "platform/TaskbarPresence.h"
-#include "ui/MainWindowPlaceholder.h"
+#include "ui/MainViewBackend.h"
+#include "ui/MainWindow.h"
 
-#include <QGuiApplication>
-#include <QSignalSpy>
+#include <QDir>
+#include <QFile>
+#include <QQuickItem>
+#include <QQuickWidget>
+#include <QQuickWindow>
 #include <gtest/gtest.h>
 
 namespace {
 
 using Presence = MainWindowAccess::Presence;
+
+// The real window over an AppState of doubles, with a few recent links.
+struct WindowRig {
+    AppStateRig rig;
+    std::unique_ptr<MainWindow> window;
+
+    explicit WindowRig(bool withLinks = false)
+    {
+        if (withLinks) {
+            const QDateTime now = QDateTime::currentDateTime();
+            const QList<RecentLink> links{
+                {"a1", "https://share.test/v/a1", "Product walkthrough for the design review", now.addDays(-1),
+                 now.addSecs(3 * 3600 + 120)},
+                {"b2", "https://share.test/v/b2", "Bug: the upload button stays grey", now.addDays(-2),
+                 now.addDays(5).addSecs(60)},
+                {"c3", "https://share.test/v/c3", "Welcome to the team", now.addDays(-3), now.addYears(200)},
+            };
+            rig.store->values.insert(QStringLiteral("recentLinks"), RecentLinkCoding::encode(links));
+            rig.now = now;
+        }
+        rig.make();
+        window = std::make_unique<MainWindow>(*rig.state, rig.clipboard, QStringLiteral("share.test"));
+    }
+
+    QQuickItem *item(const char *name) const
+    {
+        return window->view()->rootObject()->findChild<QQuickItem *>(QString::fromLatin1(name));
+    }
+    bool shown(const char *name) const
+    {
+        QQuickItem *found = item(name);
+        return found && found->isVisible();
+    }
+    // Saved beside the build for a person to look at, once the view has drawn
+    // what changed (canvases paint a frame late).
+    void screenshot(const QString &name) const
+    {
+        int frames = 0;
+        const auto counter = QObject::connect(
+            window->view()->quickWindow(), &QQuickWindow::afterRendering, window.get(), [&frames] { ++frames; },
+            Qt::DirectConnection);
+        window->view()->quickWindow()->update();
+        EXPECT_TRUE(AppStateRig::waitUntil([&] {
+            window->view()->quickWindow()->update();
+            return frames >= 3;
+        }));
+        QObject::disconnect(counter);
+        const QString folder = QStringLiteral(MIVRA_BINARY_DIR "/screenshots");
+        QDir().mkpath(folder);
+        EXPECT_TRUE(window->grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png")));
+    }
+};
+
+TEST(MainWindow, LoadsItsViewWithoutErrors)
+{
+    WindowRig w;
+    ASSERT_NE(w.window->view()->rootObject(), nullptr);
+    EXPECT_TRUE(w.window->view()->errors().isEmpty());
+    EXPECT_EQ(w.window->width(), 440);
+    EXPECT_GE(w.window->height(), 520);
+    EXPECT_FALSE(w.shown("recentLinks")) << "no links, no section and no heading";
+}
+
+TEST(MainWindow, StageAndSettingsFollowThePhase)
+{
+    WindowRig w;
+    AppState &state = *w.rig.state;
+    w.window->show();
+    const char *stageItems[] = {"recordButton", "stageHint",     "startingText", "elapsedText",
+                                "doneButton",   "finishingText", "uploadRing",   "settings"};
+    const auto visibleItems = [&] {
+        QStringList names;
+        for (const char *name : stageItems)
+            if (w.shown(name))
+                names << QString::fromLatin1(name);
+        return names;
+    };
+    EXPECT_EQ(visibleItems(), (QStringList{"recordButton", "stageHint", "settings"}));
+
+    w.rig.recorder->startStep.hold = true;
+    auto starting = state.startRecording();
+    ASSERT_TRUE(AppStateRig::waitUntil([&] { return state.phase().is(Phase::Kind::starting); }));
+    EXPECT_EQ(visibleItems(), QStringList{"startingText"});
+    w.rig.recorder->startStep.release();
+    runTask(std::move(starting));
+    EXPECT_EQ(visibleItems(), (QStringList{"elapsedText", "doneButton"}));
+
+    w.rig.recorder->stopStep.hold = true;
+    w.rig.uploader->uploadStep.hold = true;
+    auto stopping = state.stopRecording();
+    EXPECT_EQ(visibleItems(), QStringList{"finishingText"});
+    w.rig.recorder->stopStep.release();
+    ASSERT_TRUE(AppStateRig::waitUntil([&] { return state.phase().is(Phase::Kind::uploading); }));
+    EXPECT_EQ(visibleItems(), QStringList{"uploadRing"});
+    EXPECT_FALSE(w.item("uploadRing")->property("determinate").toBool()) << "a spinner while the size is unknown";
+    w.rig.uploader->progress(3, 1000);
+    ASSERT_TRUE(AppStateRig::waitUntil([&] { return w.item("uploadRing")->property("determinate").toBool(); }));
+    EXPECT_DOUBLE_EQ(w.item("uploadRing")->property("fraction").toDouble(), 0.003);
+    w.rig.uploader->uploadStep.release();
+    runTask(std::move(stopping));
+    EXPECT_EQ(visibleItems(), (QStringList{"recordButton", "stageHint", "settings"}));
+}
+
+TEST(MainWindow, BubbleRowAndHintFollowTheCamera)
+{
+    WindowRig w;
+    AppState &state = *w.rig.state;
+    state.setBubbleInVideo(BubbleSpot::topRight);
+    const struct {
+        bool camera;
+        bool row;
+        const char *hintStart;
+    } cases[] = {{false, false, "This window hides while you record. Press Done at the top"},
+                 {true, true, "This window hides while you record. Press Done, just under your camera bubble"},
+                 {false, false, "This window hides while you record. Press Done at the top"}};
+    for (const auto &c : cases) {
+        state.setCameraEnabled(c.camera);
+        EXPECT_EQ(w.shown("bubbleRow"), c.row);
+        EXPECT_TRUE(w.item("stageHint")->property("text").toString().startsWith(QLatin1String(c.hintStart)));
+    }
+    EXPECT_EQ(w.item("bubbleSpotButton")->property("text").toString(), QStringLiteral("Top right"));
+}
+
+TEST(MainWindow, Screenshots)
+{
+    WindowRig w(true);
+    AppState &state = *w.rig.state;
+    QDir().mkpath(w.rig.recordingsFolder());
+    QFile left(w.rig.recordingsFolder() + QStringLiteral("/Mivra 2026-12-05 08.40.12.mp4"));
+    ASSERT_TRUE(left.open(QIODevice::WriteOnly));
+    left.write(QByteArray("\0\0\0\x18"
+                          "ftypisom",
+                          12) +
+               QByteArray(18'400'000, '\0'));
+    left.setFileTime(QDateTime::currentDateTime().addSecs(-600), QFileDevice::FileModificationTime);
+    left.close();
+    state.refreshLeftBehind();
+    w.window->show();
+    ASSERT_TRUE(AppStateRig::waitUntil([&] { return w.shown("leftBehind") && w.shown("recentLinks"); }));
+    w.screenshot(QStringLiteral("main-idle"));
+
+    state.setDemoMode(true);
+    runTask(state.startRecording());
+    ASSERT_TRUE(state.phase().is(Phase::Kind::recording));
+    EXPECT_FALSE(w.shown("leftBehind"));
+    w.screenshot(QStringLiteral("main-recording"));
+
+    w.rig.uploader->uploadStep.hold = true;
+    auto stopping = state.stopRecording();
+    ASSERT_TRUE(AppStateRig::waitUntil([&] { return state.phase().is(Phase::Kind::uploading); }));
+    w.rig.uploader->progress(4'200'000, 10'000'000);
+    ASSERT_TRUE(AppStateRig::waitUntil([&] { return state.phase().sentBytes() > 0; }));
+    w.screenshot(QStringLiteral("main-uploading"));
+    w.rig.uploader->uploadStep.release();
+    runTask(std::move(stopping));
+}
 
 TEST(MainWindowAccess, FindsTheMainWindowByNameOrTitle)
 {
@@ -36,7 +197,7 @@ TEST(MainWindowAccess, RecordingMinimisesAndRestoresTheRealWindow)
     AppStateRig rig;
     rig.windowOverride = std::make_shared<QtMainWindowAccess>();
     AppState &state = rig.make();
-    MainWindowPlaceholder window(state);
+    MainWindow window(state, rig.clipboard, QStringLiteral("share.test"));
     window.show();
     ASSERT_TRUE(AppStateRig::waitUntil([&] { return rig.windowOverride->presence() == Presence::shown; }));
 
