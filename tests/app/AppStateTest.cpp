@@ -1,5 +1,5 @@
 #include "support/AppStateRig.h"
-#include "support/TaskRunner.h"
+#include "Await.h"
 
 #include "app/DateFormatters.h"
 #include "app/Preferences.h"
@@ -18,16 +18,16 @@ using Kind = Phase::Kind;
 // Runs one whole recording: start, then stop (upload) or discard.
 void recordAndStop(AppState &state)
 {
-    runTask(state.startRecording());
+    run(state.startRecording());
     ASSERT_TRUE(state.phase().is(Kind::recording));
-    runTask(state.stopRecording());
+    run(state.stopRecording());
 }
 
 TEST(AppStateStart, CameraOnDrawsTheBubbleIntoTheVideo)
 {
     AppStateRig rig;
     AppState &state = rig.make();
-    runTask(state.startRecording());
+    run(state.startRecording());
 
     EXPECT_EQ(state.phase(), Phase::recording(rig.now));
     EXPECT_EQ(state.elapsed(), QStringLiteral("0:00"));
@@ -50,7 +50,7 @@ TEST(AppStateStart, CameraSwitchAndBubblePlacement)
         AppState &state = rig.make();
         state.setCameraEnabled(false);
         state.setMicEnabled(false);
-        runTask(state.startRecording());
+        run(state.startRecording());
         EXPECT_EQ(*rig.journal, QStringList({"bar.show hint=1", "recorder.start spot=none mic=0"}));
     }
     {
@@ -58,7 +58,7 @@ TEST(AppStateStart, CameraSwitchAndBubblePlacement)
         AppState &state = rig.make();
         state.setBubbleInVideo(BubbleSpot::asOnScreen);
         rig.bubble->window = std::make_unique<QWindow>();
-        runTask(state.startRecording());
+        run(state.startRecording());
         // Shown on screen and captured with it, so nothing is composited.
         EXPECT_EQ(*rig.journal, QStringList({"bar.show hint=1", "bubble.capturable=1", "bubble.show", "bar.attach",
                                              "recorder.start spot=none mic=1"}));
@@ -72,9 +72,9 @@ TEST(AppStateStart, HintOnTheFirstTwoRecordingsOnly)
     AppState &state = rig.make();
     QStringList shows;
     for (int i = 0; i < 3; ++i) {
-        runTask(state.startRecording());
+        run(state.startRecording());
         shows.append(rig.journal->filter(QStringLiteral("bar.show")).last());
-        runTask(state.discardRecording());
+        run(state.discardRecording());
     }
     EXPECT_EQ(shows, QStringList({"bar.show hint=1", "bar.show hint=1", "bar.show hint=0"}));
     EXPECT_EQ(rig.store->intValue(QStringLiteral("recordingsStarted")), 3);
@@ -86,7 +86,7 @@ TEST(AppStateStart, FailuresUndoTheStartAndExplain)
     AppState &state = rig.make();
 
     rig.bubble->showStep.failure = QStringLiteral("Mivra can't use the camera.");
-    runTask(state.startRecording());
+    run(state.startRecording());
     EXPECT_EQ(state.phase(), Phase::idle());
     EXPECT_EQ(state.lastError(), QStringLiteral("Mivra can't use the camera."));
     EXPECT_EQ(rig.journal->mid(3), QStringList({"bar.detach", "bubble.hide", "bar.hide"}));
@@ -95,7 +95,7 @@ TEST(AppStateStart, FailuresUndoTheStartAndExplain)
     rig.bubble->showStep.failure.reset();
     rig.recorder->startStep.failure = QStringLiteral("No display available to record.");
     rig.journal->clear();
-    runTask(state.startRecording());
+    run(state.startRecording());
     EXPECT_EQ(state.phase(), Phase::idle());
     EXPECT_EQ(state.lastError(), QStringLiteral("No display available to record."));
     EXPECT_EQ(rig.journal->mid(4), QStringList({"bar.detach", "bubble.hide", "bar.hide"}));
@@ -107,14 +107,14 @@ TEST(AppStateStart, FailuresUndoTheStartAndExplain)
     QFile blocker(rig.home.path() + QStringLiteral("/videos"));
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    runTask(state.startRecording());
+    run(state.startRecording());
     EXPECT_EQ(state.phase(), Phase::idle());
     EXPECT_EQ(state.lastError(),
               QStringLiteral("Could not create the folder for recordings at %1.").arg(rig.recordingsFolder()));
 
     // The next start clears the error.
     QFile::remove(blocker.fileName());
-    runTask(state.startRecording());
+    run(state.startRecording());
     EXPECT_TRUE(state.phase().is(Kind::recording));
     EXPECT_FALSE(state.hasLastError());
 }
@@ -125,46 +125,46 @@ TEST(AppStatePhases, OverlappingRequestsAreIgnored)
     AppState &state = rig.make();
 
     // Nothing to stop or discard while idle.
-    runTask(state.stopRecording());
-    runTask(state.discardRecording());
+    run(state.stopRecording());
+    run(state.discardRecording());
     EXPECT_TRUE(rig.journal->isEmpty());
 
     rig.recorder->startStep.hold = true;
     auto start = state.startRecording();
     EXPECT_EQ(state.phase(), Phase::starting());
-    runTask(state.startRecording());
-    runTask(state.stopRecording());
-    runTask(state.discardRecording());
+    run(state.startRecording());
+    run(state.stopRecording());
+    run(state.discardRecording());
     EXPECT_EQ(rig.recorder->startStep.calls, 1);
     EXPECT_EQ(rig.count("recorder.stop"), 0);
     rig.recorder->startStep.release();
-    runTask(std::move(start));
+    run(std::move(start));
     ASSERT_TRUE(state.phase().is(Kind::recording));
 
-    runTask(state.startRecording());
+    run(state.startRecording());
     EXPECT_EQ(rig.recorder->startStep.calls, 1);
 
     rig.recorder->stopStep.hold = true;
     auto stop = state.stopRecording();
     EXPECT_EQ(state.phase(), Phase::finishing());
     EXPECT_FALSE(state.clockRunning());
-    runTask(state.startRecording());
-    runTask(state.stopRecording());
-    runTask(state.discardRecording());
+    run(state.startRecording());
+    run(state.stopRecording());
+    run(state.discardRecording());
     EXPECT_EQ(rig.recorder->stopStep.calls, 1);
     EXPECT_EQ(rig.recorder->startStep.calls, 1);
 
     rig.uploader->uploadStep.hold = true;
     rig.recorder->stopStep.release();
     ASSERT_TRUE(AppStateRig::waitUntil([&] { return state.phase() == Phase::uploading(0, 0); }));
-    runTask(state.startRecording());
-    runTask(state.stopRecording());
-    runTask(state.discardRecording());
+    run(state.startRecording());
+    run(state.stopRecording());
+    run(state.discardRecording());
     EXPECT_EQ(rig.recorder->stopStep.calls, 1);
     EXPECT_EQ(rig.recorder->startStep.calls, 1);
     EXPECT_EQ(rig.uploader->uploadStep.calls, 1);
     rig.uploader->uploadStep.release();
-    runTask(std::move(stop));
+    run(std::move(stop));
     EXPECT_EQ(state.phase(), Phase::idle());
     EXPECT_EQ(state.recent().size(), 1);
 }
@@ -173,11 +173,11 @@ TEST(AppStateStop, UploadHandsTheLinkOverAndDeletesTheFileAfterTheThumbnail)
 {
     AppStateRig rig;
     AppState &state = rig.make();
-    runTask(state.startRecording());
+    run(state.startRecording());
     const QString file = rig.recorder->lastOutputPath;
     ASSERT_TRUE(QFile::exists(file));
     rig.journal->clear();
-    runTask(state.stopRecording());
+    run(state.stopRecording());
 
     EXPECT_EQ(state.phase(), Phase::idle());
     EXPECT_EQ(*rig.journal, QStringList({"bar.detach", "bubble.stopFrames", "bubble.hide", "recorder.stop", "upload",
@@ -206,7 +206,7 @@ TEST(AppStateStop, ChosenLifetimeGoesWithTheUpload)
     AppStateRig rig;
     AppState &state = rig.make();
     EXPECT_EQ(state.newVideoLifetimeSeconds(), 0);
-    runTask(state.chooseNewLifetime(Lifetime::ofSeconds(86400)));
+    run(state.chooseNewLifetime(Lifetime::ofSeconds(86400)));
     EXPECT_EQ(state.newVideoLifetimeSeconds(), 86400);
     recordAndStop(state);
     EXPECT_EQ(rig.uploader->lastLifetime, Lifetime::ofSeconds(86400));
@@ -218,9 +218,9 @@ TEST(AppStateStop, FailuresReturnToIdleAndSayWhy)
     AppState &state = rig.make();
     rig.mainWindow->state = MainWindowAccess::Presence::shown;
 
-    runTask(state.startRecording());
+    run(state.startRecording());
     rig.recorder->stopStep.failure = QStringLiteral("The recording could not be finished.");
-    runTask(state.stopRecording());
+    run(state.stopRecording());
     EXPECT_EQ(state.phase(), Phase::idle());
     EXPECT_EQ(state.lastError(),
               QStringLiteral("The recording could not be finished. Saved at ") + rig.recorder->lastOutputPath);
@@ -228,11 +228,11 @@ TEST(AppStateStop, FailuresReturnToIdleAndSayWhy)
     EXPECT_EQ(rig.count("window.restore"), 1);
     rig.recorder->stopStep.failure.reset();
 
-    runTask(state.startRecording());
+    run(state.startRecording());
     const QString file = rig.recorder->lastOutputPath;
     rig.uploader->uploadStep.failure = QStringLiteral("The service could not be reached.");
     rig.journal->clear();
-    runTask(state.stopRecording());
+    run(state.stopRecording());
     EXPECT_EQ(state.phase(), Phase::idle());
     EXPECT_EQ(state.lastError(), QStringLiteral("Upload failed: The service could not be reached. Saved at ") + file);
     EXPECT_TRUE(QFile::exists(file));
@@ -240,9 +240,9 @@ TEST(AppStateStop, FailuresReturnToIdleAndSayWhy)
     EXPECT_EQ(rig.journal->mid(4), QStringList({"upload", "bar.hide", "window.restore"}));
 
     // A description without a full stop gets one.
-    runTask(state.startRecording());
+    run(state.startRecording());
     rig.uploader->uploadStep.failure = QStringLiteral("Server said 500");
-    runTask(state.stopRecording());
+    run(state.stopRecording());
     EXPECT_EQ(state.lastError(),
               QStringLiteral("Upload failed: Server said 500. Saved at ") + rig.recorder->lastOutputPath);
 }
@@ -251,7 +251,7 @@ TEST(AppStateStop, ProgressReportsCountOnlyWhileUploading)
 {
     AppStateRig rig;
     AppState &state = rig.make();
-    runTask(state.startRecording());
+    run(state.startRecording());
     rig.uploader->uploadStep.hold = true;
     auto stop = state.stopRecording();
     ASSERT_EQ(state.phase(), Phase::uploading(0, 0));
@@ -264,7 +264,7 @@ TEST(AppStateStop, ProgressReportsCountOnlyWhileUploading)
     EXPECT_EQ(state.phase().uploadText(QLocale(QLocale::English)), QStringLiteral("Uploading 50% \u00b7 4 of 8 MB"));
 
     rig.uploader->uploadStep.release();
-    runTask(std::move(stop));
+    run(std::move(stop));
     ASSERT_EQ(state.phase(), Phase::idle());
     std::thread([progress = rig.uploader->progress] { progress(8000000, 8000000); }).join();
     AppStateRig::settle();
@@ -300,10 +300,10 @@ TEST(AppStateDiscard, DeletesTheFileWithoutUploading)
 {
     AppStateRig rig;
     AppState &state = rig.make();
-    runTask(state.startRecording());
+    run(state.startRecording());
     const QString file = rig.recorder->lastOutputPath;
     rig.journal->clear();
-    runTask(state.discardRecording());
+    run(state.discardRecording());
     EXPECT_EQ(state.phase(), Phase::idle());
     EXPECT_FALSE(QFile::exists(file));
     EXPECT_EQ(*rig.journal,
@@ -311,9 +311,9 @@ TEST(AppStateDiscard, DeletesTheFileWithoutUploading)
     EXPECT_TRUE(state.recent().isEmpty());
 
     // A failing stop is not reported.
-    runTask(state.startRecording());
+    run(state.startRecording());
     rig.recorder->stopStep.failure = QStringLiteral("Could not stop.");
-    runTask(state.discardRecording());
+    run(state.discardRecording());
     EXPECT_EQ(state.phase(), Phase::idle());
     EXPECT_FALSE(state.hasLastError());
 }
@@ -322,12 +322,12 @@ TEST(AppStateDiscard, QuitFinishesARunningRecordingAndKeepsIt)
 {
     AppStateRig rig;
     AppState &state = rig.make();
-    runTask(state.finishForQuit());
+    run(state.finishForQuit());
     EXPECT_TRUE(rig.journal->isEmpty());
 
-    runTask(state.startRecording());
+    run(state.startRecording());
     const QString file = rig.recorder->lastOutputPath;
-    runTask(state.finishForQuit());
+    run(state.finishForQuit());
     EXPECT_EQ(state.phase(), Phase::idle());
     EXPECT_FALSE(rig.recorder->running());
     EXPECT_TRUE(QFile::exists(file));
@@ -339,7 +339,7 @@ TEST(AppStateClock, ElapsedTicksWhileRecordingOnly)
 {
     AppStateRig rig;
     AppState &state = rig.make();
-    runTask(state.startRecording());
+    run(state.startRecording());
     rig.now = rig.now.addSecs(3725);
     EXPECT_TRUE(AppStateRig::waitUntil([&] { return state.elapsed() == QStringLiteral("62:05"); }));
 
@@ -350,9 +350,9 @@ TEST(AppStateClock, ElapsedTicksWhileRecordingOnly)
     AppStateRig::settle(4 * rig.timing.tickIntervalMs);
     EXPECT_EQ(state.elapsed(), QStringLiteral("62:05"));
     rig.recorder->stopStep.release();
-    runTask(std::move(stop));
+    run(std::move(stop));
 
-    runTask(state.startRecording());
+    run(state.startRecording());
     EXPECT_EQ(state.elapsed(), QStringLiteral("0:00"));
 }
 
@@ -361,11 +361,11 @@ TEST(AppStateMainWindow, MinimisedForTheRecordingAndRestoredAfter)
     AppStateRig rig;
     AppState &state = rig.make();
     rig.mainWindow->state = MainWindowAccess::Presence::shown;
-    runTask(state.startRecording());
+    run(state.startRecording());
     EXPECT_TRUE(state.minimizedForRecording());
     EXPECT_EQ(rig.journal->indexOf("window.minimise") + 1,
               rig.journal->indexOf("recorder.start spot=bottomLeft mic=1"));
-    runTask(state.stopRecording());
+    run(state.stopRecording());
     EXPECT_FALSE(state.minimizedForRecording());
     EXPECT_EQ(rig.journal->last(), QStringLiteral("window.restore"));
 
@@ -390,7 +390,7 @@ TEST(AppStateMainWindow, FallbackResumesWhenTheWindowManagerIsSilent)
     auto start = state.startRecording();
     EXPECT_EQ(state.phase(), Phase::starting());
     EXPECT_EQ(rig.recorder->startStep.calls, 0);
-    runTask(std::move(start));
+    run(std::move(start));
     EXPECT_GE(timer.elapsed(), 60);
     EXPECT_TRUE(state.phase().is(Kind::recording));
     EXPECT_EQ(rig.recorder->startStep.calls, 1);
@@ -402,9 +402,9 @@ TEST(AppStateMainWindow, DemoModeKeepsTheWindowUp)
     AppState &state = rig.make();
     rig.mainWindow->state = MainWindowAccess::Presence::shown;
     state.setDemoMode(true);
-    runTask(state.startRecording());
+    run(state.startRecording());
     EXPECT_FALSE(state.minimizedForRecording());
-    runTask(state.stopRecording());
+    run(state.stopRecording());
     EXPECT_EQ(rig.count("window.minimise") + rig.count("window.restore"), 0);
 }
 
@@ -414,7 +414,7 @@ TEST(AppStateMainWindow, StartFailureRestoresTheWindow)
     AppState &state = rig.make();
     rig.mainWindow->state = MainWindowAccess::Presence::shown;
     rig.recorder->startStep.failure = QStringLiteral("No display available to record.");
-    runTask(state.startRecording());
+    run(state.startRecording());
     EXPECT_EQ(rig.count("window.restore"), 1);
     EXPECT_FALSE(state.minimizedForRecording());
 }
@@ -483,10 +483,10 @@ TEST(AppStateLinks, FailedLinkEditSetsLastErrorUntilTheNextStart)
     AppState &state = rig.make();
     recordAndStop(state);
     rig.uploader->deleteFailure = QStringLiteral("The service could not be reached.");
-    runTask(state.deleteLink(state.recent().front()));
+    run(state.deleteLink(state.recent().front()));
     EXPECT_EQ(state.lastError(), QStringLiteral("Could not delete: The service could not be reached."));
     EXPECT_EQ(state.recent().size(), 1);
-    runTask(state.startRecording());
+    run(state.startRecording());
     EXPECT_FALSE(state.hasLastError());
 }
 

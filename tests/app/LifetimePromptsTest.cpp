@@ -1,6 +1,6 @@
 #include "app/LifetimePrompts.h"
 
-#include "TaskRunner.h"
+#include "Await.h"
 
 #include <deque>
 #include <gtest/gtest.h>
@@ -48,7 +48,7 @@ TEST(PromptLifetime, ExplainsAndAsksAgainUntilValid)
 {
     ScriptedDialogs dialogs;
     dialogs.textAnswers = {{true, QStringLiteral("30m")}, {true, QStringLiteral("")}, {true, QStringLiteral("3d")}};
-    const auto result = runTask(LifetimePrompts::promptLifetime(dialogs, QStringLiteral("Keep new videos for")));
+    const auto result = run(LifetimePrompts::promptLifetime(dialogs, QStringLiteral("Keep new videos for")));
     EXPECT_EQ(result, Lifetime::ofSeconds(259200));
     ASSERT_EQ(dialogs.shown.size(), 3);
     EXPECT_EQ(dialogs.shown[0], QStringLiteral("For example 12h, 3d, 2w, 3mo or 1y."));
@@ -62,7 +62,7 @@ TEST(PromptLifetime, CancelGivesNone)
 {
     ScriptedDialogs dialogs;
     dialogs.textAnswers = {{false, QStringLiteral("3d")}};
-    EXPECT_EQ(runTask(LifetimePrompts::promptLifetime(dialogs, QStringLiteral("m"))), std::nullopt);
+    EXPECT_EQ(run(LifetimePrompts::promptLifetime(dialogs, QStringLiteral("m"))), std::nullopt);
 }
 
 TEST(PromptUntil, IntroSaysForeverOrTheCurrentEnd)
@@ -88,7 +88,7 @@ TEST(PromptUntil, FiftyNineAndAHalfMinutesCountAsAnHour)
     // 59.5 minutes ahead; the pickers only hold whole minutes, so 8:55:30 + 59:30 = 9:55:00.
     dialogs.dateAnswers = {setAt(kNow.addSecs(3570))};
     const RecentLink link{QStringLiteral("a"), {}, {}, kNow, kNow.addDays(1)};
-    EXPECT_EQ(runTask(LifetimePrompts::promptUntil(dialogs, link, kNow)), Lifetime::ofSeconds(3600));
+    EXPECT_EQ(run(LifetimePrompts::promptUntil(dialogs, link, kNow)), Lifetime::ofSeconds(3600));
     EXPECT_EQ(dialogs.lastEarliest, QDateTime(QDate(2026, 12, 5), QTime(0, 0)));
     EXPECT_EQ(dialogs.lastLatest, kNow.addSecs(315360000));
 }
@@ -100,7 +100,7 @@ TEST(PromptUntil, TooSoonExplainsAndProposesTheChosenMoment)
     const QDateTime later = QDateTime(QDate(2026, 12, 8), QTime(8, 55));
     dialogs.dateAnswers = {setAt(soon), setAt(later)};
     const RecentLink link{QStringLiteral("a"), {}, {}, kNow, kNow.addDays(1)};
-    const auto result = runTask(LifetimePrompts::promptUntil(dialogs, link, kNow));
+    const auto result = run(LifetimePrompts::promptUntil(dialogs, link, kNow));
     EXPECT_EQ(result, Lifetime::ofSeconds(3 * 86400 - 30));
     ASSERT_EQ(dialogs.shown.size(), 2);
     EXPECT_TRUE(dialogs.shown[1].endsWith(QStringLiteral(" is less than an hour away. Pick a later time.")));
@@ -112,10 +112,10 @@ TEST(PromptUntil, ClampsToTenYearsAndCancelGivesNone)
     ScriptedDialogs dialogs;
     dialogs.dateAnswers = {setAt(kNow.addYears(20))};
     const RecentLink link{QStringLiteral("a"), {}, {}, kNow, kNow.addDays(1)};
-    EXPECT_EQ(runTask(LifetimePrompts::promptUntil(dialogs, link, kNow)), Lifetime::ofSeconds(315360000));
+    EXPECT_EQ(run(LifetimePrompts::promptUntil(dialogs, link, kNow)), Lifetime::ofSeconds(315360000));
 
     dialogs.dateAnswers = {{LifetimePrompts::kCancelAnswerCode, false, kNow.addDays(2), kNow.addDays(2)}};
-    EXPECT_EQ(runTask(LifetimePrompts::promptUntil(dialogs, link, kNow)), std::nullopt);
+    EXPECT_EQ(run(LifetimePrompts::promptUntil(dialogs, link, kNow)), std::nullopt);
 }
 
 } // namespace

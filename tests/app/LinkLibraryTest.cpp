@@ -2,7 +2,7 @@
 
 #include "FakeVideoService.h"
 #include "MemoryPreferenceStore.h"
-#include "TaskRunner.h"
+#include "Await.h"
 
 #include <QSignalSpy>
 #include <gtest/gtest.h>
@@ -94,7 +94,7 @@ TEST_F(LinkLibraryTest, PreviewModeBuildsLinksAndNeverWritesOrFetches)
 
     const int writesBefore = prefs.writes;
     library->addNew(link(QStringLiteral("new")));
-    runTask(library->refreshFromServer());
+    run(library->refreshFromServer());
     EXPECT_EQ(prefs.writes, writesBefore);
     EXPECT_TRUE(service.calls.isEmpty());
 }
@@ -117,7 +117,7 @@ TEST_F(LinkLibraryTest, RefreshMergesWithTheServiceList)
                            {QStringLiteral("a"), 1800000500000, QStringLiteral("Server A")},
                            {QStringLiteral("a"), 1, QStringLiteral("Duplicate A")},
                            {QStringLiteral("z"), 1, std::nullopt}};
-    runTask(library->refreshFromServer());
+    run(library->refreshFromServer());
     const auto &recent = library->recent();
     ASSERT_EQ(ids(recent), QStringList({"a", "c"})); // order kept; unknown z not added
     EXPECT_EQ(recent[0].title, QStringLiteral("Server A"));
@@ -132,11 +132,11 @@ TEST_F(LinkLibraryTest, RefreshWithEmptyListDropsEverythingAndFailureKeepsAll)
     store({link(QStringLiteral("a")), link(QStringLiteral("b"))});
     auto library = make();
     service.error = QStringLiteral("offline");
-    runTask(library->refreshFromServer());
+    run(library->refreshFromServer());
     EXPECT_EQ(ids(library->recent()), QStringList({"a", "b"}));
 
     service.error.reset();
-    runTask(library->refreshFromServer());
+    run(library->refreshFromServer());
     EXPECT_TRUE(library->recent().isEmpty());
     EXPECT_EQ(removedThumbs, QStringList({"a", "b"}));
 }
@@ -148,7 +148,7 @@ TEST_F(LinkLibraryTest, RefreshWorksOnTheListAsItIsAfterTheWait)
     service.list.videos = {{QStringLiteral("a"), 1900000000000, std::nullopt},
                            {QStringLiteral("n"), 1900000000000, std::nullopt}};
     service.beforeReply = [&] { library->addNew(link(QStringLiteral("n"))); };
-    runTask(library->refreshFromServer());
+    run(library->refreshFromServer());
     EXPECT_EQ(ids(library->recent()), QStringList({"n", "a"}));
 }
 
@@ -159,13 +159,13 @@ TEST_F(LinkLibraryTest, DeleteRemovesEveryEntryAndThumbnailOrReportsFailure)
     QSignalSpy failures(library.get(), &LinkLibrary::failed);
 
     service.error = QStringLiteral("Server returned 500: boom");
-    runTask(library->deleteLink(link(QStringLiteral("a"))));
+    run(library->deleteLink(link(QStringLiteral("a"))));
     ASSERT_EQ(failures.count(), 1);
     EXPECT_EQ(failures.at(0).at(0).toString(), QStringLiteral("Could not delete: Server returned 500: boom"));
     EXPECT_EQ(library->recent().size(), 3);
 
     service.error.reset();
-    runTask(library->deleteLink(link(QStringLiteral("a"))));
+    run(library->deleteLink(link(QStringLiteral("a"))));
     EXPECT_EQ(ids(library->recent()), QStringList({"b"}));
     EXPECT_EQ(removedThumbs, QStringList({"a"}));
     EXPECT_EQ(stored(), library->recent());
@@ -177,18 +177,18 @@ TEST_F(LinkLibraryTest, RenameTrimsSkipsNoOpsAndTakesTheServiceTitle)
     auto library = make();
     QSignalSpy failures(library.get(), &LinkLibrary::failed);
 
-    runTask(library->rename(library->recent().first(), QStringLiteral("  Demo \n")));
-    runTask(library->rename(library->recent().first(), QStringLiteral(" \t\n")));
+    run(library->rename(library->recent().first(), QStringLiteral("  Demo \n")));
+    run(library->rename(library->recent().first(), QStringLiteral(" \t\n")));
     EXPECT_TRUE(service.calls.isEmpty());
 
     service.renamedTitle = QStringLiteral("New (as stored)");
-    runTask(library->rename(library->recent().first(), QStringLiteral("  New\n")));
+    run(library->rename(library->recent().first(), QStringLiteral("  New\n")));
     EXPECT_EQ(service.calls, QStringList({"rename a New"}));
     EXPECT_EQ(library->recent().first().title, QStringLiteral("New (as stored)"));
     EXPECT_EQ(stored().first().title, QStringLiteral("New (as stored)"));
 
     service.error = QStringLiteral("Unexpected response from server.");
-    runTask(library->rename(library->recent().first(), QStringLiteral("Other")));
+    run(library->rename(library->recent().first(), QStringLiteral("Other")));
     ASSERT_EQ(failures.count(), 1);
     EXPECT_EQ(failures.at(0).at(0).toString(), QStringLiteral("Could not rename it: Unexpected response from server."));
     EXPECT_EQ(library->recent().first().title, QStringLiteral("New (as stored)"));
@@ -200,13 +200,13 @@ TEST_F(LinkLibraryTest, SetLifetimeStoresTheServiceExpiry)
     auto library = make();
     QSignalSpy failures(library.get(), &LinkLibrary::failed);
     service.keepExpiresAtMs = 1810000000000;
-    runTask(library->setLifetime(library->recent().first(), Lifetime::forever()));
+    run(library->setLifetime(library->recent().first(), Lifetime::forever()));
     EXPECT_EQ(service.calls, QStringList({"expiry a forever"}));
     EXPECT_EQ(library->recent().first().expiresAt, QDateTime::fromMSecsSinceEpoch(1810000000000, Qt::UTC));
     EXPECT_EQ(stored(), library->recent());
 
     service.error = QStringLiteral("Server returned 400: bad lifetime");
-    runTask(library->setLifetime(library->recent().first(), Lifetime::ofSeconds(7200)));
+    run(library->setLifetime(library->recent().first(), Lifetime::ofSeconds(7200)));
     ASSERT_EQ(failures.count(), 1);
     EXPECT_EQ(failures.at(0).at(0).toString(),
               QStringLiteral("Could not change how long it lasts: Server returned 400: bad lifetime"));

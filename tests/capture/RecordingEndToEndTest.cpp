@@ -1,4 +1,4 @@
-#include "AwaitTask.h"
+#include "Await.h"
 #include "ChangingScreen.h"
 #include "FfprobeReport.h"
 #include "PrivateXServer.h"
@@ -54,12 +54,12 @@ TEST_F(RecordingEndToEnd, RecordsAChangingScreenWithSoundIntoAFileThatMatchesThe
     // The application's screen is on the shared display; its scale (1.0) is
     // what counts, and its name matches no monitor here but the first.
     QScreen *screen = QGuiApplication::primaryScreen();
-    awaitTask(recorder.start(path, screen, withSound, std::nullopt));
+    run(recorder.start(path, screen, withSound, std::nullopt));
     QElapsedTimer recording;
     recording.start();
-    awaitTask(pause(3000));
+    run(pause(3000));
     const double recordedSeconds = double(recording.elapsed()) / 1000.0;
-    const RecordingResult result = awaitTask(recorder.stop());
+    const RecordingResult result = run(recorder.stop());
 
     const DisplayInfo display = platform->displays().first();
     const double scale = screen ? screen->devicePixelRatio() : kDefaultPointScale;
@@ -106,12 +106,12 @@ TEST_F(RecordingEndToEnd, AQuietScreenStillMakesAFileAsLongAsTheRecording)
     scene.addWindow(QRect(0, 0, 400, 300), 0x203040);
     ScreenRecorder recorder(std::make_shared<LinuxCapturePlatform>());
     const QString path = dir.filePath(QStringLiteral("quiet.mp4"));
-    awaitTask(recorder.start(path, QGuiApplication::primaryScreen(), false, std::nullopt));
+    run(recorder.start(path, QGuiApplication::primaryScreen(), false, std::nullopt));
     QElapsedTimer recording;
     recording.start();
-    awaitTask(pause(2000));
+    run(pause(2000));
     const double recordedSeconds = double(recording.elapsed()) / 1000.0;
-    awaitTask(recorder.stop());
+    run(recorder.stop());
     const FfprobeReport report = ffprobe(path);
     ASSERT_TRUE(report.ok);
     EXPECT_NEAR(report.durationSeconds(), recordedSeconds, 0.2);

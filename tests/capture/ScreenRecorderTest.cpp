@@ -1,5 +1,5 @@
 #include "capture/ScreenRecorder.h"
-#include "AwaitTask.h"
+#include "Await.h"
 #include "FakeCapture.h"
 #include "TempEnv.h"
 #include "base/Diag.h"
@@ -48,7 +48,7 @@ protected:
 TEST_F(ScreenRecorderTest, WithoutAScreenRecordsTheFirstDisplayAtScaleTwo)
 {
     auto recorder = makeRecorder();
-    awaitTask(recorder->start(output(), nullptr, false, std::nullopt));
+    run(recorder->start(output(), nullptr, false, std::nullopt));
     ASSERT_TRUE(platform->opened);
     EXPECT_EQ(platform->opened->id, 7u);
     EXPECT_EQ(recorder->size(), (PixelSize{2560, 1440}));
@@ -64,7 +64,7 @@ TEST_F(ScreenRecorderTest, RecordsTheDisplayOfTheGivenScreenAtItsScale)
         GTEST_SKIP() << "No Qt screen (no DISPLAY).";
     platform->screenDisplayId = 9;
     auto recorder = makeRecorder();
-    awaitTask(recorder->start(output(), screen, true, std::nullopt));
+    run(recorder->start(output(), screen, true, std::nullopt));
     EXPECT_EQ(platform->opened->id, 9u);
     const PixelSize expected = videoSizeFor(1512, 982, screen->devicePixelRatio());
     EXPECT_EQ(recorder->size(), expected);
@@ -77,7 +77,7 @@ TEST_F(ScreenRecorderTest, AnUnknownScreenRecordsTheFirstDisplay)
 {
     platform->screenDisplayId = 12345; // matches no listed display
     auto recorder = makeRecorder();
-    awaitTask(recorder->start(output(), QGuiApplication::primaryScreen(), false, std::nullopt));
+    run(recorder->start(output(), QGuiApplication::primaryScreen(), false, std::nullopt));
     EXPECT_EQ(platform->opened->id, 7u);
 }
 
@@ -86,8 +86,8 @@ TEST_F(ScreenRecorderTest, WritesTheRecordingDisplayLogLine)
     // The log's place is fixed by the first test that logged; it may be gone.
     QDir().mkpath(QFileInfo(Diag::path()).path());
     auto recorder = makeRecorder();
-    awaitTask(recorder->start(output(), nullptr, false, BubbleSpot::topRight));
-    awaitTask(recorder->start(output(), nullptr, true, std::nullopt));
+    run(recorder->start(output(), nullptr, false, BubbleSpot::topRight));
+    run(recorder->start(output(), nullptr, true, std::nullopt));
     QFile log(Diag::path());
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(log.readAll());
@@ -98,8 +98,8 @@ TEST_F(ScreenRecorderTest, WritesTheRecordingDisplayLogLine)
 TEST_F(ScreenRecorderTest, StopReturnsTheResultAndASecondStopIsNotRecording)
 {
     auto recorder = makeRecorder();
-    awaitTask(recorder->start(output(), nullptr, false, std::nullopt));
-    const RecordingResult result = awaitTask(recorder->stop());
+    run(recorder->start(output(), nullptr, false, std::nullopt));
+    const RecordingResult result = run(recorder->stop());
     EXPECT_EQ(result.filePath, output());
     EXPECT_EQ(result.width, 2560);
     EXPECT_EQ(result.height, 1440);
@@ -108,7 +108,7 @@ TEST_F(ScreenRecorderTest, StopReturnsTheResultAndASecondStopIsNotRecording)
     EXPECT_EQ(events().sourcesStopped, 1);
     EXPECT_FALSE(recorder->isRecording());
     try {
-        awaitTask(recorder->stop());
+        run(recorder->stop());
         FAIL() << "second stop succeeded";
     } catch (const RecorderError &error) {
         EXPECT_EQ(error.kind(), RecorderError::Kind::notRecording);
@@ -119,18 +119,18 @@ TEST_F(ScreenRecorderTest, StopReturnsTheResultAndASecondStopIsNotRecording)
 TEST_F(ScreenRecorderTest, StopBeforeAnyStartIsNotRecording)
 {
     auto recorder = makeRecorder();
-    EXPECT_THROW(awaitTask(recorder->stop()), RecorderError);
+    EXPECT_THROW(run(recorder->stop()), RecorderError);
 }
 
 TEST_F(ScreenRecorderTest, ACaptureFailureIsReportedByStopOnlyAndTheFileStillCloses)
 {
     auto recorder = makeRecorder();
-    awaitTask(recorder->start(output(), nullptr, false, std::nullopt));
+    run(recorder->start(output(), nullptr, false, std::nullopt));
     events().reportFailure(QStringLiteral("The X display went away."));
     QCoreApplication::processEvents(); // the report hops to the main thread
     EXPECT_TRUE(recorder->isRecording());
     try {
-        awaitTask(recorder->stop());
+        run(recorder->stop());
         FAIL() << "stop succeeded";
     } catch (const RecorderError &error) {
         EXPECT_EQ(error.kind(), RecorderError::Kind::failed);
@@ -143,9 +143,9 @@ TEST_F(ScreenRecorderTest, ACaptureFailureIsReportedByStopOnlyAndTheFileStillClo
 TEST_F(ScreenRecorderTest, AWriterFailureIsReportedByStop)
 {
     auto recorder = makeRecorder(FakeWriter::Finish::error, 10.0, QStringLiteral("The disk is full."));
-    awaitTask(recorder->start(output(), nullptr, false, std::nullopt));
+    run(recorder->start(output(), nullptr, false, std::nullopt));
     try {
-        awaitTask(recorder->stop());
+        run(recorder->stop());
         FAIL() << "stop succeeded";
     } catch (const RecorderError &error) {
         EXPECT_EQ(error.description().toStdString(), "The disk is full.");
@@ -156,10 +156,10 @@ TEST_F(ScreenRecorderTest, AWriterFailureIsReportedByStop)
 TEST_F(ScreenRecorderTest, AWriterThatNeverFinishesTimesOutAndStopSucceeds)
 {
     auto recorder = makeRecorder(FakeWriter::Finish::never, 0.3);
-    awaitTask(recorder->start(output(), nullptr, false, std::nullopt));
+    run(recorder->start(output(), nullptr, false, std::nullopt));
     QElapsedTimer timer;
     timer.start();
-    const RecordingResult result = awaitTask(recorder->stop());
+    const RecordingResult result = run(recorder->stop());
     EXPECT_GE(timer.elapsed(), 290);
     EXPECT_LT(timer.elapsed(), 2000);
     EXPECT_EQ(result.filePath, output());
@@ -172,7 +172,7 @@ TEST_F(ScreenRecorderTest, StartErrorsArePassedUp)
     auto recorder = makeRecorder();
     platform->list.clear();
     try {
-        awaitTask(recorder->start(output(), nullptr, false, std::nullopt));
+        run(recorder->start(output(), nullptr, false, std::nullopt));
         FAIL() << "started without displays";
     } catch (const RecorderError &error) {
         EXPECT_EQ(error.kind(), RecorderError::Kind::noDisplay);
@@ -180,7 +180,7 @@ TEST_F(ScreenRecorderTest, StartErrorsArePassedUp)
     platform->list = {display(1, 800, 600)};
     platform->microphoneError = RecorderError::failed(QStringLiteral("The microphone cannot be recorded: no server."));
     try {
-        awaitTask(recorder->start(output(), nullptr, true, std::nullopt));
+        run(recorder->start(output(), nullptr, true, std::nullopt));
         FAIL() << "started without the microphone it was asked for";
     } catch (const RecorderError &error) {
         EXPECT_EQ(error.description().toStdString(), "The microphone cannot be recorded: no server.");
@@ -195,20 +195,20 @@ TEST_F(ScreenRecorderTest, StartDeletesAnOldFileAtTheOutputPath)
     old.write("stale");
     old.close();
     auto recorder = makeRecorder();
-    awaitTask(recorder->start(output(), nullptr, false, std::nullopt));
+    run(recorder->start(output(), nullptr, false, std::nullopt));
     EXPECT_FALSE(QFile::exists(output()));
 }
 
 TEST_F(ScreenRecorderTest, AFailureFromAnEarlierRecordingDoesNotSpoilTheNextOne)
 {
     auto recorder = makeRecorder();
-    awaitTask(recorder->start(output(), nullptr, false, std::nullopt));
+    run(recorder->start(output(), nullptr, false, std::nullopt));
     CaptureFailureHandler first = events().lastFailureHandler;
-    awaitTask(recorder->stop());
-    awaitTask(recorder->start(output(), nullptr, false, std::nullopt));
+    run(recorder->stop());
+    run(recorder->start(output(), nullptr, false, std::nullopt));
     first(QStringLiteral("late"));
     QCoreApplication::processEvents();
-    EXPECT_NO_THROW(awaitTask(recorder->stop()));
+    EXPECT_NO_THROW(run(recorder->stop()));
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+#include "FrameCollector.h"
 #include "PrivateXServer.h"
 #include "X11TestScene.h"
 #include "capture/Recorder.h"
@@ -5,45 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <mutex>
-#include <thread>
-
 namespace {
-
-// Collects what a source delivers on its thread.
-struct Collected {
-    std::mutex mutex;
-    std::vector<VideoFrame> frames;
-    QString failure;
-
-    std::size_t count()
-    {
-        std::lock_guard lock(mutex);
-        return frames.size();
-    }
-    VideoFrame last()
-    {
-        std::lock_guard lock(mutex);
-        return frames.back();
-    }
-    // Waits up to timeoutMs for more than `seen` frames.
-    bool waitBeyond(std::size_t seen, int timeoutMs)
-    {
-        for (int waited = 0; waited < timeoutMs; waited += 5) {
-            if (count() > seen)
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return false;
-    }
-};
-
-uint32_t pixelAt(const VideoFrame &frame, int x, int y)
-{
-    const uint8_t *p = frame.pixels.get() + std::ptrdiff_t(y) * frame.strideBytes + x * 4;
-    return uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0]; // 0xRRGGBB, the X byte ignored
-}
 
 class X11ScreenSourceTest : public ::testing::Test {
 protected:
@@ -56,18 +19,10 @@ protected:
         displays = platform.displays();
         ASSERT_FALSE(displays.isEmpty());
     }
-    std::unique_ptr<ScreenSource> startSource(Collected &collected)
+    std::unique_ptr<ScreenSource> startSource(FrameCollector &collected)
     {
         auto source = platform.openScreen(displays.first());
-        source->start(
-            [&collected](VideoFrame frame) {
-                std::lock_guard lock(collected.mutex);
-                collected.frames.push_back(std::move(frame));
-            },
-            [&collected](const QString &text) {
-                std::lock_guard lock(collected.mutex);
-                collected.failure = text;
-            });
+        collected.start(*source);
         return source;
     }
 
@@ -90,75 +45,69 @@ TEST_F(X11ScreenSourceTest, SeesWhatIsDrawnAndNothingWhenTheScreenIsQuiet)
 {
     const uint32_t window = scene->addWindow(QRect(100, 100, 300, 200), 0xc03020);
     scene->movePointer(1500, 900);
-    Collected collected;
+    FrameCollector collected;
     auto source = startSource(collected);
-    ASSERT_TRUE(collected.waitBeyond(0, 2000));
-    EXPECT_EQ(pixelAt(collected.last(), 150, 150), 0xc03020u);
+    ASSERT_TRUE(collected.waitForPicture([](const VideoFrame &f) { return pixelAt(f, 150, 150) == 0xc03020u; }));
     EXPECT_EQ(collected.last().width, scene->screenSize().width());
 
-    // Half a second without change: no new picture (Damage reports nothing).
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
-    const std::size_t settled = collected.count();
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    EXPECT_EQ(collected.count(), settled);
+    // Once the first pictures are in, a still screen gives none (Damage
+    // reports nothing).
+    for (int i = 0; i < 20 && collected.waitBeyond(collected.count(), 150); ++i) {
+    }
+    EXPECT_FALSE(collected.waitBeyond(collected.count(), 400));
 
     scene->fill(window, QRect(0, 0, 300, 200), 0x20a040);
-    ASSERT_TRUE(collected.waitBeyond(settled, 1000));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(pixelAt(collected.last(), 150, 150), 0x20a040u);
+    EXPECT_TRUE(collected.waitForPicture([](const VideoFrame &f) { return pixelAt(f, 150, 150) == 0x20a040u; }));
     source->stop();
-    EXPECT_TRUE(collected.failure.isEmpty()) << collected.failure.toStdString();
+    EXPECT_TRUE(collected.failures().isEmpty()) << collected.failures().join(' ').toStdString();
 }
 
 TEST_F(X11ScreenSourceTest, DrawsTheCursorIntoThePictureAndFollowsIt)
 {
     scene->addWindow(QRect(500, 500, 400, 400), 0x808080);
     scene->movePointer(600, 600);
-    Collected collected;
+    FrameCollector collected;
     auto source = startSource(collected);
-    ASSERT_TRUE(collected.waitBeyond(0, 2000));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    auto cursorPixels = [](const VideoFrame &frame, QPoint at) {
+    auto cursorAt = [](const VideoFrame &frame, QPoint at) {
         int differing = 0;
         for (int y = at.y() - 12; y < at.y() + 12; ++y)
             for (int x = at.x() - 12; x < at.x() + 12; ++x)
                 differing += pixelAt(frame, x, y) != 0x808080u;
-        return differing;
+        return differing > 10;
     };
-    EXPECT_GT(cursorPixels(collected.last(), QPoint(600, 600)), 10);
+    ASSERT_TRUE(collected.waitForPicture([&](const VideoFrame &f) { return cursorAt(f, QPoint(600, 600)); }));
 
     // Moving only the pointer is a change worth a picture.
-    const std::size_t before = collected.count();
     scene->movePointer(800, 800);
-    ASSERT_TRUE(collected.waitBeyond(before, 1000));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(cursorPixels(collected.last(), QPoint(600, 600)), 0);
-    EXPECT_GT(cursorPixels(collected.last(), QPoint(800, 800)), 10);
+    EXPECT_TRUE(collected.waitForPicture(
+        [&](const VideoFrame &f) { return cursorAt(f, QPoint(800, 800)) && !cursorAt(f, QPoint(600, 600)); }));
     source->stop();
 }
 
-TEST_F(X11ScreenSourceTest, StampsPicturesWithTheMonotonicClockAsTheyArrive)
+TEST_F(X11ScreenSourceTest, StampsPicturesWithTheMonotonicClockAtMostThirtyASecond)
 {
     const uint32_t window = scene->addWindow(QRect(0, 0, 64, 64), 0x000000);
-    Collected collected;
+    FrameCollector collected;
     const int64_t startUs = monotonicNowUs();
     auto source = startSource(collected);
+    // Each change as soon as the last one was seen: as fast as the source goes.
     for (int i = 0; i < 10; ++i) {
-        scene->fill(window, QRect(0, 0, 64, 64), uint32_t(i * 20) << 8);
-        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        const std::size_t seen = collected.count();
+        scene->fill(window, QRect(0, 0, 64, 64), uint32_t(i * 20 + 20) << 8);
+        collected.waitBeyond(seen, 2000);
     }
     source->stop();
     const int64_t endUs = monotonicNowUs();
-    ASSERT_GE(collected.frames.size(), 5u);
+    const std::vector<VideoFrame> frames = collected.frames();
+    ASSERT_GE(frames.size(), 5u);
     int64_t previous = startUs;
-    for (const VideoFrame &frame : collected.frames) {
+    for (const VideoFrame &frame : frames) {
         EXPECT_GT(frame.timestampUs, previous);
         EXPECT_LE(frame.timestampUs, endUs);
         previous = frame.timestampUs;
     }
-    // At most 30 a second: grabs start on a 1/30 s schedule (a stamp is
-    // taken when its grab completes, so single gaps vary a little).
-    const auto &frames = collected.frames;
+    // Grabs start on a 1/30 s schedule (a stamp is taken when its grab
+    // completes, so single gaps vary a little).
     const double spacingUs = double(frames.back().timestampUs - frames.front().timestampUs) / double(frames.size() - 1);
     EXPECT_GE(spacingUs, 30000.0);
 }

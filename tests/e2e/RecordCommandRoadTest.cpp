@@ -3,6 +3,11 @@
 // 127.0.0.1. The link alone comes out on stdout, the server holds the
 // recording, the recent list keeps the link and the file is gone.
 
+#include "Await.h"
+#include "FfprobeReport.h"
+#include "PrivateHome.h"
+#include "ServerProcess.h"
+
 #include "app/RecentLink.h"
 #include "platform/FilePreferenceStore.h"
 
@@ -12,47 +17,15 @@
 #include <QGuiApplication>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <optional>
 
 namespace {
-
-const QString kApp = QStringLiteral(MIVRA_BINARY_DIR "/src/mivra");
-const QString kServer = QStringLiteral(MIVRA_BINARY_DIR "/server/mivra-server");
-
-void stop(QProcess &process)
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(5000))
-        process.kill();
-    process.waitForFinished(5000);
-}
-
-// "key=value" lines of ffprobe's flat output.
-QMap<QString, QString> probe(const QString &path, const QString &stream = QStringLiteral("v:0"))
-{
-    QProcess ffprobe;
-    ffprobe.start(QStringLiteral("ffprobe"),
-                  {"-v", "error", "-select_streams", stream, "-show_entries",
-                   "stream=codec_name,width,height:format=duration", "-of", "default=noprint_wrappers=1", path});
-    QMap<QString, QString> facts;
-    if (!ffprobe.waitForFinished(20000))
-        return facts;
-    for (const QByteArray &line : ffprobe.readAllStandardOutput().split('\n')) {
-        const int equals = line.indexOf('=');
-        if (equals > 0)
-            facts.insert(QString::fromUtf8(line.left(equals)), QString::fromUtf8(line.mid(equals + 1)).trimmed());
-    }
-    return facts;
-}
 
 class RecordCommandRoad : public ::testing::Test {
 protected:
@@ -60,58 +33,22 @@ protected:
     {
         if (QGuiApplication::platformName() != QLatin1String("xcb"))
             GTEST_SKIP() << "needs an X display (run under Xvfb)";
-        if (!QFile::exists(kApp) || !QFile::exists(kServer))
+        if (!QFile::exists(appBinary()) || !ServerProcess::built())
             GTEST_SKIP() << "the app or mivra-server is not built in this tree";
         if (QStandardPaths::findExecutable(QStringLiteral("ffprobe")).isEmpty())
             GTEST_SKIP() << "needs ffprobe";
-        QFile::setPermissions(m_home.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-
-        m_server.setProgram(kServer);
-        m_server.setArguments({"--listen", "127.0.0.1:0", "--data", m_home.filePath("server"), "--quiet"});
-        m_server.setStandardErrorFile(QProcess::nullDevice());
-        m_server.start();
-        ASSERT_TRUE(m_server.waitForStarted(5000));
-        QByteArray line;
-        while (!line.contains('\n') && m_server.waitForReadyRead(10000))
-            line += m_server.readAllStandardOutput();
-        ASSERT_TRUE(line.startsWith("listening on ")) << line.toStdString();
-        m_origin = QString::fromLatin1(line.mid(13).trimmed());
-
-        // A private home: nothing touches the user's files, and no running
-        // app is found on the private runtime folder's socket.
-        m_env = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"})
-            m_env.insert(QString::fromLatin1(name), m_home.filePath(QString::fromLatin1(name)));
-        m_env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home.path());
-        m_env.insert(QStringLiteral("HOME"), m_home.path());
-        m_env.insert(QStringLiteral("MIVRA_SERVICE_ORIGIN"), m_origin);
-        m_env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-        // The sound server the test script started lives in the real runtime
-        // folder, which the private one hides.
-        const QString pulse = qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/pulse/native");
-        if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && QFile::exists(pulse))
-            m_env.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:") + pulse);
-    }
-    void TearDown() override { stop(m_server); }
-
-    QString preferencesPath() const { return m_home.filePath("XDG_CONFIG_HOME/Mivra Video/preferences.json"); }
-
-    QByteArray fetch(const QString &url)
-    {
-        QNetworkAccessManager network;
-        QNetworkReply *reply = network.get(QNetworkRequest(QUrl(url)));
-        const bool finished = QTest::qWaitFor([reply] { return reply->isFinished(); }, 20000);
-        const QByteArray body = finished && reply->error() == QNetworkReply::NoError ? reply->readAll() : QByteArray();
-        delete reply;
-        return body;
+        m_server.emplace(m_home.path("server").toStdString(), std::vector<std::string>{"--quiet"});
+        ASSERT_TRUE(m_server->started());
+        m_origin = QString::fromStdString(m_server->origin());
+        m_home.env.insert(QStringLiteral("MIVRA_SERVICE_ORIGIN"), m_origin);
     }
 
     // Starts `mivra record ARGS` and waits for its word that it records.
     bool startRecording(QProcess &record, const QStringList &arguments, QByteArray &err)
     {
-        record.setProcessEnvironment(m_env);
+        record.setProcessEnvironment(m_home.env);
         record.setReadChannel(QProcess::StandardError);
-        record.start(kApp, QStringList{QStringLiteral("record")} + arguments);
+        record.start(appBinary(), QStringList{QStringLiteral("record")} + arguments);
         if (!record.waitForStarted(5000))
             return false;
         // The first recording measures the encoder's speed before it starts.
@@ -119,130 +56,104 @@ protected:
             err += record.readAllStandardError();
         return err.contains("Ctrl-C");
     }
-    std::optional<QList<RecentLink>> storedLinks() const
+    QList<RecentLink> storedLinks() const
     {
         return RecentLinkCoding::decode(
-            FilePreferenceStore(preferencesPath()).dataValue("recentLinks").value_or(QByteArray()));
+                   FilePreferenceStore(m_home.preferencesPath()).dataValue("recentLinks").value_or(QByteArray()))
+            .value_or(QList<RecentLink>());
     }
     QStringList recordings() const
     {
-        return QDir(m_home.filePath("Videos/Mivra")).entryList({QStringLiteral("*.mp4")}, QDir::Files);
+        return QDir(m_home.recordingsFolder()).entryList({QStringLiteral("*.mp4")}, QDir::Files);
     }
-    QString log() const
+    // What the service serves for the one stored link, as ffprobe sees it.
+    FfprobeReport fetchedRecording()
     {
-        QFile file(m_home.filePath("XDG_STATE_HOME/Mivra Video/Logs/Mivra.log"));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+        const QList<RecentLink> links = storedLinks();
+        if (links.size() != 1)
+            return {};
+        QNetworkAccessManager network;
+        QNetworkReply *reply = network.get(QNetworkRequest(QUrl(m_origin + QStringLiteral("/r/") + links[0].id)));
+        waitUntil([reply] { return reply->isFinished(); }, 20000);
+        QFile file(m_home.path(QStringLiteral("fetched.mp4")));
+        file.open(QIODevice::WriteOnly);
+        file.write(reply->readAll());
+        file.close();
+        delete reply;
+        return ffprobe(file.fileName());
+    }
+    bool micPreferenceWritten() const
+    {
+        return FilePreferenceStore(m_home.preferencesPath()).value(QStringLiteral("micEnabled")).has_value();
     }
 
-    QTemporaryDir m_home;
-    QProcess m_server;
+    PrivateHome m_home;
+    std::optional<ServerProcess> m_server;
     QString m_origin;
-    QProcessEnvironment m_env;
 };
 
 TEST_F(RecordCommandRoad, PrintsTheLinkOfTheUploadedRecording)
 {
     QProcess record;
-    record.setProcessEnvironment(m_env);
-    record.start(kApp, {"record", "--seconds", "2", "--no-mic", "--silent"});
-    ASSERT_TRUE(record.waitForStarted(5000));
+    record.setProcessEnvironment(m_home.env);
+    record.start(appBinary(), {"record", "--seconds", "2", "--no-mic", "--silent"});
     // The first recording measures the encoder's speed before it starts.
     const bool finished = record.waitForFinished(90000);
     const QString out = QString::fromUtf8(record.readAllStandardOutput());
     const QString err = QString::fromUtf8(record.readAllStandardError());
-    if (!finished)
-        stop(record);
+    stopChild(record);
     ASSERT_TRUE(finished) << err.toStdString();
-    ASSERT_EQ(record.exitStatus(), QProcess::NormalExit);
     ASSERT_EQ(record.exitCode(), 0) << err.toStdString();
 
     // The link alone on stdout; progress went to stderr.
     const QStringList lines = out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 1) << out.toStdString();
-    const QString link = lines.front();
-    EXPECT_TRUE(link.startsWith(m_origin)) << link.toStdString();
+    EXPECT_TRUE(lines[0].startsWith(m_origin)) << lines[0].toStdString();
     EXPECT_TRUE(err.contains(QStringLiteral("uploaded"), Qt::CaseInsensitive) || err.contains(QStringLiteral("%")))
         << err.toStdString();
 
-    // The recent list holds the link.
-    const auto stored = RecentLinkCoding::decode(
-        FilePreferenceStore(preferencesPath()).dataValue("recentLinks").value_or(QByteArray()));
-    ASSERT_TRUE(stored.has_value());
-    ASSERT_EQ(stored->size(), 1);
-    EXPECT_EQ(stored->front().shareUrl, link);
-    EXPECT_TRUE(stored->front().title.startsWith(QStringLiteral("Recording ")));
+    const QList<RecentLink> stored = storedLinks();
+    ASSERT_EQ(stored.size(), 1);
+    EXPECT_EQ(stored[0].shareUrl, lines[0]);
+    EXPECT_TRUE(stored[0].title.startsWith(QStringLiteral("Recording ")));
     // --no-mic and the camera held for this run only, not written for the app.
-    const FilePreferenceStore preferences(preferencesPath());
-    EXPECT_FALSE(preferences.value(QStringLiteral("micEnabled")).has_value());
-    EXPECT_FALSE(preferences.value(QStringLiteral("cameraEnabled")).has_value());
+    EXPECT_FALSE(micPreferenceWritten());
+    EXPECT_FALSE(FilePreferenceStore(m_home.preferencesPath()).value(QStringLiteral("cameraEnabled")).has_value());
 
-    // The service holds the recording: H.264, about as long as asked, even size.
-    const QByteArray video = fetch(m_origin + QStringLiteral("/r/") + stored->front().id);
-    ASSERT_GT(video.size(), 1000);
-    const QString fetched = m_home.filePath(QStringLiteral("fetched.mp4"));
-    {
-        QFile file(fetched);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(video);
-    }
-    const auto facts = probe(fetched);
-    EXPECT_EQ(facts.value(QStringLiteral("codec_name")), QStringLiteral("h264"));
-    const int width = facts.value(QStringLiteral("width")).toInt();
-    const int height = facts.value(QStringLiteral("height")).toInt();
-    EXPECT_GT(width, 0);
-    EXPECT_GT(height, 0);
-    EXPECT_EQ(width % 2, 0);
-    EXPECT_EQ(height % 2, 0);
-    EXPECT_NEAR(facts.value(QStringLiteral("duration")).toDouble(), 2.0, 0.4);
-    // --no-mic: no sound track.
-    EXPECT_FALSE(probe(fetched, QStringLiteral("a:0")).contains(QStringLiteral("codec_name")));
-
-    // The local file went once the upload was done.
-    const QDir recordings(m_home.filePath("Videos/Mivra"));
-    EXPECT_TRUE(recordings.entryList({QStringLiteral("*.mp4")}, QDir::Files).isEmpty())
-        << recordings.entryList().join(' ').toStdString();
+    // The service holds the recording: H.264, about as long as asked, even
+    // size, and no sound track.
+    const FfprobeReport report = fetchedRecording();
+    ASSERT_TRUE(report.ok);
+    EXPECT_EQ(report.video.value(QStringLiteral("codec_name")).toString(), QStringLiteral("h264"));
+    const int width = report.video.value(QStringLiteral("width")).toInt();
+    const int height = report.video.value(QStringLiteral("height")).toInt();
+    EXPECT_TRUE(width > 0 && height > 0 && width % 2 == 0 && height % 2 == 0) << width << "x" << height;
+    EXPECT_NEAR(report.durationSeconds(), 2.0, 0.4);
+    EXPECT_TRUE(report.audio.isEmpty());
+    EXPECT_TRUE(recordings().isEmpty()) << recordings().join(' ').toStdString();
 }
 
-TEST_F(RecordCommandRoad, MicrophoneSoundReachesTheService)
+// Ctrl-C stops, uploads and prints the link; the microphone's sound reaches
+// the service.
+TEST_F(RecordCommandRoad, CtrlCStopsAndTheSoundReachesTheService)
 {
-    if (!m_env.contains(QStringLiteral("PULSE_SERVER")))
+    if (!m_home.env.contains(QStringLiteral("PULSE_SERVER")))
         GTEST_SKIP() << "needs the test PulseAudio server";
     QProcess record;
     QByteArray err;
-    ASSERT_TRUE(startRecording(record, {"--seconds", "2", "--silent"}, err)) << err.toStdString();
-    ASSERT_TRUE(record.waitForFinished(60000));
-    err += record.readAllStandardError();
-    ASSERT_EQ(record.exitCode(), 0) << err.toStdString();
-    const auto stored = storedLinks();
-    ASSERT_TRUE(stored.has_value() && stored->size() == 1);
-    const QByteArray video = fetch(m_origin + QStringLiteral("/r/") + stored->front().id);
-    const QString fetched = m_home.filePath(QStringLiteral("fetched.mp4"));
-    {
-        QFile file(fetched);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(video);
-    }
-    EXPECT_EQ(probe(fetched, QStringLiteral("a:0")).value(QStringLiteral("codec_name")), QStringLiteral("aac"));
-    // The microphone was asked for this run only.
-    EXPECT_FALSE(FilePreferenceStore(preferencesPath()).value(QStringLiteral("micEnabled")).has_value());
-}
-
-TEST_F(RecordCommandRoad, CtrlCStopsAndPrintsTheLink)
-{
-    QProcess record;
-    QByteArray err;
-    ASSERT_TRUE(startRecording(record, {"--no-mic", "--silent"}, err)) << err.toStdString();
-    QTest::qWait(500);
+    ASSERT_TRUE(startRecording(record, {"--silent"}, err)) << err.toStdString();
+    QTest::qWait(500); // something to record
     ::kill(pid_t(record.processId()), SIGINT);
     ASSERT_TRUE(record.waitForFinished(60000));
     err += record.readAllStandardError();
     ASSERT_EQ(record.exitCode(), 0) << err.toStdString();
     const QString out = QString::fromUtf8(record.readAllStandardOutput()).trimmed();
     EXPECT_TRUE(out.startsWith(m_origin)) << out.toStdString();
-    const auto stored = storedLinks();
-    ASSERT_TRUE(stored.has_value());
-    ASSERT_EQ(stored->size(), 1);
-    EXPECT_EQ(stored->front().shareUrl, out);
+    const QList<RecentLink> stored = storedLinks();
+    ASSERT_EQ(stored.size(), 1);
+    EXPECT_EQ(stored[0].shareUrl, out);
+    EXPECT_EQ(fetchedRecording().audio.value(QStringLiteral("codec_name")).toString(), QStringLiteral("aac"));
+    EXPECT_FALSE(micPreferenceWritten()) << "the microphone was asked for this run only";
     EXPECT_TRUE(recordings().isEmpty()) << recordings().join(' ').toStdString();
 }
 
@@ -251,7 +162,7 @@ TEST_F(RecordCommandRoad, SecondCtrlCDiscards)
     QProcess record;
     QByteArray err;
     ASSERT_TRUE(startRecording(record, {"--no-mic", "--silent"}, err)) << err.toStdString();
-    QTest::qWait(500);
+    QTest::qWait(500); // something to record
     // Signals of one kind do not queue: send until it ends, a few ms apart,
     // so the second lands while the first one's stop is under way.
     QElapsedTimer clock;
@@ -266,13 +177,12 @@ TEST_F(RecordCommandRoad, SecondCtrlCDiscards)
     EXPECT_TRUE(err.contains("Discarded.")) << err.toStdString();
     EXPECT_TRUE(record.readAllStandardOutput().trimmed().isEmpty());
     EXPECT_TRUE(recordings().isEmpty()) << recordings().join(' ').toStdString();
-    const auto stored = storedLinks();
-    EXPECT_TRUE(!stored.has_value() || stored->isEmpty());
+    EXPECT_TRUE(storedLinks().isEmpty());
 }
 
 TEST_F(RecordCommandRoad, FailedUploadSaysWhyAndKeepsTheFile)
 {
-    stop(m_server);
+    m_server->kill9();
     QProcess record;
     QByteArray err;
     ASSERT_TRUE(startRecording(record, {"--seconds", "1", "--no-mic", "--silent"}, err)) << err.toStdString();
@@ -289,14 +199,13 @@ TEST_F(RecordCommandRoad, FailedUploadSaysWhyAndKeepsTheFile)
 TEST_F(RecordCommandRoad, RunningAppRecordsInstead)
 {
     // The app keeps its own microphone setting; no sound server here.
-    FilePreferenceStore(preferencesPath()).setValue(QStringLiteral("micEnabled"), false);
+    FilePreferenceStore(m_home.preferencesPath()).setValue(QStringLiteral("micEnabled"), false);
     QProcess app;
-    app.setProcessEnvironment(m_env);
+    app.setProcessEnvironment(m_home.env);
     app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    app.start(kApp, {});
+    app.start(appBinary(), {});
     ASSERT_TRUE(app.waitForStarted(5000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return log().contains(QStringLiteral("start: idle")); }, 10000))
-        << log().toStdString();
+    ASSERT_TRUE(m_home.waitForLog(QStringLiteral("start: idle"), 10000)) << m_home.log().toStdString();
 
     QProcess record;
     QByteArray err;
@@ -309,12 +218,12 @@ TEST_F(RecordCommandRoad, RunningAppRecordsInstead)
     EXPECT_TRUE(err.contains("puts it on the clipboard")) << err.toStdString();
 
     static const QRegularExpression complete(QStringLiteral("upload (\\S+): complete, link (\\S+)"));
-    const bool uploaded = QTest::qWaitFor([&] { return complete.match(log()).hasMatch(); }, 60000);
-    stop(app);
-    ASSERT_TRUE(uploaded) << log().toStdString();
-    EXPECT_TRUE(complete.match(log()).captured(2).startsWith(m_origin));
+    const bool uploaded = waitUntil([&] { return complete.match(m_home.log()).hasMatch(); }, 60000);
+    stopChild(app);
+    ASSERT_TRUE(uploaded) << m_home.log().toStdString();
+    EXPECT_TRUE(complete.match(m_home.log()).captured(2).startsWith(m_origin));
     // The app's recording: started once, stopped by the command.
-    EXPECT_EQ(log().count(QStringLiteral("phase recording")), 1);
+    EXPECT_EQ(m_home.log().count(QStringLiteral("phase recording")), 1);
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "support/TaskRunner.h"
+#include "Await.h"
 
 #include "platform/SingleInstance.h"
 
@@ -19,18 +19,18 @@ TEST(SingleInstance, LaterLaunchHandsItsUrlsToTheRunningOne)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("instance"));
-    EXPECT_EQ(runTask(SingleInstance::handOver(path, {})), HandOver::noInstance);
+    EXPECT_EQ(run(SingleInstance::handOver(path, {})), HandOver::noInstance);
 
     InstanceServer server(path);
     ASSERT_TRUE(server.listen());
     QSignalSpy received(&server, &InstanceServer::urlsReceived);
     const QList<QUrl> urls{QUrl(QStringLiteral("mivra://record?silent=1")), QUrl(QStringLiteral("mivra://show"))};
-    EXPECT_EQ(runTask(SingleInstance::handOver(path, urls)), HandOver::delivered);
+    EXPECT_EQ(run(SingleInstance::handOver(path, urls)), HandOver::delivered);
     ASSERT_EQ(received.size(), 1);
     EXPECT_EQ(received[0][0].value<QList<QUrl>>(), urls);
 
     // A plain relaunch arrives as an empty list.
-    EXPECT_EQ(runTask(SingleInstance::handOver(path, {})), HandOver::delivered);
+    EXPECT_EQ(run(SingleInstance::handOver(path, {})), HandOver::delivered);
     ASSERT_EQ(received.size(), 2);
     EXPECT_TRUE(received[1][0].value<QList<QUrl>>().isEmpty());
 

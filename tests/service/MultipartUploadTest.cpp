@@ -134,7 +134,7 @@ TEST(Upload, TwentyFiveBytesInPartsOfTenStartAllThreeAtOnce)
     const QString file = rig.makeFile(25);
     ProgressLog progress;
     auto task = rig.uploader->uploadFile(job(file), progress.callback());
-    ASSERT_TRUE(eventually([&] { return rig.server.heldPaths().size() == 3; }));
+    ASSERT_TRUE(waitUntil([&] { return rig.server.heldPaths().size() == 3; }));
     rig.server.releaseAll();
     const VideoInfo info = run(std::move(task));
     EXPECT_EQ(info.shareUrl, rig.server.origin().toString() + "/v/vid1");
@@ -164,20 +164,20 @@ TEST(Upload, NeverMoreThanThreePartsAndTheNextStartsWhenAnyFinishes)
         return std::nullopt;
     };
     auto task = rig.uploader->uploadFile(job(rig.makeFile(70)), {});
-    ASSERT_TRUE(eventually([&] { return rig.server.heldPaths().size() == 3; }));
+    ASSERT_TRUE(waitUntil([&] { return rig.server.heldPaths().size() == 3; }));
     QTest::qWait(50);
     EXPECT_EQ(partPaths(rig.server), (QList<QByteArray>{"1", "2", "3"}));
 
     // Part 2 finishing first lets part 4 in, and only part 4.
     rig.server.release("/api/videos/vid1/parts/2");
-    ASSERT_TRUE(eventually([&] { return partPaths(rig.server).size() == 4; }));
+    ASSERT_TRUE(waitUntil([&] { return partPaths(rig.server).size() == 4; }));
     QTest::qWait(50);
     EXPECT_EQ(partPaths(rig.server), (QList<QByteArray>{"1", "2", "3", "4"}));
     EXPECT_EQ(rig.server.heldPaths().size(), 3);
 
     rig.server.release("/api/videos/vid1/parts/3");
     rig.server.release("/api/videos/vid1/parts/1");
-    ASSERT_TRUE(eventually([&] { return partPaths(rig.server).size() == 6; }));
+    ASSERT_TRUE(waitUntil([&] { return partPaths(rig.server).size() == 6; }));
     EXPECT_EQ(partPaths(rig.server).mid(4), (QList<QByteArray>{"5", "6"}));
     while (!task.isReady()) {
         rig.server.releaseAll();
@@ -200,7 +200,7 @@ TEST(Upload, PartsFinishingOutOfOrderCompleteInOrderWithTheServicesTags)
     };
     const QString file = rig.makeFile(25);
     auto task = rig.uploader->uploadFile(UploadJob{file, "T", qint64(900), 4, 2, Lifetime::forever()}, {});
-    ASSERT_TRUE(eventually([&] { return rig.server.heldPaths().size() == 3; }));
+    ASSERT_TRUE(waitUntil([&] { return rig.server.heldPaths().size() == 3; }));
     for (const char *n : {"3", "1", "2"}) {
         rig.server.release(QByteArray("/api/videos/vid1/parts/") + n);
         QTest::qWait(20);
@@ -301,7 +301,7 @@ TEST(Upload, CancelDuringARetryWaitEndsAtOnce)
     };
     auto cancel = std::make_shared<UploadCancellation>();
     auto task = rig.uploader->uploadFile(job(rig.makeFile(25)), {}, cancel);
-    ASSERT_TRUE(eventually([&] { return rig.retryWaits.size() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return rig.retryWaits.size() == 1; }));
     QElapsedTimer clock;
     clock.start();
     cancel->cancel();
@@ -323,7 +323,7 @@ TEST(Upload, CancelAbortsPartsInFlight)
     };
     auto cancel = std::make_shared<UploadCancellation>();
     auto task = rig.uploader->uploadFile(job(rig.makeFile(50)), {}, cancel);
-    ASSERT_TRUE(eventually([&] { return rig.server.heldPaths().size() == 3; }));
+    ASSERT_TRUE(waitUntil([&] { return rig.server.heldPaths().size() == 3; }));
     cancel->cancel();
     EXPECT_TRUE(expectFailure<TransportError>(std::move(task)).isCancellation());
     EXPECT_EQ(partPaths(rig.server).size(), 3);

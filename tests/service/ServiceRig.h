@@ -1,7 +1,7 @@
 #pragma once
 
+#include "Await.h"
 #include "ScriptedServer.h"
-#include "TaskRunner.h"
 #include "service/Reachability.h"
 #include "service/ServiceErrors.h"
 #include "service/Uploader.h"
@@ -89,45 +89,6 @@ struct ServiceRig {
     QList<int> retryWaits;
     std::unique_ptr<Uploader> uploader;
 };
-
-// QCoro 0.8's waitFor never returns when the task throws; this runner hands
-// the exception back instead.
-template <typename T> QCoro::Task<T> catching(QCoro::Task<T> task, std::exception_ptr &error)
-{
-    try {
-        if constexpr (std::is_void_v<T>) {
-            co_await task;
-            co_return;
-        } else {
-            co_return co_await task;
-        }
-    } catch (...) {
-        error = std::current_exception();
-    }
-    if constexpr (!std::is_void_v<T>)
-        co_return T{};
-}
-
-template <typename T> T run(QCoro::Task<T> &&task)
-{
-    std::exception_ptr error;
-    if constexpr (std::is_void_v<T>) {
-        runTask(catching(std::move(task), error));
-        if (error)
-            std::rethrow_exception(error);
-    } else {
-        T result = runTask(catching(std::move(task), error));
-        if (error)
-            std::rethrow_exception(error);
-        return result;
-    }
-}
-
-// Runs the event loop until pred holds or timeoutMs passes.
-template <typename Pred> bool eventually(Pred pred, int timeoutMs = 5000)
-{
-    return QTest::qWaitFor(pred, timeoutMs);
-}
 
 // Runs a task and returns the error it throws, or fails the test.
 template <typename Error, typename T> Error expectFailure(QCoro::Task<T> &&task)

@@ -1,12 +1,11 @@
 #pragma once
 
+#include "Await.h"
 #include "MemoryPreferenceStore.h"
 #include "RecordingDoubles.h"
 
 #include "app/AppState.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QTemporaryDir>
 
@@ -59,25 +58,11 @@ struct AppStateRig {
         return *state;
     }
 
-    // Lets queued calls (progress reports, launched tasks, ticks) run.
-    static void settle(int ms = 0)
+    // Older names of the helpers in Await.h.
+    static void settle(int ms = 0) { ::settle(ms); }
+    static bool waitUntil(const std::function<bool()> &done, int timeoutMs = 2000)
     {
-        QDeadlineTimer deadline(ms);
-        do {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        } while (!deadline.hasExpired());
-    }
-
-    // Waits (briefly, in real time) until `done` holds.
-    template <typename Predicate> static bool waitUntil(Predicate done, int timeoutMs = 2000)
-    {
-        QDeadlineTimer deadline(timeoutMs);
-        while (!done()) {
-            if (deadline.hasExpired())
-                return false;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        }
-        return true;
+        return ::waitUntil(done, timeoutMs);
     }
 
     int count(const QString &entry) const { return journal->count(entry); }

@@ -192,24 +192,31 @@ TEST(MainWindowAccess, FindsTheMainWindowByNameOrTitle)
     EXPECT_EQ(access.presence(), Presence::shown);
 }
 
-TEST(MainWindowAccess, RecordingMinimisesAndRestoresTheRealWindow)
+TEST(MainWindowAccess, RecordingTakesTheRealWindowAwayAndBringsItBack)
 {
-    AppStateRig rig;
-    rig.windowOverride = std::make_shared<QtMainWindowAccess>();
-    AppState &state = rig.make();
-    MainWindow window(state, rig.clipboard, QStringLiteral("share.test"));
-    window.show();
-    ASSERT_TRUE(AppStateRig::waitUntil([&] { return rig.windowOverride->presence() == Presence::shown; }));
+    // Without a taskbar entry the window is a utility window, which is hidden instead.
+    for (const bool inTaskbar : {true, false}) {
+        AppStateRig rig;
+        rig.windowOverride = std::make_shared<QtMainWindowAccess>();
+        AppState &state = rig.make();
+        MainWindow window(state, rig.clipboard, QStringLiteral("share.test"));
+        WindowTaskbarPresence taskbar;
+        taskbar.setShown(inTaskbar);
+        taskbar.applyTo(&window);
+        window.show();
+        ASSERT_TRUE(AppStateRig::waitUntil([&] { return rig.windowOverride->presence() == Presence::shown; }));
 
-    runTask(state.startRecording());
-    ASSERT_TRUE(state.phase().is(Phase::Kind::recording));
-    EXPECT_TRUE(state.minimizedForRecording());
-    EXPECT_EQ(rig.windowOverride->presence(), Presence::minimised);
+        runTask(state.startRecording());
+        ASSERT_TRUE(state.phase().is(Phase::Kind::recording));
+        EXPECT_TRUE(state.minimizedForRecording());
+        EXPECT_EQ(rig.windowOverride->presence(), Presence::minimised) << inTaskbar;
+        EXPECT_EQ(window.isVisible(), inTaskbar) << "a minimised window stays visible; a utility one is hidden";
 
-    runTask(state.discardRecording());
-    EXPECT_FALSE(state.minimizedForRecording());
-    EXPECT_EQ(rig.windowOverride->presence(), Presence::shown);
-    EXPECT_TRUE(window.isVisible());
+        runTask(state.discardRecording());
+        EXPECT_FALSE(state.minimizedForRecording());
+        EXPECT_EQ(rig.windowOverride->presence(), Presence::shown) << inTaskbar;
+        EXPECT_TRUE(window.isVisible());
+    }
 }
 
 TEST(TaskbarPresence, OnlyTheMainWindowChangesType)

@@ -1,7 +1,7 @@
 #include "XEmbedTrayStub.h"
 
 #include "support/AppStateRig.h"
-#include "support/TaskRunner.h"
+#include "Await.h"
 
 #include "ui/TrayItem.h"
 
@@ -33,7 +33,7 @@ TEST(TrayItem, DocksInATrayAndFollowsThePhase)
     ASSERT_TRUE(AppStateRig::waitUntil([&] { return tray.shownIcon() == TrayLabel::Icon::dottedCircle; }));
     EXPECT_EQ(tray.menu().actions()[2]->text(), QStringLiteral("Starting\u2026"));
     rig.recorder->startStep.release();
-    runTask(std::move(start));
+    run(std::move(start));
     rig.now = rig.now.addSecs(3725);
     // No text beside a tray icon: the time ticks in the tooltip and the menu.
     ASSERT_TRUE(AppStateRig::waitUntil(
@@ -45,7 +45,7 @@ TEST(TrayItem, DocksInATrayAndFollowsThePhase)
     auto stop = state.stopRecording();
     ASSERT_TRUE(AppStateRig::waitUntil([&] { return tray.shownIcon() == TrayLabel::Icon::upArrow; }));
     rig.uploader->uploadStep.release();
-    runTask(std::move(stop));
+    run(std::move(stop));
     ASSERT_TRUE(AppStateRig::waitUntil([&] { return tray.shownIcon() == TrayLabel::Icon::app; }));
     EXPECT_TRUE(tray.menu().actions().last()->text() == QStringLiteral("Quit Mivra Video"));
 }

@@ -1,5 +1,5 @@
 #include "support/AppStateRig.h"
-#include "support/TaskRunner.h"
+#include "Await.h"
 
 #include "ui/TrayMenu.h"
 #include "ui/TrayMenuModel.h"
@@ -88,7 +88,7 @@ TEST(TrayMenuModel, PhaseBlockByPhase)
     auto start = state.startRecording();
     EXPECT_EQ(outline(buildTrayMenu(state, none)), withHead({"(Starting\u2026)"}));
     rig.recorder->startStep.release();
-    runTask(std::move(start));
+    run(std::move(start));
     rig.now = rig.now.addSecs(75);
     ASSERT_TRUE(AppStateRig::waitUntil([&] { return state.elapsed() == QStringLiteral("1:15"); }));
     EXPECT_EQ(outline(buildTrayMenu(state, none)), withHead({"Done  1:15 [Ctrl+S]", "Discard Recording"}));
@@ -104,7 +104,7 @@ TEST(TrayMenuModel, PhaseBlockByPhase)
     ASSERT_TRUE(AppStateRig::waitUntil([&] { return state.phase().sentBytes() == 500000; }));
     EXPECT_EQ(outline(buildTrayMenu(state, none)), withHead({"(" + state.phase().uploadText() + ")"}));
     rig.uploader->uploadStep.release();
-    runTask(std::move(stop));
+    run(std::move(stop));
 }
 
 TEST(TrayMenuModel, ErrorLineAndRecentLinksOnlyWhenPresent)
@@ -112,7 +112,7 @@ TEST(TrayMenuModel, ErrorLineAndRecentLinksOnlyWhenPresent)
     AppStateRig rig;
     AppState &state = rig.make();
     rig.recorder->startStep.failure = QStringLiteral("No display available to record.");
-    runTask(state.startRecording());
+    run(state.startRecording());
     QStringList expected = withHead({"Start Recording [Ctrl+R]"});
     expected.insert(3, QStringLiteral("---"));
     expected.insert(4, QStringLiteral("(No display available to record.)"));
@@ -125,10 +125,10 @@ TEST(TrayMenuModel, ErrorLineAndRecentLinksOnlyWhenPresent)
     EXPECT_FALSE(outline(buildTrayMenu(state, {})).contains("(No display available to record.)"))
         << "the next start clears it";
     rig.recorder->startStep.release();
-    runTask(std::move(start));
-    runTask(state.stopRecording());
-    runTask(state.startRecording());
-    runTask(state.stopRecording());
+    run(std::move(start));
+    run(state.stopRecording());
+    run(state.startRecording());
+    run(state.stopRecording());
 
     const QList<MenuEntry> menu = buildTrayMenu(state, {});
     const QStringList lines = outline(menu);
@@ -177,8 +177,8 @@ TEST(TrayMenu, QMenuFollowsTheModel)
 {
     AppStateRig rig;
     AppState &state = rig.make();
-    runTask(state.startRecording());
-    runTask(state.stopRecording());
+    run(state.startRecording());
+    run(state.stopRecording());
 
     QMenu menu;
     const QList<MenuEntry> model = buildTrayMenu(state, {});

@@ -1,7 +1,7 @@
 #include "platform/capture/PortalScreenCast.h"
 #include "FakeScreenCastPortal.h"
 #include "MemoryPreferenceStore.h"
-#include "TaskRunner.h"
+#include "Await.h"
 #include "WaylandTestServices.h"
 #include "capture/Recorder.h"
 
@@ -57,7 +57,7 @@ protected:
         return std::make_unique<PortalScreenCast>(preferences, options);
     }
     // The sentence open() fails with; empty when it succeeds.
-    QString failureOf(PortalScreenCast &portal) { return runTask(failureText(portal.open(), opened)); }
+    QString failureOf(PortalScreenCast &portal) { return run(failureText(portal.open(), opened)); }
     std::optional<QString> storedToken() const { return preferences->textValue(PortalScreenCast::restoreTokenKey); }
 
     QTemporaryDir folder{QDir::tempPath() + QStringLiteral("/mivra-bus-XXXXXX")};
@@ -126,7 +126,7 @@ TEST_F(PortalScreenCastTest, CancellingTheDialogFailsTheStartAndEndsTheSession)
     EXPECT_EQ(failureOf(*portal), kCancelled);
     EXPECT_FALSE(fake.methods().contains(QStringLiteral("OpenPipeWireRemote")));
     EXPECT_EQ(storedToken(), QStringLiteral("token-1"));
-    ASSERT_TRUE(spinUntil([&] { return !fake.closedSessions.isEmpty(); }, 2000));
+    ASSERT_TRUE(waitUntil([&] { return !fake.closedSessions.isEmpty(); }, 2000));
     EXPECT_TRUE(
         fake.closedSessions.constFirst().startsWith(QStringLiteral("/org/freedesktop/portal/desktop/session/")));
 }
@@ -137,7 +137,7 @@ TEST_F(PortalScreenCastTest, ARefusedSelectionFailsTheStartAndEndsTheSession)
     auto portal = makePortal();
     EXPECT_EQ(failureOf(*portal), kRefused);
     EXPECT_FALSE(fake.methods().contains(QStringLiteral("Start")));
-    EXPECT_TRUE(spinUntil([&] { return fake.closedSessions.size() == 1; }, 2000));
+    EXPECT_TRUE(waitUntil([&] { return fake.closedSessions.size() == 1; }, 2000));
 }
 
 TEST_F(PortalScreenCastTest, ARefusedSessionLeavesNothingToClose)
@@ -154,7 +154,7 @@ TEST_F(PortalScreenCastTest, AnUnansweredDialogIsWithdrawnAfterTheTimeOut)
     auto portal = makePortal(300ms);
     EXPECT_EQ(failureOf(*portal),
               QStringLiteral("The desktop did not answer the request to share the screen in time."));
-    ASSERT_TRUE(spinUntil([&] { return !fake.closedRequests.isEmpty() && !fake.closedSessions.isEmpty(); }, 2000));
+    ASSERT_TRUE(waitUntil([&] { return !fake.closedRequests.isEmpty() && !fake.closedSessions.isEmpty(); }, 2000));
     EXPECT_EQ(fake.closedRequests, QStringList{fake.callOf(QStringLiteral("Start")).requestPath});
 }
 
@@ -188,7 +188,7 @@ TEST_F(PortalScreenCastTest, NoSharedStreamFailsTheStart)
     fake.shareStream = false;
     auto portal = makePortal();
     EXPECT_EQ(failureOf(*portal), QStringLiteral("The desktop shared no screen, so the recording did not start."));
-    EXPECT_TRUE(spinUntil([&] { return fake.closedSessions.size() == 1; }, 2000));
+    EXPECT_TRUE(waitUntil([&] { return fake.closedSessions.size() == 1; }, 2000));
 }
 
 TEST_F(PortalScreenCastTest, APortalThatCannotShareMonitorsIsRefusedBeforeAnySession)

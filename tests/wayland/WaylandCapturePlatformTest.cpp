@@ -1,7 +1,7 @@
 #include "platform/capture/WaylandCapturePlatform.h"
 #include "FakeScreenCastPortal.h"
 #include "MemoryPreferenceStore.h"
-#include "TaskRunner.h"
+#include "Await.h"
 #include "WaylandTestServices.h"
 #include "capture/MediaProbe.h"
 #include "capture/ScreenRecorder.h"
@@ -65,7 +65,7 @@ TEST_F(WaylandCapturePlatformTest, ListsNothingBeforeTheDesktopShares)
 
 TEST_F(WaylandCapturePlatformTest, RecordsTheSharedMonitorAndEndsTheSessionAfterwards)
 {
-    ASSERT_EQ(runTask(failureText(platform->prepare())), QString());
+    ASSERT_EQ(failureText(platform->prepare()), QString());
     const QList<DisplayInfo> displays = platform->displays();
     ASSERT_EQ(displays.size(), 1);
     EXPECT_EQ(displays.first().id, fake.nodeId);
@@ -77,43 +77,43 @@ TEST_F(WaylandCapturePlatformTest, RecordsTheSharedMonitorAndEndsTheSessionAfter
     options.choosePreset = [](PixelSize) { return QStringLiteral("ultrafast"); };
     ScreenRecorder recorder(platform, options);
     const QString path = dir.filePath(QStringLiteral("wayland.mp4"));
-    ASSERT_EQ(runTask(failureText(recorder.start(path, QGuiApplication::primaryScreen(), false, std::nullopt))),
+    ASSERT_EQ(failureText(recorder.start(path, QGuiApplication::primaryScreen(), false, std::nullopt)),
               QString());
-    spinUntil([] { return false; }, 1200);
+    waitUntil([] { return false; }, 1200);
     // The recorder asks anew at start, which ends the session opened above and
     // left unused; the recording's own session stays open while it runs.
     EXPECT_EQ(fake.closedSessions.size(), 1) << "the desktop shares while recording";
     RecordingResult result;
-    ASSERT_EQ(runTask(stopInto(recorder, result)), QString());
+    ASSERT_EQ(run(stopInto(recorder, result)), QString());
     EXPECT_EQ(result.width, 320);
     EXPECT_EQ(result.height, 240);
     EXPECT_GE(result.durationMs, 900);
     EXPECT_LE(result.durationMs, 1600);
 
-    ASSERT_TRUE(spinUntil([&] { return fake.closedSessions.size() == 2; }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return fake.closedSessions.size() == 2; }, 3000));
     // Each recording asks anew (silently, with the token).
     EXPECT_EQ(failureOfDisplays(), kNotShared);
 }
 
 TEST_F(WaylandCapturePlatformTest, ASecondPrepareEndsTheUnusedSession)
 {
-    ASSERT_EQ(runTask(failureText(platform->prepare())), QString());
-    ASSERT_EQ(runTask(failureText(platform->prepare())), QString());
-    ASSERT_TRUE(spinUntil([&] { return fake.closedSessions.size() == 1; }, 2000));
+    ASSERT_EQ(failureText(platform->prepare()), QString());
+    ASSERT_EQ(failureText(platform->prepare()), QString());
+    ASSERT_TRUE(waitUntil([&] { return fake.closedSessions.size() == 1; }, 2000));
     EXPECT_EQ(platform->displays().size(), 1);
 }
 
 TEST_F(WaylandCapturePlatformTest, AskingOnceKeepsTheTokenAndSharesNothing)
 {
-    ASSERT_EQ(runTask(failureText(platform->askOnce())), QString());
+    ASSERT_EQ(failureText(platform->askOnce()), QString());
     EXPECT_EQ(preferences->textValue(PortalScreenCast::restoreTokenKey), QStringLiteral("token-1"));
-    ASSERT_TRUE(spinUntil([&] { return fake.closedSessions.size() == 1; }, 2000));
+    ASSERT_TRUE(waitUntil([&] { return fake.closedSessions.size() == 1; }, 2000));
     EXPECT_EQ(failureOfDisplays(), kNotShared);
 }
 
 TEST_F(WaylandCapturePlatformTest, OpeningAnotherDisplayIsRefused)
 {
-    ASSERT_EQ(runTask(failureText(platform->prepare())), QString());
+    ASSERT_EQ(failureText(platform->prepare()), QString());
     DisplayInfo other = platform->displays().first();
     other.id += 1;
     try {

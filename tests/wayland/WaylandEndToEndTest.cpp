@@ -1,5 +1,5 @@
 #include "MemoryPreferenceStore.h"
-#include "TaskRunner.h"
+#include "Await.h"
 #include "WaylandTestServices.h"
 #include "capture/ScreenRecorder.h"
 #include "platform/capture/WaylandCapturePlatform.h"
@@ -20,7 +20,7 @@ TEST(WaylandEndToEndTest, RecordsThreeSecondsThroughTheDesktopPortal)
         GTEST_SKIP() << "Opt-in: run scripts/wayland-e2e (MIVRA_E2E_WAYLAND=1).";
     auto preferences = std::make_shared<MemoryPreferenceStore>();
     auto platform = std::make_shared<WaylandCapturePlatform>(preferences);
-    const QString prepared = runTask(failureText(platform->prepare()));
+    const QString prepared = failureText(platform->prepare());
     ASSERT_EQ(prepared, QString()) << "the portal did not share the screen";
     const QList<DisplayInfo> displays = platform->displays();
     ASSERT_EQ(displays.size(), 1);
@@ -33,10 +33,10 @@ TEST(WaylandEndToEndTest, RecordsThreeSecondsThroughTheDesktopPortal)
     const QString kept = qEnvironmentVariable("MIVRA_E2E_OUTPUT");
     const QString path = kept.isEmpty() ? dir.filePath(QStringLiteral("wayland-e2e.mp4")) : kept;
     QScreen *screen = QGuiApplication::primaryScreen();
-    ASSERT_EQ(runTask(failureText(recorder.start(path, screen, false, std::nullopt))), QString());
-    spinUntil([] { return false; }, 3000);
+    ASSERT_EQ(failureText(recorder.start(path, screen, false, std::nullopt)), QString());
+    waitUntil([] { return false; }, 3000);
     RecordingResult result;
-    ASSERT_EQ(runTask(stopInto(recorder, result)), QString());
+    ASSERT_EQ(run(stopInto(recorder, result)), QString());
     const double scale = screen ? screen->devicePixelRatio() : 2.0;
     EXPECT_EQ(result.width, 2 * int(displays.first().widthPoints * scale / 2));
     EXPECT_EQ(result.height, 2 * int(displays.first().heightPoints * scale / 2));

@@ -17,16 +17,6 @@
 #include <atomic>
 #include <cstring>
 
-QCoro::Task<QString> failureText(QCoro::Task<> task)
-{
-    try {
-        co_await task;
-    } catch (const std::exception &error) {
-        co_return errorDescription(error);
-    }
-    co_return QString();
-}
-
 QCoro::Task<QString> stopInto(ScreenRecorder &recorder, RecordingResult &result)
 {
     try {
@@ -35,19 +25,6 @@ QCoro::Task<QString> stopInto(ScreenRecorder &recorder, RecordingResult &result)
         co_return errorDescription(error);
     }
     co_return QString();
-}
-
-bool spinUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(2);
-    }
-    return true;
 }
 
 bool TestProcess::start(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment)
@@ -140,7 +117,7 @@ bool PrivatePipeWire::start(QString *whyNot)
         return false;
     }
     const QString socket = m_runtime.path() + QStringLiteral("/pipewire-0");
-    if (!spinUntil([&] { return QFileInfo::exists(socket); }, 5000)) {
+    if (!waitUntil([&] { return QFileInfo::exists(socket); }, 5000)) {
         *whyNot = QStringLiteral("pipewire made no socket");
         return false;
     }
@@ -195,6 +172,6 @@ std::optional<uint32_t> PrivatePipeWire::startProducer(TestProcess &producer, co
     if (!producer.start(QStringLiteral("gst-launch-1.0"), QProcess::splitCommand(pipeline), environment()))
         return std::nullopt;
     std::optional<uint32_t> id;
-    spinUntil([&] { return (id = nodeId(nodeName)).has_value() || !producer.running(); }, 8000);
+    waitUntil([&] { return (id = nodeId(nodeName)).has_value() || !producer.running(); }, 8000);
     return id;
 }

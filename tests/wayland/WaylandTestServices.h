@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Await.h"
 #include "capture/ScreenRecorder.h"
 #include "platform/capture/PipeWireHandles.h"
 
@@ -20,14 +21,8 @@ inline void PrintTo(const QString &text, std::ostream *out)
     *out << '"' << text.toStdString() << '"';
 }
 
-// The sentence a task fails with, empty when it succeeds. (QCoro's waitFor
-// never returns from a task that throws, so tests await this instead.)
-QCoro::Task<QString> failureText(QCoro::Task<> task);
 // Stops the recording into `result`; the sentence when stop fails.
 QCoro::Task<QString> stopInto(ScreenRecorder &recorder, RecordingResult &result);
-
-// Runs the event loop until `done` holds or `timeoutMs` passes.
-bool spinUntil(const std::function<bool()> &done, int timeoutMs);
 
 // A program a test started; ended by its PID when the owner goes.
 class TestProcess {

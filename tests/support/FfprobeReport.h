@@ -1,5 +1,7 @@
 #pragma once
 
+// ffprobe on a real MP4: its streams, frame count, boxes and decoded pictures.
+
 #include <QJsonObject>
 #include <QString>
 

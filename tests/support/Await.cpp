@@ -1,0 +1,38 @@
+#include "Await.h"
+
+#include "base/Errors.h"
+
+#include <QDeadlineTimer>
+#include <QTimer>
+
+QString failureText(QCoro::Task<> task)
+{
+    try {
+        run(std::move(task));
+    } catch (const std::exception &error) {
+        return errorDescription(error);
+    }
+    return {};
+}
+
+bool waitUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    QTimer tick;
+    tick.start(2);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    return true;
+}
+
+void settle(int ms)
+{
+    QDeadlineTimer deadline(ms);
+    do {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    } while (!deadline.hasExpired());
+}
