@@ -23,6 +23,8 @@ MainWindowAccess::Presence QtMainWindowAccess::presence() const
         return Presence::absent;
     if (window->windowStates() & Qt::WindowMinimized)
         return Presence::minimised;
+    if (!window->isVisible() && window == m_hiddenForRecording)
+        return Presence::minimised;
     return window->isVisible() ? Presence::shown : Presence::hidden;
 }
 
@@ -31,6 +33,14 @@ void QtMainWindowAccess::minimise()
     QWindow *window = find();
     if (!window)
         return;
+    // A utility window (no taskbar entry) has nothing to come back from, and
+    // many window managers ignore the request: it leaves the screen by hiding.
+    if (window->type() == Qt::Tool) {
+        m_hiddenForRecording = window;
+        window->hide();
+        Q_EMIT minimised();
+        return;
+    }
     disconnect(m_stateConnection);
     m_watched = window;
     m_stateConnection = connect(window, &QWindow::windowStateChanged, this, [this](Qt::WindowState state) {
@@ -45,7 +55,9 @@ void QtMainWindowAccess::minimise()
 void QtMainWindowAccess::restore()
 {
     QWindow *window = find();
-    if (!window || !(window->windowStates() & Qt::WindowMinimized))
+    const bool hiddenByUs = window && window == m_hiddenForRecording && !window->isVisible();
+    m_hiddenForRecording = nullptr;
+    if (!window || !(hiddenByUs || (window->windowStates() & Qt::WindowMinimized)))
         return;
     window->setWindowStates(window->windowStates() & ~Qt::WindowMinimized);
     window->show();

@@ -15,7 +15,7 @@ public:
     using QObject::QObject;
     virtual Presence presence() const = 0;
     // Asks the window to minimise; `minimised` follows when the window
-    // manager confirms (some never do).
+    // manager confirms (some never do). A utility window is hidden instead.
     virtual void minimise() = 0;
     // Un-minimises and activates the app in front of the others.
     virtual void restore() = 0;
@@ -42,5 +42,6 @@ public:
 
 private:
     QPointer<QWindow> m_watched;
+    QPointer<QWindow> m_hiddenForRecording;
     QMetaObject::Connection m_stateConnection;
 };
