@@ -1,6 +1,7 @@
 #include "capture/ScreenRecorder.h"
 
 #include "base/Diag.h"
+#include "capture/CompositeWriter.h"
 #include "capture/DirectWriter.h"
 #include "capture/EncoderPreset.h"
 #include "capture/MediaProbe.h"
@@ -37,7 +38,11 @@ ScreenRecorder::ScreenRecorder(std::shared_ptr<CapturePlatform> platform, Option
     : QObject(parent), m_platform(std::move(platform)), m_options(std::move(options))
 {
     if (!m_options.makeWriter)
-        m_options.makeWriter = [](const WriterSettings &settings) { return std::make_unique<DirectWriter>(settings); };
+        m_options.makeWriter = [](const WriterSettings &settings) -> std::unique_ptr<RecordingWriter> {
+            if (settings.bubbleSpot)
+                return std::make_unique<CompositeWriter>(settings, settings.pointScale, *settings.bubbleSpot);
+            return std::make_unique<DirectWriter>(settings);
+        };
     if (!m_options.choosePreset)
         m_options.choosePreset = &choosePresetFor;
     m_finishTimer.setSingleShot(true);
@@ -82,8 +87,6 @@ QCoro::Task<> ScreenRecorder::start(QString outputPath, QScreen *screen, bool mi
                   .arg(size.height)
                   .arg(microphone ? QStringLiteral("true") : QStringLiteral("false"))
                   .arg(bubbleSpot ? rawValue(*bubbleSpot) : QStringLiteral("captured")));
-    // Until the compositing stage exists, a bubble spot records the direct
-    // path: the bubble is then in the video only as a window on screen.
 
     // Whatever an earlier start left behind is replaced.
     if (m_stream || m_output)
@@ -92,7 +95,7 @@ QCoro::Task<> ScreenRecorder::start(QString outputPath, QScreen *screen, bool mi
     QFile::remove(outputPath);
 
     const Options options = m_options;
-    auto open = [platform, options, display = *display, size, microphone, outputPath] {
+    auto open = [platform, options, display = *display, size, microphone, outputPath, bubbleSpot] {
         Opened result;
         result.stream = platform->openScreen(display);
         if (microphone)
@@ -101,6 +104,9 @@ QCoro::Task<> ScreenRecorder::start(QString outputPath, QScreen *screen, bool mi
         settings.path = outputPath;
         settings.size = size;
         settings.preset = options.choosePreset(size);
+        settings.bubbleSpot = bubbleSpot;
+        // Video pixels per logical pixel: the bubble has the same logical size on any screen.
+        settings.pointScale = display.widthPoints > 0 ? size.width / display.widthPoints : 1.0;
         if (result.microphone) {
             settings.audioSampleRate = result.microphone->sampleRate();
             settings.audioChannels = result.microphone->channels();
@@ -156,6 +162,17 @@ QCoro::Task<> ScreenRecorder::start(QString outputPath, QScreen *screen, bool mi
             },
             onMicrophoneFailure);
     }
+}
+
+std::function<void(VideoFrame)> ScreenRecorder::cameraIntake() const
+{
+    if (!m_output || !m_output->drawsBubble())
+        return {};
+    std::weak_ptr<RecordingWriter> writer = m_output;
+    return [writer](VideoFrame picture) {
+        if (auto output = writer.lock())
+            output->cameraFrame(std::move(picture));
+    };
 }
 
 QCoro::Task<RecordingResult> ScreenRecorder::stop()

@@ -26,7 +26,7 @@ public:
     using WriterFactory = std::function<std::unique_ptr<RecordingWriter>(const WriterSettings &)>;
     struct Options {
         double finishTimeoutSeconds = 10.0;
-        WriterFactory makeWriter;                       // default: DirectWriter
+        WriterFactory makeWriter; // default: CompositeWriter with a bubble spot, else DirectWriter
         std::function<QString(PixelSize)> choosePreset; // default: measured encoder speed
     };
 
@@ -38,6 +38,10 @@ public:
                         std::optional<BubbleSpot> bubbleSpot) override;
     QCoro::Task<RecordingResult> stop() override;
     void setOnLost(std::function<void(const QString &why)> onLost) override { m_onLost = std::move(onLost); }
+
+    // While a recording with a bubble spot runs: hands a camera picture
+    // (B,G,R,X) to its writer, from any thread. Empty otherwise.
+    std::function<void(VideoFrame)> cameraIntake() const;
 
     bool isRecording() const { return m_stream != nullptr; }
     PixelSize size() const { return m_size; }

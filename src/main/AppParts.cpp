@@ -1,5 +1,6 @@
 #include "main/AppParts.h"
 
+#include "main/CameraParts.h"
 #include "main/Substitutes.h"
 #include "main/ThumbnailCache.h"
 
@@ -12,6 +13,7 @@
 #include "platform/SoundPlayer.h"
 #include "platform/TaskbarPresence.h"
 #include "platform/UrlOpener.h"
+#include "platform/camera/CameraFrames.h"
 #include "platform/capture/CaptureBackendChoice.h"
 #include "service/ServiceOrigin.h"
 #include "service/Uploader.h"
@@ -24,8 +26,13 @@ AppState::Parts makeAppParts(std::shared_ptr<PreferenceStore> store, std::shared
     auto uploader = std::make_shared<Uploader>(serviceOrigin(), *parts.store);
     parts.uploader = uploader;
     parts.service = uploader;
-    parts.recorder = std::make_shared<ScreenRecorder>(makeCapturePlatform(chooseCaptureBackend(), parts.store));
-    parts.bubble = std::make_shared<AbsentCameraBubble>();
+    auto recorder = std::make_shared<ScreenRecorder>(makeCapturePlatform(chooseCaptureBackend(), parts.store));
+    parts.recorder = recorder;
+    parts.compositorIntake = std::make_shared<RecorderCameraIntake>(recorder);
+    if (std::unique_ptr<CameraFrames> camera = makeCameraFrames())
+        parts.bubble = std::make_shared<WindowlessCameraBubble>(std::move(camera));
+    else
+        parts.bubble = std::make_shared<AbsentCameraBubble>();
     parts.bar = std::make_shared<AbsentRecordingBar>();
     parts.thumbs = std::make_shared<ThumbnailCache>(sharedThumbs());
     parts.clipboard = std::make_shared<QtClipboardWriter>();

@@ -10,12 +10,14 @@
 #include "app/CommandUrl.h"
 #include "app/SignalGate.h"
 #include "base/Paths.h"
+#include "capture/CameraPicture.h"
 #include "capture/ScreenRecorder.h"
 #include "main/Subcommand.h"
 #include "platform/FilePreferenceStore.h"
 #include "platform/SingleInstance.h"
 #include "platform/SoundPlayer.h"
 #include "platform/TaskbarPresence.h"
+#include "platform/camera/CameraFrames.h"
 #include "platform/capture/CaptureBackendChoice.h"
 
 #include <QApplication>
@@ -338,6 +340,10 @@ int recordToFile(int argc, char **argv, const Request &request)
     Interrupts interrupts;
     auto preferences = std::make_shared<FilePreferenceStore>();
     ScreenRecorder recorder(makeCapturePlatform(chooseCaptureBackend(), preferences));
+    const std::optional<BubbleSpot> spot = spotInVideo(request, preferences);
+    std::unique_ptr<CameraFrames> camera = spot ? makeCameraFrames() : nullptr;
+    if (spot && !camera)
+        std::fputs("No camera to draw: the video is recorded without the bubble.\n", stderr);
     int status = 1;
     bool started = false;
     bool stopping = false;
@@ -350,6 +356,8 @@ int recordToFile(int argc, char **argv, const Request &request)
         if (!started || stopping)
             return;
         stopping = true;
+        if (camera)
+            camera->stop();
         stopTask = stopToFile(recorder, interrupts).then(finishWith);
     };
     QTimer timer;
@@ -357,10 +365,16 @@ int recordToFile(int argc, char **argv, const Request &request)
     timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&timer, &QTimer::timeout, stop);
     QObject::connect(&interrupts, &Interrupts::interrupted, stop);
-    QCoro::Task<> startTask = startToFile(recorder, request, spotInVideo(request, preferences)).then([&](int result) {
+    QCoro::Task<> startTask = startToFile(recorder, request, spot).then([&](int result) {
         if (result != 0)
             return finishWith(result);
         started = true;
+        if (std::function<void(VideoFrame)> intake = recorder.cameraIntake(); camera && intake) {
+            camera->start([intake](const QVideoFrame &picture) {
+                if (std::optional<VideoFrame> bgrx = bgrxCameraPicture(picture))
+                    intake(std::move(*bgrx));
+            });
+        }
         if (interrupts.count > 0)
             return stop();
         if (request.seconds > 0)

@@ -1,0 +1,58 @@
+// `mivra record --camera` with the synthetic camera, on an X server of its
+// own: the file it leaves has the bubble in the corner asked for, mirrored,
+// and moving.
+#include "FfprobeReport.h"
+#include "PrivateHome.h"
+#include "PrivateXServer.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <climits>
+
+namespace {
+
+TEST(CameraRecordCommand, BubbleInTheChosenCornerMovesWithTheCamera)
+{
+    if (!QFile::exists(appBinary()))
+        GTEST_SKIP() << "the app is not built in this tree";
+    PrivateXServer server(QSize(1920, 1080));
+    ASSERT_TRUE(server.ok());
+    PrivateHome home;
+    home.env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(server.display()));
+    home.env.insert(QStringLiteral("MIVRA_CAMERA"), QStringLiteral("test"));
+    const QString path = home.path(QStringLiteral("camera.mp4"));
+    const ChildRun run = runApp({QStringLiteral("record"), QStringLiteral("--camera"), QStringLiteral("--bubble-spot"),
+                                 QStringLiteral("topLeft"), QStringLiteral("--seconds"), QStringLiteral("3"),
+                                 QStringLiteral("--no-mic"), QStringLiteral("--output"), path},
+                                home.env, 60000);
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+
+    // topLeft at 1920x1080: the square spans x and y 24-243, its centre at 134.
+    int fewestWhite = INT_MAX;
+    int mostWhite = 0;
+    for (double t = 0.1; t < 2.6; t += 0.25) {
+        const QByteArray frame = decodeFrameBgrx(path, t, 1920, 1080);
+        ASSERT_FALSE(frame.isEmpty()) << t;
+        const auto pixel = [&frame](int x, int y) {
+            return reinterpret_cast<const uint8_t *>(frame.constData()) + (std::size_t(y) * 1920 + x) * 4;
+        };
+        // Mirrored: green left of the centre, red right of it.
+        EXPECT_GT(pixel(94, 174)[1], 200) << t;
+        EXPECT_LT(pixel(94, 174)[2], 60) << t;
+        EXPECT_GT(pixel(174, 174)[2], 200) << t;
+        EXPECT_LT(pixel(174, 174)[1], 60) << t;
+        // The white square runs along the camera's top edge.
+        int white = 0;
+        for (int y = 24; y < 60; ++y)
+            for (int x = 24; x < 244; ++x)
+                white += pixel(x, y)[0] > 200 && pixel(x, y)[1] > 200 && pixel(x, y)[2] > 200;
+        fewestWhite = std::min(fewestWhite, white);
+        mostWhite = std::max(mostWhite, white);
+    }
+    EXPECT_LT(fewestWhite, 30);
+    EXPECT_GT(mostWhite, 150);
+}
+
+} // namespace
