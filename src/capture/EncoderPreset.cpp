@@ -78,6 +78,19 @@ double measureEncoderSpeed(PixelSize size, const QString &preset)
     return seconds > 0 ? kTrialFrames / seconds : 0;
 }
 
+QString pickPreset(const std::function<double(const QString &)> &picturesPerSecond, QStringList *measured)
+{
+    for (const char *name : kPresets) {
+        const QString candidate = QString::fromLatin1(name);
+        const double fps = picturesPerSecond(candidate);
+        if (measured)
+            *measured << QStringLiteral("%1 %2 fps").arg(candidate).arg(fps, 0, 'f', 0);
+        if (fps >= 30.0 * kHeadroom)
+            return candidate;
+    }
+    return QString::fromLatin1(kPresets[std::size(kPresets) - 1]);
+}
+
 QString choosePresetFor(PixelSize size)
 {
     static std::mutex mutex;
@@ -86,16 +99,9 @@ QString choosePresetFor(PixelSize size)
     std::lock_guard lock(mutex);
     if (auto it = chosen.constFind(key); it != chosen.constEnd())
         return *it;
-    QString preset = QString::fromLatin1(kPresets[std::size(kPresets) - 1]);
     QStringList measured;
-    for (const char *candidate : kPresets) {
-        const double fps = measureEncoderSpeed(size, QString::fromLatin1(candidate));
-        measured << QStringLiteral("%1 %2 fps").arg(QString::fromLatin1(candidate)).arg(fps, 0, 'f', 0);
-        if (fps >= 30.0 * kHeadroom) {
-            preset = QString::fromLatin1(candidate);
-            break;
-        }
-    }
+    const QString preset =
+        pickPreset([size](const QString &candidate) { return measureEncoderSpeed(size, candidate); }, &measured);
     Diag::log(QStringLiteral("recording encoder preset %1 for %2x%3 (%4)")
                   .arg(preset)
                   .arg(size.width)

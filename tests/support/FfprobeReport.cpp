@@ -5,6 +5,8 @@
 #include <QJsonDocument>
 #include <QProcess>
 
+#include <cstring>
+
 namespace {
 QByteArray run(const QString &program, const QStringList &args)
 {
@@ -122,4 +124,16 @@ QByteArray decodeFrameBgrx(const QString &path, double timeSeconds, int width, i
              QStringLiteral("-i"), path, QStringLiteral("-frames:v"), QStringLiteral("1"), QStringLiteral("-f"),
              QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"), QStringLiteral("bgr0"), QStringLiteral("-")});
     return out.size() == qsizetype(width) * height * 4 ? out : QByteArray();
+}
+
+QVector<float> decodeAudioMono(const QString &path, int sampleRate)
+{
+    const QByteArray out =
+        run(QStringLiteral("ffmpeg"),
+            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path, QStringLiteral("-ac"),
+             QStringLiteral("1"), QStringLiteral("-ar"), QString::number(sampleRate), QStringLiteral("-f"),
+             QStringLiteral("f32le"), QStringLiteral("-")});
+    QVector<float> samples(out.size() / qsizetype(sizeof(float)));
+    std::memcpy(samples.data(), out.constData(), std::size_t(samples.size()) * sizeof(float));
+    return samples;
 }

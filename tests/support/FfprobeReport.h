@@ -4,6 +4,7 @@
 
 #include <QJsonObject>
 #include <QString>
+#include <QVector>
 
 // What ffprobe says about a media file, and the order of its top-level boxes.
 struct FfprobeReport {
@@ -32,3 +33,5 @@ QList<Mp4Box> topLevelBoxes(const QString &path);
 QStringList boxTypes(const QList<Mp4Box> &boxes);
 // One decoded picture near timeSeconds as B,G,R,X rows (width × height × 4 bytes).
 QByteArray decodeFrameBgrx(const QString &path, double timeSeconds, int width, int height);
+// The sound track decoded to one channel of float samples at sampleRate.
+QVector<float> decodeAudioMono(const QString &path, int sampleRate);

@@ -190,24 +190,6 @@ void PulseMicrophone::onSourceInfo(pa_context *, const pa_source_info *info, int
     pa_threaded_mainloop_signal(mic->m_loop, 0);
 }
 
-int64_t PulseMicrophone::stampFor(int64_t heardUs, int64_t nowUs, int frameCount)
-{
-    // Latency reports jitter by milliseconds from fragment to fragment, while
-    // the samples themselves are evenly spaced: count samples from an anchor
-    // and move the anchor only when the reports disagree by more than jitter
-    // (a dropout, or the sound card's clock drifting from ours), or when the
-    // count runs ahead of the present, where nothing can have been heard yet.
-    constexpr int64_t kJitterUs = 20'000;
-    int64_t countedUs = m_anchorUs + m_samplesSinceAnchor * 1'000'000 / m_sampleRate;
-    if (m_anchorUs < 0 || std::abs(heardUs - countedUs) > kJitterUs || countedUs > nowUs) {
-        m_anchorUs = heardUs;
-        m_samplesSinceAnchor = 0;
-        countedUs = heardUs;
-    }
-    m_samplesSinceAnchor += frameCount;
-    return countedUs;
-}
-
 void PulseMicrophone::onReadable(pa_stream *stream, size_t, void *self)
 {
     auto *mic = static_cast<PulseMicrophone *>(self);
@@ -228,11 +210,8 @@ void PulseMicrophone::onReadable(pa_stream *stream, size_t, void *self)
             chunk.sampleRate = mic->m_sampleRate;
             const auto *samples = static_cast<const float *>(data);
             chunk.samples.assign(samples, samples + bytes / sizeof(float));
-            // A negative latency (the server's read index ahead of its
-            // write index) would stamp the sound in the future: nothing is
-            // heard later than now.
-            const int64_t heardUs = timed && !negative ? nowUs - int64_t(latencyUs) : nowUs;
-            chunk.timestampUs = mic->stampFor(heardUs, nowUs, chunk.frameCount());
+            const int64_t heardUs = soundHeardAtUs(nowUs, timed, latencyUs, negative != 0);
+            chunk.timestampUs = mic->m_stamps.stampFor(heardUs, nowUs, chunk.frameCount(), mic->m_sampleRate);
             mic->m_onChunk(std::move(chunk));
         }
         // A hole (null data) is skipped: the next chunk's time stamp shows

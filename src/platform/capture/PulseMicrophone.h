@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/capture/ScreenCapture.h"
+#include "platform/capture/SoundStamps.h"
 
 #include <pulse/pulseaudio.h>
 
@@ -29,7 +30,6 @@ private:
     void waitFor(pa_operation *operation);
     [[noreturn]] void refuse(const QString &reason);
     void teardown();
-    int64_t stampFor(int64_t heardUs, int64_t nowUs, int frameCount);
 
     pa_threaded_mainloop *m_loop = nullptr;
     pa_context *m_context = nullptr;
@@ -39,8 +39,7 @@ private:
     int m_sampleRate = 48000;
     int m_channels = 2;
     bool m_running = false; // guarded by the loop's lock
-    int64_t m_anchorUs = -1;
-    int64_t m_samplesSinceAnchor = 0;
+    SoundStamps m_stamps;
     std::function<void(AudioChunk)> m_onChunk;
     CaptureFailureHandler m_onFailure;
 };
