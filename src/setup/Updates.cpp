@@ -211,9 +211,12 @@ QCoro::Task<> Updates::install()
             setState(State::failed, error.description());
         co_return;
     }
-    QString why = QStringLiteral("no way to start it");
-    if (m_config.launcher &&
-        m_config.launcher->launch(bundle.launcher(), {}, QProcessEnvironment::systemEnvironment(), &why)) {
+    if (!m_config.launcher) {
+        setState(State::installed, QStringLiteral("Mivra Video %1 is installed").arg(item.displayVersion()));
+        co_return;
+    }
+    QString why;
+    if (m_config.launcher->launch(bundle.launcher(), {}, QProcessEnvironment::systemEnvironment(), &why)) {
         Diag::log(QStringLiteral("update: relaunching ") + bundle.launcher());
         m_config.quit();
         co_return;

@@ -30,7 +30,7 @@ class Updates final : public QObject {
     Q_PROPERTY(bool busy READ busy NOTIFY changed)
 
 public:
-    enum class State { idle, checking, upToDate, available, downloading, installing, failed, packaged };
+    enum class State { idle, checking, upToDate, available, downloading, installing, installed, failed, packaged };
     Q_ENUM(State)
 
     struct Config {
@@ -39,7 +39,7 @@ public:
         QUrl feedUrl;
         QByteArray publicKey; // base64 Ed25519
         std::function<bool()> mayCheck = [] { return true; };
-        AppLauncher *launcher = nullptr;
+        AppLauncher *launcher = nullptr; // none: install without relaunching (the command line)
         std::function<void()> quit = [] {};
     };
     // The running copy's settings, with MIVRA_FEED_URL and
@@ -61,7 +61,8 @@ public:
     // ends in upToDate, available, failed or packaged.
     QCoro::Task<bool> check();
     // Downloads, verifies and swaps in the available version, then
-    // relaunches and quits. Ends in failed (with the reason) otherwise.
+    // relaunches and quits (or ends in installed without a launcher). Ends
+    // in failed, with the reason, otherwise.
     QCoro::Task<> install();
 
     // "Check for Updates…": nothing happens while vetoed; otherwise the
