@@ -1,7 +1,7 @@
 #include "platform/capture/PortalScreenCast.h"
+#include "Await.h"
 #include "FakeScreenCastPortal.h"
 #include "MemoryPreferenceStore.h"
-#include "Await.h"
 #include "WaylandTestServices.h"
 #include "capture/Recorder.h"
 
@@ -118,36 +118,6 @@ TEST_F(PortalScreenCastTest, TheStoredTokenIsSentAndTheNextOneKept)
     EXPECT_EQ(storedToken(), QStringLiteral("token-3"));
 }
 
-TEST_F(PortalScreenCastTest, CancellingTheDialogFailsTheStartAndEndsTheSession)
-{
-    preferences->setValue(PortalScreenCast::restoreTokenKey, QStringLiteral("token-1"));
-    fake.answers.insert(QStringLiteral("Start"), Answer::cancelled);
-    auto portal = makePortal();
-    EXPECT_EQ(failureOf(*portal), kCancelled);
-    EXPECT_FALSE(fake.methods().contains(QStringLiteral("OpenPipeWireRemote")));
-    EXPECT_EQ(storedToken(), QStringLiteral("token-1"));
-    ASSERT_TRUE(waitUntil([&] { return !fake.closedSessions.isEmpty(); }, 2000));
-    EXPECT_TRUE(
-        fake.closedSessions.constFirst().startsWith(QStringLiteral("/org/freedesktop/portal/desktop/session/")));
-}
-
-TEST_F(PortalScreenCastTest, ARefusedSelectionFailsTheStartAndEndsTheSession)
-{
-    fake.answers.insert(QStringLiteral("SelectSources"), Answer::refused);
-    auto portal = makePortal();
-    EXPECT_EQ(failureOf(*portal), kRefused);
-    EXPECT_FALSE(fake.methods().contains(QStringLiteral("Start")));
-    EXPECT_TRUE(waitUntil([&] { return fake.closedSessions.size() == 1; }, 2000));
-}
-
-TEST_F(PortalScreenCastTest, ARefusedSessionLeavesNothingToClose)
-{
-    fake.answers.insert(QStringLiteral("CreateSession"), Answer::refused);
-    auto portal = makePortal();
-    EXPECT_EQ(failureOf(*portal), kRefused);
-    EXPECT_EQ(fake.methods(), QStringList{QStringLiteral("CreateSession")});
-}
-
 TEST_F(PortalScreenCastTest, AnUnansweredDialogIsWithdrawnAfterTheTimeOut)
 {
     fake.answers.insert(QStringLiteral("Start"), Answer::never);
@@ -183,20 +153,56 @@ TEST_F(PortalScreenCastTest, OlderPortalsAreNotAskedForWhatTheyLack)
     EXPECT_FALSE(PortalScreenCast::remembersChoice(*preferences));
 }
 
-TEST_F(PortalScreenCastTest, NoSharedStreamFailsTheStart)
+// Each refusal fails the start with its own sentence, calls nothing after
+// the step that refused, keeps the stored token and ends any session begun.
+TEST_F(PortalScreenCastTest, RefusalsFailTheStartAndEndTheSession)
 {
-    fake.shareStream = false;
-    auto portal = makePortal();
-    EXPECT_EQ(failureOf(*portal), QStringLiteral("The desktop shared no screen, so the recording did not start."));
-    EXPECT_TRUE(waitUntil([&] { return fake.closedSessions.size() == 1; }, 2000));
-}
-
-TEST_F(PortalScreenCastTest, APortalThatCannotShareMonitorsIsRefusedBeforeAnySession)
-{
-    fake.sourceTypes = 2; // windows only
-    auto portal = makePortal();
-    EXPECT_EQ(failureOf(*portal), QStringLiteral("The desktop's screen sharing portal cannot share a whole screen."));
-    EXPECT_TRUE(fake.calls.isEmpty());
+    const struct {
+        const char *step; // the step that refuses; empty: a portal setting below
+        Answer answer;
+        bool shareStream;
+        uint sourceTypes;
+        QString failure;
+        QStringList methods;
+        int closedSessions;
+    } cases[] = {
+        {"CreateSession", Answer::refused, true, 1, kRefused, {"CreateSession"}, 0},
+        {"SelectSources", Answer::refused, true, 1, kRefused, {"CreateSession", "SelectSources"}, 1},
+        {"Start", Answer::cancelled, true, 1, kCancelled, {"CreateSession", "SelectSources", "Start"}, 1},
+        {"",
+         Answer::refused,
+         false,
+         1,
+         QStringLiteral("The desktop shared no screen, so the recording did not start."),
+         {"CreateSession", "SelectSources", "Start"},
+         1},
+        {"",
+         Answer::refused,
+         true,
+         2, // windows only
+         QStringLiteral("The desktop's screen sharing portal cannot share a whole screen."),
+         {},
+         0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.failure.toStdString() + " at " + c.step);
+        preferences->setValue(PortalScreenCast::restoreTokenKey, QStringLiteral("token-1"));
+        fake.calls.clear();
+        fake.closedSessions.clear();
+        fake.answers.clear();
+        if (*c.step)
+            fake.answers.insert(QString::fromLatin1(c.step), c.answer);
+        fake.shareStream = c.shareStream;
+        fake.sourceTypes = c.sourceTypes;
+        auto portal = makePortal();
+        EXPECT_EQ(failureOf(*portal), c.failure);
+        EXPECT_EQ(fake.methods(), c.methods);
+        EXPECT_EQ(storedToken(), QStringLiteral("token-1"));
+        if (c.closedSessions)
+            EXPECT_TRUE(waitUntil([&] { return fake.closedSessions.size() == c.closedSessions; }, 2000));
+        else
+            EXPECT_TRUE(fake.closedSessions.isEmpty());
+    }
 }
 
 TEST_F(PortalScreenCastTest, NoPortalOnTheBusIsSaidPlainly)

@@ -17,16 +17,6 @@
 #include <atomic>
 #include <cstring>
 
-QCoro::Task<QString> stopInto(ScreenRecorder &recorder, RecordingResult &result)
-{
-    try {
-        result = co_await recorder.stop();
-    } catch (const std::exception &error) {
-        co_return errorDescription(error);
-    }
-    co_return QString();
-}
-
 bool TestProcess::start(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment)
 {
     stop();

@@ -21,9 +21,6 @@ inline void PrintTo(const QString &text, std::ostream *out)
     *out << '"' << text.toStdString() << '"';
 }
 
-// Stops the recording into `result`; the sentence when stop fails.
-QCoro::Task<QString> stopInto(ScreenRecorder &recorder, RecordingResult &result);
-
 // A program a test started; ended by its PID when the owner goes.
 class TestProcess {
 public:
