@@ -17,6 +17,7 @@ MIVRA_PACKAGES=(
   ffmpeg pulseaudio pulseaudio-utils xvfb xauth x11-utils chromium
   libpipewire-0.3-dev pipewire pipewire-bin wireplumber dbus-daemon
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-pipewire
+  gstreamer1.0-plugins-good gstreamer1.0-libav
   sway xdg-desktop-portal xdg-desktop-portal-wlr
 )
 MIVRA_EXTRA_PACKAGES=()
