@@ -207,6 +207,51 @@ private:
 
 } // namespace
 
+void GrowingThreadPool::enqueue(std::function<void()> fn)
+{
+    std::lock_guard lock(m_mutex);
+    m_jobs.push_back(std::move(fn));
+    if (m_idle < m_jobs.size() && m_threads.size() < m_max)
+        m_threads.emplace_back([this] { work(); });
+    else
+        m_wake.notify_one();
+}
+
+void GrowingThreadPool::shutdown()
+{
+    std::vector<std::thread> threads;
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+        threads.swap(m_threads);
+    }
+    m_wake.notify_all();
+    for (std::thread &t : threads)
+        t.join();
+}
+
+void GrowingThreadPool::work()
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        ++m_idle;
+        m_wake.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
+        --m_idle;
+        if (m_jobs.empty())
+            return; // stopping, and every connection served
+        std::function<void()> job = std::move(m_jobs.front());
+        m_jobs.pop_front();
+        lock.unlock();
+        job();
+        lock.lock();
+    }
+}
+
+void GuardedServer::widenBacklog()
+{
+    ::listen(svr_sock_, SOMAXCONN);
+}
+
 void GuardedServer::closeAfterReply()
 {
     t_closeAfterReply = true;
@@ -253,7 +298,13 @@ bool GuardedServer::process_and_close_socket(socket_t sock)
         }
         release(client);
     }
-    ::shutdown(sock, SHUT_RDWR);
+    // Ends our side first and takes what the client already sent, so the
+    // kernel does not answer unread bytes with a reset that could destroy the
+    // reply before the client reads it.
+    ::shutdown(sock, SHUT_WR);
+    char sink[16 * 1024];
+    for (int i = 0; i < 64 && ::recv(sock, sink, sizeof sink, MSG_DONTWAIT) > 0; ++i) {
+    }
     ::close(sock);
     return ok;
 }

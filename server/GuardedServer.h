@@ -3,10 +3,36 @@
 #include <httplib.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
+#include <deque>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_map>
+#include <vector>
+
+// Runs each connection on a thread of its own, started as needed up to a
+// most; beyond it, connections wait for a thread. A stalled connection thus
+// never keeps a waiting one from being served while there are threads to spare.
+class GrowingThreadPool final : public httplib::TaskQueue {
+public:
+    explicit GrowingThreadPool(std::size_t maxThreads) : m_max(maxThreads) {}
+    ~GrowingThreadPool() override { shutdown(); }
+    void enqueue(std::function<void()> fn) override;
+    void shutdown() override;
+
+private:
+    void work();
+
+    std::size_t m_max;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::function<void()>> m_jobs;
+    std::vector<std::thread> m_threads;
+    std::size_t m_idle = 0;
+    bool m_stopping = false;
+};
 
 // cpp-httplib's server with bounds a public service needs, which the library
 // lacks: a connection holds a worker for its whole life and a header line may
@@ -25,6 +51,10 @@ public:
         int maxHeaderLines = 100;
     };
     explicit GuardedServer(Limits limits) : m_limits(limits) {}
+
+    // The library listens with a backlog of 5, so a burst of connections
+    // would wait for SYN retries; call after binding.
+    void widenBacklog();
 
     // Makes the connection of the request being handled on this thread close
     // after its reply (its body was not read to the end).

@@ -241,7 +241,7 @@ HttpServer::HttpServer(Service &service, HttpOptions options)
           GuardedServer::Limits{options.maxConnectionsPerClient, std::chrono::seconds(options.requestTimeoutSeconds)}))
 {
     const int threads = m_options.threads > 0 ? m_options.threads : 1;
-    m_server->new_task_queue = [threads] { return new httplib::ThreadPool(std::size_t(threads)); };
+    m_server->new_task_queue = [threads] { return new GrowingThreadPool(std::size_t(threads)); };
     // SO_REUSEADDR only: the library's default (SO_REUSEPORT) would let a second
     // server bind the same port silently.
     m_server->set_socket_options([](socket_t sock) {
@@ -268,6 +268,7 @@ int HttpServer::bind(const std::string &host, int port)
         bound = port;
     if (bound <= 0)
         throw std::runtime_error("cannot listen on " + host + ":" + std::to_string(port));
+    m_server->widenBacklog();
     return bound;
 }
 

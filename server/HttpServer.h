@@ -8,7 +8,7 @@
 class GuardedServer;
 
 struct HttpOptions {
-    int threads = 64; // requests served at once (each keep-alive connection holds one)
+    int threads = 256; // connections served at once, each on a thread of its own
     int maxConnectionsPerClient = 16;
     int requestTimeoutSeconds = 30; // headers within it; the body at least 64 KiB per it
     int readTimeoutSeconds = 60;    // a client that sends nothing for this long is dropped

@@ -12,7 +12,7 @@
 //   tmp/             whole-file uploads being received; emptied at start-up
 // Everything is renamed into place after an fsync, and the folder fsync'ed,
 // on one file system, so what becomes visible is complete.
-class LocalStorage final : public Storage {
+class LocalStorage : public Storage {
 public:
     explicit LocalStorage(std::filesystem::path root);
 

@@ -90,10 +90,10 @@ RecoveryReport Service::recover(bool machineRestarted)
             });
     }
 
-    // Upload files belong to uploads in progress only.
+    // Upload files belong to uploads in progress (or completes still to finish) only.
     for (const std::string &id : m_storage->listUploads()) {
         auto it = rows.find(id);
-        if (it == rows.end() || it->second.state != VideoState::Uploading)
+        if (it == rows.end() || it->second.state == VideoState::Ready)
             attempt("the upload file " + id, [&] {
                 m_storage->removeUpload(id);
                 ++report.orphanUploadsRemoved;

@@ -35,7 +35,7 @@ Options:
   --upload-timeout SECS   uploads not completed within this are removed
                           (default 86400)
   --sweep-interval SECS   how often expired videos are removed (default 60)
-  --threads N             requests served at once (default 64)
+  --threads N             connections served at once (default 256)
   --max-connections-per-client N
                           connections one client address may hold (default 16)
   --request-timeout SECS  time for a request's headers, and for each 64 KiB

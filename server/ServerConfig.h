@@ -18,7 +18,7 @@ struct ServerConfig {
     std::int64_t maxVideoBytes = limits::kDefaultMaxVideoBytes;
     std::int64_t uploadTimeoutSeconds = limits::kDefaultUploadTimeoutSeconds;
     std::int64_t sweepIntervalMs = 60000; // --sweep-interval is in seconds
-    int threads = 64;
+    int threads = 256;
     bool logRequests = true;
     std::int64_t maxUploadsPerDevice = ServiceOptions{}.maxUploadsPerDevice;
     std::int64_t maxVideosPerDevice = ServiceOptions{}.maxVideosPerDevice;

@@ -216,8 +216,10 @@ InProcessServer::InProcessServer(Options options, const fs::path &dataDir)
     config.uploadTimeoutSeconds = options.uploadTimeoutSeconds;
     config.sweepIntervalMs = options.sweepIntervalMs;
     config.publicOrigin = options.publicOrigin;
-    config.threads = 16;
+    config.threads = 64;
     config.logRequests = std::getenv("MIVRA_SERVER_TEST_LOG") != nullptr;
+    if (options.configure)
+        options.configure(config);
     m_app = std::make_unique<ServerApp>(config, m_clock);
     m_app->start();
 }
@@ -352,17 +354,29 @@ std::string ServerProcess::log() const
     return ss.str();
 }
 
-std::string rawRequest(int port, const std::string &request, int timeoutMs)
+int connectFrom(int port, const char *from)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    ::inet_pton(AF_INET, from, &local.sin_addr);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(std::uint16_t(port));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0 ||
+        ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
         ::close(fd);
-        return {};
+        return -1;
     }
+    return fd;
+}
+
+std::string rawRequest(int port, const std::string &request, int timeoutMs)
+{
+    const int fd = connectFrom(port);
+    if (fd < 0)
+        return {};
     std::size_t sent = 0;
     while (sent < request.size()) {
         const ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);

@@ -12,6 +12,7 @@
 #include <httplib.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -92,6 +93,7 @@ public:
         std::int64_t uploadTimeoutSeconds = 24 * 3600;
         std::int64_t sweepIntervalMs = 3600 * 1000; // the tests call sweep() themselves
         std::string publicOrigin;
+        std::function<void(ServerConfig &)> configure; // any other setting
     };
     InProcessServer(); // default options
     explicit InProcessServer(Options options, const std::filesystem::path &dataDir = {});
@@ -142,6 +144,10 @@ private:
     std::filesystem::path m_logPath;
     bool m_exited = false;
 };
+
+// A connection to 127.0.0.1:port from the loopback address `from` (any of
+// 127.0.0.0/8), so tests can play several clients; -1 on failure.
+int connectFrom(int port, const char *from = "127.0.0.1");
 
 // Sends bytes on a fresh connection to 127.0.0.1:port and returns everything
 // the server answers until it closes the connection or timeoutMs passes.

@@ -1,0 +1,275 @@
+// The server when things go wrong underneath it (a full disk, a failing
+// stat, bytes lost with the machine) or around it (requests racing for one
+// video), and at the sizes it promises.
+#include "ServerTestSupport.h"
+
+#include "LocalStorage.h"
+#include "SqliteMetadata.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <thread>
+
+using namespace servertest;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Local storage whose publishing or stat fails with a chosen errno while armed.
+class FaultyStorage : public LocalStorage {
+public:
+    using LocalStorage::LocalStorage;
+    int publishError = 0;
+    int statError = 0;
+
+    void publishParts(const std::string &id, const std::vector<PartRef> &parts, std::int64_t partSize,
+                      std::uint64_t total) override
+    {
+        if (publishError)
+            throw StorageError("publish: injected", publishError);
+        LocalStorage::publishParts(id, parts, partSize, total);
+    }
+    bool hasMedia(const std::string &id) override
+    {
+        if (statError)
+            throw StorageError("stat: injected", statError);
+        return LocalStorage::hasMedia(id);
+    }
+};
+
+// A Service on a real folder with the faulty storage, driven without HTTP.
+struct ServiceRig {
+    TempDir dir;
+    ManualClock clock{1'800'000'000'000};
+    FaultyStorage *storage = nullptr;
+    std::unique_ptr<Service> service;
+    const std::string owner = Service::ownerOf(newToken());
+    static constexpr std::int64_t kPartSize = 4096;
+
+    ServiceRig() { open(); }
+    void open()
+    {
+        service.reset();
+        auto s = std::make_unique<FaultyStorage>(dir.path());
+        storage = s.get();
+        ServiceOptions options;
+        options.partSize = kPartSize;
+        service = std::make_unique<Service>(std::make_unique<SqliteMetadata>(dir.path() / "db.sqlite3"), std::move(s),
+                                            clock, options);
+    }
+    std::string create()
+    {
+        return json::parse(service->create(owner, R"({"title":"t"})").body).value->find("id")->asString();
+    }
+    // Sends the bytes in parts; returns the complete body.
+    std::string sendParts(const std::string &id, const std::string &bytes)
+    {
+        std::vector<std::string> replies;
+        for (std::size_t off = 0, n = 1; off < bytes.size(); off += kPartSize, ++n) {
+            const std::string part = bytes.substr(off, kPartSize);
+            const Reply r = service->putPart(owner, id, std::to_string(n), part.size(),
+                                             [&](const BodySink &sink) { return sink(part.data(), part.size()); });
+            EXPECT_EQ(r.status, 200) << r.body;
+            replies.push_back(r.body);
+        }
+        return Api::completeBody(replies);
+    }
+    std::string served(const std::string &id)
+    {
+        const auto media = service->openMedia(id);
+        if (!media)
+            return "(none)";
+        std::string out(media->size(), '\0');
+        media->read(0, out.data(), out.size());
+        return out;
+    }
+};
+
+} // namespace
+
+TEST(ServerRobustness, AThousandPartUploadCompletes)
+{
+    InProcessServer::Options options;
+    options.partSize = 1024;
+    InProcessServer server(options);
+    const Api api = server.api(newToken());
+    const std::string bytes = videoBytes(1000 * 1024 - 7);
+    const std::string id = api.create();
+    const std::string body = Api::completeBody(api.putParts(id, bytes, options.partSize));
+    ASSERT_GT(body.size(), 64u * 1024) << "the complete body must pass the plain JSON limit";
+    const Http r = api.post("/api/videos/" + id + "/complete", body);
+    EXPECT_EQ(r.status, 200) << r.body;
+    EXPECT_TRUE(api.publicGet("/r/" + id).body == bytes);
+}
+
+TEST(ServerRobustness, ACompleteThatFailsIsUndoneAtOnceAndCanBeDoneAgain)
+{
+    for (const auto &[error, status] : std::vector<std::pair<int, int>>{{ENOSPC, 507}, {EIO, 500}}) {
+        SCOPED_TRACE(status);
+        ServiceRig rig;
+        const std::string bytes = videoBytes(3 * ServiceRig::kPartSize + 5);
+        const std::string id = rig.create();
+        std::string complete = rig.sendParts(id, bytes);
+
+        rig.storage->publishError = error;
+        const Reply failed = rig.service->complete(rig.owner, id, complete);
+        EXPECT_EQ(failed.status, status);
+        EXPECT_NE(json::parse(failed.body).value->find("error"), nullptr);
+        // Not left "completing": back to an upload with nothing stored.
+        const std::optional<VideoRow> row = rig.service->metadata().findVideo(id);
+        ASSERT_TRUE(row);
+        EXPECT_EQ(row->state, VideoState::Uploading);
+        EXPECT_TRUE(rig.service->metadata().parts(id).empty());
+        EXPECT_FALSE(fs::exists(rig.dir.path() / "uploads" / id));
+        EXPECT_FALSE(fs::exists(rig.dir.path() / "media" / (id + ".mp4")));
+
+        rig.storage->publishError = 0;
+        complete = rig.sendParts(id, bytes);
+        EXPECT_EQ(rig.service->complete(rig.owner, id, complete).status, 200);
+        EXPECT_TRUE(rig.served(id) == bytes);
+    }
+}
+
+TEST(ServerRobustness, StartUpKeepsWhatItCannotCheckAndAlwaysFinishes)
+{
+    ServiceRig rig;
+    const std::string bytes = videoBytes(2 * ServiceRig::kPartSize);
+    const std::string ready = rig.create();
+    ASSERT_EQ(rig.service->complete(rig.owner, ready, rig.sendParts(ready, bytes)).status, 200);
+    // A complete accepted just before a crash.
+    const std::string completing = rig.create();
+    rig.sendParts(completing, bytes);
+    VideoRow row = *rig.service->metadata().findVideo(completing);
+    row.sizeBytes = std::int64_t(bytes.size());
+    ASSERT_TRUE(rig.service->metadata().beginComplete(row, 2));
+
+    // A stat that fails for another reason than "no such file" deletes
+    // nothing, and a disk that fails on publishing does not stop start-up.
+    rig.storage->statError = EACCES;
+    rig.storage->publishError = ENOSPC;
+    const RecoveryReport failing = rig.service->recover(false);
+    EXPECT_EQ(failing.rowsWithoutMediaRemoved, 0);
+    EXPECT_EQ(failing.completesFinished, 0);
+    EXPECT_TRUE(rig.served(ready) == bytes);
+
+    // Once the disk is well, the next start finishes the complete.
+    rig.storage->statError = 0;
+    rig.storage->publishError = 0;
+    EXPECT_EQ(rig.service->recover(false).completesFinished, 1);
+    EXPECT_TRUE(rig.served(completing) == bytes);
+    EXPECT_TRUE(rig.served(ready) == bytes);
+}
+
+TEST(ServerRobustness, AfterTheMachineWentDownPartsWhoseBytesWereLostAreDropped)
+{
+    TempDir dir;
+    const fs::path data = dir.path() / "data";
+    const std::string token = newToken();
+    std::string id;
+    {
+        InProcessServer server({}, data);
+        const Api api = server.api(token);
+        id = api.create();
+        api.putParts(id, videoBytes(3 * 64 * 1024), 64 * 1024);
+    }
+    // Part 2's bytes never reached the disk before the power went.
+    {
+        std::fstream f(data / "uploads" / id, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(64 * 1024 + 100);
+        f.write("\0\0\0\0", 4);
+    }
+    std::ofstream(data / "boot-id") << "a boot before this one\n";
+    InProcessServer server({}, data);
+    std::vector<int> kept;
+    for (const PartRow &p : server.service().metadata().parts(id))
+        kept.push_back(p.number);
+    EXPECT_EQ(kept, (std::vector<int>{1, 3}));
+}
+
+TEST(ServerRobustness, RacingRequestsLeaveOneConsistentOutcome)
+{
+    InProcessServer server;
+    const Api api = server.api(newToken());
+    const std::int64_t partSize = InProcessServer::Options{}.partSize;
+    auto race = [](int n, const std::function<Http(int)> &request) {
+        std::vector<Http> replies(std::size_t(n), Http{});
+        std::vector<std::thread> threads;
+        for (int i = 0; i < n; ++i)
+            threads.emplace_back([&, i] { replies[std::size_t(i)] = request(i); });
+        for (std::thread &t : threads)
+            t.join();
+        return replies;
+    };
+
+    // The same part sent six times at once: whichever was recorded last is
+    // the one whose bytes are stored.
+    const std::string id = api.create();
+    std::vector<std::string> versions;
+    for (int i = 0; i < 6; ++i)
+        versions.push_back(videoBytes(std::size_t(partSize)));
+    const auto parts =
+        race(6, [&](int i) { return api.put("/api/videos/" + id + "/parts/1", versions[std::size_t(i)]); });
+    int completed = 0;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        ASSERT_EQ(parts[i].status, 200);
+        if (api.post("/api/videos/" + id + "/complete", Api::completeBody({parts[i].body})).status == 200) {
+            ++completed;
+            EXPECT_TRUE(api.publicGet("/r/" + id).body == versions[i]);
+        }
+    }
+    EXPECT_EQ(completed, 1);
+
+    // Two completes at once: both answer the video's record.
+    const std::string bytes = videoBytes(std::size_t(partSize) * 2 + 9);
+    const std::string twice = api.create();
+    const std::string body = Api::completeBody(api.putParts(twice, bytes, partSize));
+    for (const Http &r : race(2, [&](int) { return api.post("/api/videos/" + twice + "/complete", body); })) {
+        EXPECT_EQ(r.status, 200) << r.body;
+        EXPECT_EQ(r.json().find("id")->asString(), twice);
+    }
+    EXPECT_TRUE(api.publicGet("/r/" + twice).body == bytes);
+
+    // A delete racing a complete: whichever wins, nothing is left half-done.
+    for (int round = 0; round < 8; ++round) {
+        const std::string doomed = api.create();
+        const std::string c = Api::completeBody(api.putParts(doomed, bytes, partSize));
+        const auto r = race(2, [&](int i) {
+            return i == 0 ? api.post("/api/videos/" + doomed + "/complete", c) : api.del("/api/videos/" + doomed);
+        });
+        EXPECT_TRUE(r[0].status == 200 || r[0].status == 404) << r[0].status;
+        EXPECT_EQ(r[1].status, 204);
+        EXPECT_EQ(api.publicGet("/r/" + doomed).status, 404);
+        EXPECT_FALSE(fs::exists(server.dataDir() / "media" / (doomed + ".mp4")));
+        EXPECT_FALSE(fs::exists(server.dataDir() / "uploads" / doomed));
+    }
+}
+
+TEST(ServerRobustness, DataIsTheOwnersAloneAndANewerDatabaseIsRefused)
+{
+    TempDir dir;
+    const fs::path data = dir.path() / "data";
+    {
+        InProcessServer server({}, data);
+        const Api api = server.api(newToken());
+        api.uploadMultipart(videoBytes(100 * 1024), 64 * 1024);
+        api.putParts(api.create(), videoBytes(100), 64 * 1024);
+        for (const auto &entry : fs::recursive_directory_iterator(data)) {
+            struct stat st {};
+            ASSERT_EQ(::stat(entry.path().c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 077, 0u) << entry.path() << " is open to others";
+        }
+    }
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open((data / "mivra.sqlite3").c_str(), &db), SQLITE_OK);
+    sqlite3_exec(db, "PRAGMA user_version=99", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    try {
+        InProcessServer server({}, data);
+        ADD_FAILURE() << "a database from a newer server was opened";
+    } catch (const std::exception &e) {
+        EXPECT_NE(std::string(e.what()).find("newer mivra-server"), std::string::npos) << e.what();
+    }
+}
