@@ -22,11 +22,6 @@ protected:
     void SetUp() override { QFile::remove(Diag::path()); }
 };
 
-TEST_F(DiagTest, LivesInTheLogsFolderAsMivraLog)
-{
-    EXPECT_TRUE(Diag::path().endsWith(QStringLiteral("/Mivra Video/Logs/Mivra.log"))) << Diag::path().toStdString();
-}
-
 TEST_F(DiagTest, FirstLineCreatesTheFileWithExactlyThatLine)
 {
     Diag::log(QStringLiteral("upload abc: complete, link http://x/v/abc"));

@@ -9,19 +9,6 @@ namespace {
 
 const QLocale kEnglish(QLocale::English, QLocale::UnitedStates);
 
-TEST(Phase, EqualByCaseAndPayload)
-{
-    const QDateTime t1 = QDateTime::fromSecsSinceEpoch(1000);
-    const QDateTime t2 = QDateTime::fromSecsSinceEpoch(1001);
-    EXPECT_EQ(Phase::idle(), Phase());
-    EXPECT_NE(Phase::starting(), Phase::finishing());
-    EXPECT_EQ(Phase::recording(t1), Phase::recording(t1));
-    EXPECT_NE(Phase::recording(t1), Phase::recording(t2));
-    EXPECT_EQ(Phase::uploading(1, 2), Phase::uploading(1, 2));
-    EXPECT_NE(Phase::uploading(1, 2), Phase::uploading(1, 3));
-    EXPECT_NE(Phase::uploading(0, 0), Phase::idle());
-}
-
 TEST(PhaseUploadText, PlainUntilTheSizeIsKnown)
 {
     EXPECT_EQ(Phase::idle().uploadText(kEnglish), QStringLiteral("Uploading\u2026"));

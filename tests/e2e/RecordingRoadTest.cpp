@@ -1,7 +1,8 @@
-// One whole recording through the real app under the test's X display:
-// "record?silent=1" and "stop" from later launches, the real recorder and
-// uploader, the real mivra-server on 127.0.0.1; the link ends on the
-// clipboard, the recent list keeps it and the file is gone.
+// The real app under the test's X display, driven by later launches: a
+// recording from "record?silent=1" to "stop" through the real recorder and
+// uploader and the real mivra-server on 127.0.0.1 ends with the link on the
+// clipboard, in the recent list and the file gone; a second one is
+// discarded; the app stays the one instance throughout.
 
 #include "Await.h"
 #include "PrivateHome.h"
@@ -15,6 +16,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QRegularExpression>
+#include <QSystemTrayIcon>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -37,8 +39,13 @@ TEST(RecordingRoad, SilentRecordEndsWithTheLinkOnTheClipboard)
     QProcess app;
     app.setProcessEnvironment(home.env);
     app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    const bool trayBefore = QSystemTrayIcon::isSystemTrayAvailable();
     app.start(appBinary(), {});
-    ASSERT_TRUE(home.waitForLog(QStringLiteral("start: idle"), 10000)) << home.log().toStdString();
+    ASSERT_TRUE(home.waitForLog(QStringLiteral("start: idle in the tray after "), 10000)) << home.log().toStdString();
+    // Plain Xvfb has no tray (unless a parallel test runs its stand-in): the
+    // app says so and opens its window instead.
+    if (!trayBefore)
+        EXPECT_TRUE(home.log().contains(QStringLiteral("tray: this desktop has no system tray")));
 
     ASSERT_EQ(runApp({QStringLiteral("mivra://record?silent=1")}, home.env).status, 0);
     // The first recording measures the encoder's speed before it starts.
@@ -56,7 +63,6 @@ TEST(RecordingRoad, SilentRecordEndsWithTheLinkOnTheClipboard)
     // Copied, not opened; read from the app over the X clipboard.
     EXPECT_TRUE(waitUntil([&] { return QGuiApplication::clipboard()->text() == link; }))
         << QGuiApplication::clipboard()->text().toStdString();
-    stopChild(app);
     // The file went once the upload was done.
     const QStringList left = QDir(home.recordingsFolder()).entryList({QStringLiteral("*.mp4")}, QDir::Files);
     EXPECT_TRUE(left.isEmpty()) << left.join(' ').toStdString();
@@ -69,6 +75,19 @@ TEST(RecordingRoad, SilentRecordEndsWithTheLinkOnTheClipboard)
     EXPECT_EQ(stored->front().shareUrl, link);
     EXPECT_TRUE(stored->front().title.startsWith(QStringLiteral("Recording ")));
     EXPECT_FALSE(home.log().contains(QStringLiteral("Upload failed")));
+
+    ASSERT_EQ(runApp({QStringLiteral("mivra://record")}, home.env).status, 0);
+    ASSERT_TRUE(waitUntil([&] { return home.log().count(QStringLiteral("phase recording")) == 2; }, 30000));
+    EXPECT_EQ(runApp({QStringLiteral("mivra://discard")}, home.env).status, 0);
+    EXPECT_TRUE(home.waitForLog(QStringLiteral("discarded recording Mivra "), 15000)) << home.log().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return home.log().count(QStringLiteral("phase idle")) == 2; }));
+    EXPECT_EQ(QDir(home.recordingsFolder()).entryList({QStringLiteral("*.mp4")}, QDir::Files), QStringList());
+
+    // A plain launch only brings the running app forward.
+    EXPECT_EQ(runApp({}, home.env).status, 0);
+    EXPECT_EQ(app.state(), QProcess::Running);
+    EXPECT_EQ(home.log().count(QStringLiteral("start: idle in the tray")), 1);
+    stopChild(app);
 }
 
 } // namespace

@@ -165,13 +165,11 @@ TEST(Upload, NeverMoreThanThreePartsAndTheNextStartsWhenAnyFinishes)
     };
     auto task = rig.uploader->uploadFile(job(rig.makeFile(70)), {});
     ASSERT_TRUE(waitUntil([&] { return rig.server.heldPaths().size() == 3; }));
-    QTest::qWait(50);
     EXPECT_EQ(partPaths(rig.server), (QList<QByteArray>{"1", "2", "3"}));
 
     // Part 2 finishing first lets part 4 in, and only part 4.
     rig.server.release("/api/videos/vid1/parts/2");
     ASSERT_TRUE(waitUntil([&] { return partPaths(rig.server).size() == 4; }));
-    QTest::qWait(50);
     EXPECT_EQ(partPaths(rig.server), (QList<QByteArray>{"1", "2", "3", "4"}));
     EXPECT_EQ(rig.server.heldPaths().size(), 3);
 
@@ -179,11 +177,12 @@ TEST(Upload, NeverMoreThanThreePartsAndTheNextStartsWhenAnyFinishes)
     rig.server.release("/api/videos/vid1/parts/1");
     ASSERT_TRUE(waitUntil([&] { return partPaths(rig.server).size() == 6; }));
     EXPECT_EQ(partPaths(rig.server).mid(4), (QList<QByteArray>{"5", "6"}));
-    while (!task.isReady()) {
+    ASSERT_TRUE(waitUntil([&] {
         rig.server.releaseAll();
-        QTest::qWait(5);
-    }
+        return task.isReady();
+    }));
     run(std::move(task));
+    // Never a fourth at once, at any moment.
     EXPECT_EQ(rig.server.peakPending(), 3);
     EXPECT_EQ(rig.uploader->peakPartBodiesHeld(), 3);
     EXPECT_EQ(rig.uploader->partBodiesHeld(), 0);
@@ -201,9 +200,11 @@ TEST(Upload, PartsFinishingOutOfOrderCompleteInOrderWithTheServicesTags)
     const QString file = rig.makeFile(25);
     auto task = rig.uploader->uploadFile(UploadJob{file, "T", qint64(900), 4, 2, Lifetime::forever()}, {});
     ASSERT_TRUE(waitUntil([&] { return rig.server.heldPaths().size() == 3; }));
+    int released = 0;
     for (const char *n : {"3", "1", "2"}) {
         rig.server.release(QByteArray("/api/videos/vid1/parts/") + n);
-        QTest::qWait(20);
+        ++released;
+        ASSERT_TRUE(waitUntil([&] { return rig.logLinesContaining(" done (").size() == released; }));
     }
     run(std::move(task));
     const auto complete = rig.server.requestsTo("POST", "/api/videos/vid1/complete");

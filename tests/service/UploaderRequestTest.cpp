@@ -187,7 +187,8 @@ TEST(UploaderRequests, OfflineRequestsWaitForTheNetwork)
     reachability.offline = true;
     ServiceRig rig(ServiceRig::fastTimings(), &reachability);
     auto task = rig.uploader->listVideos();
-    QTest::qWait(100);
+    ASSERT_TRUE(
+        waitUntil([&] { return !rig.logLinesContaining(QStringLiteral("waiting for the network")).isEmpty(); }));
     EXPECT_TRUE(rig.server.requests.isEmpty());
     reachability.setOffline(false);
     EXPECT_EQ(run(std::move(task)).videos.size(), 0);

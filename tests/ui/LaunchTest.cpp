@@ -1,16 +1,13 @@
-// The real `mivra` binary on the test's X display: command line, start-up,
-// and a second launch handing its URL to the running app.
+// The real `mivra` binary on the test's X display: its command line, and
+// docking in a tray when the desktop has one.
 
 #include "Await.h"
 #include "PrivateHome.h"
 #include "XEmbedTrayStub.h"
 
-#include "platform/FilePreferenceStore.h"
-
 #include <QFile>
 #include <QGuiApplication>
 #include <QProcess>
-#include <QSystemTrayIcon>
 #include <gtest/gtest.h>
 
 namespace {
@@ -52,41 +49,6 @@ TEST_F(LaunchTest, CommandLineConventions)
     const ChildRun orphan = runApp({QStringLiteral("mivra://stop")}, headless);
     EXPECT_EQ(orphan.status, 1);
     EXPECT_TRUE(orphan.err.contains(QStringLiteral("not running"))) << orphan.err.toStdString();
-}
-
-TEST_F(LaunchTest, StaysUpAndTakesCommandsFromLaterLaunches)
-{
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        GTEST_SKIP() << "needs an X display (run under Xvfb)";
-    // No microphone here: record the screen alone.
-    FilePreferenceStore(m_home.preferencesPath()).setValue(QStringLiteral("micEnabled"), false);
-    m_app.setProcessEnvironment(m_home.env);
-    m_app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    const bool trayBefore = QSystemTrayIcon::isSystemTrayAvailable();
-    m_app.start(appBinary(), {});
-    ASSERT_TRUE(m_app.waitForStarted(5000));
-    ASSERT_TRUE(m_home.waitForLog(QStringLiteral("start: idle in the tray after "))) << m_home.log().toStdString();
-    // Plain Xvfb has no tray (unless a parallel test runs its stand-in): the
-    // app says so and opens its window instead.
-    if (!trayBefore)
-        EXPECT_TRUE(m_home.log().contains(QStringLiteral("tray: this desktop has no system tray")));
-
-    const ChildRun record = run({QStringLiteral("mivra://record")});
-    EXPECT_EQ(record.status, 0) << record.err.toStdString();
-    ASSERT_TRUE(m_home.waitForLog(QStringLiteral("phase starting")));
-    // The first recording measures the encoder's speed before it starts.
-    ASSERT_TRUE(m_home.waitForLog(QStringLiteral("phase recording"), 30000)) << m_home.log().toStdString();
-    EXPECT_EQ(run({QStringLiteral("mivra://discard")}).status, 0);
-    EXPECT_TRUE(m_home.waitForLog(QStringLiteral("discarded recording Mivra "), 15000)) << m_home.log().toStdString();
-    EXPECT_TRUE(m_home.waitForLog(QStringLiteral("phase idle")));
-    const QStringList phases = m_home.log().split(QLatin1Char('\n')).filter(QStringLiteral(" phase "));
-    EXPECT_EQ(phases.size(), 4) << m_home.log().toStdString(); // starting, recording, finishing, idle
-
-    const ChildRun reopen = run({});
-    EXPECT_EQ(reopen.status, 0);
-    EXPECT_FALSE(m_app.waitForFinished(200)) << "the app is still up";
-    // Still the one instance: a second app would have logged its own start.
-    EXPECT_EQ(m_home.log().count(QStringLiteral("start: idle in the tray")), 1);
 }
 
 TEST_F(LaunchTest, WithATrayTheAppDocksThereAndOpensNoWindow)
