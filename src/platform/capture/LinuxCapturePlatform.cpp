@@ -7,22 +7,27 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QThread>
 
 #include <xcb/randr.h>
 
 namespace {
 
 // Qt names its X11 screens after the RandR output; its pixel ratio is the
-// desktop scale of that monitor.
-double desktopScaleOf(const QString &name)
+// desktop scale of that monitor. Main thread only.
+QHash<QString, double> screenScales()
 {
+    QHash<QString, double> scales;
     if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
-        return 1.0;
-    for (QScreen *screen : QGuiApplication::screens()) {
-        if (screen->name() == name)
-            return screen->devicePixelRatio() > 0 ? screen->devicePixelRatio() : 1.0;
-    }
-    return 1.0;
+        return scales;
+    for (QScreen *screen : QGuiApplication::screens())
+        scales.insert(screen->name(), screen->devicePixelRatio() > 0 ? screen->devicePixelRatio() : 1.0);
+    return scales;
+}
+
+bool onMainThread()
+{
+    return QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
 }
 
 QString atomName(xcb_connection_t *c, xcb_atom_t atom)
@@ -43,13 +48,31 @@ QString outputName(xcb_connection_t *c, xcb_randr_output_t output)
                              xcb_randr_get_output_info_name_length(info.get()));
 }
 
-DisplayInfo describe(quint32 id, const QString &name, const QRect &pixels)
+DisplayInfo describe(quint32 id, const QString &name, const QRect &pixels, double scale)
 {
-    const double scale = desktopScaleOf(name);
     return DisplayInfo{id, name, pixels, pixels.width() / scale, pixels.height() / scale};
 }
 
 } // namespace
+
+QCoro::Task<> LinuxCapturePlatform::prepare()
+{
+    QHash<QString, double> scales = screenScales();
+    std::lock_guard lock(m_mutex);
+    m_scales = std::move(scales);
+    co_return;
+}
+
+double LinuxCapturePlatform::desktopScaleOf(const QString &name)
+{
+    if (onMainThread()) {
+        QHash<QString, double> scales = screenScales();
+        std::lock_guard lock(m_mutex);
+        m_scales = std::move(scales);
+    }
+    std::lock_guard lock(m_mutex);
+    return m_scales.value(name, 1.0);
+}
 
 QList<DisplayInfo> LinuxCapturePlatform::displays()
 {
@@ -76,16 +99,19 @@ QList<DisplayInfo> LinuxCapturePlatform::displays()
                 const xcb_randr_monitor_info_t *monitor = it.data;
                 const QRect pixels(monitor->x, monitor->y, monitor->width, monitor->height);
                 const xcb_randr_output_t *outputs = xcb_randr_monitor_info_outputs(monitor);
-                if (xcb_randr_monitor_info_outputs_length(monitor) > 0)
-                    list << describe(outputs[0], outputName(c, outputs[0]), pixels);
-                else
-                    list << describe(monitor->name, atomName(c, monitor->name), pixels);
+                if (xcb_randr_monitor_info_outputs_length(monitor) > 0) {
+                    const QString name = outputName(c, outputs[0]);
+                    list << describe(outputs[0], name, pixels, desktopScaleOf(name));
+                } else {
+                    const QString name = atomName(c, monitor->name);
+                    list << describe(monitor->name, name, pixels, desktopScaleOf(name));
+                }
             }
         }
     }
     // Without RandR monitors the whole X screen is the one display.
     if (list.isEmpty())
-        list << describe(screen->root, QString(), QRect(0, 0, screen->width_in_pixels, screen->height_in_pixels));
+        list << describe(screen->root, QString(), QRect(0, 0, screen->width_in_pixels, screen->height_in_pixels), 1.0);
     return list;
 }
 

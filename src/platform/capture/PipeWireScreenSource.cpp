@@ -89,7 +89,7 @@ struct PipeWireScreenSource::Listeners {
             return;
         source->m_coreLost = true;
         pw_thread_loop_signal(source->m_loop.get(), false);
-        if (source->m_running)
+        if (source->watching())
             source->fail(QStringLiteral("The connection to PipeWire was lost during the recording."));
     }
     static void global(void *data, uint32_t id, uint32_t, const char *type, uint32_t, const spa_dict *)
@@ -106,7 +106,7 @@ struct PipeWireScreenSource::Listeners {
         if (id != source->m_nodeId)
             return;
         source->m_nodeSeen = false;
-        if (source->m_running)
+        if (source->watching())
             source->fail(QStringLiteral("The desktop stopped sharing the screen during the recording."));
     }
     static void streamState(void *data, pw_stream_state, pw_stream_state state, const char *error)
@@ -212,32 +212,74 @@ const spa_pod *PipeWireScreenSource::buildFormat(void *buffer, size_t size, bool
     return static_cast<const spa_pod *>(spa_pod_builder_pop(&builder, &frame));
 }
 
-void PipeWireScreenSource::start(std::function<void(VideoFrame)> onFrame, CaptureFailureHandler onFailure)
+bool PipeWireScreenSource::connectStream()
 {
-    m_onFrame = std::move(onFrame);
-    m_onFailure = std::move(onFailure);
-    PwLoopLock lock(m_loop.get());
     m_timer = pw_loop_add_timer(pw_thread_loop_get_loop(m_loop.get()), &Listeners::timer, this);
     pw_properties *props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture",
                                              PW_KEY_MEDIA_ROLE, "Screen", nullptr);
     m_stream.reset(pw_stream_new(m_core.get(), "Mivra Video screen", props));
     if (!m_stream || !m_timer) {
         fail(QStringLiteral("PipeWire could not open a stream for the screen."));
-        return;
+        return false;
     }
     pw_stream_add_listener(m_stream.get(), &m_listeners->stream, &Listeners::streamEvents, this);
     uint8_t dmaBufFormat[1024];
     uint8_t sharedMemoryFormat[1024];
     const spa_pod *params[] = {buildFormat(dmaBufFormat, sizeof dmaBufFormat, true),
                                buildFormat(sharedMemoryFormat, sizeof sharedMemoryFormat, false)};
-    m_running = true;
     const int result = pw_stream_connect(
         m_stream.get(), PW_DIRECTION_INPUT, m_nodeId,
         pw_stream_flags(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_DONT_RECONNECT),
         params, 2);
-    if (result < 0)
+    if (result < 0) {
         fail(QStringLiteral("PipeWire could not connect to the shared screen (%1).")
                  .arg(QString::fromUtf8(spa_strerror(result))));
+        return false;
+    }
+    return true;
+}
+
+void PipeWireScreenSource::open(std::chrono::milliseconds timeout)
+{
+    PwLoopLock lock(m_loop.get());
+    m_opening = true;
+    if (connectStream()) {
+        timespec deadline{};
+        pw_thread_loop_get_time(m_loop.get(), &deadline, int64_t(timeout.count()) * 1'000'000);
+        while (!m_streaming && !m_pending && !m_openFailure) {
+            if (pw_thread_loop_timed_wait_full(m_loop.get(), &deadline) != 0)
+                break;
+        }
+    }
+    if (m_openFailure)
+        refuse(*m_openFailure);
+    if (!m_streaming && !m_pending)
+        refuse(QStringLiteral("The shared screen did not start streaming within %1 seconds, so the recording did "
+                              "not start.")
+                   .arg(timeout.count() / 1000.0));
+}
+
+void PipeWireScreenSource::start(std::function<void(VideoFrame)> onFrame, CaptureFailureHandler onFailure)
+{
+    m_onFrame = std::move(onFrame);
+    m_onFailure = std::move(onFailure);
+    PwLoopLock lock(m_loop.get());
+    m_running = true;
+    if (!m_stream) {
+        connectStream();
+        return;
+    }
+    m_opening = false;
+    // What went wrong between open() and now goes to the handler.
+    if (m_openFailure) {
+        const QString text = *m_openFailure;
+        m_openFailure.reset();
+        fail(text);
+        return;
+    }
+    // The first picture may have come while the recording was being set up.
+    if (m_pending)
+        deliverOrWait();
 }
 
 void PipeWireScreenSource::stop()
@@ -262,6 +304,13 @@ void PipeWireScreenSource::stop()
 
 void PipeWireScreenSource::fail(const QString &text)
 {
+    if (!m_running) {
+        // Still opening: open() or start() reports it.
+        if (!m_openFailure)
+            m_openFailure = text;
+        pw_thread_loop_signal(m_loop.get(), false);
+        return;
+    }
     if (m_failed.exchange(true))
         return;
     Diag::log(QStringLiteral("pipewire screen failed: ") + text);
@@ -271,8 +320,18 @@ void PipeWireScreenSource::fail(const QString &text)
 
 void PipeWireScreenSource::onStateChanged(int state, const char *error)
 {
-    if (state == PW_STREAM_STATE_ERROR && m_running) {
-        QString why = QString::fromUtf8(error ? error : "unknown error");
+    if (state == PW_STREAM_STATE_STREAMING) {
+        m_streaming = true;
+        pw_thread_loop_signal(m_loop.get(), false);
+    }
+    const QString why = QString::fromUtf8(error ? error : "unknown error");
+    if (!m_running && m_opening && (state == PW_STREAM_STATE_ERROR || state == PW_STREAM_STATE_UNCONNECTED)) {
+        // Refused or no format agreed before the recording began.
+        fail(state == PW_STREAM_STATE_ERROR
+                 ? QStringLiteral("PipeWire could not stream the shared screen (%1), so the recording did not start.")
+                       .arg(why)
+                 : QStringLiteral("PipeWire could not stream the shared screen, so the recording did not start."));
+    } else if (state == PW_STREAM_STATE_ERROR && m_running) {
         fail(QStringLiteral("PipeWire stopped the screen stream (%1).").arg(why));
     } else if (state == PW_STREAM_STATE_UNCONNECTED && m_running) {
         fail(QStringLiteral("The desktop stopped sharing the screen during the recording."));
@@ -374,11 +433,16 @@ void PipeWireScreenSource::onProcess()
     if (m_pending)
         ++m_framesSkipped;
     m_pending = std::move(pixels);
+    if (m_opening)
+        pw_thread_loop_signal(m_loop.get(), false);
     deliverOrWait();
 }
 
 void PipeWireScreenSource::deliverOrWait()
 {
+    // Before start() the newest picture only waits.
+    if (!m_running)
+        return;
     const int64_t nowUs = monotonicNowUs();
     if (m_pacer.tryTake(nowUs)) {
         deliverPending(nowUs);

@@ -6,11 +6,15 @@
 #include "platform/capture/PipeWireHandles.h"
 #include "platform/capture/ScreenCapture.h"
 
+#include <QString>
+
 #include <spa/utils/hook.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 struct spa_pod;
 struct spa_source;
@@ -30,6 +34,11 @@ public:
     PipeWireScreenSource(UniqueFd remote, uint32_t nodeId);
     ~PipeWireScreenSource() override;
 
+    // Connects to the node and waits, at most `timeout`, until it streams
+    // (a format agreed) or fails; throws RecorderError with the reason. Call
+    // it off the main thread, before start(). Without it, start() connects
+    // and any failure goes to its handler.
+    void open(std::chrono::milliseconds timeout);
     void start(std::function<void(VideoFrame)> onFrame, CaptureFailureHandler onFailure) override;
     void stop() override;
     int64_t framesCaptured() const override { return m_framesCaptured.load(); }
@@ -48,6 +57,9 @@ private:
     void deliverOrWait();
     void deliverPending(int64_t nowUs);
     void fail(const QString &text);
+    bool connectStream();
+    // Failures count from open() or start() on.
+    bool watching() const { return m_running || m_opening; }
 
     // Stops the loop thread before any PipeWire object below is released,
     // also when the constructor gives up half way.
@@ -80,6 +92,9 @@ private:
     bool m_synced = false;
     bool m_coreLost = false;
     bool m_connected = false;
+    bool m_opening = false;
+    bool m_streaming = false;
+    std::optional<QString> m_openFailure; // before start(): told by open() or at start()
 
     std::function<void(VideoFrame)> m_onFrame;
     CaptureFailureHandler m_onFailure;

@@ -11,6 +11,7 @@
 
 namespace {
 const QString kNotShared = QStringLiteral("The desktop has not shared a screen with Mivra Video yet.");
+constexpr std::chrono::seconds kStreamStartTimeout{5};
 
 // Closes the portal session when the recording's screen source goes; the
 // source is released on a worker thread, the session belongs to the main one.
@@ -141,6 +142,9 @@ std::unique_ptr<ScreenSource> WaylandCapturePlatform::openScreen(const DisplayIn
     }
     auto lease = std::make_unique<SessionLease>(m_portal.get(), stream->sessionHandle);
     auto source = std::make_unique<PipeWireScreenSource>(std::move(stream->remote), stream->nodeId);
+    // A stream that cannot connect or agree on a format fails the start, not
+    // the end of the recording.
+    source->open(kStreamStartTimeout);
     return std::make_unique<SharedScreenSource>(std::move(lease), std::move(source));
 }
 
