@@ -116,8 +116,10 @@ void CompositeSession::emit(int64_t t, bool force, const VideoFrame *screenOverr
         return;
     if (m_lastPts) {
         const int64_t dt = t - *m_lastPts;
-        if (dt <= 0 || (!force && dt < kMinSpacingUs))
+        if (dt <= 0 || (!force && dt < kMinSpacingUs)) {
+            ++m_tooClose;
             return;
+        }
     }
     if (m_failure)
         return;

@@ -61,6 +61,8 @@ public:
     bool started() const { return m_started; }
     int64_t framesWritten() const { return m_framesWritten; }
     int64_t audioWritten() const { return m_audioWritten; }
+    // Pictures not written because they came within 1/60 s of the last one.
+    int64_t picturesTooClose() const { return m_tooClose; }
 
     static constexpr int64_t kMinSpacingUs = 1'000'000 / 60;
     static constexpr int64_t kAudioWaitUs = 1'000'000;
@@ -83,6 +85,7 @@ private:
     std::optional<int64_t> m_lastPts;
     int64_t m_framesWritten = 0;
     int64_t m_audioWritten = 0;
+    int64_t m_tooClose = 0;
     int64_t m_startPts = 0;
     std::optional<QString> m_failure;
 };

@@ -200,8 +200,10 @@ void CompositeWriter::run()
                 m_framesWritten = m_session.framesWritten();
                 done = std::move(m_done);
             }
-            if (const int64_t dropped = droppedPictures())
-                Diag::log(QStringLiteral("composite: %1 screen pictures dropped, the writer was behind").arg(dropped));
+            Diag::log(QStringLiteral("composite: %1 pictures within 1/60 s of the one before, %2 screen pictures "
+                                     "dropped while the writer was behind")
+                          .arg(m_session.picturesTooClose())
+                          .arg(droppedPictures()));
             if (done)
                 done(error);
             return;
