@@ -74,10 +74,15 @@ CompositeSettings compositeSettings(const WriterSettings &settings, double point
 }
 } // namespace
 
+std::unique_ptr<CompositeOutput> makeMp4CompositeOutput(const WriterSettings &settings,
+                                                        const CompositeSettings &composite)
+{
+    return std::make_unique<Mp4CompositeOutput>(settings, composite);
+}
+
 CompositeWriter::CompositeWriter(const WriterSettings &settings, double pointScale, BubbleSpot spot)
     : CompositeWriter(compositeSettings(settings, pointScale, spot),
-                      std::make_unique<Mp4CompositeOutput>(settings, compositeSettings(settings, pointScale, spot)),
-                      &monotonicNowUs)
+                      makeMp4CompositeOutput(settings, compositeSettings(settings, pointScale, spot)), &monotonicNowUs)
 {
 }
 

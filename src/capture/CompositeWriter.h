@@ -9,6 +9,11 @@
 #include <mutex>
 #include <thread>
 
+// The file output of a composited recording: the bubble drawn into each
+// picture, H.264/AAC into a fragmented MP4 that plays even if the process dies.
+std::unique_ptr<CompositeOutput> makeMp4CompositeOutput(const WriterSettings &settings,
+                                                        const CompositeSettings &composite);
+
 // The composited recording: screen pictures, camera pictures and sound come
 // from any thread and are taken on one worker thread of its own, which alone
 // touches the session, the bubble drawing and the encoders. Only the latest

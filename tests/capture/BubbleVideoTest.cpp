@@ -5,14 +5,18 @@
 #include "capture/CompositeWriter.h"
 #include "platform/camera/SyntheticCamera.h"
 
+#include "ChildProcess.h"
 #include "FfprobeReport.h"
 
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <csignal>
 #include <future>
+#include <thread>
 
 namespace {
 
@@ -140,6 +144,37 @@ TEST(BubbleVideoTest, LargerScreenIsScaledNotCropped)
         EXPECT_TRUE(near(frame.at(600, 340), Pixel{255, 0, 0}));
         EXPECT_TRUE(near(frame.at(680, 380), Pixel{255, 255, 0}));
     }
+}
+
+} // namespace
+
+namespace {
+
+// A composited recording whose process is killed keeps all but its last
+// fragment, and that plays.
+TEST(BubbleVideoTest, KilledRecordingStillPlays)
+{
+    QTemporaryDir dir;
+    WriterSettings settings;
+    settings.path = dir.filePath(QStringLiteral("killed.mp4"));
+    settings.size = PixelSize{640, 360};
+    settings.preset = QStringLiteral("ultrafast");
+    const int status = runInChild([&settings] {
+        const CompositeSettings composite{settings.size, 1.0, BubbleSpot::topRight, false};
+        std::atomic<int64_t> now{0};
+        CompositeWriter writer(composite, makeMp4CompositeOutput(settings, composite), [&now] { return now.load(); });
+        writer.cameraFrame(*bgrxCameraPicture(SyntheticCamera::picture(0)));
+        for (int i = 0; i < 90; ++i) {
+            now = i * 33'334;
+            writer.videoFrame(solidScreen(640, 360, 0xFF000000u | uint32_t(i * 2)));
+            while (writer.framesWritten() < i + 1)
+                std::this_thread::yield();
+        }
+        std::raise(SIGKILL);
+        return 0;
+    });
+    EXPECT_EQ(status, -1) << "the child was to die";
+    EXPECT_GT(decodableVideoSeconds(settings.path), 1.9);
 }
 
 } // namespace
