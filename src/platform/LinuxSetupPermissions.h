@@ -1,0 +1,33 @@
+#pragma once
+
+#include "platform/SetupPermissions.h"
+
+#include <functional>
+
+// The setup card's questions on a Linux desktop:
+// - camera: authorized when a video device exists and opens; denied when one
+//   exists but this user may not open it (the "video" group);
+// - microphone: authorized when the sound server is reachable and offers an
+//   input;
+// - screen: X11 lets any client read the screen; on Wayland the screen-cast
+//   portal must have handed out a restore token (`screenRemembered`).
+// There is nothing to ask for a device file or the sound server, so a
+// request measures again; "open settings" starts the desktop's privacy or
+// sound settings when one of the known programs is installed (for the
+// screen there is no such pane: the portal asks when a recording starts).
+class LinuxSetupPermissions final : public SetupPermissions {
+public:
+    explicit LinuxSetupPermissions(std::function<bool()> screenRemembered);
+
+    Authorization cameraStatus() override;
+    Authorization microphoneStatus() override;
+    QCoro::Task<> requestCamera() override;
+    QCoro::Task<> requestMicrophone() override;
+    bool screenPreflight() override;
+    QCoro::Task<bool> requestScreen() override;
+    void openSettings(const QString &pane) override;
+    bool appIsActive() override;
+
+private:
+    std::function<bool()> m_screenRemembered;
+};

@@ -1,0 +1,112 @@
+#pragma once
+
+// Fakes and a scratch world for the setup tests: permissions answered from
+// fields, a launcher that only records, and scratch Downloads, applications
+// and home folders (HOME and MIVRA_INSTALL_DIR point into them meanwhile).
+
+#include "MemoryPreferenceStore.h"
+#include "TempEnv.h"
+
+#include "platform/AppLauncher.h"
+#include "platform/SetupPermissions.h"
+#include "setup/Setup.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+class FakePermissions final : public SetupPermissions {
+public:
+    Authorization camera = Authorization::authorized;
+    Authorization microphone = Authorization::authorized;
+    bool screen = true;
+    bool screenGrantedOnRequest = false;
+    bool active = true;
+    QStringList calls;
+
+    Authorization cameraStatus() override { return camera; }
+    Authorization microphoneStatus() override { return microphone; }
+    QCoro::Task<> requestCamera() override
+    {
+        calls << "requestCamera";
+        co_return;
+    }
+    QCoro::Task<> requestMicrophone() override
+    {
+        calls << "requestMicrophone";
+        co_return;
+    }
+    bool screenPreflight() override { return screen; }
+    QCoro::Task<bool> requestScreen() override
+    {
+        calls << "requestScreen";
+        screen = screenGrantedOnRequest;
+        co_return screen;
+    }
+    void openSettings(const QString &pane) override { calls << "open " + pane; }
+    bool appIsActive() override { return active; }
+};
+
+class FakeLauncher final : public AppLauncher {
+public:
+    bool launch(const QString &program, const QStringList &, const QProcessEnvironment &environment,
+                QString *error) override
+    {
+        launched << program;
+        carried = environment;
+        if (!works)
+            *error = QStringLiteral("no such program");
+        return works;
+    }
+    QStringList launched;
+    QProcessEnvironment carried;
+    bool works = true;
+};
+
+struct SetupWorld {
+    SetupWorld()
+    {
+        QDir().mkpath(downloads());
+        QDir().mkpath(apps());
+        QDir().mkpath(home() + "/Applications");
+        QDir().mkpath(qEnvironmentVariable("XDG_DATA_HOME"));
+        savedHome = qgetenv("HOME");
+        qputenv("HOME", home().toUtf8());
+        qputenv("MIVRA_INSTALL_DIR", apps().toUtf8());
+    }
+    ~SetupWorld()
+    {
+        qputenv("HOME", savedHome);
+        qunsetenv("MIVRA_INSTALL_DIR");
+    }
+    QString downloads() const { return root.path() + "/Downloads"; }
+    QString apps() const { return root.path() + "/apps"; }
+    QString home() const { return root.path() + "/home"; }
+    QString trash() const { return qEnvironmentVariable("XDG_DATA_HOME") + "/Trash/files"; }
+
+    std::unique_ptr<Setup> makeSetup(const QString &runningBundle, const QString &preview = {})
+    {
+        Setup::Parts parts;
+        parts.store = store;
+        parts.permissions = permissions;
+        parts.runningBundle = runningBundle;
+        parts.launcher = &launcher;
+        parts.quit = [this] { ++quits; };
+        parts.openUrl = [this](const QUrl &url) { opened << url; };
+        parts.pause = [this](std::chrono::milliseconds wait) -> QCoro::Task<> {
+            pauses << wait.count();
+            co_return;
+        };
+        parts.previewValue = preview;
+        return std::make_unique<Setup>(std::move(parts));
+    }
+
+    TempXdgHome xdg;
+    QTemporaryDir root;
+    QByteArray savedHome;
+    std::shared_ptr<MemoryPreferenceStore> store = std::make_shared<MemoryPreferenceStore>();
+    std::shared_ptr<FakePermissions> permissions = std::make_shared<FakePermissions>();
+    FakeLauncher launcher;
+    int quits = 0;
+    QList<QUrl> opened;
+    QList<qint64> pauses;
+};
