@@ -6,11 +6,13 @@
 RecentLinksModel::RecentLinksModel(AppState &state, NowFunction now, QObject *parent)
     : QAbstractListModel(parent), m_state(state), m_now(std::move(now))
 {
+    m_count = rowCount();
+    // The list has already changed when this arrives: the count kept here tells.
     connect(&m_state, &AppState::recentChanged, this, [this] {
-        const int before = count();
         beginResetModel();
         endResetModel();
-        if (before != count())
+        const int before = std::exchange(m_count, rowCount());
+        if (before != m_count)
             Q_EMIT countChanged();
     });
 }

@@ -33,4 +33,5 @@ Q_SIGNALS:
 private:
     AppState &m_state;
     NowFunction m_now;
+    int m_count = 0;
 };

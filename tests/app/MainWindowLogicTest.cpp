@@ -1,4 +1,5 @@
 #include "support/AppStateRig.h"
+#include "support/TaskRunner.h"
 
 #include "app/ExpiryText.h"
 #include "app/LeftBehindRecordings.h"
@@ -157,6 +158,54 @@ TEST(LeftBehindRecordings, Texts)
     EXPECT_EQ(LeftBehindRecordings::lengthText(3725999), QStringLiteral("62:05"));
     EXPECT_EQ(LeftBehindRecordings::sizeText(850000), QStringLiteral("850 KB"));
     EXPECT_EQ(LeftBehindRecordings::sizeText(12300000), QStringLiteral("12.3 MB"));
+}
+
+} // namespace
+
+namespace {
+
+void makeMp4(const QString &path, int secondsAgo = 0)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray("\0\0\0\x10"
+                          "ftypisom",
+                          12) +
+               QByteArray(2000, 'v'));
+    file.flush();
+    if (secondsAgo > 0)
+        file.setFileTime(QDateTime::currentDateTime().addSecs(-secondsAgo), QFileDevice::FileModificationTime);
+}
+
+TEST(LeftBehindRecordings, AFailedUploadIsListedAndCanGoUpOrToTheTrashLater)
+{
+    AppStateRig rig;
+    AppState &state = rig.make();
+    runTask(state.startRecording());
+    makeMp4(rig.recorder->lastOutputPath); // what the real recorder leaves
+    rig.uploader->uploadStep.failure = QStringLiteral("The service could not be reached.");
+    runTask(state.stopRecording());
+    ASSERT_EQ(state.leftBehind().size(), 1) << "listed at once, though just written";
+    EXPECT_EQ(state.leftBehind().front().path, rig.recorder->lastOutputPath);
+
+    runTask(state.uploadLeftBehind(QStringLiteral("/etc/passwd")));
+    EXPECT_EQ(rig.uploader->uploadStep.calls, 1) << "only a listed file goes up";
+
+    rig.uploader->uploadStep.failure.reset();
+    runTask(state.uploadLeftBehind(rig.recorder->lastOutputPath));
+    EXPECT_EQ(rig.uploader->lastFile, rig.recorder->lastOutputPath);
+    EXPECT_EQ(state.recent().size(), 1);
+    EXPECT_FALSE(QFile::exists(rig.recorder->lastOutputPath));
+    EXPECT_TRUE(state.leftBehind().isEmpty());
+    EXPECT_FALSE(state.hasLastError());
+
+    const QString other = rig.recordingsFolder() + QStringLiteral("/Mivra 2026-12-05 08.00.00.mp4");
+    makeMp4(other, 60);
+    state.refreshLeftBehind();
+    ASSERT_EQ(state.leftBehind().size(), 1);
+    state.trashLeftBehind(other);
+    EXPECT_FALSE(QFile::exists(other));
+    EXPECT_TRUE(state.leftBehind().isEmpty());
 }
 
 } // namespace

@@ -519,7 +519,9 @@ Rectangle {
                     text: row.renaming ? app.rename.titleDraft : ""
                     color: root.fg
                     font.pixelSize: 13
-                    focus: row.renaming && app.rename.titleFocused
+                    // The flow gives focus a turn after the field appears.
+                    readonly property bool wantsFocus: row.renaming && app.rename.titleFocused
+                    onWantsFocusChanged: if (wantsFocus) forceActiveFocus()
                     background: Rectangle {
                         radius: 5
                         color: Qt.rgba(1, 1, 1, 0.06)
@@ -534,7 +536,6 @@ Rectangle {
                         else
                             app.rename.focusLost(row.linkId);
                     }
-                    onFocusChanged: if (focus) forceActiveFocus()
                 }
                 RowLayout {
                     visible: !row.renaming
@@ -551,8 +552,9 @@ Rectangle {
                         maximumLineCount: 2
                         wrapMode: Text.Wrap
                         elide: Text.ElideRight
-                        TapHandler {
-                            onDoubleTapped: app.rename.start(row.linkId, row.title)
+                        MouseArea {
+                            anchors.fill: parent
+                            onDoubleClicked: app.rename.start(row.linkId, row.title)
                         }
                     }
                     SmallButton {

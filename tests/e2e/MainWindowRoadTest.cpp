@@ -1,0 +1,181 @@
+// The main window driven as a user would, with mouse and keys, over the real
+// uploader and the real mivra-server on 127.0.0.1: a recording left behind
+// goes up, its link is renamed, given an end date with "Until…" and deleted.
+
+#include "AppStateRig.h"
+#include "Await.h"
+#include "ServerProcess.h"
+
+#include "app/DateFormatters.h"
+#include "service/Uploader.h"
+#include "ui/LifetimeDialogWindows.h"
+#include "ui/MainWindow.h"
+
+#include <QApplication>
+#include <QCalendarWidget>
+#include <QDialog>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPushButton>
+#include <QQuickItem>
+#include <QQuickWidget>
+#include <QQuickWindow>
+#include <QTest>
+#include <QTimeEdit>
+#include <gtest/gtest.h>
+
+namespace {
+
+QQuickItem *findItem(QQuickItem *from, const QString &name)
+{
+    if (!from)
+        return nullptr;
+    if (from->objectName() == name && from->isVisible())
+        return from;
+    for (QQuickItem *child : from->childItems())
+        if (QQuickItem *found = findItem(child, name))
+            return found;
+    return nullptr;
+}
+
+int fetchStatus(const QUrl &url)
+{
+    QNetworkAccessManager network;
+    QNetworkReply *reply = network.get(QNetworkRequest(url));
+    EXPECT_TRUE(waitUntil([&] { return reply->isFinished(); }));
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    delete reply;
+    return status;
+}
+
+struct WindowOverServer {
+    AppStateRig doubles;
+    std::optional<ServerProcess> server;
+    std::shared_ptr<Uploader> uploader;
+    std::unique_ptr<AppState> state;
+    std::unique_ptr<MainWindow> window;
+
+    void start()
+    {
+        server.emplace(doubles.home.filePath(QStringLiteral("server")).toStdString(),
+                       std::vector<std::string>{"--quiet"});
+        ASSERT_TRUE(server->started());
+        uploader = std::make_shared<Uploader>(QUrl(QString::fromStdString(server->origin())), *doubles.store);
+        AppState::Parts parts;
+        parts.store = doubles.store;
+        parts.recorder = doubles.recorder;
+        parts.bubble = doubles.bubble;
+        parts.bar = doubles.bar;
+        parts.uploader = uploader;
+        parts.service = uploader;
+        parts.thumbs = doubles.thumbs;
+        parts.clipboard = doubles.clipboard;
+        parts.urlOpener = doubles.urlOpener;
+        parts.sound = doubles.sound;
+        parts.screens = std::make_shared<FakeScreens>();
+        parts.mainWindow = doubles.mainWindow;
+        parts.taskbar = doubles.taskbar;
+        parts.dialogs = std::make_shared<LifetimeDialogWindows>();
+        parts.serviceOrigin = QString::fromStdString(server->origin());
+        parts.recordingsFolder = doubles.recordingsFolder();
+        state = std::make_unique<AppState>(std::move(parts), doubles.timing);
+        window = std::make_unique<MainWindow>(*state, doubles.clipboard, QStringLiteral("127.0.0.1"));
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    }
+
+    QQuickItem *item(const QString &name) const
+    {
+        QQuickItem *found = nullptr;
+        waitUntil([&] { return (found = findItem(window->view()->quickWindow()->contentItem(), name)) != nullptr; });
+        return found;
+    }
+    QPoint centre(QQuickItem *target) const
+    {
+        return target->mapToScene(QPointF(target->width() / 2, target->height() / 2)).toPoint();
+    }
+    void click(const QString &name, const QString &within = QString()) const
+    {
+        QQuickItem *scope = within.isEmpty() ? window->view()->quickWindow()->contentItem() : item(within);
+        ASSERT_NE(scope, nullptr) << within.toStdString();
+        QQuickItem *target = findItem(scope, name);
+        ASSERT_NE(target, nullptr) << name.toStdString();
+        QTest::mouseClick(window->view(), Qt::LeftButton, Qt::NoModifier, centre(target));
+    }
+};
+
+TEST(MainWindowRoad, LeftBehindUploadRenameUntilAndDelete)
+{
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X display (run under Xvfb)";
+    if (!ServerProcess::built())
+        GTEST_SKIP() << "mivra-server is not built in this tree";
+    WindowOverServer rig;
+    QDir().mkpath(rig.doubles.recordingsFolder());
+    const QString kept = rig.doubles.recordingsFolder() + QStringLiteral("/Mivra 2026-12-05 08.40.12.mp4");
+    {
+        QFile file(kept);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray("\0\0\0\x10"
+                              "ftypisom",
+                              12) +
+                   QByteArray(300'000, 'v'));
+        file.setFileTime(QDateTime::currentDateTime().addSecs(-600), QFileDevice::FileModificationTime);
+    }
+    rig.start();
+    if (testing::Test::HasFatalFailure())
+        return;
+    AppState &state = *rig.state;
+
+    // Upload what was left behind: the normal road, the file gone after.
+    rig.click(QStringLiteral("uploadLeftBehind"), QStringLiteral("leftBehindRow_Mivra 2026-12-05 08.40.12"));
+    ASSERT_TRUE(waitUntil([&] { return state.recent().size() == 1 && state.phase().is(Phase::Kind::idle); }, 20000))
+        << state.lastErrorText().toStdString();
+    const RecentLink uploaded = state.recent().front();
+    EXPECT_EQ(uploaded.title, QStringLiteral("Recording ") +
+                                  DateFormatters::titleText(QDateTime(QDate(2026, 12, 5), QTime(8, 40, 12))));
+    EXPECT_EQ(rig.doubles.clipboard->text, uploaded.shareUrl);
+    EXPECT_FALSE(QFile::exists(kept));
+    EXPECT_TRUE(waitUntil([&] { return !findItem(rig.window->view()->rootObject(), QStringLiteral("leftBehind")); }));
+    const QUrl media(QString::fromStdString(rig.server->origin()) + QStringLiteral("/r/") + uploaded.id);
+    EXPECT_EQ(fetchStatus(media), 200);
+
+    // Rename in place: double click, type, Return.
+    const QString row = QStringLiteral("linkRow_") + uploaded.id;
+    QQuickItem *title = findItem(rig.item(row), QStringLiteral("titleText"));
+    ASSERT_NE(title, nullptr);
+    rig.window->activateWindow();
+    rig.window->view()->setFocus();
+    QTest::mouseDClick(rig.window->view(), Qt::LeftButton, Qt::NoModifier, rig.centre(title));
+    QQuickItem *field = rig.item(QStringLiteral("titleField"));
+    ASSERT_NE(field, nullptr);
+    ASSERT_TRUE(waitUntil([&] { return field->hasActiveFocus(); }));
+    QTest::keyClicks(rig.window->view(), QStringLiteral("Team intro"));
+    QTest::keyClick(rig.window->view(), Qt::Key_Return);
+    ASSERT_TRUE(waitUntil([&] { return state.recent().front().title == QStringLiteral("Team intro"); }))
+        << state.lastErrorText().toStdString();
+
+    // "Until…": the clock menu, then the calendar and time dialog.
+    rig.click(QStringLiteral("clockButton"), row);
+    rig.click(QStringLiteral("menuEntry_Until…"));
+    QDialog *dialog = nullptr;
+    ASSERT_TRUE(waitUntil([&] {
+        for (QWidget *top : QApplication::topLevelWidgets())
+            if (top->objectName() == QLatin1String("untilDialog") && top->isVisible())
+                dialog = qobject_cast<QDialog *>(top);
+        return dialog != nullptr;
+    }));
+    const QDateTime chosen(QDate::currentDate().addDays(3), QTime(12, 0));
+    dialog->findChild<QCalendarWidget *>(QStringLiteral("untilCalendar"))->setSelectedDate(chosen.date());
+    dialog->findChild<QTimeEdit *>(QStringLiteral("untilTime"))->setTime(chosen.time());
+    dialog->findChild<QPushButton *>(QStringLiteral("set"))->click();
+    ASSERT_TRUE(waitUntil([&] { return qAbs(state.recent().front().expiresAt.secsTo(chosen)) < 5; }))
+        << state.recent().front().expiresAt.toString(Qt::ISODate).toStdString();
+
+    // Delete: gone from the list and from the service.
+    rig.click(QStringLiteral("deleteButton"), row);
+    ASSERT_TRUE(waitUntil([&] { return state.recent().isEmpty(); })) << state.lastErrorText().toStdString();
+    EXPECT_EQ(fetchStatus(media), 404);
+}
+
+} // namespace
