@@ -26,6 +26,21 @@ BubbleCompositor::BubbleCompositor(PixelSize frame, BubbleSpot spot, const Bubbl
             m_rim[i] = uint16_t(std::lround(128.0 * discCoverage(distance, r)));
             m_mask[i] = uint16_t(std::lround(256.0 * discCoverage(distance, r - geometry.border)));
         }
+        // The disc is convex: each row touches one run of columns, and the
+        // camera covers all of one run inside it.
+        Span span{d, 0, d, 0};
+        for (int col = 0; col < d; ++col) {
+            const std::size_t i = std::size_t(row) * d + col;
+            if (m_rim[i] > 0) {
+                span.first = std::min(span.first, col);
+                span.end = col + 1;
+            }
+            if (m_mask[i] == 256) {
+                span.solidFirst = std::min(span.solidFirst, col);
+                span.solidEnd = col + 1;
+            }
+        }
+        m_spans.push_back(span);
     }
     m_camera.resize(std::size_t(d) * d * 4);
     m_cameraScaled.resize(m_camera.size());
@@ -50,14 +65,20 @@ void BubbleCompositor::compose(const VideoFrame &screen, const I420View &out)
     const int height = m_frame.height;
     const uint8_t *base = screen.pixels.get();
     int baseStride = screen.strideBytes;
-    if (screen.width != width || screen.height != height) {
+    // A camera picture on a still screen: the rest of the frame is as before.
+    const bool sameScreen = screen.pixels == m_lastScreen;
+    const bool scaled = screen.width != width || screen.height != height;
+    if (scaled) {
         m_scaled.resize(std::size_t(width) * height * 4);
-        libyuv::ARGBScale(base, baseStride, screen.width, screen.height, m_scaled.data(), width * 4, width, height,
-                          libyuv::kFilterBox);
+        if (!sameScreen)
+            libyuv::ARGBScale(base, baseStride, screen.width, screen.height, m_scaled.data(), width * 4, width, height,
+                              libyuv::kFilterBox);
         base = m_scaled.data();
         baseStride = width * 4;
     }
-    bgrxToI420Bt709(base, baseStride, out.y, out.yStride, out.u, out.uStride, out.v, out.vStride, width, height);
+    if (!sameScreen)
+        bgrxToI420Bt709(base, baseStride, out.y, out.yStride, out.u, out.uStride, out.v, out.vStride, width, height);
+    m_lastScreen = screen.pixels;
     if (!m_hasCamera)
         return;
 
@@ -85,11 +106,18 @@ void BubbleCompositor::compose(const VideoFrame &screen, const I420View &out)
         const uint8_t *cam = m_camera.data() + std::size_t(row) * d * 4;
         const uint16_t *rim = m_rim.data() + std::size_t(row) * d;
         const uint16_t *mask = m_mask.data() + std::size_t(row) * d;
-        for (int col = 0; col < d; ++col) {
-            const int px = m_left + col - x0;
-            if (rim[col] == 0 || px < 0 || px >= patchWidth)
+        const Span span = m_spans[std::size_t(row)];
+        const int colMin = std::max(span.first, x0 - m_left);
+        const int colEnd = std::min(span.end, x0 - m_left + patchWidth);
+        for (int col = colMin; col < colEnd; ++col) {
+            uint8_t *pixel = line + (m_left + col - x0) * 4;
+            if (col >= span.solidFirst && col < span.solidEnd) {
+                // Where the camera covers all, its run is copied as it is.
+                const int run = std::min(span.solidEnd, colEnd) - col;
+                std::memcpy(pixel, cam + col * 4, std::size_t(run) * 4);
+                col += run - 1;
                 continue;
-            uint8_t *pixel = line + px * 4;
+            }
             for (int c = 0; c < 3; ++c) {
                 const int rimmed = pixel[c] + (((255 - pixel[c]) * rim[col] + 128) >> 8);
                 pixel[c] = uint8_t((cam[col * 4 + c] * mask[col] + rimmed * (256 - mask[col]) + 128) >> 8);

@@ -4,6 +4,7 @@
 #include "platform/capture/CaptureTypes.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // Planes of one I420 picture to write into.
@@ -31,7 +32,9 @@ public:
     void setCamera(const VideoFrame &camera);
     bool hasCamera() const { return m_hasCamera; }
     // Writes the screen picture with the bubble (once a camera picture came)
-    // into `out`, which has the frame's size.
+    // into `out`, which has the frame's size. `out` must still hold what the
+    // previous call wrote (as an encoder's reused picture does): when the
+    // screen picture is the same one, only the bubble's square is redone.
     void compose(const VideoFrame &screen, const I420View &out);
 
 private:
@@ -43,9 +46,19 @@ private:
     // how much of the camera covers it.
     std::vector<uint16_t> m_rim;
     std::vector<uint16_t> m_mask;
+    // Per row of the square: the columns the rim touches, and those the
+    // camera covers whole.
+    struct Span {
+        int first, end;
+        int solidFirst, solidEnd;
+    };
+    std::vector<Span> m_spans;
     std::vector<uint8_t> m_camera; // B,G,R,X, diameter × diameter, mirrored
     std::vector<uint8_t> m_cameraScaled;
     std::vector<uint8_t> m_scaled; // the screen stretched to the frame
     std::vector<uint8_t> m_patch;  // the square widened to whole 2×2 chroma blocks
     bool m_hasCamera = false;
+    // The screen picture last converted whole, held so that its buffer cannot
+    // come back as another picture.
+    std::shared_ptr<const uint8_t[]> m_lastScreen;
 };
