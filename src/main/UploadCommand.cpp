@@ -24,17 +24,29 @@ struct UploadArguments {
     std::optional<Lifetime> lifetime;
 };
 
+// The most characters the service takes in a title.
+constexpr qsizetype kMaxTitleCharacters = 1000;
+
+// Why the file or title cannot go up, in a sentence, before anything is sent.
+std::optional<QString> refusalBeforeUpload(const QString &file, const MediaFacts &facts, const QString &title)
+{
+    if (!facts.readable || !facts.width || !facts.height)
+        return QStringLiteral("%1 has no video in it; only videos can be shared.").arg(file);
+    if (title.toUcs4().size() > kMaxTitleCharacters)
+        return QStringLiteral("The title is longer than %1 characters; shorten it.").arg(kMaxTitleCharacters);
+    return std::nullopt;
+}
+
 QCoro::Task<int> uploadFile(UploadArguments arguments)
 {
-    CommandLineLinks links;
     const MediaFacts facts = probeMediaFacts(arguments.file);
-    if (!facts.readable)
-        std::fprintf(stderr, "mivra: %s does not read as a video; uploading it without duration and size\n",
-                     qPrintable(arguments.file));
+    const QString title = arguments.title.value_or(QFileInfo(arguments.file).completeBaseName());
+    if (const std::optional<QString> refusal = refusalBeforeUpload(arguments.file, facts, title))
+        co_return failure(*refusal);
+    CommandLineLinks links;
     // Without --lifetime the default for new videos applies, as in the app.
     const std::optional<Lifetime> lifetime =
         arguments.lifetime ? arguments.lifetime : Preferences(links.store()).newVideoLifetime();
-    const QString title = arguments.title.value_or(QFileInfo(arguments.file).completeBaseName());
 
     UploadJob job{arguments.file, title, facts.durationMs, facts.width, facts.height, lifetime};
     VideoInfo info;

@@ -12,7 +12,10 @@ QUrl RequestFactory::url(const QString &path) const
     while (base.endsWith(QLatin1Char('/')))
         base.chop(1);
     // Tolerant mode keeps the percent escapes of segment() as escapes.
-    url.setPath(base + path, QUrl::TolerantMode);
+    const qsizetype query = path.indexOf(QLatin1Char('?'));
+    url.setPath(base + path.left(query), QUrl::TolerantMode);
+    if (query >= 0)
+        url.setQuery(path.mid(query + 1), QUrl::TolerantMode);
     return url;
 }
 

@@ -50,8 +50,17 @@ void Uploader::log(const QString &line) const
 
 QCoro::Task<VideoList> Uploader::listVideos()
 {
+    // The service hands the list out in pages; all of them make the list.
+    VideoList all;
     QString path = QStringLiteral("/api/videos");
-    co_return co_await get<VideoList>(std::move(path));
+    for (int page = 0; page < kMaxListPages; ++page) {
+        VideoList list = co_await get<VideoList>(std::move(path));
+        all.videos.append(list.videos);
+        if (!list.next || list.next->isEmpty())
+            co_return all;
+        path = QStringLiteral("/api/videos?after=") + QString::fromLatin1(QUrl::toPercentEncoding(*list.next));
+    }
+    throw UploadError::badResponse(); // a service that never ends its pages
 }
 
 QCoro::Task<> Uploader::deleteVideo(QString id)

@@ -56,6 +56,7 @@ class Uploader final : public QObject, public VideoService, public VideoUploader
 public:
     static constexpr int concurrentParts = 3;
     static constexpr int kPartAttempts = 3;
+    static constexpr int kMaxListPages = 1000;
     // Called with the cumulative body bytes sent by one request.
     using OnSend = std::function<void(qint64 sentBytes)>;
 

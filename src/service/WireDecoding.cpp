@@ -158,6 +158,7 @@ template <> VideoList decodeReply<VideoList>(const QByteArray &body)
         r.title = item.optionalText(QStringLiteral("title"));
         list.videos.append(r);
     }
+    list.next = f.optionalText(QStringLiteral("next"));
     return list;
 }
 

@@ -33,6 +33,7 @@ struct VideoList {
         std::optional<QString> title; // absent or null: no title known
     };
     QList<Item> videos;
+    std::optional<QString> next; // where the next page begins, when there is one
 };
 
 struct KeepResponse {

@@ -65,6 +65,15 @@ private:
     QLocalServer m_app;
 };
 
+// A short real video (the command refuses files without a video stream).
+QString makeVideo(ServiceRig &rig, const QString &name = QStringLiteral("rec.mp4"))
+{
+    const QString path = rig.dir.filePath(name);
+    QProcess::execute(QStringLiteral("ffmpeg"), {"-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                                                 "testsrc=s=64x48:r=10:d=0.3", "-pix_fmt", "yuv420p", path});
+    return path;
+}
+
 #define REQUIRE_BINARY(cli)                                                                                            \
     if (!(cli).available())                                                                                            \
     GTEST_SKIP() << "the mivra binary is not built in this tree"
@@ -77,7 +86,7 @@ TEST(CommandLine, UploadPrintsTheLinkAloneAndRemembersIt)
     rig.server.partSize = 100;
     CommandLine cli(rig.server.origin());
     REQUIRE_BINARY(cli);
-    const QString file = rig.makeFile(250, QStringLiteral("Team demo.v2.mp4"));
+    const QString file = makeVideo(rig, QStringLiteral("Team demo.v2.mp4"));
     const CommandResult upload = cli.run({"upload", file, "--lifetime", "3d12h"});
     EXPECT_EQ(upload.status, 0) << upload.err.constData();
     EXPECT_EQ(upload.out, rig.server.origin().toString().toUtf8() + "/v/vid1\n");
@@ -85,7 +94,7 @@ TEST(CommandLine, UploadPrintsTheLinkAloneAndRemembersIt)
     const QJsonObject create = QJsonDocument::fromJson(rig.server.requests.at(0).body).object();
     EXPECT_EQ(create.value("title").toString(), "Team demo.v2");
     EXPECT_EQ(create.value("lifetime").toInteger(), 302400);
-    EXPECT_FALSE(create.contains("durationMs")); // not a real video
+    EXPECT_EQ(create.value("width").toInt(), 64);
     EXPECT_EQ(rig.server.uploadedBytes(), rig.fileBytes(file));
     EXPECT_EQ(rig.server.requestsTo("POST", "/api/videos/vid1/complete").size(), 1);
 
@@ -107,7 +116,7 @@ TEST(CommandLine, AnUnusableLifetimeIsRefusedBeforeAnythingIsSent)
     ServiceRig rig;
     CommandLine cli(rig.server.origin());
     REQUIRE_BINARY(cli);
-    const CommandResult result = cli.run({"upload", rig.makeFile(10), "--lifetime", "30m"});
+    const CommandResult result = cli.run({"upload", makeVideo(rig), "--lifetime", "30m"});
     EXPECT_EQ(result.status, 2);
     EXPECT_TRUE(result.err.contains("\"30m\" isn't a length we can use. Try 12h, 3d, 2w, 3mo or 1y: at least an hour, "
                                     "at most 10 years."))
@@ -121,7 +130,7 @@ TEST(CommandLine, FailedEditsPrintTheirTextAndExitNonZero)
     ServiceRig rig;
     CommandLine cli(rig.server.origin());
     REQUIRE_BINARY(cli);
-    ASSERT_EQ(cli.run({"upload", rig.makeFile(10), "--title", "Keep"}).status, 0);
+    ASSERT_EQ(cli.run({"upload", makeVideo(rig), "--title", "Keep"}).status, 0);
     rig.server.script = [](const RecordedRequest &r) -> std::optional<ScriptedReply> {
         if (r.method == "DELETE" || r.path.endsWith("/title"))
             return ScriptedReply::json(500, "storage offline");
@@ -158,14 +167,14 @@ TEST(CommandLine, WhileTheAppRunsTheRecentListIsLeftToIt)
     CommandLine cli(rig.server.origin());
     REQUIRE_BINARY(cli);
     cli.setAppRunning(true);
-    const CommandResult upload = cli.run({"upload", rig.makeFile(10)});
+    const CommandResult upload = cli.run({"upload", makeVideo(rig)});
     EXPECT_EQ(upload.status, 0);
     EXPECT_EQ(upload.out, rig.server.origin().toString().toUtf8() + "/v/vid1\n");
     EXPECT_TRUE(upload.err.contains("not added to its recent links")) << upload.err.constData();
     EXPECT_TRUE(cli.run({"links"}).out.isEmpty());
 
     cli.setAppRunning(false);
-    ASSERT_EQ(cli.run({"upload", rig.makeFile(10), "--title", "Mine"}).status, 0);
+    ASSERT_EQ(cli.run({"upload", makeVideo(rig), "--title", "Mine"}).status, 0);
     cli.setAppRunning(true);
     // Done on the service; the app's next refresh drops it from its list.
     const CommandResult del = cli.run({"links", "delete", "vid1"});
@@ -178,4 +187,25 @@ TEST(CommandLine, WhileTheAppRunsTheRecentListIsLeftToIt)
     EXPECT_EQ(expire.status, 1);
     EXPECT_TRUE(expire.err.contains("Could not change how long it lasts: Server returned 403: not yours"))
         << expire.err.constData();
+}
+
+TEST(CommandLine, UploadRefusesWhatCannotBeSharedBeforeSendingAnything)
+{
+    ServiceRig rig;
+    CommandLine cli(rig.server.origin());
+    REQUIRE_BINARY(cli);
+    const struct {
+        QStringList arguments;
+        const char *sentence;
+    } cases[] = {
+        {{"upload", rig.makeFile(100, QStringLiteral("notes.mp4"))}, "has no video in it; only videos can be shared."},
+        {{"upload", makeVideo(rig), "--title", QString(1001, QLatin1Char('t'))},
+         "The title is longer than 1000 characters; shorten it."},
+    };
+    for (const auto &c : cases) {
+        const CommandResult result = cli.run(c.arguments);
+        EXPECT_NE(result.status, 0);
+        EXPECT_TRUE(result.err.contains(c.sentence)) << result.err.constData();
+    }
+    EXPECT_TRUE(rig.server.requests.isEmpty());
 }
