@@ -1,6 +1,7 @@
 #include "setup/BundleSwap.h"
 
 #include "base/Diag.h"
+#include "platform/Trash.h"
 #include "setup/BundleInfo.h"
 #include "setup/UpdateError.h"
 
@@ -76,7 +77,7 @@ QCoro::Task<> BundleSwap::replace(QString archive, QString installedFolder)
     Diag::log(QStringLiteral("update: installed version %1 at %2").arg(bundle->version, installed.absoluteFilePath()));
 
     // The old copy now sits where the new one was unpacked.
-    if (QFile::moveToTrash(bundle->path))
+    if (Trash::moveToTrash(bundle->path))
         Diag::log(QStringLiteral("update: moved the old version to Trash"));
     else
         QDir(bundle->path).removeRecursively();

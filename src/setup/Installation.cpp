@@ -2,6 +2,7 @@
 
 #include "base/Diag.h"
 #include "platform/PreferenceStore.h"
+#include "platform/Trash.h"
 #include "setup/BundleInfo.h"
 
 #include <QDir>
@@ -83,7 +84,7 @@ void Installation::trash(const QStringList &paths)
     for (const QString &path : paths) {
         if (!QFileInfo::exists(path))
             continue;
-        if (!QFile::moveToTrash(path))
+        if (!Trash::moveToTrash(path))
             throw InstallError(
                 QStringLiteral("%1 could not be moved to the Trash.").arg(QDir::toNativeSeparators(path)));
         Diag::log(QStringLiteral("moved old copy to Trash: ") + path);
@@ -92,7 +93,7 @@ void Installation::trash(const QStringList &paths)
 
 void Installation::copyIntoApplications(const QString &source, const QString &destination, const QStringList &oldCopies)
 {
-    if (QFileInfo::exists(destination) && !QFile::moveToTrash(destination))
+    if (QFileInfo::exists(destination) && !Trash::moveToTrash(destination))
         throw InstallError(QStringLiteral("%1 is in the way and could not be moved to the Trash.").arg(destination));
     QDir().mkpath(QFileInfo(destination).absolutePath());
     const QString partial = destination + QStringLiteral(".partial");
@@ -127,7 +128,7 @@ void Installation::removeOriginal(const std::optional<QString> &download, const 
     const QString path = clean(*download);
     if (path == clean(kept) || isInApplications(path) || !QFileInfo::exists(path))
         return;
-    if (QFile::moveToTrash(path)) {
+    if (Trash::moveToTrash(path)) {
         store.remove(QString::fromLatin1(kLeftoverKey));
         Diag::log(QStringLiteral("moved the downloaded copy to Trash: ") + path);
     } else {
