@@ -4,6 +4,7 @@
 
 #include "main/Subcommand.h"
 #include "main/Substitutes.h"
+#include "main/ThumbnailCache.h"
 
 #include "app/AppState.h"
 #include "app/CommandUrl.h"
@@ -82,7 +83,8 @@ int runPrimary(QApplication &app, InstanceServer &server, const QList<QUrl> &url
     QPointer<MainWindow> mainWindow;
     const auto openMain = [&state, &mainWindow, taskbar] {
         if (!mainWindow) {
-            mainWindow = new MainWindow(state, std::make_shared<QtClipboardWriter>(), serviceOrigin().host());
+            mainWindow =
+                new MainWindow(state, std::make_shared<QtClipboardWriter>(), serviceOrigin(), installThumbnailImages);
             taskbar->applyTo(mainWindow);
         }
         mainWindow->show();

@@ -66,9 +66,9 @@ QCoro::Task<> askUntil(AppState *state, RecentLink link)
 }
 } // namespace
 
-MainViewBackend::MainViewBackend(AppState &state, ClipboardWriter &clipboard, QString serviceHost, NowFunction now,
+MainViewBackend::MainViewBackend(AppState &state, ClipboardWriter &clipboard, QUrl serviceOrigin, NowFunction now,
                                  QObject *parent)
-    : QObject(parent), m_state(state), m_clipboard(clipboard), m_serviceHost(std::move(serviceHost)), m_now(now),
+    : QObject(parent), m_state(state), m_clipboard(clipboard), m_serviceOrigin(std::move(serviceOrigin)), m_now(now),
       m_links(new RecentLinksModel(state, std::move(now), this)), m_rename(new RenameFlow(this))
 {
     connect(&m_state, &AppState::phaseChanged, this, &MainViewBackend::phaseChanged);
@@ -207,7 +207,15 @@ QString MainViewBackend::version() const
 
 QString MainViewBackend::deleteTooltip() const
 {
-    return QStringLiteral("Delete this video from ") + m_serviceHost + QStringLiteral(" now");
+    return QStringLiteral("Delete this video from ") + m_serviceOrigin.host() + QStringLiteral(" now");
+}
+
+QString MainViewBackend::mediaBase() const
+{
+    QString origin = m_serviceOrigin.toString();
+    if (origin.endsWith(QLatin1Char('/')))
+        origin.chop(1);
+    return origin + QStringLiteral("/r/");
 }
 
 void MainViewBackend::record()

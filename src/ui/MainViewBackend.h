@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QUrl>
 #include <QVariantList>
 
 class AppState;
@@ -31,11 +32,13 @@ class MainViewBackend : public QObject {
     Q_PROPERTY(QVariantList leftBehind READ leftBehind NOTIFY leftBehindChanged)
     Q_PROPERTY(QString version READ version CONSTANT)
     Q_PROPERTY(QString deleteTooltip READ deleteTooltip CONSTANT)
+    // Public videos are this followed by the link's id.
+    Q_PROPERTY(QString mediaBase READ mediaBase CONSTANT)
     Q_PROPERTY(RecentLinksModel *links READ links CONSTANT)
     Q_PROPERTY(RenameFlow *rename READ rename CONSTANT)
 
 public:
-    MainViewBackend(AppState &state, ClipboardWriter &clipboard, QString serviceHost, NowFunction now = systemNow,
+    MainViewBackend(AppState &state, ClipboardWriter &clipboard, QUrl serviceOrigin, NowFunction now = systemNow,
                     QObject *parent = nullptr);
     ~MainViewBackend() override;
 
@@ -57,6 +60,7 @@ public:
     QVariantList leftBehind() const;
     QString version() const;
     QString deleteTooltip() const;
+    QString mediaBase() const;
     RecentLinksModel *links() const { return m_links; }
     RenameFlow *rename() const { return m_rename; }
 
@@ -91,7 +95,7 @@ Q_SIGNALS:
 private:
     AppState &m_state;
     ClipboardWriter &m_clipboard;
-    QString m_serviceHost;
+    QUrl m_serviceOrigin;
     NowFunction m_now;
     RecentLinksModel *m_links;
     RenameFlow *m_rename;

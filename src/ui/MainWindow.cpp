@@ -18,10 +18,11 @@ constexpr int kWidth = 440;
 const QColor kBackground = QColor::fromRgbF(0.043f, 0.043f, 0.059f);
 } // namespace
 
-MainWindow::MainWindow(AppState &state, std::shared_ptr<ClipboardWriter> clipboard, const QString &serviceHost,
+MainWindow::MainWindow(AppState &state, std::shared_ptr<ClipboardWriter> clipboard, const QUrl &serviceOrigin,
                        const std::function<void(QQmlEngine &)> &setupEngine, QWidget *parent)
     : QWidget(parent), m_clipboard(std::move(clipboard)),
-      m_backend(new MainViewBackend(state, *m_clipboard, serviceHost, systemNow, this)), m_view(new QQuickWidget(this))
+      m_backend(new MainViewBackend(state, *m_clipboard, serviceOrigin, systemNow, this)),
+      m_view(new QQuickWidget(this))
 {
     // The recording road finds the main window by these two.
     setObjectName(QStringLiteral("main"));
@@ -43,8 +44,7 @@ MainWindow::MainWindow(AppState &state, std::shared_ptr<ClipboardWriter> clipboa
     for (const QQmlError &error : m_view->errors())
         Diag::log(QStringLiteral("main window: ") + error.toString());
     if (QQuickItem *root = m_view->rootObject())
-        connect(root, &QQuickItem::implicitHeightChanged, this, &MainWindow::followContentHeight,
-                Qt::QueuedConnection);
+        connect(root, &QQuickItem::implicitHeightChanged, this, &MainWindow::followContentHeight, Qt::QueuedConnection);
     followContentHeight();
 }
 

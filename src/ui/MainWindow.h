@@ -10,6 +10,7 @@ class ClipboardWriter;
 class MainViewBackend;
 class QQmlEngine;
 class QQuickWidget;
+class QUrl;
 
 // The app's one ordinary window, showing qrc:/qml/MainView.qml: 440 wide,
 // as tall as its content (at least 520). Made on first open, so start-up
@@ -20,7 +21,7 @@ class MainWindow : public QWidget {
 public:
     // `setupEngine` adds what the view's engine needs beyond the backend
     // (image providers).
-    MainWindow(AppState &state, std::shared_ptr<ClipboardWriter> clipboard, const QString &serviceHost,
+    MainWindow(AppState &state, std::shared_ptr<ClipboardWriter> clipboard, const QUrl &serviceOrigin,
                const std::function<void(QQmlEngine &)> &setupEngine = {}, QWidget *parent = nullptr);
     ~MainWindow() override;
 

@@ -79,7 +79,8 @@ struct WindowOverServer {
         parts.serviceOrigin = QString::fromStdString(server->origin());
         parts.recordingsFolder = doubles.recordingsFolder();
         state = std::make_unique<AppState>(std::move(parts), doubles.timing);
-        window = std::make_unique<MainWindow>(*state, doubles.clipboard, QStringLiteral("127.0.0.1"));
+        window =
+            std::make_unique<MainWindow>(*state, doubles.clipboard, QUrl(QString::fromStdString(server->origin())));
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     }

@@ -9,6 +9,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QPainter>
+#include <QQmlEngine>
+#include <QQuickImageProvider>
 #include <QQuickItem>
 #include <QQuickWidget>
 #include <QQuickWindow>
@@ -17,6 +20,23 @@
 namespace {
 
 using Presence = MainWindowAccess::Presence;
+
+// Thumbnails in place of the cache's: a gradient in a colour per link.
+class GradientThumbnails final : public QQuickImageProvider {
+public:
+    GradientThumbnails() : QQuickImageProvider(QQuickImageProvider::Image) {}
+    QImage requestImage(const QString &id, QSize *size, const QSize &) override
+    {
+        QImage image(160, 100, QImage::Format_RGB32);
+        QPainter painter(&image);
+        QLinearGradient gradient(0, 0, 160, 100);
+        gradient.setColorAt(0, QColor::fromHsv(int(qHash(id) % 360), 120, 200));
+        gradient.setColorAt(1, QColor::fromHsv(int(qHash(id) % 360), 200, 70));
+        painter.fillRect(image.rect(), gradient);
+        *size = image.size();
+        return image;
+    }
+};
 
 // The real window over an AppState of doubles, with a few recent links.
 struct WindowRig {
@@ -38,7 +58,9 @@ struct WindowRig {
             rig.now = now;
         }
         rig.make();
-        window = std::make_unique<MainWindow>(*rig.state, rig.clipboard, QStringLiteral("share.test"));
+        window = std::make_unique<MainWindow>(
+            *rig.state, rig.clipboard, QUrl(QStringLiteral("https://share.test")),
+            [](QQmlEngine &engine) { engine.addImageProvider(QStringLiteral("thumbs"), new GradientThumbnails); });
     }
 
     QQuickItem *item(const char *name) const
@@ -199,7 +221,7 @@ TEST(MainWindowAccess, RecordingTakesTheRealWindowAwayAndBringsItBack)
         AppStateRig rig;
         rig.windowOverride = std::make_shared<QtMainWindowAccess>();
         AppState &state = rig.make();
-        MainWindow window(state, rig.clipboard, QStringLiteral("share.test"));
+        MainWindow window(state, rig.clipboard, QUrl(QStringLiteral("https://share.test")));
         WindowTaskbarPresence taskbar;
         taskbar.setShown(inTaskbar);
         taskbar.applyTo(&window);

@@ -498,14 +498,10 @@ Rectangle {
                 }
             }
 
-            // The link's thumbnail goes here.
-            Rectangle {
-                objectName: "thumbSlot"
-                Layout.preferredWidth: 56
-                Layout.preferredHeight: 36
-                radius: 6
-                color: root.contour.surface
-                border.color: root.contour.line
+            LinkThumb {
+                linkId: row.linkId
+                title: row.title
+                mediaUrl: app.mediaBase + row.linkId
             }
 
             ColumnLayout {
