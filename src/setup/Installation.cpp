@@ -160,9 +160,13 @@ QString Installation::writeDesktopEntry(const QString &bundle)
                    .toUtf8());
     if (!file.commit())
         throw InstallError(QStringLiteral("The launcher entry %1 could not be written.").arg(path));
-    // Best effort: the desktop also picks the entry up on its own.
-    if (const QString mime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime")); !mime.isEmpty())
-        QProcess::startDetached(mime, {QStringLiteral("default"), QStringLiteral("video.mivra.mac.desktop"),
-                                       QStringLiteral("x-scheme-handler/mivra")});
+    // Best effort: the desktop also picks the entry up on its own. Waited
+    // for, so the choice is made before this copy quits.
+    if (const QString mime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime")); !mime.isEmpty()) {
+        QProcess registration;
+        registration.start(mime, {QStringLiteral("default"), QStringLiteral("video.mivra.mac.desktop"),
+                                  QStringLiteral("x-scheme-handler/mivra")});
+        registration.waitForFinished(10'000);
+    }
     return path;
 }
