@@ -8,6 +8,7 @@
 #include "base/Diag.h"
 #include "capture/BubbleCompositor.h"
 #include "capture/CameraPicture.h"
+#include "capture/EncoderPreset.h"
 #include "capture/ScreenRecorder.h"
 #include "platform/camera/SyntheticCamera.h"
 #include "platform/capture/LinuxCapturePlatform.h"
@@ -216,6 +217,10 @@ int main(int argc, char **argv)
     const QSize pixels = QGuiApplication::primaryScreen()->size();
     std::printf("recording %dx%d for %.0f s, a screen changing 30 times a second\n", pixels.width(), pixels.height(),
                 seconds);
+    // The encoder's speed is measured once per size: not inside either run.
+    QScreen *screen = QGuiApplication::primaryScreen();
+    const PixelSize size = videoSizeFor(screen->size().width(), screen->size().height(), screen->devicePixelRatio());
+    std::printf("x264 preset %s\n", qPrintable(choosePresetFor(size)));
     std::vector<double> ratios;
     for (int round = 0; round < rounds; ++round) {
         const Run direct = record(dir.filePath(QStringLiteral("direct.mp4")), seconds, std::nullopt);
