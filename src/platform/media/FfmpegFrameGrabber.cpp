@@ -130,6 +130,10 @@ QImage FfmpegFrameGrabber::grab(const QUrl &source, const FrameWindow &window)
     const QByteArray location = source.isLocalFile() ? QFile::encodeName(source.toLocalFile()) : source.toEncoded();
     AvOptions options;
     options.set("protocol_whitelist", kProtocols);
+    // Read from the front only: without this, a fragmented recording's
+    // fragments are all visited for an index we do not need, one range
+    // request each.
+    options.set("fflags", "+ignidx");
     if (!source.isLocalFile())
         options.set("rw_timeout", kNetworkTimeoutUs);
     AVFormatContext *raw = nullptr;
