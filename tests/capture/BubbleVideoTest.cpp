@@ -48,19 +48,16 @@ struct Pixel {
     int b, g, r;
 };
 
-class DecodedFrame {
-public:
-    DecodedFrame(QByteArray bytes, int width) : m_bytes(std::move(bytes)), m_width(width) {}
-    bool ok() const { return !m_bytes.isEmpty(); }
+// One decoded picture; at() reads a pixel of it.
+struct DecodedFrame {
+    QByteArray bytes;
+    int width;
+    bool ok() const { return !bytes.isEmpty(); }
     Pixel at(int x, int y) const
     {
-        const auto *p = reinterpret_cast<const uint8_t *>(m_bytes.constData()) + (std::size_t(y) * m_width + x) * 4;
+        const auto *p = reinterpret_cast<const uint8_t *>(bytes.constData()) + (std::size_t(y) * width + x) * 4;
         return {p[0], p[1], p[2]};
     }
-
-private:
-    QByteArray m_bytes;
-    int m_width;
 };
 
 ::testing::AssertionResult near(Pixel got, Pixel want, int tolerance = 12)
@@ -108,7 +105,7 @@ TEST(BubbleVideoTest, BubbleSitsInItsCornerMirroredWithRim)
                           Case{BubbleSpot::topLeft, 24, 24}, Case{BubbleSpot::topRight, 1676, 24}}) {
         SCOPED_TRACE(rawValue(c.spot).toStdString());
         const QString path = record(dir, size, c.spot, solidScreen(1920, 1080, 0xFF404040u), true);
-        const DecodedFrame frame(decodeFrameBgrx(path, 0, size.width, size.height), size.width);
+        const DecodedFrame frame{decodeFrameBgrx(path, 0, size.width, size.height), size.width};
         ASSERT_TRUE(frame.ok());
         const int cx = c.left + 110;
         const int cy = c.top + 110;
@@ -135,7 +132,7 @@ TEST(BubbleVideoTest, LargerScreenIsScaledNotCropped)
         SCOPED_TRACE(c.screenWidth);
         const QString path =
             record(dir, size, BubbleSpot::bottomRight, quadrantScreen(c.screenWidth, c.screenHeight), false);
-        const DecodedFrame frame(decodeFrameBgrx(path, 0, size.width, size.height), size.width);
+        const DecodedFrame frame{decodeFrameBgrx(path, 0, size.width, size.height), size.width};
         ASSERT_TRUE(frame.ok());
         EXPECT_TRUE(near(frame.at(20, 20), Pixel{255, 0, 0}));
         EXPECT_TRUE(near(frame.at(1260, 20), Pixel{0, 255, 255}));

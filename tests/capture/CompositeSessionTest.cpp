@@ -55,15 +55,6 @@ TEST(BubbleGeometryTest, CameraCropIsTheCentreSquare)
     }
 }
 
-TEST(BubbleGeometryTest, DiscEdgeIsOnePixelSoft)
-{
-    EXPECT_DOUBLE_EQ(discCoverage(0.0, 110.0), 1.0);
-    EXPECT_DOUBLE_EQ(discCoverage(109.0, 110.0), 1.0);
-    EXPECT_DOUBLE_EQ(discCoverage(109.5, 110.0), 0.5);
-    EXPECT_DOUBLE_EQ(discCoverage(110.0, 110.0), 0.0);
-    EXPECT_DOUBLE_EQ(discCoverage(150.0, 110.0), 0.0);
-}
-
 // Records what the session asks of the file.
 class RecordingOutput final : public CompositeOutput {
 public:
