@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <future>
+#include <thread>
 
 namespace {
 
@@ -84,8 +85,15 @@ TEST(DirectWriter, SoundLinesUpWithTheFirstPicture)
         QTemporaryDir dir;
         const int64_t startUs = monotonicNowUs();
         const Written file = write(dir, PixelSize{320, 180}, startUs + 1'000'000, [&](DirectWriter &writer) {
+            int64_t at = startUs + c.soundFromUs;
+            for (; at < startUs; at += kChunkUs)
+                writer.audioChunk(sound(at, startUs + c.soundFromUs + 200'000));
+            // The first picture comes after the early sound, as from a real
+            // screen: the writer holds that sound until it has a start.
+            if (c.soundFromUs < 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(30));
             writer.videoFrame(picture(320, 180, startUs));
-            for (int64_t at = startUs + c.soundFromUs; at < startUs + 1'000'000; at += kChunkUs)
+            for (; at < startUs + 1'000'000; at += kChunkUs)
                 writer.audioChunk(sound(at, startUs + c.soundFromUs + 200'000));
             writer.videoFrame(picture(320, 180, startUs + 1'000'000));
         });
