@@ -30,247 +30,222 @@ namespace {
 
 class RecordCommandRoad : public ::testing::Test {
 protected:
-  void SetUp() override {
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
-      GTEST_SKIP() << "needs an X display (run under Xvfb)";
-    if (!QFile::exists(appBinary()) || !ServerProcess::built())
-      GTEST_SKIP() << "the app or mivra-server is not built in this tree";
-    if (QStandardPaths::findExecutable(QStringLiteral("ffprobe")).isEmpty())
-      GTEST_SKIP() << "needs ffprobe";
-    m_server.emplace(m_home.path("server").toStdString(),
-                     std::vector<std::string>{"--quiet"});
-    ASSERT_TRUE(m_server->started());
-    m_origin = QString::fromStdString(m_server->origin());
-    m_home.env.insert(QStringLiteral("MIVRA_SERVICE_ORIGIN"), m_origin);
-  }
+    void SetUp() override
+    {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            GTEST_SKIP() << "needs an X display (run under Xvfb)";
+        if (!QFile::exists(appBinary()) || !ServerProcess::built())
+            GTEST_SKIP() << "the app or mivra-server is not built in this tree";
+        if (QStandardPaths::findExecutable(QStringLiteral("ffprobe")).isEmpty())
+            GTEST_SKIP() << "needs ffprobe";
+        m_server.emplace(m_home.path("server").toStdString(), std::vector<std::string>{"--quiet"});
+        ASSERT_TRUE(m_server->started());
+        m_origin = QString::fromStdString(m_server->origin());
+        m_home.env.insert(QStringLiteral("MIVRA_SERVICE_ORIGIN"), m_origin);
+    }
 
-  // Starts `mivra record ARGS` and waits for its word that it records.
-  bool startRecording(QProcess &record, const QStringList &arguments,
-                      QByteArray &err) {
-    record.setProcessEnvironment(m_home.env);
-    record.setReadChannel(QProcess::StandardError);
-    record.start(appBinary(),
-                 QStringList{QStringLiteral("record")} + arguments);
-    if (!record.waitForStarted(5000))
-      return false;
-    // The first recording measures the encoder's speed before it starts.
-    while (!err.contains("Ctrl-C") && record.waitForReadyRead(60000))
-      err += record.readAllStandardError();
-    return err.contains("Ctrl-C");
-  }
-  QList<RecentLink> storedLinks() const {
-    return RecentLinkCoding::decode(
-               FilePreferenceStore(m_home.preferencesPath())
-                   .dataValue("recentLinks")
-                   .value_or(QByteArray()))
-        .value_or(QList<RecentLink>());
-  }
-  QStringList recordings() const {
-    return QDir(m_home.recordingsFolder())
-        .entryList({QStringLiteral("*.mp4")}, QDir::Files);
-  }
-  // What the service serves for the one stored link, as ffprobe sees it.
-  FfprobeReport fetchedRecording() {
-    const QList<RecentLink> links = storedLinks();
-    if (links.size() != 1)
-      return {};
-    QNetworkAccessManager network;
-    QNetworkReply *reply = network.get(
-        QNetworkRequest(QUrl(m_origin + QStringLiteral("/r/") + links[0].id)));
-    waitUntil([reply] { return reply->isFinished(); }, 20000);
-    QFile file(m_home.path(QStringLiteral("fetched.mp4")));
-    file.open(QIODevice::WriteOnly);
-    file.write(reply->readAll());
-    file.close();
-    delete reply;
-    return ffprobe(file.fileName());
-  }
-  bool micPreferenceWritten() const {
-    return FilePreferenceStore(m_home.preferencesPath())
-        .value(QStringLiteral("micEnabled"))
-        .has_value();
-  }
+    // Starts `mivra record ARGS` and waits for its word that it records.
+    bool startRecording(QProcess &record, const QStringList &arguments, QByteArray &err)
+    {
+        record.setProcessEnvironment(m_home.env);
+        record.setReadChannel(QProcess::StandardError);
+        record.start(appBinary(), QStringList{QStringLiteral("record")} + arguments);
+        if (!record.waitForStarted(5000))
+            return false;
+        // The first recording measures the encoder's speed before it starts.
+        while (!err.contains("Ctrl-C") && record.waitForReadyRead(60000))
+            err += record.readAllStandardError();
+        return err.contains("Ctrl-C");
+    }
+    QList<RecentLink> storedLinks() const
+    {
+        return RecentLinkCoding::decode(
+                   FilePreferenceStore(m_home.preferencesPath()).dataValue("recentLinks").value_or(QByteArray()))
+            .value_or(QList<RecentLink>());
+    }
+    QStringList recordings() const
+    {
+        return QDir(m_home.recordingsFolder()).entryList({QStringLiteral("*.mp4")}, QDir::Files);
+    }
+    // What the service serves for the one stored link, as ffprobe sees it.
+    FfprobeReport fetchedRecording()
+    {
+        const QList<RecentLink> links = storedLinks();
+        if (links.size() != 1)
+            return {};
+        QNetworkAccessManager network;
+        QNetworkReply *reply = network.get(QNetworkRequest(QUrl(m_origin + QStringLiteral("/r/") + links[0].id)));
+        waitUntil([reply] { return reply->isFinished(); }, 20000);
+        QFile file(m_home.path(QStringLiteral("fetched.mp4")));
+        file.open(QIODevice::WriteOnly);
+        file.write(reply->readAll());
+        file.close();
+        delete reply;
+        return ffprobe(file.fileName());
+    }
+    bool micPreferenceWritten() const
+    {
+        return FilePreferenceStore(m_home.preferencesPath()).value(QStringLiteral("micEnabled")).has_value();
+    }
 
-  PrivateHome m_home;
-  std::optional<ServerProcess> m_server;
-  QString m_origin;
+    PrivateHome m_home;
+    std::optional<ServerProcess> m_server;
+    QString m_origin;
 };
 
-TEST_F(RecordCommandRoad, PrintsTheLinkOfTheUploadedRecording) {
-  QProcess record;
-  record.setProcessEnvironment(m_home.env);
-  record.start(appBinary(),
-               {"record", "--seconds", "2", "--no-mic", "--silent"});
-  // The first recording measures the encoder's speed before it starts.
-  const bool finished = record.waitForFinished(90000);
-  const QString out = QString::fromUtf8(record.readAllStandardOutput());
-  const QString err = QString::fromUtf8(record.readAllStandardError());
-  stopChild(record);
-  ASSERT_TRUE(finished) << err.toStdString();
-  ASSERT_EQ(record.exitCode(), 0) << err.toStdString();
+TEST_F(RecordCommandRoad, PrintsTheLinkOfTheUploadedRecording)
+{
+    QProcess record;
+    record.setProcessEnvironment(m_home.env);
+    record.start(appBinary(), {"record", "--seconds", "2", "--no-mic", "--silent"});
+    // The first recording measures the encoder's speed before it starts.
+    const bool finished = record.waitForFinished(90000);
+    const QString out = QString::fromUtf8(record.readAllStandardOutput());
+    const QString err = QString::fromUtf8(record.readAllStandardError());
+    stopChild(record);
+    ASSERT_TRUE(finished) << err.toStdString();
+    ASSERT_EQ(record.exitCode(), 0) << err.toStdString();
 
-  // The link alone on stdout; progress went to stderr.
-  const QStringList lines = out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-  ASSERT_EQ(lines.size(), 1) << out.toStdString();
-  EXPECT_TRUE(lines[0].startsWith(m_origin)) << lines[0].toStdString();
-  EXPECT_TRUE(err.contains(QStringLiteral("uploaded"), Qt::CaseInsensitive) ||
-              err.contains(QStringLiteral("%")))
-      << err.toStdString();
+    // The link alone on stdout; progress went to stderr.
+    const QStringList lines = out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 1) << out.toStdString();
+    EXPECT_TRUE(lines[0].startsWith(m_origin)) << lines[0].toStdString();
+    EXPECT_TRUE(err.contains(QStringLiteral("uploaded"), Qt::CaseInsensitive) || err.contains(QStringLiteral("%")))
+        << err.toStdString();
 
-  const QList<RecentLink> stored = storedLinks();
-  ASSERT_EQ(stored.size(), 1);
-  EXPECT_EQ(stored[0].shareUrl, lines[0]);
-  EXPECT_TRUE(stored[0].title.startsWith(QStringLiteral("Recording ")));
-  // --no-mic and the camera held for this run only, not written for the app.
-  EXPECT_FALSE(micPreferenceWritten());
-  EXPECT_FALSE(FilePreferenceStore(m_home.preferencesPath())
-                   .value(QStringLiteral("cameraEnabled"))
-                   .has_value());
+    const QList<RecentLink> stored = storedLinks();
+    ASSERT_EQ(stored.size(), 1);
+    EXPECT_EQ(stored[0].shareUrl, lines[0]);
+    EXPECT_TRUE(stored[0].title.startsWith(QStringLiteral("Recording ")));
+    // --no-mic and the camera held for this run only, not written for the app.
+    EXPECT_FALSE(micPreferenceWritten());
+    EXPECT_FALSE(FilePreferenceStore(m_home.preferencesPath()).value(QStringLiteral("cameraEnabled")).has_value());
 
-  // The service holds the recording: H.264, about as long as asked, even
-  // size, and no sound track.
-  const FfprobeReport report = fetchedRecording();
-  ASSERT_TRUE(report.ok);
-  EXPECT_EQ(report.video.value(QStringLiteral("codec_name")).toString(),
-            QStringLiteral("h264"));
-  const int width = report.video.value(QStringLiteral("width")).toInt();
-  const int height = report.video.value(QStringLiteral("height")).toInt();
-  EXPECT_TRUE(width > 0 && height > 0 && width % 2 == 0 && height % 2 == 0)
-      << width << "x" << height;
-  // Counted from the first picture, which comes late on a busy machine.
-  EXPECT_TRUE(report.durationSeconds() > 1.0 && report.durationSeconds() <= 2.3)
-      << report.durationSeconds();
-  EXPECT_TRUE(report.audio.isEmpty());
-  EXPECT_TRUE(recordings().isEmpty()) << recordings().join(' ').toStdString();
+    // The service holds the recording: H.264, about as long as asked, even
+    // size, and no sound track.
+    const FfprobeReport report = fetchedRecording();
+    ASSERT_TRUE(report.ok);
+    EXPECT_EQ(report.video.value(QStringLiteral("codec_name")).toString(), QStringLiteral("h264"));
+    const int width = report.video.value(QStringLiteral("width")).toInt();
+    const int height = report.video.value(QStringLiteral("height")).toInt();
+    EXPECT_TRUE(width > 0 && height > 0 && width % 2 == 0 && height % 2 == 0) << width << "x" << height;
+    // Counted from the first picture, which comes late on a busy machine.
+    EXPECT_TRUE(report.durationSeconds() > 1.0 && report.durationSeconds() <= 2.3) << report.durationSeconds();
+    EXPECT_TRUE(report.audio.isEmpty());
+    EXPECT_TRUE(recordings().isEmpty()) << recordings().join(' ').toStdString();
 
-  // The link's thumbnail was made from the recording before it went: a JPEG
-  // within 320 x 320 of the video's shape, showing what the service serves.
-  const QImage thumbnail(m_home.path("XDG_DATA_HOME/Mivra Video/Thumbnails/" +
-                                     stored[0].id + ".jpg"),
-                         "JPEG");
-  ASSERT_FALSE(thumbnail.isNull());
-  EXPECT_EQ(qMax(thumbnail.width(), thumbnail.height()), 320);
-  EXPECT_NEAR(double(thumbnail.width()) / thumbnail.height(),
-              double(width) / height, 0.02);
-  const QString frame = m_home.path("frame.png");
-  ASSERT_EQ(QProcess::execute("ffmpeg", {"-loglevel", "error", "-y", "-ss", "1",
-                                         "-i", m_home.path("fetched.mp4"),
-                                         "-frames:v", "1", "-s",
-                                         QStringLiteral("%1x%2")
-                                             .arg(thumbnail.width())
-                                             .arg(thumbnail.height()),
-                                         frame}),
-            0);
-  const QImage served = QImage(frame).convertToFormat(QImage::Format_RGB32);
-  const QImage shown = thumbnail.convertToFormat(QImage::Format_RGB32);
-  ASSERT_EQ(served.size(), shown.size());
-  qint64 difference = 0;
-  for (int y = 0; y < shown.height(); ++y)
-    for (int x = 0; x < shown.width(); ++x)
-      difference += qAbs(qGray(shown.pixel(x, y)) - qGray(served.pixel(x, y)));
-  EXPECT_LT(double(difference) / (shown.width() * shown.height()), 8.0)
-      << "mean grey difference per pixel";
+    // The link's thumbnail was made from the recording before it went: a JPEG
+    // within 320 x 320 of the video's shape, showing what the service serves.
+    const QImage thumbnail(m_home.path("XDG_DATA_HOME/Mivra Video/Thumbnails/" + stored[0].id + ".jpg"), "JPEG");
+    ASSERT_FALSE(thumbnail.isNull());
+    EXPECT_EQ(qMax(thumbnail.width(), thumbnail.height()), 320);
+    EXPECT_NEAR(double(thumbnail.width()) / thumbnail.height(), double(width) / height, 0.02);
+    const QString frame = m_home.path("frame.png");
+    ASSERT_EQ(QProcess::execute(
+                  "ffmpeg", {"-loglevel", "error", "-y", "-ss", "1", "-i", m_home.path("fetched.mp4"), "-frames:v", "1",
+                             "-s", QStringLiteral("%1x%2").arg(thumbnail.width()).arg(thumbnail.height()), frame}),
+              0);
+    const QImage served = QImage(frame).convertToFormat(QImage::Format_RGB32);
+    const QImage shown = thumbnail.convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(served.size(), shown.size());
+    qint64 difference = 0;
+    for (int y = 0; y < shown.height(); ++y)
+        for (int x = 0; x < shown.width(); ++x)
+            difference += qAbs(qGray(shown.pixel(x, y)) - qGray(served.pixel(x, y)));
+    EXPECT_LT(double(difference) / (shown.width() * shown.height()), 8.0) << "mean grey difference per pixel";
 }
 
 // Ctrl-C stops, uploads and prints the link; the microphone's sound reaches
 // the service.
-TEST_F(RecordCommandRoad, CtrlCStopsAndTheSoundReachesTheService) {
-  if (!m_home.env.contains(QStringLiteral("PULSE_SERVER")))
-    GTEST_SKIP() << "needs the test PulseAudio server";
-  QProcess record;
-  QByteArray err;
-  ASSERT_TRUE(startRecording(record, {"--silent"}, err)) << err.toStdString();
-  QTest::qWait(500); // something to record
-  ::kill(pid_t(record.processId()), SIGINT);
-  ASSERT_TRUE(record.waitForFinished(60000));
-  err += record.readAllStandardError();
-  ASSERT_EQ(record.exitCode(), 0) << err.toStdString();
-  const QString out =
-      QString::fromUtf8(record.readAllStandardOutput()).trimmed();
-  EXPECT_TRUE(out.startsWith(m_origin)) << out.toStdString();
-  const QList<RecentLink> stored = storedLinks();
-  ASSERT_EQ(stored.size(), 1);
-  EXPECT_EQ(stored[0].shareUrl, out);
-  EXPECT_EQ(
-      fetchedRecording().audio.value(QStringLiteral("codec_name")).toString(),
-      QStringLiteral("aac"));
-  EXPECT_FALSE(micPreferenceWritten())
-      << "the microphone was asked for this run only";
-  EXPECT_TRUE(recordings().isEmpty()) << recordings().join(' ').toStdString();
-}
-
-TEST_F(RecordCommandRoad, SecondCtrlCDiscards) {
-  QProcess record;
-  QByteArray err;
-  ASSERT_TRUE(startRecording(record, {"--no-mic", "--silent"}, err))
-      << err.toStdString();
-  QTest::qWait(500); // something to record
-  // Signals of one kind do not queue: send until it ends, a few ms apart,
-  // so the second lands while the first one's stop is under way.
-  QElapsedTimer clock;
-  clock.start();
-  while (record.state() != QProcess::NotRunning && clock.elapsed() < 30000) {
+TEST_F(RecordCommandRoad, CtrlCStopsAndTheSoundReachesTheService)
+{
+    if (!m_home.env.contains(QStringLiteral("PULSE_SERVER")))
+        GTEST_SKIP() << "needs the test PulseAudio server";
+    QProcess record;
+    QByteArray err;
+    ASSERT_TRUE(startRecording(record, {"--silent"}, err)) << err.toStdString();
+    QTest::qWait(500); // something to record
     ::kill(pid_t(record.processId()), SIGINT);
-    record.waitForFinished(3);
-  }
-  ASSERT_EQ(record.state(), QProcess::NotRunning);
-  err += record.readAllStandardError();
-  EXPECT_EQ(record.exitCode(), 1) << err.toStdString();
-  EXPECT_TRUE(err.contains("Discarded.")) << err.toStdString();
-  EXPECT_TRUE(record.readAllStandardOutput().trimmed().isEmpty());
-  EXPECT_TRUE(recordings().isEmpty()) << recordings().join(' ').toStdString();
-  EXPECT_TRUE(storedLinks().isEmpty());
+    ASSERT_TRUE(record.waitForFinished(60000));
+    err += record.readAllStandardError();
+    ASSERT_EQ(record.exitCode(), 0) << err.toStdString();
+    const QString out = QString::fromUtf8(record.readAllStandardOutput()).trimmed();
+    EXPECT_TRUE(out.startsWith(m_origin)) << out.toStdString();
+    const QList<RecentLink> stored = storedLinks();
+    ASSERT_EQ(stored.size(), 1);
+    EXPECT_EQ(stored[0].shareUrl, out);
+    EXPECT_EQ(fetchedRecording().audio.value(QStringLiteral("codec_name")).toString(), QStringLiteral("aac"));
+    EXPECT_FALSE(micPreferenceWritten()) << "the microphone was asked for this run only";
+    EXPECT_TRUE(recordings().isEmpty()) << recordings().join(' ').toStdString();
 }
 
-TEST_F(RecordCommandRoad, FailedUploadSaysWhyAndKeepsTheFile) {
-  m_server->kill9();
-  QProcess record;
-  QByteArray err;
-  ASSERT_TRUE(
-      startRecording(record, {"--seconds", "1", "--no-mic", "--silent"}, err))
-      << err.toStdString();
-  ASSERT_TRUE(record.waitForFinished(60000));
-  err += record.readAllStandardError();
-  EXPECT_EQ(record.exitCode(), 1) << err.toStdString();
-  EXPECT_TRUE(record.readAllStandardOutput().trimmed().isEmpty());
-  EXPECT_TRUE(err.contains("Upload failed")) << err.toStdString();
-  EXPECT_EQ(recordings().size(), 1);
+TEST_F(RecordCommandRoad, SecondCtrlCDiscards)
+{
+    QProcess record;
+    QByteArray err;
+    ASSERT_TRUE(startRecording(record, {"--no-mic", "--silent"}, err)) << err.toStdString();
+    QTest::qWait(500); // something to record
+    // Signals of one kind do not queue: send until it ends, a few ms apart,
+    // so the second lands while the first one's stop is under way.
+    QElapsedTimer clock;
+    clock.start();
+    while (record.state() != QProcess::NotRunning && clock.elapsed() < 30000) {
+        ::kill(pid_t(record.processId()), SIGINT);
+        record.waitForFinished(3);
+    }
+    ASSERT_EQ(record.state(), QProcess::NotRunning);
+    err += record.readAllStandardError();
+    EXPECT_EQ(record.exitCode(), 1) << err.toStdString();
+    EXPECT_TRUE(err.contains("Discarded.")) << err.toStdString();
+    EXPECT_TRUE(record.readAllStandardOutput().trimmed().isEmpty());
+    EXPECT_TRUE(recordings().isEmpty()) << recordings().join(' ').toStdString();
+    EXPECT_TRUE(storedLinks().isEmpty());
+}
+
+TEST_F(RecordCommandRoad, FailedUploadSaysWhyAndKeepsTheFile)
+{
+    m_server->kill9();
+    QProcess record;
+    QByteArray err;
+    ASSERT_TRUE(startRecording(record, {"--seconds", "1", "--no-mic", "--silent"}, err)) << err.toStdString();
+    ASSERT_TRUE(record.waitForFinished(60000));
+    err += record.readAllStandardError();
+    EXPECT_EQ(record.exitCode(), 1) << err.toStdString();
+    EXPECT_TRUE(record.readAllStandardOutput().trimmed().isEmpty());
+    EXPECT_TRUE(err.contains("Upload failed")) << err.toStdString();
+    EXPECT_EQ(recordings().size(), 1);
 }
 
 // With the app running, the command hands the recording over to it: the app
 // makes the link, the command only says so.
-TEST_F(RecordCommandRoad, RunningAppRecordsInstead) {
-  // The app keeps its own microphone setting; no sound server here.
-  FilePreferenceStore(m_home.preferencesPath())
-      .setValue(QStringLiteral("micEnabled"), false);
-  QProcess app;
-  app.setProcessEnvironment(m_home.env);
-  app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  app.start(appBinary(), {});
-  ASSERT_TRUE(app.waitForStarted(5000));
-  ASSERT_TRUE(m_home.waitForLog(QStringLiteral("start: idle"), 10000))
-      << m_home.log().toStdString();
+TEST_F(RecordCommandRoad, RunningAppRecordsInstead)
+{
+    // The app keeps its own microphone setting; no sound server here.
+    FilePreferenceStore(m_home.preferencesPath()).setValue(QStringLiteral("micEnabled"), false);
+    QProcess app;
+    app.setProcessEnvironment(m_home.env);
+    app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    app.start(appBinary(), {});
+    ASSERT_TRUE(app.waitForStarted(5000));
+    ASSERT_TRUE(m_home.waitForLog(QStringLiteral("start: idle"), 10000)) << m_home.log().toStdString();
 
-  QProcess record;
-  QByteArray err;
-  ASSERT_TRUE(startRecording(record, {"--seconds", "1", "--silent"}, err))
-      << err.toStdString();
-  const bool finished = record.waitForFinished(60000);
-  err += record.readAllStandardError();
-  ASSERT_TRUE(finished) << err.toStdString();
-  EXPECT_EQ(record.exitCode(), 0) << err.toStdString();
-  EXPECT_TRUE(record.readAllStandardOutput().trimmed().isEmpty());
-  EXPECT_TRUE(err.contains("puts it on the clipboard")) << err.toStdString();
+    QProcess record;
+    QByteArray err;
+    ASSERT_TRUE(startRecording(record, {"--seconds", "1", "--silent"}, err)) << err.toStdString();
+    const bool finished = record.waitForFinished(60000);
+    err += record.readAllStandardError();
+    ASSERT_TRUE(finished) << err.toStdString();
+    EXPECT_EQ(record.exitCode(), 0) << err.toStdString();
+    EXPECT_TRUE(record.readAllStandardOutput().trimmed().isEmpty());
+    EXPECT_TRUE(err.contains("puts it on the clipboard")) << err.toStdString();
 
-  static const QRegularExpression complete(
-      QStringLiteral("upload (\\S+): complete, link (\\S+)"));
-  const bool uploaded =
-      waitUntil([&] { return complete.match(m_home.log()).hasMatch(); }, 60000);
-  stopChild(app);
-  ASSERT_TRUE(uploaded) << m_home.log().toStdString();
-  EXPECT_TRUE(complete.match(m_home.log()).captured(2).startsWith(m_origin));
-  // The app's recording: started once, stopped by the command.
-  EXPECT_EQ(m_home.log().count(QStringLiteral("phase recording")), 1);
+    static const QRegularExpression complete(QStringLiteral("upload (\\S+): complete, link (\\S+)"));
+    const bool uploaded = waitUntil([&] { return complete.match(m_home.log()).hasMatch(); }, 60000);
+    stopChild(app);
+    ASSERT_TRUE(uploaded) << m_home.log().toStdString();
+    EXPECT_TRUE(complete.match(m_home.log()).captured(2).startsWith(m_origin));
+    // The app's recording: started once, stopped by the command.
+    EXPECT_EQ(m_home.log().count(QStringLiteral("phase recording")), 1);
 }
 
 } // namespace
