@@ -28,6 +28,7 @@ TEST(CameraRecordCommand, BubbleInTheChosenCornerMovesWithTheCamera)
                                  QStringLiteral("--no-mic"), QStringLiteral("--output"), path},
                                 home.env, 60000);
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_FALSE(QFile::exists(home.preferencesPath())) << "for this run only";
 
     // topLeft at 1920x1080: the square spans x and y 24-243, its centre at 134.
     int fewestWhite = INT_MAX;
@@ -53,6 +54,23 @@ TEST(CameraRecordCommand, BubbleInTheChosenCornerMovesWithTheCamera)
     }
     EXPECT_LT(fewestWhite, 30);
     EXPECT_GT(mostWhite, 150);
+}
+
+TEST(CameraRecordCommand, EverySubcommandHasHelpAndASpotMustBeKnown)
+{
+    if (!QFile::exists(appBinary()))
+        GTEST_SKIP() << "the app is not built in this tree";
+    PrivateHome home;
+    for (const char *command : {"record", "links", "upload"}) {
+        const ChildRun help = runApp({QString::fromLatin1(command), QStringLiteral("--help")}, home.env);
+        EXPECT_EQ(help.status, 0) << command;
+        EXPECT_TRUE(help.out.startsWith(QStringLiteral("Usage: mivra ") + QLatin1String(command))) << command;
+    }
+    const ChildRun wrong =
+        runApp({QStringLiteral("record"), QStringLiteral("--bubble-spot"), QStringLiteral("middle")}, home.env);
+    EXPECT_EQ(wrong.status, 2);
+    EXPECT_TRUE(wrong.err.contains(QStringLiteral("bottomLeft, bottomRight, topLeft, topRight, asOnScreen")));
+    EXPECT_FALSE(QFile::exists(home.preferencesPath()));
 }
 
 } // namespace
