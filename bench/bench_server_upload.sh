@@ -4,7 +4,7 @@
 # For each size, RUNS times on a fresh server whose data folder is on the disk
 # of ${BENCH_DIR:-$TMPDIR} (the median of the runs is printed):
 #   multipart  the file in 8 MiB parts sent by curl three at a time, then complete
-#              (create to complete; the parts are written, then assembled)
+#              (create to complete; parts land in place, complete syncs once)
 #   single     one plain `curl -T` of the file (PUT /api/videos/<id>)
 #   dd         the file written to the same disk with dd (bs=8M, conv=fsync)
 # and the server's peak resident memory (VmHWM) over both uploads (the largest
@@ -64,7 +64,8 @@ check() { # id file
 printf '%-9s %12s %12s %12s %16s   (median of %s runs)\n' "size" "multipart" "curl -T" "dd" "server peak RSS" "$runs"
 for mib in $sizes; do
   file="$work/file.bin"
-  head -c "$((mib * 1024 * 1024))" /dev/urandom >"$file"
+  # An MP4 file-type box first (the server stores only MP4s), then random bytes.
+  { printf '\0\0\0\030ftypisom'; head -c "$((mib * 1024 * 1024 - 12))" /dev/urandom; } >"$file"
   bytes="$(stat -c %s "$file")"
   rm -f "$slices"/*
   split -b "$part" -d -a 5 "$file" "$slices/p."

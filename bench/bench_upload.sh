@@ -26,8 +26,11 @@ server_pid=$!
 for _ in $(seq 100); do grep -q '^listening on ' "$work/server.out" 2>/dev/null && break; sleep 0.05; done
 origin="$(head -1 "$work/server.out" | sed 's/^listening on //')"
 
+# A real short video (mivra upload takes only files with a video stream) with
+# random bytes after its last box up to the size wanted.
 file="$work/upload.mp4"
-head -c "$((size_mib * 1024 * 1024))" /dev/urandom >"$file"
+ffmpeg -loglevel error -y -f lavfi -i testsrc=s=64x48:r=10:d=1 -pix_fmt yuv420p -movflags +faststart "$work/head.mp4"
+{ cat "$work/head.mp4"; head -c "$((size_mib * 1024 * 1024 - $(stat -c %s "$work/head.mp4")))" /dev/urandom; } >"$file"
 bytes="$(stat -c %s "$file")"
 token="$(head -c 32 /dev/urandom | od -An -tx1 | tr -d ' \n')"
 

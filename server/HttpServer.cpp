@@ -476,6 +476,15 @@ void HttpServer::routes()
 
     // --- Public media: the MP4 with byte ranges, no token needed ---
 
+    s.Get(R"(/r/([^/]+)\.jpg)", [&svc](const Request &req, Response &res) {
+        const std::optional<std::string> jpeg = svc.poster(req.matches[1].str());
+        if (!jpeg)
+            return sendPlain(res, 404);
+        res.set_header("Cache-Control", "private, max-age=3600");
+        res.set_header("X-Content-Type-Options", "nosniff");
+        res.set_content(*jpeg, "image/jpeg");
+    });
+
     s.Get(R"(/r/([^/]+))", [&svc](const Request &req, Response &res) {
         const std::string id = req.matches[1].str();
         std::shared_ptr<MediaReader> media = svc.openMedia(id);

@@ -2,11 +2,13 @@
 
 #include "CrashPoint.h"
 #include "Crypto.h"
+#include "Poster.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -470,6 +472,29 @@ void LocalStorage::removeMedia(const std::string &videoId)
     const fs::path p = mediaPath(videoId);
     if (::unlink(p.c_str()) != 0 && errno != ENOENT)
         fail("remove " + p.string());
+    const fs::path poster = m_media / (videoId + ".jpg");
+    if (::unlink(poster.c_str()) != 0 && errno != ENOENT)
+        fail("remove " + poster.string());
+}
+
+bool LocalStorage::makePoster(const std::string &videoId)
+{
+    const std::optional<std::string> jpeg = ::makePoster(mediaPath(videoId));
+    if (!jpeg)
+        return false;
+    TempFile file(m_tmp);
+    writeAll(file.fd(), jpeg->data(), jpeg->size(), "write " + file.path().string());
+    file.place(m_media / (videoId + ".jpg"), "poster-synced");
+    return true;
+}
+
+std::optional<std::string> LocalStorage::readPoster(const std::string &videoId)
+{
+    checkId(videoId);
+    std::ifstream in(m_media / (videoId + ".jpg"), std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 std::vector<std::string> LocalStorage::listMedia()

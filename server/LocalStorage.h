@@ -6,6 +6,7 @@
 
 // Storage on the local disk, under one folder:
 //   media/<id>.mp4   finished videos
+//   media/<id>.jpg   their posters
 //   uploads/<id>     a multipart upload in progress: part n is written in
 //                    place at offset (n - 1) x partSize, so completing it is a
 //                    truncate, an fsync and a rename, never a copy
@@ -32,6 +33,8 @@ public:
     std::unique_ptr<MediaReader> openMedia(const std::string &videoId) override;
     bool hasMedia(const std::string &videoId) override;
     void removeMedia(const std::string &videoId) override;
+    bool makePoster(const std::string &videoId) override;
+    std::optional<std::string> readPoster(const std::string &videoId) override;
     std::vector<std::string> listMedia() override;
 
     std::optional<std::uint64_t> freeBytes() override;

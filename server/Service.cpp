@@ -598,6 +598,7 @@ Reply Service::putWhole(const std::string &owner, const std::string &id, std::op
     }
     crashPoint("completed");
     m_storage->removeUpload(id); // parts sent before, if any
+    makePoster(id);
     return videoInfo(*row);
 }
 
@@ -741,11 +742,12 @@ bool Service::finishCompleting(const VideoRow &row)
             m_storage->publishParts(row.id, refs, row.partSize, std::uint64_t(row.sizeBytes.value_or(0)));
         }
         m_metadata->finishComplete(row.id);
-        return true;
     } catch (const std::exception &e) {
         logLine("complete " + row.id + " not finished: " + e.what());
         return false;
     }
+    makePoster(row.id);
+    return true;
 }
 
 void Service::abandonComplete(const std::string &id)
@@ -774,6 +776,7 @@ std::optional<PublicVideo> Service::publicVideo(const std::string &id)
     v.durationMs = row->durationMs;
     v.width = row->width;
     v.height = row->height;
+    v.hasPoster = m_storage->readPoster(id).has_value();
     return v;
 }
 
@@ -782,4 +785,21 @@ std::unique_ptr<MediaReader> Service::openMedia(const std::string &id)
     if (!publicVideo(id))
         return nullptr;
     return m_storage->openMedia(id);
+}
+
+std::optional<std::string> Service::poster(const std::string &id)
+{
+    if (!publicVideo(id))
+        return std::nullopt;
+    return m_storage->readPoster(id);
+}
+
+void Service::makePoster(const std::string &id)
+{
+    try {
+        if (!m_storage->makePoster(id))
+            logLine("poster of " + id + ": no picture found");
+    } catch (const std::exception &e) {
+        logLine("poster of " + id + " not made: " + std::string(e.what()));
+    }
 }

@@ -74,6 +74,7 @@ struct PublicVideo {
     std::int64_t expiresAtMs = 0;
     std::int64_t sizeBytes = 0;
     std::optional<std::int64_t> durationMs, width, height;
+    bool hasPoster = false;
 };
 
 struct RecoveryReport {
@@ -134,6 +135,7 @@ public:
     // Public media and share page: a ready video that has not expired.
     std::optional<PublicVideo> publicVideo(const std::string &id);
     std::unique_ptr<MediaReader> openMedia(const std::string &id);
+    std::optional<std::string> poster(const std::string &id); // JPEG
 
     // Start-up: finishes completes that were accepted, drops what a crash left
     // half-done (temporaries, media without a ready row, upload files without
@@ -150,6 +152,7 @@ private:
     Reply videoInfo(const VideoRow &row) const;
     void removeEverything(const std::string &id);
     bool finishCompleting(const VideoRow &row);
+    void makePoster(const std::string &id);
     void abandonComplete(const std::string &id);
     std::optional<Reply> quotaFailure(const std::string &owner, std::uint64_t incomingBytes, bool newUpload);
 

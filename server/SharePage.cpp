@@ -88,11 +88,12 @@ std::string render(const PublicVideo &v, const std::string &publicOrigin)
     const std::string title = v.title.empty() ? std::string("Untitled video") : v.title;
     const std::string shareUrl = publicOrigin + "/v/" + v.id;
     const std::string mediaUrl = publicOrigin + "/r/" + v.id;
+    const std::string posterUrl = mediaUrl + ".jpg";
     std::string iso;
     const std::string expiry = expiryText(v.expiresAtMs, iso);
     std::string description = "A video shared with Mivra Video";
     if (v.durationMs)
-        description += " (" + durationText(*v.durationMs) + ")";
+        description += ", " + durationText(*v.durationMs) + " long";
     description += ". " + expiry + ".";
 
     std::string html;
@@ -116,13 +117,22 @@ std::string render(const PublicVideo &v, const std::string &publicOrigin)
         html += meta("property", "og:video:width", std::to_string(*v.width));
         html += meta("property", "og:video:height", std::to_string(*v.height));
     }
-    html += meta("name", "twitter:card", "summary");
+    if (v.hasPoster) {
+        html += meta("property", "og:image", posterUrl);
+        html += meta("property", "og:image:type", "image/jpeg");
+        html += meta("property", "og:image:alt", title);
+    }
+    html += meta("name", "twitter:card", v.hasPoster ? "summary_large_image" : "summary");
     html += meta("name", "twitter:title", title);
     html += meta("name", "twitter:description", description);
+    if (v.hasPoster)
+        html += meta("name", "twitter:image", posterUrl);
     html += "<link rel=\"icon\" href=\"data:,\">\n";
     html += std::string("<style>") + kStyle + "</style>\n</head>\n<body>\n<main>\n";
     html += "<h1>" + escapeHtml(title) + "</h1>\n";
     html += "<video id=\"player\" controls playsinline preload=\"metadata\" src=\"/r/" + escapeHtml(v.id) + "\"";
+    if (v.hasPoster)
+        html += " poster=\"/r/" + escapeHtml(v.id) + ".jpg\"";
     if (v.width && v.height)
         html += " width=\"" + std::to_string(*v.width) + "\" height=\"" + std::to_string(*v.height) + "\"";
     html += "></video>\n<p class=\"meta\">";

@@ -94,7 +94,11 @@ public:
     virtual void keepAsMedia(BlobWriter &blob, const std::string &videoId) = 0;
     virtual std::unique_ptr<MediaReader> openMedia(const std::string &videoId) = 0; // nullptr if absent
     virtual bool hasMedia(const std::string &videoId) = 0;                          // as hasUpload
-    virtual void removeMedia(const std::string &videoId) = 0;
+    virtual void removeMedia(const std::string &videoId) = 0;                       // and its poster
+    // The poster of a finished video (a JPEG made from the media), made once
+    // it is published; making it may fail, the video stays as it is.
+    virtual bool makePoster(const std::string &videoId) = 0;
+    virtual std::optional<std::string> readPoster(const std::string &videoId) = 0;
     virtual std::vector<std::string> listMedia() = 0;
 
     // Free bytes where new bytes would go; nullopt when unknown.

@@ -1,6 +1,7 @@
 // The share page opened in headless Chromium: its <video> loads the MP4 from
 // /r/<id> (with the byte ranges a browser asks for) and reaches a ready state
-// with the video's duration; the title shows as text, never as markup.
+// with the video's duration, showing its poster before play; the title shows
+// as text, never as markup.
 //
 // Chromium is driven over the DevTools protocol on a pipe
 // (--remote-debugging-pipe: JSON messages ending in NUL on fds 3 and 4), so
@@ -270,7 +271,10 @@ TEST(ServerSharePageBrowser, VideoReachesAReadyStateWithTheRightDuration)
             heading: h1 ? h1.textContent : null,
             scripts: document.scripts.length,
             title: document.title,
-            ogTitle: (document.querySelector('meta[property="og:title"]') || {}).content || null
+            ogTitle: (document.querySelector('meta[property="og:title"]') || {}).content || null,
+            ogImage: (document.querySelector('meta[property="og:image"]') || {}).content || null,
+            poster: v ? v.poster : null,
+            paused: v ? v.paused : false
         });
     })())JS";
     std::string probeJson;
@@ -316,4 +320,15 @@ TEST(ServerSharePageBrowser, VideoReachesAReadyStateWithTheRightDuration)
     EXPECT_EQ(state.find("ogTitle")->asString(), title);
     EXPECT_EQ(state.find("scripts")->asInteger(), 0);
     EXPECT_EQ(state.find("title")->asString(), title + " · Mivra Video");
+
+    // Before play the page shows the poster, the frame at 1 s, and link
+    // previews name the same picture, which is there to fetch.
+    EXPECT_TRUE(state.find("paused")->asBool());
+    const std::string posterUrl = server.url() + "/r/" + id + ".jpg";
+    EXPECT_EQ(state.find("poster")->asString(), posterUrl);
+    EXPECT_EQ(state.find("ogImage")->asString(), posterUrl);
+    const Http poster = api.publicGet("/r/" + id + ".jpg");
+    EXPECT_EQ(poster.status, 200);
+    EXPECT_EQ(poster.header("Content-Type"), "image/jpeg");
+    EXPECT_EQ(poster.body.substr(0, 3), "\xFF\xD8\xFF");
 }
