@@ -191,6 +191,9 @@ TEST(MainWindow, Screenshots)
     ASSERT_TRUE(AppStateRig::waitUntil([&] { return state.phase().is(Phase::Kind::uploading); }));
     w.rig.uploader->progress(4'200'000, 10'000'000);
     ASSERT_TRUE(AppStateRig::waitUntil([&] { return state.phase().sentBytes() > 0; }));
+    // The arc eases to its new length.
+    ASSERT_TRUE(AppStateRig::waitUntil(
+        [&] { return qAbs(w.item("uploadRing")->property("shown").toDouble() - 0.42) < 0.001; }));
     w.screenshot(QStringLiteral("main-uploading"));
     w.rig.uploader->uploadStep.release();
     runTask(std::move(stopping));
