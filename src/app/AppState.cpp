@@ -274,6 +274,11 @@ void AppState::setMinimizedForRecording(bool on)
 
 QCoro::Task<> AppState::startRecording()
 {
+    return startRecording(RecordingRequest{});
+}
+
+QCoro::Task<> AppState::startRecording(RecordingRequest request)
+{
     if (!m_phase.is(Phase::Kind::idle))
         co_return;
     setPhase(Phase::starting());
@@ -283,9 +288,10 @@ QCoro::Task<> AppState::startRecording()
     const QPointer<QScreen> screen = m_parts.screens->screenUnderPointer();
     const qint64 started = m_preferences->recordingsStarted();
     m_parts.bar->show(screen, this, started < kHintedRecordings);
-    const bool camera = cameraEnabled();
-    const bool composite = camera && bubbleInVideo() != BubbleSpot::asOnScreen;
-    const BubbleSpot spot = bubbleInVideo();
+    const bool camera = request.camera.value_or(cameraEnabled());
+    const BubbleSpot spot = request.spot.value_or(bubbleInVideo());
+    const bool composite = camera && spot != BubbleSpot::asOnScreen;
+    const bool microphone = request.microphone.value_or(micEnabled());
 
     try {
         if (camera) {
@@ -297,7 +303,7 @@ QCoro::Task<> AppState::startRecording()
         const QString outputPath = OutputLocation::make(m_parts.recordingsFolder, m_parts.now());
         m_recordingPath = outputPath;
         co_await minimiseMainWindow();
-        co_await m_parts.recorder->start(outputPath, screen, micEnabled(),
+        co_await m_parts.recorder->start(outputPath, screen, microphone,
                                          composite ? std::optional<BubbleSpot>(spot) : std::nullopt);
     } catch (const std::exception &error) {
         failStart(errorDescription(error));
@@ -605,6 +611,11 @@ void AppState::restoreMainWindow()
     setMinimizedForRecording(false);
     if (m_parts.mainWindow->presence() == MainWindowAccess::Presence::minimised)
         m_parts.mainWindow->restore();
+}
+
+void AppState::addRecentLink(const RecentLink &link)
+{
+    m_library->addNew(link);
 }
 
 void AppState::copyAndOpen(const RecentLink &link)

@@ -142,8 +142,16 @@ public:
     // Set while a quit waits for the recording's file to close.
     bool quitting() const { return m_quitting; }
 
+    // Settings for the next recording only, as a command asked for them;
+    // absent ones follow the user's switches.
+    struct RecordingRequest {
+        std::optional<bool> microphone;
+        std::optional<bool> camera;
+        std::optional<BubbleSpot> spot;
+    };
     // Idle to recording, or back to idle with lastError set.
     QCoro::Task<> startRecording();
+    QCoro::Task<> startRecording(RecordingRequest request);
     // Recording to finishing, uploading and idle; the link is handed over.
     QCoro::Task<> stopRecording();
     // Recording to finishing and idle; the file is deleted.
@@ -153,6 +161,8 @@ public:
     // the recordings folder, not uploaded. An unfinished upload's file stays.
     QCoro::Task<> finishForQuit();
 
+    // A link uploaded by a command goes to the front of the recent list.
+    void addRecentLink(const RecentLink &link);
     // Clipboard, then the browser (web links only).
     void copyAndOpen(const RecentLink &link);
     void showMain();

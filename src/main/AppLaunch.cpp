@@ -1,6 +1,7 @@
 #include "main/AppLaunch.h"
 
 #include "main/AppParts.h"
+#include "main/AppRequests.h"
 
 #include "main/Subcommand.h"
 #include "main/Substitutes.h"
@@ -73,10 +74,16 @@ int runPrimary(QApplication &app, InstanceServer &server, const QList<QUrl> &url
     QApplication::setQuitOnLastWindowClosed(false);
 
     auto taskbar = std::make_shared<WindowTaskbarPresence>();
-    AppState::setSharedFactory([taskbar] {
-        return std::make_unique<AppState>(makeAppParts(std::make_shared<FilePreferenceStore>(), taskbar));
+    auto uploader = std::make_shared<std::shared_ptr<Uploader>>();
+    AppState::setSharedFactory([taskbar, uploader] {
+        AppState::Parts parts = makeAppParts(std::make_shared<FilePreferenceStore>(), taskbar);
+        *uploader = std::dynamic_pointer_cast<Uploader>(parts.uploader);
+        return std::make_unique<AppState>(std::move(parts));
     });
     AppState &state = AppState::shared();
+    // The command line's requests, answered on the app's own state.
+    AppRequests requests(state, *uploader);
+    QObject::connect(&server, &InstanceServer::requestReceived, &requests, &AppRequests::serve);
     taskbar->setShown(state.showInDock());
 
     // Made on first open: start-up to the tray loads no QML.

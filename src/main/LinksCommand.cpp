@@ -1,4 +1,5 @@
 // `mivra links [--json]` and its edits: refresh, rename, expire, delete.
+#include "main/AppChannel.h"
 #include "main/ServiceCommands.h"
 #include "main/Subcommand.h"
 
@@ -76,8 +77,42 @@ QCoro::Task<int> runOnServiceOnly(CommandLineLinks &links, LinksArguments argume
     co_return 0;
 }
 
+// While the app runs it does the work on its own list, which is then
+// printed from its answer; none when the app is older and cannot answer.
+QCoro::Task<std::optional<int>> askApp(LinksArguments arguments)
+{
+    QJsonObject body{{QStringLiteral("command"), QStringLiteral("links")},
+                     {QStringLiteral("action"), arguments.action},
+                     {QStringLiteral("id"), arguments.id},
+                     {QStringLiteral("text"), arguments.text}};
+    if (arguments.lifetime)
+        body.insert(QStringLiteral("lifetime"),
+                    arguments.lifetime->isForever() ? -1.0 : double(arguments.lifetime->seconds()));
+    // Edits print nothing, as without the app.
+    const bool print = arguments.action.isEmpty() || arguments.action == QLatin1String("refresh");
+    AppChannel::Handlers handlers;
+    handlers.message = [&arguments, print](const QJsonObject &line) {
+        if (!print || !line.contains(QStringLiteral("links")))
+            return;
+        const QByteArray json = QJsonDocument(line.value(QStringLiteral("links")).toArray()).toJson();
+        printLinks(RecentLinkCoding::decode(json).value_or(QList<RecentLink>{}), arguments.json);
+    };
+    auto asking = AppChannel::ask(body, handlers);
+    const AppChannel::Result result = co_await asking;
+    if (result.outcome == AppChannel::Outcome::done)
+        co_return result.status;
+    if (result.outcome == AppChannel::Outcome::unsupported)
+        AppChannel::sayOlderApp("the links are read here and edits reach it at its next refresh.");
+    co_return std::nullopt;
+}
+
 QCoro::Task<int> runAction(LinksArguments arguments)
 {
+    if (ServiceCommands::appIsRunning()) {
+        auto asking = askApp(arguments);
+        if (const std::optional<int> status = co_await asking)
+            co_return *status;
+    }
     CommandLineLinks links;
     if (arguments.action.isEmpty()) {
         printLinks(links.library().recent(), arguments.json);

@@ -3,6 +3,7 @@
 // AppState operations as the tray app; when the app runs, it is asked to do
 // the recording instead. Ctrl-C stops (Done); a second Ctrl-C discards. With
 // --output the recording only goes to that file.
+#include "main/AppChannel.h"
 #include "main/AppParts.h"
 #include "main/ServiceCommands.h"
 
@@ -27,6 +28,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QHash>
+#include <QJsonObject>
 #include <QScreen>
 #include <QSet>
 #include <QSocketNotifier>
@@ -162,6 +164,7 @@ public:
         return inner->start(std::move(outputPath), screen, microphone, bubbleSpot);
     }
     QCoro::Task<RecordingResult> stop() override { return inner->stop(); }
+    void setOnLost(std::function<void(const QString &)> onLost) override { inner->setOnLost(std::move(onLost)); }
 
     std::shared_ptr<Recorder> inner;
     QString path;
@@ -172,8 +175,9 @@ public:
     void play(const QString &) override {}
 };
 
-// Opens once the time is up or on the first interrupt.
-QCoro::Task<> waitForStop(const Request &request, Interrupts &interrupts)
+// Opens once the time is up, on the first interrupt, or when the recording
+// of `state` (if given) ends by itself.
+QCoro::Task<> waitForStop(const Request &request, Interrupts &interrupts, const AppState *state = nullptr)
 {
     if (interrupts.count > 0)
         co_return;
@@ -183,6 +187,12 @@ QCoro::Task<> waitForStop(const Request &request, Interrupts &interrupts)
     timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&timer, &QTimer::timeout, &gate, &SignalGate::open);
     QObject::connect(&interrupts, &Interrupts::interrupted, &gate, &SignalGate::open);
+    if (state) {
+        QObject::connect(state, &AppState::phaseChanged, &gate, [state, &gate] {
+            if (!state->phase().is(Phase::Kind::recording))
+                gate.open();
+        });
+    }
     if (request.seconds > 0)
         timer.start(int(request.seconds * 1000));
     co_await qCoro(&gate, &SignalGate::opened);
@@ -207,7 +217,7 @@ QCoro::Task<int> recordAndShare(AppState &state, Request request, Interrupts &in
     std::fputs(request.seconds > 0 ? "Recording; Ctrl-C to stop early, twice to discard.\n"
                                    : "Recording; Ctrl-C to stop, twice to discard.\n",
                stderr);
-    auto waiting = waitForStop(request, interrupts);
+    auto waiting = waitForStop(request, interrupts, &state);
     co_await waiting;
     if (interrupts.count > 1) {
         auto discarding = state.discardRecording();
@@ -334,6 +344,47 @@ std::optional<BubbleSpot> spotInVideo(const Request &request, const std::shared_
     return spot == BubbleSpot::asOnScreen ? std::nullopt : std::optional<BubbleSpot>(spot);
 }
 
+// The running app records and answers: progress here, the link on stdout,
+// the same exit status as a recording made here. An older app cannot
+// answer; then it is only told to record and stop.
+QCoro::Task<int> recordThroughApp(Request request, Interrupts &interrupts)
+{
+    QJsonObject body{{QStringLiteral("command"), QStringLiteral("record")},
+                     {QStringLiteral("microphone"), request.microphone},
+                     {QStringLiteral("camera"), request.camera},
+                     {QStringLiteral("silent"), request.silent}};
+    if (request.spot)
+        body.insert(QStringLiteral("spot"), rawValue(*request.spot));
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
+    AppChannel::Handlers handlers;
+    handlers.opened = [&](InstanceClient &client) {
+        const auto stop = [&client, &interrupts] {
+            client.send({{QStringLiteral("command"),
+                          interrupts.count > 1 ? QStringLiteral("discard") : QStringLiteral("stop")}});
+        };
+        QObject::connect(&timer, &QTimer::timeout, &client, stop);
+        QObject::connect(&interrupts, &Interrupts::interrupted, &client, stop);
+    };
+    handlers.message = [&](const QJsonObject &line) {
+        if (!line.value(QStringLiteral("recording")).toBool())
+            return;
+        std::fputs(request.seconds > 0 ? "Recording in Mivra Video; Ctrl-C to stop early, twice to discard.\n"
+                                       : "Recording in Mivra Video; Ctrl-C to stop, twice to discard.\n",
+                   stderr);
+        if (request.seconds > 0)
+            timer.start(int(request.seconds * 1000));
+    };
+    auto asking = AppChannel::ask(body, handlers);
+    const AppChannel::Result result = co_await asking;
+    if (result.outcome == AppChannel::Outcome::done)
+        co_return result.status;
+    AppChannel::sayOlderApp("it records with its own settings and keeps the link.");
+    auto handing = recordInApp(request, interrupts);
+    co_return co_await handing;
+}
+
 int recordToFile(int argc, char **argv, const Request &request)
 {
     QGuiApplication app(argc, argv);
@@ -414,7 +465,7 @@ int runRecord(int argc, char **argv, const QStringList &arguments)
     if (request.output.isEmpty() && ServiceCommands::appIsRunning()) {
         QCoreApplication app(argc, argv);
         Interrupts interrupts;
-        return ServiceCommands::runToEnd(app, recordInApp(request, interrupts));
+        return ServiceCommands::runToEnd(app, recordThroughApp(request, interrupts));
     }
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         return failure(QStringLiteral("No display (neither DISPLAY nor WAYLAND_DISPLAY is set), so the screen cannot "

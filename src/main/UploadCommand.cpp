@@ -1,5 +1,6 @@
 // `mivra upload FILE [--title TEXT] [--lifetime TEXT]`: uploads an MP4 as a
 // recording's upload does, adds it to the recent links and prints the link.
+#include "main/AppChannel.h"
 #include "main/ServiceCommands.h"
 #include "main/Subcommand.h"
 #include "main/ThumbnailCache.h"
@@ -13,6 +14,7 @@
 
 #include <QCoroFuture>
 #include <QFileInfo>
+#include <QJsonObject>
 
 #include <cstdio>
 
@@ -47,6 +49,27 @@ QCoro::Task<int> uploadFile(UploadArguments arguments)
     // Without --lifetime the default for new videos applies, as in the app.
     const std::optional<Lifetime> lifetime =
         arguments.lifetime ? arguments.lifetime : Preferences(links.store()).newVideoLifetime();
+
+    if (ServiceCommands::appIsRunning()) {
+        // The app uploads, so the link enters its recent list at once.
+        QJsonObject body{{QStringLiteral("command"), QStringLiteral("upload")},
+                         {QStringLiteral("file"), QFileInfo(arguments.file).absoluteFilePath()},
+                         {QStringLiteral("title"), title}};
+        if (facts.durationMs)
+            body.insert(QStringLiteral("durationMs"), double(*facts.durationMs));
+        if (facts.width && facts.height) {
+            body.insert(QStringLiteral("width"), *facts.width);
+            body.insert(QStringLiteral("height"), *facts.height);
+        }
+        if (lifetime)
+            body.insert(QStringLiteral("lifetime"), lifetime->isForever() ? -1.0 : double(lifetime->seconds()));
+        auto asking = AppChannel::ask(body);
+        const AppChannel::Result result = co_await asking;
+        if (result.outcome == AppChannel::Outcome::done)
+            co_return result.status;
+        if (result.outcome == AppChannel::Outcome::unsupported)
+            AppChannel::sayOlderApp("the file goes up from here.");
+    }
 
     UploadJob job{arguments.file, title, facts.durationMs, facts.width, facts.height, lifetime};
     VideoInfo info;

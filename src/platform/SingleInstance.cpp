@@ -4,6 +4,7 @@
 #include <QCoroLocalSocket>
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
 #include <QLocalSocket>
 #include <QStandardPaths>
 #include <QTimer>
@@ -16,8 +17,27 @@
 
 namespace {
 const QByteArray kGreeting = QByteArrayLiteral("MIVRA1\n");
+const QByteArray kReplyGreeting = QByteArrayLiteral("MIVRA2\n");
 const QByteArray kAnswer = QByteArrayLiteral("ok\n");
+const QByteArray kUnsupported = QByteArrayLiteral("unsupported\n");
+const char *const kBuffer = "mivraBuffer";
 constexpr int kClientTimeoutMs = 5000;
+
+// "MIVRA" and a version we do not know, such as a later one.
+bool isOtherVersion(const QByteArray &buffer)
+{
+    const qsizetype end = buffer.indexOf('\n');
+    if (end < 0 || !buffer.startsWith("MIVRA"))
+        return false;
+    bool number = false;
+    buffer.mid(5, end - 5).toInt(&number);
+    return number;
+}
+
+QByteArray jsonLine(const QJsonObject &object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+}
 
 // URLs from a complete message, or none while it is still incomplete.
 std::optional<QList<QUrl>> decodeMessage(const QByteArray &buffer, bool *malformed)
@@ -126,22 +146,159 @@ void InstanceServer::accept()
         connect(deadline, &QTimer::timeout, socket, &QLocalSocket::abort);
         deadline->start(kClientTimeoutMs);
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-            QByteArray buffer = socket->property("mivraBuffer").toByteArray() + socket->readAll();
-            bool malformed = false;
-            const auto urls = decodeMessage(buffer, &malformed);
-            if (malformed || buffer.size() > kMaxMessageBytes) {
-                socket->abort();
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { read(socket); });
+    }
+}
+
+void InstanceServer::read(QLocalSocket *socket)
+{
+    QByteArray buffer = socket->property(kBuffer).toByteArray() + socket->readAll();
+    if (auto *request = socket->findChild<InstanceRequest *>(QString(), Qt::FindDirectChildrenOnly)) {
+        // Later lines of a conversation.
+        qsizetype end;
+        while ((end = buffer.indexOf('\n')) >= 0) {
+            const QJsonDocument line = QJsonDocument::fromJson(buffer.left(end));
+            buffer.remove(0, end + 1);
+            if (line.isObject())
+                Q_EMIT request->lineReceived(line.object());
+        }
+        if (buffer.size() > kMaxMessageBytes)
+            socket->abort();
+        else
+            socket->setProperty(kBuffer, buffer);
+        return;
+    }
+    if (buffer.startsWith(kReplyGreeting)) {
+        const qsizetype end = buffer.indexOf('\n', kReplyGreeting.size());
+        if (end < 0) {
+            if (buffer.size() > kMaxMessageBytes) {
+                socket->write(jsonLine({{QStringLiteral("exit"), 2},
+                                        {QStringLiteral("error"), QStringLiteral("The request is too long.")}}));
+                socket->disconnectFromServer();
                 return;
             }
-            if (!urls) {
-                socket->setProperty("mivraBuffer", buffer);
-                return;
-            }
-            socket->setProperty("mivraBuffer", QByteArray());
-            socket->write(kAnswer);
+            socket->setProperty(kBuffer, buffer);
+            return;
+        }
+        const QJsonDocument body =
+            QJsonDocument::fromJson(buffer.mid(kReplyGreeting.size(), end - kReplyGreeting.size()));
+        socket->setProperty(kBuffer, buffer.mid(end + 1));
+        if (!body.isObject() || !body.object().value(QStringLiteral("command")).isString()) {
+            socket->write(jsonLine({{QStringLiteral("exit"), 2},
+                                    {QStringLiteral("error"), QStringLiteral("The request could not be read.")}}));
             socket->disconnectFromServer();
-            Q_EMIT urlsReceived(*urls);
-        });
+            return;
+        }
+        // A conversation lasts as long as its work, such as a recording.
+        if (auto *deadline = socket->findChild<QTimer *>())
+            deadline->stop();
+        auto *request = new InstanceRequest(socket, body.object());
+        Q_EMIT requestReceived(request);
+        if (!socket->property(kBuffer).toByteArray().isEmpty())
+            read(socket);
+        return;
+    }
+    if (!buffer.startsWith(kGreeting) && isOtherVersion(buffer)) {
+        socket->write(kUnsupported);
+        socket->disconnectFromServer();
+        return;
+    }
+    bool malformed = false;
+    const auto urls = decodeMessage(buffer, &malformed);
+    if (malformed || buffer.size() > kMaxMessageBytes) {
+        socket->abort();
+        return;
+    }
+    if (!urls) {
+        socket->setProperty(kBuffer, buffer);
+        return;
+    }
+    socket->setProperty(kBuffer, QByteArray());
+    socket->write(kAnswer);
+    socket->disconnectFromServer();
+    Q_EMIT urlsReceived(*urls);
+}
+
+InstanceRequest::InstanceRequest(QLocalSocket *socket, QJsonObject body)
+    : QObject(socket), m_socket(socket), m_body(std::move(body))
+{
+    connect(socket, &QLocalSocket::disconnected, this, [this] {
+        if (!m_finished)
+            Q_EMIT abandoned();
+    });
+}
+
+void InstanceRequest::reply(const QJsonObject &line)
+{
+    if (!m_finished)
+        m_socket->write(jsonLine(line));
+}
+
+void InstanceRequest::finish(int status, const QString &out, const QString &error)
+{
+    if (m_finished)
+        return;
+    QJsonObject line{{QStringLiteral("exit"), status}};
+    if (!out.isEmpty())
+        line.insert(QStringLiteral("out"), out);
+    if (!error.isEmpty())
+        line.insert(QStringLiteral("error"), error);
+    m_socket->write(jsonLine(line));
+    m_finished = true;
+    m_socket->disconnectFromServer();
+}
+
+InstanceClient::InstanceClient(QObject *parent) : QObject(parent)
+{
+}
+
+InstanceClient::~InstanceClient() = default;
+
+bool InstanceClient::start(const QString &socketPath, const QJsonObject &request, int timeoutMs)
+{
+    if (!SingleInstance::someoneListens(socketPath))
+        return false;
+    m_socket = new QLocalSocket(this);
+    m_socket->connectToServer(socketPath);
+    if (!m_socket->waitForConnected(timeoutMs))
+        return false;
+    connect(m_socket, &QLocalSocket::readyRead, this, &InstanceClient::readLines);
+    connect(m_socket, &QLocalSocket::disconnected, this, [this] {
+        readLines();
+        if (m_done)
+            return;
+        m_done = true;
+        // Older apps drop a greeting they do not know without a word.
+        if (!m_heard)
+            Q_EMIT unsupported();
+        Q_EMIT closed();
+    });
+    m_socket->write(kReplyGreeting + jsonLine(request));
+    return true;
+}
+
+void InstanceClient::send(const QJsonObject &line)
+{
+    if (m_socket && m_socket->state() == QLocalSocket::ConnectedState)
+        m_socket->write(jsonLine(line));
+}
+
+void InstanceClient::readLines()
+{
+    m_buffer += m_socket->readAll();
+    qsizetype end;
+    while (!m_done && (end = m_buffer.indexOf('\n')) >= 0) {
+        const QByteArray line = m_buffer.left(end + 1);
+        m_buffer.remove(0, end + 1);
+        if (!m_heard && line == kUnsupported) {
+            m_done = true;
+            Q_EMIT unsupported();
+            Q_EMIT closed();
+            return;
+        }
+        m_heard = true;
+        const QJsonDocument document = QJsonDocument::fromJson(line);
+        if (document.isObject())
+            Q_EMIT message(document.object());
     }
 }
