@@ -48,7 +48,9 @@ QFuture<QImage> Thumbs::load(const QString &id)
 
 QFuture<QImage> Thumbs::make(const QString &id, const QUrl &from)
 {
-    return start([this, id, from] { return makeNow(id, from); });
+    // A fresh recording's picture goes before the list's queued loads: the
+    // upload's last step waits for it.
+    return start([this, id, from] { return makeNow(id, from); }, from.isLocalFile() ? 1 : 0);
 }
 
 void Thumbs::remove(const QString &id)
@@ -87,14 +89,16 @@ QImage Thumbs::makeNow(const QString &id, const QUrl &from)
     return image;
 }
 
-QFuture<QImage> Thumbs::start(std::function<QImage()> work)
+QFuture<QImage> Thumbs::start(std::function<QImage()> work, int priority)
 {
     auto promise = std::make_shared<QPromise<QImage>>();
     QFuture<QImage> future = promise->future();
     promise->start();
-    m_pool.start([promise, work = std::move(work)] {
-        promise->addResult(work());
-        promise->finish();
-    });
+    m_pool.start(
+        [promise, work = std::move(work)] {
+            promise->addResult(work());
+            promise->finish();
+        },
+        priority);
     return future;
 }

@@ -37,7 +37,7 @@ public:
     static constexpr int kJpegQuality = 80;
 
 private:
-    QFuture<QImage> start(std::function<QImage()> work);
+    QFuture<QImage> start(std::function<QImage()> work, int priority = 0);
 
     QUrl m_origin;
     std::shared_ptr<FrameGrabber> m_grabber;

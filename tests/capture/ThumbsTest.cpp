@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QImageReader>
+#include <QMutex>
 #include <QProcess>
 #include <QSemaphore>
 #include <QTemporaryDir>
@@ -169,8 +170,12 @@ TEST_F(ThumbsTest, AnIdThatWouldLeaveTheFolderNeverReachesTheServiceOrTheDisk)
 // Holds each grab until released, counting how many run at once.
 class HeldGrabber final : public FrameGrabber {
 public:
-    QImage grab(const QUrl &, const FrameWindow &) override
+    QImage grab(const QUrl &source, const FrameWindow &) override
     {
+        {
+            const QMutexLocker lock(&mutex);
+            order << source;
+        }
         const int now = ++running;
         for (int seen = peak; now > seen && !peak.compare_exchange_weak(seen, now);) {
         }
@@ -183,10 +188,12 @@ public:
     std::atomic<int> running = 0, peak = 0;
     std::atomic<bool> onCaller = false;
     QSemaphore started, gate;
+    QMutex mutex;
+    QList<QUrl> order; // as the grabs began
     QThread *caller = QThread::currentThread();
 };
 
-TEST_F(ThumbsTest, TwentyLinksLoadOffTheCallersThreadTwoAtATime)
+TEST_F(ThumbsTest, TwentyLinksLoadOffTheCallersThreadTwoAtATimeBehindANewRecording)
 {
     auto held = std::make_shared<HeldGrabber>();
     Thumbs thumbs(QUrl("http://127.0.0.1:9"), held);
@@ -194,10 +201,13 @@ TEST_F(ThumbsTest, TwentyLinksLoadOffTheCallersThreadTwoAtATime)
     for (int i = 0; i < 20; ++i)
         loads << thumbs.load(QString("link%1").arg(i));
     held->started.acquire(2); // two are in, held at the gate
-    held->gate.release(20);
+    const QUrl recording = QUrl::fromLocalFile("/tmp/fresh.mp4");
+    loads << thumbs.make("fresh", recording);
+    held->gate.release(21);
     for (QFuture<QImage> &load : loads)
         load.waitForFinished();
     EXPECT_EQ(held->peak, 2);
+    EXPECT_EQ(held->order.indexOf(recording), 2) << "a new recording's picture goes before the queued loads";
     EXPECT_FALSE(held->onCaller);
 }
 
