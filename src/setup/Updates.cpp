@@ -12,6 +12,7 @@
 #include <QNetworkReply>
 #include <QPointer>
 #include <QProcessEnvironment>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 namespace {
@@ -127,6 +128,9 @@ QCoro::Task<QString> Updates::download(const AppcastItem &item, const QString &f
         throw UpdateError(QStringLiteral("The update could not be saved: %1.").arg(file.errorString()));
     Reply reply(m_network->get(requestFor(item.url)));
     QNetworkReply *raw = reply.get();
+    // Some replies (file://) still post readyRead after finishing: nothing
+    // may reach this frame once it is gone.
+    const auto detach = qScopeGuard([raw] { raw->disconnect(); });
     bool tooLong = false;
     bool writeFailed = false;
     connect(raw, &QNetworkReply::readyRead, raw, [&] {

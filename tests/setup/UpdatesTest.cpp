@@ -183,26 +183,41 @@ TEST_F(UpdatesTest, ChecksAndInstallsAreRefusedWhileTheAppIsBusy)
 
 TEST_F(UpdatesTest, AGoodUpdateIsSwappedInAndRelaunched)
 {
-    qputenv("MIVRA_PREVIEW_SETUP", "camera");
-    publish("1.10.0", archive, archive.size(), key.signBase64(archive));
-    auto updates = makeUpdates();
-    runTask(updates->check());
-    runTask(updates->install());
-    qunsetenv("MIVRA_PREVIEW_SETUP");
-    ASSERT_EQ(quits, 1) << qPrintable(updates->message());
-    EXPECT_EQ(BundleInfo::read(installed)->version, QStringLiteral("1.10.0"));
-    EXPECT_EQ(launcher.launched, QStringList{installed + QStringLiteral("/AppRun")});
-    const QString launched = apps.filePath(QStringLiteral("launched"));
-    ASSERT_TRUE(BundleRig::waitForFile(launched));
-    QFile file(launched);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), "MIVRA_PREVIEW_SETUP=camera\nversion=1.10.0 at " + installed.toUtf8() + "\n");
-    // Nothing is left beside the installed copy; the old one is in the Trash.
-    EXPECT_EQ(QDir(apps.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden),
-              QStringList{QStringLiteral("Mivra Video")});
-    const auto trashed = BundleInfo::read(home.path() + QStringLiteral("/xdg_data_home/Trash/files/Mivra Video"));
-    ASSERT_TRUE(trashed);
-    EXPECT_EQ(trashed->version, QStringLiteral("1.2.0"));
+    // Served over HTTP, or from a folder (file:// replies deliver differently).
+    for (const bool fromDisk : {false, true}) {
+        SetUp();
+        qputenv("MIVRA_PREVIEW_SETUP", "camera");
+        publish("1.10.0", archive, archive.size(), key.signBase64(archive));
+        if (fromDisk) {
+            QFile saved(build.filePath(QStringLiteral("m.tar.xz")));
+            ASSERT_TRUE(saved.open(QIODevice::WriteOnly) && saved.write(archive) == archive.size());
+            saved.close();
+            server.files["/appcast.xml"] = {appcast(
+                {item("1.10.0", QUrl::fromLocalFile(saved.fileName()), archive.size(), key.signBase64(archive))})};
+        }
+        auto updates = makeUpdates();
+        runTask(updates->check());
+        runTask(updates->install());
+        qunsetenv("MIVRA_PREVIEW_SETUP");
+        ASSERT_EQ(quits, 1) << qPrintable(updates->message());
+        quits = 0;
+        EXPECT_EQ(BundleInfo::read(installed)->version, QStringLiteral("1.10.0"));
+        EXPECT_EQ(launcher.launched, QStringList{installed + QStringLiteral("/AppRun")});
+        launcher.launched.clear();
+        const QString launched = apps.filePath(QStringLiteral("launched"));
+        ASSERT_TRUE(BundleRig::waitForFile(launched));
+        QFile file(launched);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), "MIVRA_PREVIEW_SETUP=camera\nversion=1.10.0 at " + installed.toUtf8() + "\n");
+        file.remove();
+        // Nothing is left beside the installed copy; the old one is in the Trash.
+        EXPECT_EQ(QDir(apps.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden),
+                  QStringList{QStringLiteral("Mivra Video")});
+        QDir trash(home.path() + QStringLiteral("/xdg_data_home/Trash/files"));
+        EXPECT_EQ(trash.entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), fromDisk ? 2 : 1);
+        // Settle for the next round: the old version is installed again.
+        QDir(installed).removeRecursively();
+    }
 }
 
 TEST_F(UpdatesTest, PackageInstallsAreUpdatedByThePackageManager)
