@@ -9,8 +9,8 @@
 #include <variant>
 #include <vector>
 
-// A small, strict JSON reader and writer for the service's request and reply
-// bodies (RFC 8259): UTF-8 only, no duplicate keys, bounded nesting. Integer
+// The service's JSON (RFC 8259), read and written with nlohmann-json under
+// stricter rules: UTF-8 only, no duplicate keys, bounded nesting. Integer
 // literals that fit a signed 64-bit integer are kept exact; anything with a
 // fraction or an exponent is a double and never passes as an integer.
 namespace json {
@@ -72,6 +72,5 @@ void appendQuoted(std::string &out, std::string_view s);
 
 // Number of Unicode code points in valid UTF-8 text.
 std::size_t codePointCount(std::string_view utf8);
-bool isValidUtf8(std::string_view s);
 
 } // namespace json
