@@ -385,6 +385,9 @@ QCoro::Task<> AppState::uploadRecording(RecordingResult result, QString title)
 
     const RecentLink link{info.id, info.shareUrl, title, m_parts.now(),
                           RecentLinkCoding::fromEpochMilliseconds(info.expiresAtMs)};
+    // Begun before the link reaches the list, whose view then waits for this
+    // picture from the local file instead of fetching the video.
+    QCoro::Task<> thumbnail = m_parts.thumbs->make(info.id, result.filePath);
     m_library->addNew(link);
     Diag::log(QStringLiteral("upload ") + info.id + QStringLiteral(": complete, link ") + info.shareUrl);
     if (m_silentNext)
@@ -395,7 +398,7 @@ QCoro::Task<> AppState::uploadRecording(RecordingResult result, QString title)
     m_parts.sound->play(QStringLiteral("Glass"));
 
     try {
-        co_await m_parts.thumbs->make(info.id, result.filePath);
+        co_await thumbnail;
     } catch (const std::exception &) {
         // A missing thumbnail only costs the picture in the list.
     }

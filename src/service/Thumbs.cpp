@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QMutexLocker>
 #include <QPromise>
 #include <QSaveFile>
 
@@ -43,14 +44,31 @@ QUrl Thumbs::media(const QString &id) const
 
 QFuture<QImage> Thumbs::load(const QString &id)
 {
+    // A picture being made (a new recording's, from its file) is the one to
+    // show: waiting for it saves fetching the video.
+    const QMutexLocker lock(&m_mutex);
+    if (const auto making = m_making.constFind(id); making != m_making.cend())
+        return making->future;
     return start([this, id] { return loadNow(id); });
 }
 
 QFuture<QImage> Thumbs::make(const QString &id, const QUrl &from)
 {
+    const QMutexLocker lock(&m_mutex);
+    const quint64 serial = ++m_serial;
     // A fresh recording's picture goes before the list's queued loads: the
     // upload's last step waits for it.
-    return start([this, id, from] { return makeNow(id, from); }, from.isLocalFile() ? 1 : 0);
+    QFuture<QImage> future = start(
+        [this, id, from, serial] {
+            QImage image = makeNow(id, from);
+            const QMutexLocker lock(&m_mutex);
+            if (m_making.value(id).serial == serial)
+                m_making.remove(id);
+            return image;
+        },
+        from.isLocalFile() ? 1 : 0);
+    m_making.insert(id, Making{serial, future});
+    return future;
 }
 
 void Thumbs::remove(const QString &id)

@@ -3,7 +3,9 @@
 #include "service/FrameGrabber.h"
 
 #include <QFuture>
+#include <QHash>
 #include <QImage>
+#include <QMutex>
 #include <QString>
 #include <QThreadPool>
 #include <QUrl>
@@ -39,7 +41,16 @@ public:
 private:
     QFuture<QImage> start(std::function<QImage()> work, int priority = 0);
 
+    // Makes in progress, by id; a load of the same id shares the result.
+    struct Making {
+        quint64 serial = 0;
+        QFuture<QImage> future;
+    };
+
     QUrl m_origin;
     std::shared_ptr<FrameGrabber> m_grabber;
+    QMutex m_mutex;
+    quint64 m_serial = 0;
+    QHash<QString, Making> m_making;
     QThreadPool m_pool;
 };

@@ -1,5 +1,5 @@
-#include "support/AppStateRig.h"
 #include "Await.h"
+#include "support/AppStateRig.h"
 
 #include "app/DateFormatters.h"
 #include "app/Preferences.h"
@@ -181,8 +181,8 @@ TEST(AppStateStop, UploadHandsTheLinkOverAndDeletesTheFileAfterTheThumbnail)
 
     EXPECT_EQ(state.phase(), Phase::idle());
     EXPECT_EQ(*rig.journal, QStringList({"bar.detach", "bubble.stopFrames", "bubble.hide", "recorder.stop", "upload",
-                                         "clipboard https://share.test/v/v1", "open https://share.test/v/v1",
-                                         "sound Glass", "thumbs.make v1 file=1", "bar.hide"}));
+                                         "thumbs.make v1 file=1", "clipboard https://share.test/v/v1",
+                                         "open https://share.test/v/v1", "sound Glass", "bar.hide"}));
     EXPECT_FALSE(QFile::exists(file));
     EXPECT_EQ(rig.uploader->lastFile, file);
     EXPECT_EQ(rig.uploader->lastDurationMs, 3000);

@@ -202,12 +202,13 @@ TEST_F(ThumbsTest, TwentyLinksLoadOffTheCallersThreadTwoAtATimeBehindANewRecordi
         loads << thumbs.load(QString("link%1").arg(i));
     held->started.acquire(2); // two are in, held at the gate
     const QUrl recording = QUrl::fromLocalFile("/tmp/fresh.mp4");
-    loads << thumbs.make("fresh", recording);
+    loads << thumbs.make("fresh", recording) << thumbs.load("fresh");
     held->gate.release(21);
     for (QFuture<QImage> &load : loads)
         load.waitForFinished();
     EXPECT_EQ(held->peak, 2);
     EXPECT_EQ(held->order.indexOf(recording), 2) << "a new recording's picture goes before the queued loads";
+    EXPECT_FALSE(held->order.contains(thumbs.media("fresh"))) << "its view waits for it instead of fetching the video";
     EXPECT_FALSE(held->onCaller);
 }
 
