@@ -76,7 +76,7 @@ TEST_F(ServerCrash, KillMidPartLeavesNothingBehindAndThePartCanBeSentAgain)
     std::vector<std::string> parts;
     {
         auto p = start();
-        const Api api = p->api(token);
+        const Api api = Api(p->port(), token);
         id = api.create();
         parts = api.putParts(id, bytes, partSize);
         // Part 1 sent again with other bytes; three quarters of it arrive, then the kill.
@@ -90,7 +90,7 @@ TEST_F(ServerCrash, KillMidPartLeavesNothingBehindAndThePartCanBeSentAgain)
     expectConsistentAfterRestart();
 
     auto p = start();
-    const Api api = p->api(token);
+    const Api api = Api(p->port(), token);
     // Part 1 counts as missing now: its bytes were being replaced.
     EXPECT_EQ(api.post("/api/videos/" + id + "/complete", Api::completeBody(parts)).status, 400);
     const Http again = api.put("/api/videos/" + id + "/parts/1", bytes.substr(0, std::size_t(partSize)));
@@ -107,7 +107,7 @@ TEST_F(ServerCrash, KillAfterAPartIsWrittenBeforeItIsRecorded)
     std::vector<std::string> parts;
     {
         auto p = start();
-        const Api api = p->api(token);
+        const Api api = Api(p->port(), token);
         id = api.create();
         parts = api.putParts(id, bytes, kPartSize);
         p->terminate();
@@ -115,14 +115,14 @@ TEST_F(ServerCrash, KillAfterAPartIsWrittenBeforeItIsRecorded)
     {
         // Part 2 sent again with other bytes; the server dies once they are written.
         auto p = start("part-written");
-        const Http r = p->api(token).put("/api/videos/" + id + "/parts/2", videoBytes(std::size_t(kPartSize)));
+        const Http r = Api(p->port(), token).put("/api/videos/" + id + "/parts/2", videoBytes(std::size_t(kPartSize)));
         EXPECT_EQ(r.status, 0) << "the server should have died";
         EXPECT_TRUE(p->waitForExit(5000));
     }
     expectConsistentAfterRestart();
 
     auto p = start();
-    const Api api = p->api(token);
+    const Api api = Api(p->port(), token);
     EXPECT_EQ(api.post("/api/videos/" + id + "/complete", Api::completeBody(parts)).status, 400);
     api.put("/api/videos/" + id + "/parts/2", bytes.substr(std::size_t(kPartSize), std::size_t(kPartSize)));
     ASSERT_EQ(api.post("/api/videos/" + id + "/complete", Api::completeBody(parts)).status, 200);
@@ -142,21 +142,21 @@ TEST_F(ServerCrash, KillAtEveryStepOfComplete)
         std::vector<std::string> parts;
         {
             auto p = start();
-            const Api api = p->api(token);
+            const Api api = Api(p->port(), token);
             id = api.create("crash", R"("durationMs":1234)");
             parts = api.putParts(id, bytes, kPartSize);
             p->terminate();
         }
         {
             auto p = start(point);
-            const Http r = p->api(token).post("/api/videos/" + id + "/complete", Api::completeBody(parts));
+            const Http r = Api(p->port(), token).post("/api/videos/" + id + "/complete", Api::completeBody(parts));
             EXPECT_EQ(r.status, 0) << "the server should have died";
             EXPECT_TRUE(p->waitForExit(5000));
         }
         expectConsistentAfterRestart();
 
         auto p = start();
-        const Api api = p->api(token);
+        const Api api = Api(p->port(), token);
         bool served = false;
         expectAllOrNothing(api, id, bytes, &served);
         EXPECT_TRUE(served);
@@ -181,20 +181,20 @@ TEST_F(ServerCrash, KillAtEveryStepOfASinglePartUpload)
         std::string id;
         {
             auto p = start();
-            const Api api = p->api(token);
+            const Api api = Api(p->port(), token);
             id = api.create();
             api.put("/api/videos/" + id + "/parts/1", "an earlier part"); // dropped once the whole file is in
             p->terminate();
         }
         {
             auto p = start(point);
-            EXPECT_EQ(p->api(token).put("/api/videos/" + id, bytes, "video/mp4").status, 0);
+            EXPECT_EQ(Api(p->port(), token).put("/api/videos/" + id, bytes, "video/mp4").status, 0);
             EXPECT_TRUE(p->waitForExit(5000));
         }
         expectConsistentAfterRestart();
 
         auto p = start();
-        const Api api = p->api(token);
+        const Api api = Api(p->port(), token);
         bool served = false;
         expectAllOrNothing(api, id, bytes, &served);
         EXPECT_EQ(served, std::string(point) == "completed");
@@ -214,7 +214,7 @@ TEST_F(ServerCrash, KillAtArbitraryMomentsOfComplete)
     double completeMs = 0;
     {
         auto p = start();
-        const Api api = p->api(token);
+        const Api api = Api(p->port(), token);
         const std::string id = api.create();
         const auto parts = api.putParts(id, bytes, kPartSize);
         const auto t0 = std::chrono::steady_clock::now();
@@ -230,7 +230,7 @@ TEST_F(ServerCrash, KillAtArbitraryMomentsOfComplete)
         std::vector<std::string> parts;
         {
             auto p = start();
-            const Api api = p->api(token);
+            const Api api = Api(p->port(), token);
             id = api.create();
             parts = api.putParts(id, bytes, kPartSize);
             auto pending = std::async(std::launch::async, [&] {
@@ -243,7 +243,7 @@ TEST_F(ServerCrash, KillAtArbitraryMomentsOfComplete)
         expectConsistentAfterRestart();
 
         auto p = start();
-        const Api api = p->api(token);
+        const Api api = Api(p->port(), token);
         bool served = false;
         expectAllOrNothing(api, id, bytes, &served);
         (served ? servedCount : notServedCount)++;

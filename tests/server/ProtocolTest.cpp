@@ -322,7 +322,7 @@ TEST(ServerProcessStart, PrintsTheBoundAddressFirstAndStopsOnSigterm)
     TempDir dir;
     ServerProcess p(dir.path() / "data");
     ASSERT_TRUE(p.started());
-    Api api = p.api(newToken());
+    Api api(p.port(), newToken());
     EXPECT_EQ(api.publicGet("/healthz").status, 200);
     const std::string id = api.uploadMultipart(videoBytes(20000), 8 * 1024 * 1024);
     EXPECT_EQ(api.publicGet("/r/" + id).body.size(), 20000u);

@@ -18,14 +18,11 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <set>
-#include <spawn.h>
 #include <sstream>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char **environ;
 
 namespace fs = std::filesystem;
 
@@ -227,131 +224,6 @@ InProcessServer::InProcessServer(Options options, const fs::path &dataDir)
 InProcessServer::~InProcessServer()
 {
     m_app.reset();
-}
-
-fs::path ServerProcess::binary()
-{
-    return fs::path(MIVRA_BINARY_DIR) / "server" / "mivra-server";
-}
-
-ServerProcess::ServerProcess(const fs::path &dataDir, std::vector<std::string> extraArgs,
-                             std::map<std::string, std::string> env)
-{
-    m_logPath = dataDir.parent_path() / ("server-" + std::to_string(std::rand()) + ".log");
-    std::vector<std::string> args{binary().string(), "--listen", "127.0.0.1:0", "--data", dataDir.string()};
-    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-    std::vector<char *> argv;
-    for (auto &a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    std::vector<std::string> envStrings;
-    for (char **e = environ; *e; ++e) {
-        const std::string entry = *e;
-        const std::string key = entry.substr(0, entry.find('='));
-        if (!env.count(key) && key != "MIVRA_SERVER_CRASH_AT")
-            envStrings.push_back(entry);
-    }
-    for (const auto &[k, v] : env)
-        envStrings.push_back(k + "=" + v);
-    std::vector<char *> envp;
-    for (auto &e : envStrings)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe failed");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 2, m_logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int rc = ::posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    if (rc != 0) {
-        ::close(out[0]);
-        m_pid = -1;
-        ADD_FAILURE() << "cannot start " << args[0] << ": " << std::strerror(rc);
-        return;
-    }
-
-    // The first stdout line names the bound address.
-    std::string line;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-        pollfd p{out[0], POLLIN, 0};
-        if (::poll(&p, 1, 100) > 0) {
-            char buf[256];
-            const ssize_t n = ::read(out[0], buf, sizeof buf);
-            if (n <= 0)
-                break;
-            line.append(buf, std::size_t(n));
-        }
-    }
-    ::close(out[0]);
-    const std::string prefix = "listening on http://127.0.0.1:";
-    if (line.rfind(prefix, 0) == 0)
-        m_port = std::atoi(line.c_str() + prefix.size());
-    if (m_port <= 0)
-        ADD_FAILURE() << "the server did not report its address; stdout: " << line << "\nstderr:\n" << log();
-}
-
-ServerProcess::~ServerProcess()
-{
-    if (m_pid > 0 && !m_exited)
-        kill9();
-    std::error_code ec;
-    fs::remove(m_logPath, ec);
-}
-
-void ServerProcess::kill9()
-{
-    if (m_pid <= 0 || m_exited)
-        return;
-    ::kill(m_pid, SIGKILL);
-    int status = 0;
-    ::waitpid(m_pid, &status, 0);
-    m_exited = true;
-}
-
-int ServerProcess::terminate()
-{
-    if (m_pid <= 0 || m_exited)
-        return -1;
-    ::kill(m_pid, SIGTERM);
-    int status = 0;
-    if (!waitForExit(10000)) {
-        kill9();
-        return -1;
-    }
-    ::waitpid(m_pid, &status, WNOHANG);
-    return status;
-}
-
-bool ServerProcess::waitForExit(int timeoutMs)
-{
-    if (m_exited)
-        return true;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-        int status = 0;
-        const pid_t r = ::waitpid(m_pid, &status, WNOHANG);
-        if (r == m_pid) {
-            m_exited = true;
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
-
-std::string ServerProcess::log() const
-{
-    std::ifstream f(m_logPath);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
 }
 
 int connectFrom(int port, const char *from)

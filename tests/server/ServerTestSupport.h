@@ -1,13 +1,14 @@
 #pragma once
 
 // Helpers for the tests of mivra-server: a temporary data folder, the server
-// in-process (with a manual clock) or as a real process, an HTTP client that
-// sends the device token, and raw-socket requests for what a polite client
-// would never send.
+// in-process with a manual clock (the real process: support/ServerProcess.h),
+// an HTTP client that sends the device token, and raw-socket requests for
+// what a polite client would never send.
 
 #include "Clock.h"
 #include "Json.h"
 #include "ServerApp.h"
+#include "ServerProcess.h"
 
 #include <httplib.h>
 
@@ -112,37 +113,6 @@ private:
     std::filesystem::path m_dataDir;
     ManualClock m_clock;
     std::unique_ptr<ServerApp> m_app;
-};
-
-// The real mivra-server binary as a child process.
-class ServerProcess {
-public:
-    // Starts build/.../server/mivra-server with --listen 127.0.0.1:0 --data dir
-    // and the extra arguments; env entries are added to the environment.
-    // Waits for the "listening on" line.
-    ServerProcess(const std::filesystem::path &dataDir, std::vector<std::string> extraArgs = {},
-                  std::map<std::string, std::string> env = {});
-    ~ServerProcess();
-
-    bool started() const { return m_port > 0; }
-    int port() const { return m_port; }
-    pid_t pid() const { return m_pid; }
-    Api api(const std::string &token) const { return Api(m_port, token); }
-
-    void kill9();
-    // SIGTERM and wait; returns the exit status as waitpid reports it.
-    int terminate();
-    // Waits for the process to end on its own (e.g. at a crash point); true if it did.
-    bool waitForExit(int timeoutMs);
-    std::string log() const; // its stderr
-
-    static std::filesystem::path binary();
-
-private:
-    pid_t m_pid = -1;
-    int m_port = 0;
-    std::filesystem::path m_logPath;
-    bool m_exited = false;
 };
 
 // A connection to 127.0.0.1:port from the loopback address `from` (any of

@@ -130,7 +130,7 @@ TEST(ServerSweeperStartUp, RemovesWhatExpiredWhileStopped)
     {
         ServerProcess p(data);
         ASSERT_TRUE(p.started());
-        Api api = p.api(newToken());
+        Api api(p.port(), newToken());
         id = api.create("t", R"("lifetime":3600)");
         ASSERT_EQ(api.put("/api/videos/" + id, videoBytes(100), "video/mp4").status, 200);
         p.terminate();
@@ -144,7 +144,7 @@ TEST(ServerSweeperStartUp, RemovesWhatExpiredWhileStopped)
     }
     ServerProcess p(data);
     ASSERT_TRUE(p.started());
-    EXPECT_EQ(p.api("").publicGet("/r/" + id).status, 404);
+    EXPECT_EQ(Api(p.port(), "").publicGet("/r/" + id).status, 404);
     p.terminate();
     EXPECT_FALSE(fs::exists(data / "media" / (id + ".mp4")));
     EXPECT_NE(p.log().find("start-up sweep: removed 1 expired"), std::string::npos) << p.log();
