@@ -1,3 +1,6 @@
+#include "service/Thumbs.h"
+#include "ui/ThumbnailImageProvider.h"
+
 #include <QDir>
 #include <QImage>
 #include <QProcess>
@@ -12,8 +15,19 @@
 
 namespace {
 
-// A link thumbnail on a plain backdrop, its picture a file and its video a
-// real MP4, in a window big enough for the player popover.
+// Every video's frame is plain red.
+class RedFrames final : public FrameGrabber {
+public:
+    QImage grab(const QUrl &, const FrameWindow &) override
+    {
+        QImage picture(320, 180, QImage::Format_RGB32);
+        picture.fill(Qt::red);
+        return picture;
+    }
+};
+
+// A link thumbnail on a plain backdrop, its picture from the thumbnail cache
+// and its video a real MP4, in a window big enough for the player popover.
 class LinkThumbTest : public testing::Test {
 protected:
     void SetUp() override
@@ -23,9 +37,7 @@ protected:
                                                "testsrc2=s=320x180:r=15:d=3", "-f", "lavfi", "-i", "sine=d=3", "-c:v",
                                                "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac", video}),
                   0);
-        QImage picture(320, 180, QImage::Format_RGB32);
-        picture.fill(Qt::red);
-        ASSERT_TRUE(picture.save(dir.filePath("thumb.jpg")));
+        view.engine()->addImageProvider(ThumbnailImageProvider::kName, new ThumbnailImageProvider(thumbs));
 
         QFile host(dir.filePath("host.qml"));
         ASSERT_TRUE(host.open(QIODevice::WriteOnly));
@@ -33,8 +45,8 @@ protected:
             QStringLiteral("import QtQuick\nimport \"qrc:/qml\"\n"
                            "Rectangle { width: 520; height: 420; color: \"#121216\"\n"
                            "  LinkThumb { x: 20; y: 20; backdrop: parent.color; linkId: \"a1\"; title: \"Demo\"\n"
-                           "    thumbnailSource: \"%1\"; mediaUrl: \"%2\" } }\n")
-                .arg(QUrl::fromLocalFile(dir.filePath("thumb.jpg")).toString(), QUrl::fromLocalFile(video).toString())
+                           "    mediaUrl: \"%1\" } }\n")
+                .arg(QUrl::fromLocalFile(video).toString())
                 .toUtf8());
         host.close();
         view.setSource(QUrl::fromLocalFile(dir.filePath("host.qml")));
@@ -75,6 +87,8 @@ protected:
     }
 
     QTemporaryDir dir;
+    std::shared_ptr<Thumbs> thumbs =
+        std::make_shared<Thumbs>(QUrl("http://127.0.0.1:9"), std::make_shared<RedFrames>());
     QQuickView view;
     QQuickItem *thumb = nullptr;
 };
