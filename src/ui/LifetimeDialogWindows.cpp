@@ -91,6 +91,9 @@ QCoro::Task<LifetimeDialogs::DateAnswer> LifetimeDialogWindows::askForDate(QStri
     calendar->setSelectedDate(proposed.toLocalTime().date());
     auto *time = new QTimeEdit(proposed.toLocalTime().time());
     time->setObjectName(QStringLiteral("untilTime"));
+    // Hour and minute, in the user's 12- or 24-hour style.
+    // (the C locale's short format still shows seconds).
+    time->setDisplayFormat(QLocale().timeFormat(QLocale::ShortFormat).remove(QStringLiteral(":ss")));
     auto *row = new QHBoxLayout;
     row->addWidget(new QLabel(QStringLiteral("At")));
     row->addWidget(time);

@@ -1,0 +1,87 @@
+#include "Await.h"
+
+#include "ui/LifetimeDialogWindows.h"
+
+#include <QApplication>
+#include <QCalendarWidget>
+#include <QDialog>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimeEdit>
+#include <gtest/gtest.h>
+
+namespace {
+
+QDialog *openDialog(const char *name)
+{
+    QDialog *found = nullptr;
+    waitUntil([&] {
+        for (QWidget *top : QApplication::topLevelWidgets())
+            if (top->objectName() == QLatin1String(name) && top->isVisible())
+                found = qobject_cast<QDialog *>(top);
+        return found != nullptr;
+    });
+    return found;
+}
+
+// Saved beside the build for a person to look at.
+void screenshot(QWidget *dialog, const QString &name)
+{
+    const QString folder = QStringLiteral(MIVRA_BINARY_DIR "/screenshots");
+    QDir().mkpath(folder);
+    EXPECT_TRUE(dialog->grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png")));
+}
+
+TEST(LifetimeDialogWindows, TextDialogAnswersSetOrCancel)
+{
+    for (const bool set : {true, false}) {
+        LifetimeDialogWindows dialogs;
+        auto asking = dialogs.askForText(QStringLiteral("How long should new videos last?"),
+                                         QStringLiteral("For example 12h, 3d, 2w, 3mo or 1y."));
+        QDialog *dialog = openDialog("lifetimeDialog");
+        ASSERT_NE(dialog, nullptr);
+        auto *field = dialog->findChild<QLineEdit *>(QStringLiteral("lifetimeText"));
+        EXPECT_EQ(field->placeholderText(), QStringLiteral("3d"));
+        EXPECT_EQ(field->size(), QSize(220, 24));
+        field->setText(QStringLiteral("2w"));
+        if (set)
+            screenshot(dialog, QStringLiteral("lifetime-dialog"));
+        dialog->findChild<QPushButton *>(set ? QStringLiteral("set") : QStringLiteral("cancel"))->click();
+        const LifetimeDialogs::TextAnswer answer = run(std::move(asking));
+        EXPECT_EQ(answer.set, set);
+        if (set)
+            EXPECT_EQ(answer.text, QStringLiteral("2w"));
+    }
+}
+
+TEST(LifetimeDialogWindows, DateDialogKeepsToItsRangeAndAnswersTheChoice)
+{
+    LifetimeDialogWindows dialogs;
+    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime earliest(now.date(), QTime(0, 0));
+    const QDateTime latest = now.addYears(10);
+    const QDateTime proposed(now.date().addMonths(1), QTime(9, 30));
+    auto asking = dialogs.askForDate(QStringLiteral("When should this video expire?"),
+                                     QStringLiteral("It's kept forever now. Pick any time at least an hour from now."),
+                                     earliest, latest, proposed);
+    QDialog *dialog = openDialog("untilDialog");
+    ASSERT_NE(dialog, nullptr);
+    auto *calendar = dialog->findChild<QCalendarWidget *>(QStringLiteral("untilCalendar"));
+    auto *time = dialog->findChild<QTimeEdit *>(QStringLiteral("untilTime"));
+    EXPECT_EQ(calendar->selectedDate(), proposed.date());
+    EXPECT_EQ(time->time(), proposed.time());
+    calendar->setSelectedDate(now.date().addDays(-3));
+    EXPECT_GE(calendar->selectedDate(), earliest.date()) << "no day before today";
+    calendar->setSelectedDate(now.date().addDays(2));
+    time->setTime(QTime(14, 5));
+    screenshot(dialog, QStringLiteral("until-dialog"));
+    dialog->findChild<QPushButton *>(QStringLiteral("set"))->click();
+    const LifetimeDialogs::DateAnswer answer = run(std::move(asking));
+    EXPECT_TRUE(answer.set);
+    EXPECT_EQ(answer.calendar.date(), now.date().addDays(2));
+    EXPECT_EQ(answer.time.time(), QTime(14, 5));
+}
+
+} // namespace
