@@ -2,6 +2,7 @@
 
 #include "main/AppParts.h"
 #include "main/AppRequests.h"
+#include "main/HeadlessFallback.h"
 
 #include "main/Subcommand.h"
 #include "main/Substitutes.h"
@@ -178,7 +179,11 @@ int run(int argc, char **argv, const QList<QUrl> &urls)
     }
 
     preferXWaylandForOurWindows();
+    HeadlessFallback::allow();
     QApplication app(argc, argv);
+    if (HeadlessFallback::happened())
+        return failure(QStringLiteral("Mivra Video cannot show its tray icon or windows. ") +
+                       QString::fromUtf8(HeadlessFallback::missingDisplaySentence()));
     QApplication::setDesktopFileName(QStringLiteral("mivra"));
     // Two tries: a launch that lost the race to become the app hands over instead.
     for (int attempt = 0; attempt < 2; ++attempt) {

@@ -5,6 +5,7 @@
 // --output the recording only goes to that file.
 #include "main/AppChannel.h"
 #include "main/AppParts.h"
+#include "main/HeadlessFallback.h"
 #include "main/ServiceCommands.h"
 
 #include "app/AppState.h"
@@ -241,7 +242,15 @@ QCoro::Task<int> recordAndShare(AppState &state, Request request, Interrupts &in
 int recordHere(int argc, char **argv, const Request &request)
 {
     preferXWaylandForOurWindows();
+    HeadlessFallback::allow();
     QApplication app(argc, argv);
+    if (HeadlessFallback::happened()) {
+        // The recording itself needs no window; the camera bubble does.
+        if (request.camera)
+            return failure(QStringLiteral("The camera bubble needs a window. ") +
+                           QString::fromUtf8(HeadlessFallback::missingDisplaySentence()));
+        std::fputs("mivra: no display for windows; the link is printed here but not put on the clipboard.\n", stderr);
+    }
     QCoreApplication::setApplicationName(QStringLiteral("Mivra Video"));
     QCoreApplication::setOrganizationName(QStringLiteral("Mivra"));
     Interrupts interrupts;
@@ -387,6 +396,7 @@ QCoro::Task<int> recordThroughApp(Request request, Interrupts &interrupts)
 
 int recordToFile(int argc, char **argv, const Request &request)
 {
+    HeadlessFallback::allow();
     QGuiApplication app(argc, argv);
     Interrupts interrupts;
     auto preferences = std::make_shared<FilePreferenceStore>();

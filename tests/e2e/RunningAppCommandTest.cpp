@@ -2,6 +2,7 @@
 // through the app, which answers; their links are in its list at once.
 
 #include "Await.h"
+#include "FfprobeReport.h"
 #include "PrivateHome.h"
 #include "ServerProcess.h"
 
@@ -13,6 +14,9 @@
 #include <QJsonObject>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QStandardPaths>
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -60,8 +64,13 @@ protected:
 
 TEST_F(RunningAppCommand, RecordPrintsTheLinkThatLeadsTheAppsList)
 {
+    if (QStandardPaths::findExecutable(QStringLiteral("ffprobe")).isEmpty())
+        GTEST_SKIP() << "needs ffprobe";
+    // The app records sound; --no-mic holds for this recording only.
+    FilePreferenceStore(m_home.preferencesPath()).setValue(QStringLiteral("micEnabled"), true);
     startApp();
-    const ChildRun record = mivra({QStringLiteral("record"), QStringLiteral("--seconds"), QStringLiteral("1")});
+    const ChildRun record = mivra({QStringLiteral("record"), QStringLiteral("--silent"), QStringLiteral("--seconds"),
+                                   QStringLiteral("1"), QStringLiteral("--no-mic")});
     ASSERT_EQ(record.status, 0) << record.err.toStdString();
     const QString link = record.out.trimmed();
     EXPECT_TRUE(link.startsWith(QString::fromStdString(m_server->origin()) + QStringLiteral("/v/")))
@@ -70,6 +79,19 @@ TEST_F(RunningAppCommand, RecordPrintsTheLinkThatLeadsTheAppsList)
     const auto links = appLinks();
     ASSERT_FALSE(links.isEmpty());
     EXPECT_EQ(links.front().first, link);
+
+    QNetworkAccessManager network;
+    std::unique_ptr<QNetworkReply> media(network.get(QNetworkRequest(
+        QUrl(link.section(QStringLiteral("/v/"), 0, 0) + QStringLiteral("/r/") + link.section(QLatin1Char('/'), -1)))));
+    ASSERT_TRUE(waitUntil([&] { return media->isFinished(); }, 20000));
+    QFile file(m_home.path(QStringLiteral("fetched.mp4")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(media->readAll());
+    file.close();
+    const FfprobeReport report = ffprobe(file.fileName());
+    EXPECT_FALSE(report.video.isEmpty());
+    EXPECT_TRUE(report.audio.isEmpty());
+    EXPECT_EQ(FilePreferenceStore(m_home.preferencesPath()).boolValue(QStringLiteral("micEnabled")), true);
 }
 
 TEST_F(RunningAppCommand, UploadAndRenameShowInTheAppsListAtOnce)
@@ -100,7 +122,8 @@ TEST_F(RunningAppCommand, AFailedUploadExitsOneAndNamesTheKeptFile)
     startApp();
     // The service refuses every upload from now on.
     m_server->terminate();
-    const ChildRun record = mivra({QStringLiteral("record"), QStringLiteral("--seconds"), QStringLiteral("1")});
+    const ChildRun record =
+        mivra({QStringLiteral("record"), QStringLiteral("--silent"), QStringLiteral("--seconds"), QStringLiteral("1")});
     EXPECT_EQ(record.status, 1);
     EXPECT_TRUE(record.out.isEmpty()) << record.out.toStdString();
     EXPECT_TRUE(record.err.contains(QStringLiteral("Upload failed: "))) << record.err.toStdString();
