@@ -33,13 +33,11 @@ TEST(PulseMicrophone, DeliversTheSoundInRealTimeStampedWhenItWasHeard)
         std::lock_guard lock(mutex);
         return chunks.size();
     };
-    for (int waited = 0; waited < 3000 && received() == 0; waited += 10)
+    for (int waited = 0; waited < 5000 && received() < 25; waited += 10)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_GT(received(), 0u) << "no sound within 3 s";
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     mic.stop();
     std::lock_guard lock(mutex);
-    ASSERT_GT(chunks.size(), 20u);
+    ASSERT_GE(chunks.size(), 25u) << "too little sound within 5 s";
 
     int64_t frames = 0;
     double sumSquares = 0;

@@ -73,14 +73,6 @@ TEST_F(ScreenRecorderTest, RecordsTheDisplayOfTheGivenScreenAtItsScale)
     EXPECT_EQ(events().microphonesStarted, 1);
 }
 
-TEST_F(ScreenRecorderTest, AnUnknownScreenRecordsTheFirstDisplay)
-{
-    platform->screenDisplayId = 12345; // matches no listed display
-    auto recorder = makeRecorder();
-    run(recorder->start(output(), QGuiApplication::primaryScreen(), false, std::nullopt));
-    EXPECT_EQ(platform->opened->id, 7u);
-}
-
 TEST_F(ScreenRecorderTest, WritesTheRecordingDisplayLogLine)
 {
     // The log's place is fixed by the first test that logged; it may be gone.
