@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
+#include <string_view>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -58,6 +60,8 @@ public:
     void beginRequest()
     {
         m_inHeaders = true;
+        m_line.clear();
+        m_linePos = 0;
         m_headerBytes = 0;
         m_headerLines = 0;
         m_tail = 0;
@@ -78,20 +82,20 @@ public:
     {
         if (m_refused)
             return -1;
-        if (m_begin == m_end) {
-            if (!is_readable()) {
-                if (m_inHeaders && m_headerBytes > 0)
-                    refuse(408, "Request Timeout", "The request's headers took too long.\n");
+        if (m_inHeaders) {
+            if (m_linePos == m_line.size() && !nextLine())
                 return -1;
-            }
-            // Large body reads go straight to the caller; header bytes come one by one.
-            if (!m_inHeaders && size >= sizeof m_buffer)
-                return account(ptr, receive(ptr, size));
-            const ssize_t n = receive(m_buffer, sizeof m_buffer);
-            if (n <= 0)
-                return n;
-            m_begin = 0;
-            m_end = std::size_t(n);
+            const std::size_t n = std::min(size, m_line.size() - m_linePos);
+            std::memcpy(ptr, m_line.data() + m_linePos, n);
+            m_linePos += n;
+            return account(ptr, ssize_t(n));
+        }
+        if (m_begin == m_end) {
+            // Large body reads go straight to the caller.
+            if (size >= sizeof m_buffer)
+                return is_readable() ? account(ptr, receive(ptr, size)) : -1;
+            if (!fill())
+                return -1;
         }
         const std::size_t n = std::min(size, m_end - m_begin);
         std::memcpy(ptr, m_buffer + m_begin, n);
@@ -123,6 +127,68 @@ public:
     socket_t socket() const override { return m_sock; }
 
 private:
+    // Refills the socket buffer; false at the end, on an error or when time is up.
+    bool fill()
+    {
+        if (!is_readable()) {
+            if (m_inHeaders && (m_headerBytes > 0 || !m_line.empty()))
+                refuse(408, "Request Timeout", "The request's headers took too long.\n");
+            return false;
+        }
+        const ssize_t n = receive(m_buffer, sizeof m_buffer);
+        if (n <= 0)
+            return false;
+        m_begin = 0;
+        m_end = std::size_t(n);
+        return true;
+    }
+
+    // Takes the next header line whole, so it is bounded and looked at
+    // before the library parses it.
+    bool nextLine()
+    {
+        m_line.clear();
+        m_linePos = 0;
+        for (;;) {
+            if (m_begin == m_end && !fill())
+                return false;
+            const char *start = m_buffer + m_begin;
+            const auto *newline = static_cast<const char *>(std::memchr(start, '\n', m_end - m_begin));
+            const std::size_t take = newline ? std::size_t(newline - start + 1) : m_end - m_begin;
+            m_line.append(start, take);
+            m_begin += take;
+            if (m_headerBytes + m_line.size() > m_limits.maxHeaderBytes) {
+                refuse(431, "Request Header Fields Too Large", "The request's headers are too large.\n");
+                return false;
+            }
+            if (newline)
+                break;
+        }
+        ignoreForeignRange(m_line);
+        return true;
+    }
+
+    // A Range in a unit other than bytes is to be ignored, but the library
+    // answers any Range it cannot parse with 416: such a header is renamed.
+    static void ignoreForeignRange(std::string &line)
+    {
+        auto startsWith = [&](std::size_t at, std::string_view prefix) {
+            if (line.size() < at + prefix.size())
+                return false;
+            for (std::size_t i = 0; i < prefix.size(); ++i)
+                if (std::tolower(static_cast<unsigned char>(line[at + i])) != prefix[i])
+                    return false;
+            return true;
+        };
+        if (!startsWith(0, "range:"))
+            return;
+        std::size_t value = 6;
+        while (value < line.size() && (line[value] == ' ' || line[value] == '\t'))
+            ++value;
+        if (!startsWith(value, "bytes="))
+            line.replace(0, 5, "X-Ignored-Range");
+    }
+
     Clock::time_point readDeadline() const { return std::min(m_deadline, Clock::now() + m_ioTimeout); }
 
     bool pollFor(short events, Clock::time_point deadline) const
@@ -195,6 +261,8 @@ private:
     const GuardedServer::Limits &m_limits;
     std::chrono::milliseconds m_ioTimeout;
     char m_buffer[16 * 1024];
+    std::string m_line; // the header line being handed out
+    std::size_t m_linePos = 0;
     std::size_t m_begin = 0, m_end = 0;
     bool m_inHeaders = true;
     bool m_refused = false;
