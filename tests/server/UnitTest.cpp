@@ -139,12 +139,3 @@ TEST(ServerSharePage, EscapesEveryUserText)
     v.expiresAtMs = kForeverExpiresAtMs;
     EXPECT_NE(sharepage::render(v, "http://x").find("Kept until deleted"), std::string::npos);
 }
-
-TEST(ServerForever, IsMoreThanAHundredYearsAheadAndAValidDate)
-{
-    // The client reads an expiry over 100 years away as "forever".
-    const std::int64_t hundredYearsMs = 3153600000LL * 1000;
-    const std::int64_t now = 1800000000000LL; // 2027
-    EXPECT_GT(kForeverExpiresAtMs, now + hundredYearsMs);
-    EXPECT_LT(kForeverExpiresAtMs, 8640000000000000LL); // JavaScript's last date
-}
