@@ -15,6 +15,7 @@
 #include <QQuickItem>
 #include <QQuickWidget>
 #include <QQuickWindow>
+#include <QTest>
 #include <gtest/gtest.h>
 
 namespace {
@@ -140,6 +141,22 @@ TEST(MainWindow, StageAndSettingsFollowThePhase)
     w.rig.uploader->uploadStep.release();
     runTask(std::move(stopping));
     EXPECT_EQ(visibleItems(), (QStringList{"recordButton", "stageHint", "settings"}));
+}
+
+TEST(MainWindow, CtrlRRecordsAndCtrlSFinishes)
+{
+    WindowRig w;
+    AppState &state = *w.rig.state;
+    w.window->show();
+    w.window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.window.get()));
+    w.window->view()->setFocus();
+    QTest::keyClick(w.window->view(), Qt::Key_S, Qt::ControlModifier);
+    QTest::keyClick(w.window->view(), Qt::Key_R, Qt::ControlModifier);
+    ASSERT_TRUE(AppStateRig::waitUntil([&] { return state.phase().is(Phase::Kind::recording); }));
+    EXPECT_EQ(w.rig.count(QStringLiteral("recorder.stop")), 0) << "Ctrl+S does nothing while idle";
+    QTest::keyClick(w.window->view(), Qt::Key_S, Qt::ControlModifier);
+    ASSERT_TRUE(AppStateRig::waitUntil([&] { return state.recent().size() == 1; }));
 }
 
 TEST(MainWindow, BubbleRowAndHintFollowTheCamera)
