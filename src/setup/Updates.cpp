@@ -8,6 +8,7 @@
 
 #include <QCoroNetworkReply>
 #include <QFile>
+#include <QMetaEnum>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPointer>
@@ -63,6 +64,11 @@ Updates::Updates(Config config, QNetworkAccessManager *network, QObject *parent)
 bool Updates::busy() const
 {
     return m_state == State::checking || m_state == State::downloading || m_state == State::installing;
+}
+
+QString Updates::stateName() const
+{
+    return QString::fromLatin1(QMetaEnum::fromType<State>().valueToKey(int(m_state)));
 }
 
 QString Updates::installedVersion() const

@@ -28,6 +28,8 @@ class Updates final : public QObject {
     Q_PROPERTY(QUrl releaseNotesLink READ releaseNotesLink NOTIFY changed)
     Q_PROPERTY(double progress READ progress NOTIFY changed)
     Q_PROPERTY(bool busy READ busy NOTIFY changed)
+    Q_PROPERTY(QString stateName READ stateName NOTIFY changed)
+    Q_PROPERTY(QString installedVersion READ installedVersion CONSTANT)
 
 public:
     enum class State { idle, checking, upToDate, available, downloading, installing, installed, failed, packaged };
@@ -49,6 +51,8 @@ public:
     Updates(Config config, QNetworkAccessManager *network, QObject *parent = nullptr);
 
     State state() const { return m_state; }
+    // The state's case name, for the window.
+    QString stateName() const;
     QString message() const { return m_message; }
     QString availableVersion() const { return m_available ? m_available->displayVersion() : QString(); }
     QString releaseNotes() const { return m_available ? m_available->notes : QString(); }

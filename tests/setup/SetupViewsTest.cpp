@@ -1,0 +1,109 @@
+// The setup card, the leftover note and the updates window, rendered with
+// the software renderer and saved under <build>/setup-shots for a look.
+#include "BundleRig.h"
+#include "FeedServer.h"
+#include "SetupRig.h"
+
+#include "setup/Installation.h"
+#include "setup/Updates.h"
+#include "setup/UpdatesWindowHost.h"
+
+#include <QNetworkAccessManager>
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickView>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+const QString kShots = QStringLiteral(MIVRA_BINARY_DIR "/setup-shots/");
+
+QImage render(QQuickWindow &window, const QString &name)
+{
+    QDir().mkpath(kShots);
+    QImage shot = window.grabWindow();
+    shot.save(kShots + name + QStringLiteral(".png"));
+    return shot;
+}
+
+class SetupViewsTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { QQuickWindow::setGraphicsApi(QSGRendererInterface::Software); }
+};
+
+TEST_F(SetupViewsTest, TheCardAndTheNoteShowTheirTexts)
+{
+    const struct {
+        const char *name;
+        QString preview;
+        bool leftover;
+        QString file;
+        QString header;
+    } cases[] = {
+        {"preview microphone", "microphone", false, "SetupCard.qml", "Step 3 of 4"},
+        {"screen asked", "screen-asked", false, "SetupCard.qml", "Step 4 of 4"},
+        {"leftover", "", true, "LeftoverNote.qml", ""},
+    };
+    for (const auto &c : cases) {
+        SetupWorld world;
+        if (c.leftover) {
+            const QString download = BundleRig::makeBundle(world.downloads(), "Mivra Video", "1.0");
+            world.store->setValue(Installation::kLeftoverKey, download);
+        }
+        const auto setup = world.makeSetup(BundleRig::makeBundle(world.apps(), "Mivra Video", "1.0"), c.preview);
+        QQuickView view;
+        view.rootContext()->setContextProperty("setup", setup.get());
+        view.setResizeMode(QQuickView::SizeViewToRootObject);
+        view.setColor(QColor::fromRgbF(0.043f, 0.043f, 0.059f)); // the main window's background
+        view.setSource(QUrl("qrc:/qml/" + c.file));
+        ASSERT_EQ(view.status(), QQuickView::Ready) << c.name << qPrintable(view.errors().value(0).toString());
+        QQuickItem *root = view.rootObject();
+        root->setWidth(384); // the main window's column
+        QCoreApplication::processEvents();
+        root->setHeight(root->implicitHeight());
+        view.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+        // Wrapped text settles its height after the first layout.
+        QCoreApplication::processEvents();
+        root->setHeight(root->implicitHeight());
+        QCoreApplication::processEvents();
+        const QImage shot = render(view, QString::fromLatin1(c.name).replace(' ', '-'));
+        EXPECT_FALSE(shot.isNull()) << c.name;
+        EXPECT_TRUE(view.rootObject()->isVisible()) << c.name;
+        if (!c.header.isEmpty()) {
+            const auto *header = view.rootObject()->findChild<QObject *>("setupHeader");
+            ASSERT_TRUE(header) << c.name;
+            EXPECT_EQ(header->property("text").toString(), c.header) << c.name;
+        }
+    }
+}
+
+TEST_F(SetupViewsTest, TheUpdatesWindowFollowsTheCheck)
+{
+    FeedServer server;
+    server.files["/appcast.xml"] = {
+        "<rss version=\"2.0\" xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\"><channel><item>"
+        "<sparkle:version>2.1.0</sparkle:version><description><![CDATA[<ul><li>Links are ready sooner.</li>"
+        "<li>The bubble keeps its place.</li></ul>]]></description><enclosure url=\"/m.tar.xz\" length=\"9\" "
+        "sparkle:edSignature=\"x\"/></item></channel></rss>"};
+    QTemporaryDir folder;
+    QNetworkAccessManager network;
+    Updates::Config config;
+    config.bundle = BundleInfo::read(BundleRig::makeBundle(folder.path(), "Mivra Video", "2.0.3"));
+    config.feedUrl = server.url("/appcast.xml");
+    Updates updates(config, &network);
+    UpdatesWindowHost host(updates);
+    QSignalSpy changes(&updates, &Updates::changed);
+    updates.checkForUpdates();
+    ASSERT_TRUE(host.window());
+    while (updates.busy() && changes.wait(5000)) {
+    }
+    const auto *message = host.window()->findChild<QObject *>("updateMessage");
+    ASSERT_TRUE(message);
+    EXPECT_EQ(message->property("text").toString(), "Mivra Video 2.1.0 is available");
+    EXPECT_FALSE(render(*host.window(), "updates-available").isNull());
+}
+} // namespace
