@@ -156,7 +156,7 @@ TEST(AppStatePhases, OverlappingRequestsAreIgnored)
 
     rig.uploader->uploadStep.hold = true;
     rig.recorder->stopStep.release();
-    ASSERT_TRUE(AppStateRig::waitUntil([&] { return state.phase() == Phase::uploading(0, 0); }));
+    ASSERT_TRUE(waitUntil([&] { return state.phase() == Phase::uploading(0, 0); }));
     run(state.startRecording());
     run(state.stopRecording());
     run(state.discardRecording());
@@ -259,7 +259,7 @@ TEST(AppStateStop, ProgressReportsCountOnlyWhileUploading)
     // Reports come from the uploader's own threads.
     std::thread([progress = rig.uploader->progress] { progress(4000000, 8000000); }).join();
     EXPECT_EQ(state.phase(), Phase::uploading(0, 0)) << "applied on the main thread, not the caller's";
-    AppStateRig::settle();
+    settle();
     EXPECT_EQ(state.phase(), Phase::uploading(4000000, 8000000));
     EXPECT_EQ(state.phase().uploadText(QLocale(QLocale::English)), QStringLiteral("Uploading 50% \u00b7 4 of 8 MB"));
 
@@ -267,7 +267,7 @@ TEST(AppStateStop, ProgressReportsCountOnlyWhileUploading)
     run(std::move(stop));
     ASSERT_EQ(state.phase(), Phase::idle());
     std::thread([progress = rig.uploader->progress] { progress(8000000, 8000000); }).join();
-    AppStateRig::settle();
+    settle();
     EXPECT_EQ(state.phase(), Phase::idle());
 }
 
@@ -341,13 +341,13 @@ TEST(AppStateClock, ElapsedTicksWhileRecordingOnly)
     AppState &state = rig.make();
     run(state.startRecording());
     rig.now = rig.now.addSecs(3725);
-    EXPECT_TRUE(AppStateRig::waitUntil([&] { return state.elapsed() == QStringLiteral("62:05"); }));
+    EXPECT_TRUE(waitUntil([&] { return state.elapsed() == QStringLiteral("62:05"); }));
 
     rig.recorder->stopStep.hold = true;
     auto stop = state.stopRecording();
     EXPECT_FALSE(state.clockRunning());
     rig.now = rig.now.addSecs(10);
-    AppStateRig::settle(4 * rig.timing.tickIntervalMs);
+    settle(4 * rig.timing.tickIntervalMs);
     EXPECT_EQ(state.elapsed(), QStringLiteral("62:05"));
     rig.recorder->stopStep.release();
     run(std::move(stop));
@@ -494,10 +494,10 @@ TEST(AppStateFields, RefreshesWhenCreatedAndWhenActivated)
 {
     AppStateRig rig;
     AppState &state = rig.make();
-    EXPECT_TRUE(AppStateRig::waitUntil([&] { return rig.uploader->listCalls == 1; }));
+    EXPECT_TRUE(waitUntil([&] { return rig.uploader->listCalls == 1; }));
     if (auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
         Q_EMIT app->applicationStateChanged(Qt::ApplicationActive);
-        EXPECT_TRUE(AppStateRig::waitUntil([&] { return rig.uploader->listCalls == 2; }));
+        EXPECT_TRUE(waitUntil([&] { return rig.uploader->listCalls == 2; }));
     }
     EXPECT_TRUE(state.recent().isEmpty());
 }

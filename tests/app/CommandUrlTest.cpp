@@ -51,17 +51,17 @@ TEST(CommandUrlHandling, SilentThenNormalRecordUrls)
     EXPECT_TRUE(state.silentNext());
     // The start runs as its own task, after the handler returned.
     EXPECT_TRUE(state.phase().is(Phase::Kind::idle));
-    ASSERT_TRUE(AppStateRig::waitUntil([&] { return state.phase().is(Phase::Kind::recording); }));
+    ASSERT_TRUE(waitUntil([&] { return state.phase().is(Phase::Kind::recording); }));
     handleCommandUrls(state, {QUrl(QStringLiteral("mivra://stop"))});
-    ASSERT_TRUE(AppStateRig::waitUntil([&] { return state.phase().is(Phase::Kind::idle); }));
+    ASSERT_TRUE(waitUntil([&] { return state.phase().is(Phase::Kind::idle); }));
     EXPECT_EQ(rig.clipboard->text, QStringLiteral("https://share.test/v/v1"));
     EXPECT_TRUE(rig.urlOpener->opened.isEmpty());
 
     handleCommandUrls(state, {QUrl(QStringLiteral("mivra://record"))});
     EXPECT_FALSE(state.silentNext());
-    ASSERT_TRUE(AppStateRig::waitUntil([&] { return state.phase().is(Phase::Kind::recording); }));
+    ASSERT_TRUE(waitUntil([&] { return state.phase().is(Phase::Kind::recording); }));
     handleCommandUrls(state, {QUrl(QStringLiteral("mivra://stop"))});
-    ASSERT_TRUE(AppStateRig::waitUntil([&] { return state.phase().is(Phase::Kind::idle); }));
+    ASSERT_TRUE(waitUntil([&] { return state.phase().is(Phase::Kind::idle); }));
     EXPECT_EQ(rig.urlOpener->opened, QList<QUrl>({QUrl(QStringLiteral("https://share.test/v/v2"))}));
 }
 
@@ -75,11 +75,11 @@ TEST(CommandUrlHandling, HandledInOrderWithRecordingCommandsAsTheirOwnTasks)
                               QUrl(QStringLiteral("mivra://nonsense")), QUrl(QStringLiteral("https://show"))});
     // "show" ran at once; the start follows once the handler has returned.
     EXPECT_EQ(rig.journal->value(0), QStringLiteral("window.front"));
-    ASSERT_TRUE(AppStateRig::waitUntil([&] { return state.phase().is(Phase::Kind::recording); }));
+    ASSERT_TRUE(waitUntil([&] { return state.phase().is(Phase::Kind::recording); }));
     EXPECT_EQ(rig.count("window.front"), 1);
 
     handleCommandUrls(state, {QUrl(QStringLiteral("mivra://discard"))});
-    ASSERT_TRUE(AppStateRig::waitUntil([&] { return state.phase().is(Phase::Kind::idle); }));
+    ASSERT_TRUE(waitUntil([&] { return state.phase().is(Phase::Kind::idle); }));
     EXPECT_EQ(rig.uploader->uploads, 0);
 }
 
@@ -89,12 +89,12 @@ TEST(CommandUrlHandling, StopWhileStartingIsCarriedOutOnceRecording)
     AppState &state = rig.make();
     rig.recorder->startStep.hold = true;
     handleCommandUrls(state, {QUrl(QStringLiteral("mivra://record?silent=1"))});
-    ASSERT_TRUE(AppStateRig::waitUntil([&] { return state.phase().is(Phase::Kind::starting); }));
+    ASSERT_TRUE(waitUntil([&] { return state.phase().is(Phase::Kind::starting); }));
     handleCommandUrls(state, {QUrl(QStringLiteral("mivra://stop"))});
     QCoreApplication::processEvents();
     EXPECT_TRUE(state.phase().is(Phase::Kind::starting));
     rig.recorder->startStep.release();
-    ASSERT_TRUE(AppStateRig::waitUntil([&] { return state.phase().is(Phase::Kind::idle); }));
+    ASSERT_TRUE(waitUntil([&] { return state.phase().is(Phase::Kind::idle); }));
     EXPECT_EQ(rig.count("recorder.stop"), 1);
     EXPECT_EQ(rig.uploader->uploads, 1);
 
@@ -102,10 +102,10 @@ TEST(CommandUrlHandling, StopWhileStartingIsCarriedOutOnceRecording)
     rig.recorder->startStep.hold = true;
     rig.recorder->startStep.failure = QStringLiteral("No display.");
     handleCommandUrls(state, {QUrl(QStringLiteral("mivra://record"))});
-    ASSERT_TRUE(AppStateRig::waitUntil([&] { return state.phase().is(Phase::Kind::starting); }));
+    ASSERT_TRUE(waitUntil([&] { return state.phase().is(Phase::Kind::starting); }));
     handleCommandUrls(state, {QUrl(QStringLiteral("mivra://discard"))});
     rig.recorder->startStep.release();
-    ASSERT_TRUE(AppStateRig::waitUntil([&] { return state.phase().is(Phase::Kind::idle); }));
+    ASSERT_TRUE(waitUntil([&] { return state.phase().is(Phase::Kind::idle); }));
     QCoreApplication::processEvents();
     EXPECT_EQ(rig.count("recorder.stop"), 1);
 }

@@ -90,7 +90,7 @@ TEST(TrayMenuModel, PhaseBlockByPhase)
     rig.recorder->startStep.release();
     run(std::move(start));
     rig.now = rig.now.addSecs(75);
-    ASSERT_TRUE(AppStateRig::waitUntil([&] { return state.elapsed() == QStringLiteral("1:15"); }));
+    ASSERT_TRUE(waitUntil([&] { return state.elapsed() == QStringLiteral("1:15"); }));
     EXPECT_EQ(outline(buildTrayMenu(state, none)), withHead({"Done  1:15 [Ctrl+S]", "Discard Recording"}));
 
     rig.recorder->stopStep.hold = true;
@@ -98,10 +98,10 @@ TEST(TrayMenuModel, PhaseBlockByPhase)
     EXPECT_EQ(outline(buildTrayMenu(state, none)), withHead({"(Finishing recording\u2026)"}));
     rig.uploader->uploadStep.hold = true;
     rig.recorder->stopStep.release();
-    ASSERT_TRUE(AppStateRig::waitUntil([&] { return state.phase().is(Phase::Kind::uploading); }));
+    ASSERT_TRUE(waitUntil([&] { return state.phase().is(Phase::Kind::uploading); }));
     EXPECT_EQ(outline(buildTrayMenu(state, none)), withHead({"(Uploading\u2026)"}));
     rig.uploader->progress(500000, 2000000);
-    ASSERT_TRUE(AppStateRig::waitUntil([&] { return state.phase().sentBytes() == 500000; }));
+    ASSERT_TRUE(waitUntil([&] { return state.phase().sentBytes() == 500000; }));
     EXPECT_EQ(outline(buildTrayMenu(state, none)), withHead({"(" + state.phase().uploadText() + ")"}));
     rig.uploader->uploadStep.release();
     run(std::move(stop));
@@ -166,10 +166,10 @@ TEST(TrayMenuModel, ItemsActOnTheState)
     // Start runs as its own task once the menu has closed.
     menu[2].trigger();
     EXPECT_TRUE(state.phase().is(Phase::Kind::idle));
-    ASSERT_TRUE(AppStateRig::waitUntil([&] { return state.phase().is(Phase::Kind::recording); }));
+    ASSERT_TRUE(waitUntil([&] { return state.phase().is(Phase::Kind::recording); }));
     menu = buildTrayMenu(state, actions);
     menu[3].trigger(); // Discard Recording
-    ASSERT_TRUE(AppStateRig::waitUntil([&] { return state.phase().is(Phase::Kind::idle); }));
+    ASSERT_TRUE(waitUntil([&] { return state.phase().is(Phase::Kind::idle); }));
     EXPECT_EQ(rig.uploader->uploads, 0);
 }
 
