@@ -132,6 +132,28 @@ TEST_F(RunningAppCommand, AFailedUploadExitsOneAndNamesTheKeptFile)
     EXPECT_TRUE(QFile::exists(record.err.mid(at + 9).trimmed()));
 }
 
+TEST_F(RunningAppCommand, ASecondRecordingIsRefusedWhileOneRuns)
+{
+    startApp();
+    QProcess first;
+    first.setProcessEnvironment(m_home.env);
+    first.start(appBinary(), {QStringLiteral("record"), QStringLiteral("--silent"), QStringLiteral("--no-mic"),
+                              QStringLiteral("--seconds"), QStringLiteral("2")});
+    QByteArray firstErr;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            firstErr += first.readAllStandardError();
+            return firstErr.contains("Recording in Mivra Video");
+        },
+        60000))
+        << firstErr.toStdString();
+    const ChildRun second = mivra({QStringLiteral("record"), QStringLiteral("--silent")});
+    EXPECT_EQ(second.status, 1);
+    EXPECT_TRUE(second.err.contains(QStringLiteral("A recording is already under way."))) << second.err.toStdString();
+    ASSERT_TRUE(waitUntil([&] { return first.state() == QProcess::NotRunning; }, 60000));
+    EXPECT_EQ(first.exitCode(), 0);
+}
+
 TEST_F(RunningAppCommand, AnOlderAppIsToldPlainlyAndTheCommandGoesOnWithoutIt)
 {
     // An app from before the reply channel: it knows only URLs.
