@@ -13,7 +13,7 @@
 #include "platform/SoundPlayer.h"
 #include "platform/TaskbarPresence.h"
 #include "platform/UrlOpener.h"
-#include "platform/camera/CameraFrames.h"
+#include "platform/camera/CameraAccess.h"
 #include "platform/capture/CaptureBackendChoice.h"
 #include "service/ServiceOrigin.h"
 #include "service/Uploader.h"
@@ -29,8 +29,8 @@ AppState::Parts makeAppParts(std::shared_ptr<PreferenceStore> store, std::shared
     auto recorder = std::make_shared<ScreenRecorder>(makeCapturePlatform(chooseCaptureBackend(), parts.store));
     parts.recorder = recorder;
     parts.compositorIntake = std::make_shared<RecorderCameraIntake>(recorder);
-    if (std::unique_ptr<CameraFrames> camera = makeCameraFrames())
-        parts.bubble = std::make_shared<WindowlessCameraBubble>(std::move(camera));
+    if (cameraPresent())
+        parts.bubble = std::make_shared<AppCameraBubble>(makeCameraAccess(), parts.store);
     else
         parts.bubble = std::make_shared<AbsentCameraBubble>();
     parts.bar = std::make_shared<AbsentRecordingBar>();

@@ -1,49 +1,45 @@
 #include "main/CameraParts.h"
 
+#include "capture/CameraBubble.h"
 #include "capture/CameraPicture.h"
 #include "capture/ScreenRecorder.h"
-#include "platform/camera/CameraFrames.h"
+#include "platform/camera/CameraAccess.h"
 
-WindowlessCameraBubble::WindowlessCameraBubble(std::unique_ptr<CameraFrames> camera) : m_camera(std::move(camera))
+AppCameraBubble::AppCameraBubble(std::unique_ptr<CameraAccess> access, std::shared_ptr<PreferenceStore> store)
+    : m_bubble(std::make_unique<CameraBubble>(std::move(access), std::move(store)))
 {
 }
 
-WindowlessCameraBubble::~WindowlessCameraBubble()
+AppCameraBubble::~AppCameraBubble() = default;
+
+void AppCameraBubble::setCapturable(bool capturable)
 {
-    hide();
+    m_bubble->setCapturable(capturable);
 }
 
-QCoro::Task<> WindowlessCameraBubble::show(QScreen *)
+QWindow *AppCameraBubble::panel() const
 {
-    if (!m_running) {
-        m_camera->start([this](const QVideoFrame &picture) {
-            std::lock_guard lock(m_mutex);
-            if (m_handler)
-                m_handler(picture);
-        });
-        m_running = true;
-    }
-    co_return;
+    return m_bubble->panel();
 }
 
-void WindowlessCameraBubble::startFrames(CameraFrameHandler handler)
+QCoro::Task<> AppCameraBubble::show(QScreen *screen)
 {
-    std::lock_guard lock(m_mutex);
-    m_handler = std::move(handler);
+    co_await m_bubble->show(screen);
 }
 
-void WindowlessCameraBubble::stopFrames()
+void AppCameraBubble::startFrames(CameraFrameHandler handler)
 {
-    std::lock_guard lock(m_mutex);
-    m_handler = nullptr;
+    m_bubble->startFrames(std::move(handler));
 }
 
-void WindowlessCameraBubble::hide()
+void AppCameraBubble::stopFrames()
 {
-    if (!m_running)
-        return;
-    m_camera->stop();
-    m_running = false;
+    m_bubble->stopFrames();
+}
+
+void AppCameraBubble::hide()
+{
+    m_bubble->hide();
 }
 
 CameraFrameHandler RecorderCameraIntake::cameraIntake()

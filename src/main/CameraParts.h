@@ -1,34 +1,31 @@
 #pragma once
 
-// The camera's way into a composited recording, until the bubble window
-// exists: the camera runs without a window while a recording is shown, and
-// its pictures reach the recorder's compositor.
+// The camera bubble and the camera's way into a composited recording, as the
+// app state drives them.
 
 #include "app/RecordingParts.h"
 
 #include <memory>
-#include <mutex>
 
-class CameraFrames;
+class CameraAccess;
+class CameraBubble;
+class PreferenceStore;
 class ScreenRecorder;
 
-class WindowlessCameraBubble final : public CameraBubbleControl {
+class AppCameraBubble final : public CameraBubbleControl {
 public:
-    explicit WindowlessCameraBubble(std::unique_ptr<CameraFrames> camera);
-    ~WindowlessCameraBubble() override;
+    AppCameraBubble(std::unique_ptr<CameraAccess> access, std::shared_ptr<PreferenceStore> store);
+    ~AppCameraBubble() override;
 
-    void setCapturable(bool) override {}
-    QWindow *panel() const override { return nullptr; }
+    void setCapturable(bool capturable) override;
+    QWindow *panel() const override;
     QCoro::Task<> show(QScreen *screen) override;
     void startFrames(CameraFrameHandler handler) override;
     void stopFrames() override;
     void hide() override;
 
 private:
-    std::unique_ptr<CameraFrames> m_camera;
-    bool m_running = false;
-    std::mutex m_mutex; // the handler is called on the camera's thread
-    CameraFrameHandler m_handler;
+    std::unique_ptr<CameraBubble> m_bubble;
 };
 
 // Hands camera pictures to the recorder's compositor while a composited

@@ -1,0 +1,165 @@
+#include "capture/CameraBubble.h"
+
+#include "capture/CameraBubblePlacement.h"
+#include "capture/CameraBubbleWindow.h"
+#include "capture/CameraError.h"
+#include "platform/PreferenceStore.h"
+#include "platform/camera/CameraAccess.h"
+
+#include <QCoroFuture>
+#include <QGuiApplication>
+#include <QPromise>
+#include <QScreen>
+
+namespace {
+// Runs `work` on `pool` and resumes the caller on its own thread with the
+// result or the exception.
+template <typename Work> auto onPool(QThreadPool &pool, Work work) -> QCoro::Task<std::invoke_result_t<Work>>
+{
+    using Result = std::invoke_result_t<Work>;
+    struct Outcome {
+        QPromise<void> done;
+        std::conditional_t<std::is_void_v<Result>, bool, std::optional<Result>> value{};
+        std::exception_ptr error;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    QFuture<void> finished = outcome->done.future();
+    pool.start([outcome, work = std::move(work)]() mutable {
+        outcome->done.start();
+        try {
+            if constexpr (std::is_void_v<Result>)
+                work();
+            else
+                outcome->value.emplace(work());
+        } catch (...) {
+            outcome->error = std::current_exception();
+        }
+        outcome->done.finish();
+    });
+    co_await finished;
+    if (outcome->error)
+        std::rethrow_exception(outcome->error);
+    if constexpr (!std::is_void_v<Result>)
+        co_return std::move(*outcome->value);
+}
+} // namespace
+
+CameraBubble::CameraBubble(std::unique_ptr<CameraAccess> access, std::shared_ptr<PreferenceStore> store)
+    : m_access(std::move(access)), m_store(std::move(store))
+{
+    m_control.setMaxThreadCount(1);
+    m_control.setExpiryTimeout(-1);
+}
+
+CameraBubble::~CameraBubble()
+{
+    hide();
+    m_control.waitForDone();
+    delete m_panel;
+}
+
+QWindow *CameraBubble::panel() const
+{
+    return m_panel ? m_panel->windowHandle() : nullptr;
+}
+
+QCoro::Task<> CameraBubble::show(QScreen *screen)
+{
+    switch (m_access->permission()) {
+    case CameraPermission::undecided:
+        if (!co_await m_access->requestPermission())
+            throw CameraError(CameraError::Kind::denied);
+        break;
+    case CameraPermission::authorised:
+        break;
+    case CameraPermission::refused:
+    case CameraPermission::restricted:
+        throw CameraError(CameraError::Kind::denied);
+    }
+    if (!m_camera) {
+        CameraAccess *access = m_access.get();
+        std::shared_ptr<CameraFrames> camera =
+            co_await onPool(m_control, [access] { return std::shared_ptr<CameraFrames>(access->defaultCamera()); });
+        if (!camera)
+            throw CameraError(CameraError::Kind::noCamera);
+        m_camera = std::move(camera);
+    }
+    const bool wasVisible = m_panel && m_panel->isVisible();
+    if (!m_panel)
+        createPanel(screen);
+    m_previewSide = int(diameter * m_panel->devicePixelRatioF());
+    m_panel->show();
+    m_panel->raise();
+    if (m_running)
+        co_return;
+    m_running = true;
+    try {
+        co_await onPool(m_control, [camera = m_camera, this] {
+            camera->start([this](const QVideoFrame &picture) { deliver(picture); });
+        });
+    } catch (...) {
+        m_running = false;
+        if (m_panel && !wasVisible)
+            m_panel->hide();
+        throw;
+    }
+}
+
+void CameraBubble::hide()
+{
+    if (m_panel)
+        m_panel->hide();
+    if (!m_running)
+        return;
+    m_running = false;
+    m_control.start([camera = m_camera] { camera->stop(); });
+}
+
+void CameraBubble::startFrames(FrameHandler handler)
+{
+    std::lock_guard lock(m_sinkMutex);
+    m_frameSink = std::move(handler);
+}
+
+void CameraBubble::stopFrames()
+{
+    std::lock_guard lock(m_sinkMutex);
+    m_frameSink = nullptr;
+}
+
+void CameraBubble::deliver(const QVideoFrame &picture)
+{
+    {
+        std::lock_guard lock(m_sinkMutex);
+        if (m_frameSink)
+            m_frameSink(picture);
+    }
+    // The preview is scaled here, on the camera's thread; the window only
+    // paints it. A picture arriving while one waits to be painted is dropped.
+    if (m_previewPending.exchange(true))
+        return;
+    QImage preview = CameraBubbleWindow::filled(picture.toImage(), m_previewSide);
+    QMetaObject::invokeMethod(
+        this,
+        [this, preview = std::move(preview)]() mutable {
+            m_previewPending = false;
+            if (m_panel)
+                m_panel->setPreview(std::move(preview));
+        },
+        Qt::QueuedConnection);
+}
+
+void CameraBubble::createPanel(QScreen *screen)
+{
+    QScreen *primary = QGuiApplication::primaryScreen();
+    if (!screen)
+        screen = primary;
+    const QRect primaryFrame = primary ? primary->geometry() : QRect();
+    m_panel = new CameraBubbleWindow(int(diameter));
+    m_panel->move(BubblePlacement::topLeft(m_store->value(BubblePlacement::kOriginKey), screen->geometry(),
+                                           screen->availableGeometry(), primaryFrame));
+    m_panel->winId();
+    connect(m_panel, &CameraBubbleWindow::movedByUser, this, [this, primaryFrame](QPoint topLeft) {
+        m_store->setValue(BubblePlacement::kOriginKey, BubblePlacement::storedOrigin(topLeft, primaryFrame));
+    });
+}
