@@ -5,14 +5,18 @@
 #include "main/Subcommand.h"
 #include "main/ThumbnailCache.h"
 
+#include "app/LeftBehindRecordings.h"
 #include "app/Preferences.h"
 #include "app/RecentLink.h"
 #include "base/Diag.h"
 #include "base/Errors.h"
+#include "base/Paths.h"
 #include "capture/UploadProbe.h"
 #include "service/Thumbs.h"
 
 #include <QCoroFuture>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonObject>
 
@@ -93,6 +97,12 @@ QCoro::Task<int> uploadFile(UploadArguments arguments)
     }
     Diag::log(QStringLiteral("upload ") + info.id + QStringLiteral(": complete, link ") + info.shareUrl);
     std::printf("%s\n", qPrintable(info.shareUrl));
+    // A recording the app left behind is done with once it is up, as after the
+    // app's own upload; any other file is the user's own and stays.
+    const QFileInfo uploaded(arguments.file);
+    if (uploaded.absolutePath() == QFileInfo(Paths::recordingsFolder()).absoluteFilePath() &&
+        LeftBehindRecordings::recordedAt(uploaded.fileName()) && QFile::remove(uploaded.absoluteFilePath()))
+        Diag::log(QStringLiteral("upload: removed the uploaded recording ") + uploaded.fileName());
     co_return 0;
 }
 

@@ -4,6 +4,7 @@
 
 #include "AppStateRig.h"
 #include "Await.h"
+#include "PrivateHome.h"
 #include "ServerProcess.h"
 
 #include "app/DateFormatters.h"
@@ -177,6 +178,35 @@ TEST(MainWindowRoad, LeftBehindUploadRenameUntilAndDelete)
     rig.click(QStringLiteral("deleteButton"), row);
     ASSERT_TRUE(waitUntil([&] { return state.recent().isEmpty(); })) << state.lastErrorText().toStdString();
     EXPECT_EQ(fetchStatus(media), 404);
+}
+
+TEST(MainWindowRoad, CommandLineUploadOfARecordingLeftBehindRemovesIt)
+{
+    if (!QFile::exists(appBinary()) || !ServerProcess::built())
+        GTEST_SKIP() << "the app or mivra-server is not built in this tree";
+    PrivateHome home;
+    ServerProcess server(home.path(QStringLiteral("server")).toStdString(), {"--quiet"});
+    ASSERT_TRUE(server.started());
+    home.env.insert(QStringLiteral("MIVRA_SERVICE_ORIGIN"), QString::fromStdString(server.origin()));
+    const QString video = home.path(QStringLiteral("clip.mp4"));
+    ASSERT_EQ(QProcess::execute(QStringLiteral("ffmpeg"), {"-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                                                           "testsrc=s=64x48:r=10:d=1", "-pix_fmt", "yuv420p", video}),
+              0);
+    QDir().mkpath(home.recordingsFolder());
+    const struct {
+        QString path;
+        bool removed;
+    } cases[] = {
+        {home.recordingsFolder() + QStringLiteral("/Mivra 2026-12-05 08.40.12.mp4"), true},
+        {home.path(QStringLiteral("Mivra 2026-12-05 08.40.12.mp4")), false}, // ours by name, but elsewhere
+        {home.recordingsFolder() + QStringLiteral("/Holiday.mp4"), false},   // not ours
+    };
+    for (const auto &c : cases) {
+        ASSERT_TRUE(QFile::copy(video, c.path));
+        const ChildRun upload = runApp({QStringLiteral("upload"), c.path}, home.env, 30000);
+        EXPECT_EQ(upload.status, 0) << upload.err.toStdString();
+        EXPECT_EQ(QFile::exists(c.path), !c.removed) << c.path.toStdString();
+    }
 }
 
 } // namespace
