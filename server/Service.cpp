@@ -155,8 +155,19 @@ Reply errorReply(int status, const std::string &reason)
 
 Service::Service(std::unique_ptr<Metadata> metadata, std::unique_ptr<Storage> storage, const Clock &clock,
                  ServiceOptions options)
-    : m_metadata(std::move(metadata)), m_storage(std::move(storage)), m_clock(clock), m_options(std::move(options))
+    : m_metadata(std::move(metadata)), m_storage(std::move(storage)), m_clock(clock), m_options(std::move(options)),
+      m_posterThread([this] { posterLoop(); })
 {
+}
+
+Service::~Service()
+{
+    {
+        std::lock_guard lock(m_posterMutex);
+        m_posterStop = true;
+    }
+    m_posterWake.notify_all();
+    m_posterThread.join();
 }
 
 bool Service::isWellFormedToken(std::string_view token)
@@ -796,10 +807,42 @@ std::optional<std::string> Service::poster(const std::string &id)
 
 void Service::makePoster(const std::string &id)
 {
-    try {
-        if (!m_storage->makePoster(id))
-            logLine("poster of " + id + ": no picture found");
-    } catch (const std::exception &e) {
-        logLine("poster of " + id + " not made: " + std::string(e.what()));
+    {
+        std::lock_guard lock(m_posterMutex);
+        m_posterQueue.push_back(id);
+    }
+    m_posterWake.notify_all();
+}
+
+void Service::waitForPosters()
+{
+    std::unique_lock lock(m_posterMutex);
+    m_posterWake.wait(lock, [this] { return m_posterQueue.empty() && !m_posterBusy; });
+}
+
+void Service::posterLoop()
+{
+    std::unique_lock lock(m_posterMutex);
+    for (;;) {
+        m_posterWake.wait(lock, [this] { return m_posterStop || !m_posterQueue.empty(); });
+        if (m_posterStop)
+            return;
+        const std::string id = std::move(m_posterQueue.front());
+        m_posterQueue.pop_front();
+        m_posterBusy = true;
+        lock.unlock();
+        try {
+            if (!m_storage->makePoster(id))
+                logLine("poster of " + id + ": no picture found");
+            // Deleted meanwhile: the poster goes with it.
+            auto guard = m_rowLocks.lock(id);
+            if (!m_metadata->findVideo(id))
+                m_storage->removeMedia(id);
+        } catch (const std::exception &e) {
+            logLine("poster of " + id + " not made: " + std::string(e.what()));
+        }
+        lock.lock();
+        m_posterBusy = false;
+        m_posterWake.notify_all();
     }
 }

@@ -5,12 +5,16 @@
 #include "Metadata.h"
 #include "Storage.h"
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 // The sharing service's rules, apart from HTTP: what each endpoint
 // accepts, what it changes and what it answers. The HTTP layer (HttpServer)
@@ -94,6 +98,9 @@ class Service {
 public:
     Service(std::unique_ptr<Metadata> metadata, std::unique_ptr<Storage> storage, const Clock &clock,
             ServiceOptions options);
+    ~Service();
+    Service(const Service &) = delete;
+    Service &operator=(const Service &) = delete;
 
     const ServiceOptions &options() const { return m_options; }
     // Set once before serving (the origin can depend on the port bound).
@@ -136,6 +143,9 @@ public:
     std::optional<PublicVideo> publicVideo(const std::string &id);
     std::unique_ptr<MediaReader> openMedia(const std::string &id);
     std::optional<std::string> poster(const std::string &id); // JPEG
+    // Posters are made on a thread of their own, so a complete never waits
+    // for FFmpeg; returns once every poster asked for so far is done.
+    void waitForPosters();
 
     // Start-up: finishes completes that were accepted, drops what a crash left
     // half-done (temporaries, media without a ready row, upload files without
@@ -153,6 +163,7 @@ private:
     void removeEverything(const std::string &id);
     bool finishCompleting(const VideoRow &row);
     void makePoster(const std::string &id);
+    void posterLoop();
     void abandonComplete(const std::string &id);
     std::optional<Reply> quotaFailure(const std::string &owner, std::uint64_t incomingBytes, bool newUpload);
 
@@ -164,4 +175,11 @@ private:
     KeyedMutex m_rowLocks;    // any change to a video's row and files; held briefly
     KeyedMutex m_uploadLocks; // shared while parts are written, exclusive to complete
     KeyedMutex m_partLocks;   // one writer per part at a time
+
+    std::mutex m_posterMutex;
+    std::condition_variable m_posterWake;
+    std::deque<std::string> m_posterQueue;
+    bool m_posterBusy = false;
+    bool m_posterStop = false;
+    std::thread m_posterThread;
 };

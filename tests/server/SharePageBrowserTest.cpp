@@ -246,6 +246,7 @@ TEST(ServerSharePageBrowser, VideoReachesAReadyStateWithTheRightDuration)
     const auto parts = api.putParts(id, mp4, o.partSize);
     ASSERT_GE(parts.size(), 2u);
     ASSERT_EQ(api.post("/api/videos/" + id + "/complete", Api::completeBody(parts)).status, 200);
+    server.service().waitForPosters();
     const std::string pageUrl = server.url() + "/v/" + id;
 
     Browser browser(chromium, dir.path() / "profile");
