@@ -1,5 +1,6 @@
 // `mivra upload` and `mivra links` as a user runs them, against the scripted
 // server, in a private home folder.
+#include "PrivateHome.h"
 #include "ServiceRig.h"
 
 #include <QJsonArray>
@@ -17,30 +18,26 @@ struct CommandResult {
     QByteArray err;
 };
 
+// `mivra` with no display, in a private home, against `origin`.
 class CommandLine {
 public:
-    explicit CommandLine(const QUrl &origin) : m_origin(origin) {}
+    explicit CommandLine(const QUrl &origin) : m_home(origin.toString())
+    {
+        m_home.env.remove(QStringLiteral("DISPLAY"));
+        m_home.env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    }
 
-    bool available() const { return QFile::exists(binary()); }
+    bool available() const { return QFile::exists(appBinary()); }
 
     CommandResult run(const QStringList &arguments)
     {
         QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"})
-            env.insert(QString::fromLatin1(name), m_home.filePath(QString::fromLatin1(name).toLower()));
-        env.insert(QStringLiteral("MIVRA_SERVICE_ORIGIN"), m_origin.toString());
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path());
-        env.remove(QStringLiteral("DISPLAY"));
-        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-        process.setProcessEnvironment(env);
-        process.start(binary(), arguments);
+        process.setProcessEnvironment(m_home.env);
+        process.start(appBinary(), arguments);
         // The scripted server answers on this thread's loop: keep it turning.
-        if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 60000)) {
+        if (!waitUntil([&] { return process.state() == QProcess::NotRunning; }, 20000)) {
             ADD_FAILURE() << "mivra did not end";
-            process.kill();
-            process.waitForFinished();
+            stopChild(process);
         }
         CommandResult result;
         result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
@@ -54,14 +51,11 @@ public:
     {
         m_app.close();
         if (running)
-            m_app.listen(m_runtime.filePath(QStringLiteral("mivra-instance")));
+            m_app.listen(m_home.path(QStringLiteral("mivra-instance")));
     }
 
 private:
-    static QString binary() { return QStringLiteral(MIVRA_BINARY_DIR "/src/mivra"); }
-    QUrl m_origin;
-    QTemporaryDir m_home;
-    QTemporaryDir m_runtime;
+    PrivateHome m_home;
     QLocalServer m_app;
 };
 
