@@ -23,8 +23,11 @@
 #include "platform/TaskbarPresence.h"
 #include "platform/UrlOpener.h"
 #include "platform/capture/CaptureBackendChoice.h"
+#include "platform/capture/PortalScreenCast.h"
 #include "service/ServiceOrigin.h"
 #include "service/Uploader.h"
+#include "setup/AppSetup.h"
+#include "setup/Updates.h"
 #include "ui/MainWindow.h"
 #include "ui/TrayItem.h"
 
@@ -76,12 +79,14 @@ int runPrimary(QApplication &app, InstanceServer &server, const QList<QUrl> &url
 
     auto taskbar = std::make_shared<WindowTaskbarPresence>();
     auto uploader = std::make_shared<std::shared_ptr<Uploader>>();
-    AppState::setSharedFactory([taskbar, uploader] {
-        AppState::Parts parts = makeAppParts(std::make_shared<FilePreferenceStore>(), taskbar);
+    auto store = std::make_shared<FilePreferenceStore>();
+    AppState::setSharedFactory([taskbar, uploader, store] {
+        AppState::Parts parts = makeAppParts(store, taskbar);
         *uploader = std::dynamic_pointer_cast<Uploader>(parts.uploader);
         return std::make_unique<AppState>(std::move(parts));
     });
     AppState &state = AppState::shared();
+    AppSetup setupParts(state, store, [store] { return PortalScreenCast::remembersChoice(*store); });
     // The command line's requests, answered on the app's own state.
     AppRequests requests(state, *uploader);
     QObject::connect(&server, &InstanceServer::requestReceived, &requests, &AppRequests::serve);
@@ -89,10 +94,14 @@ int runPrimary(QApplication &app, InstanceServer &server, const QList<QUrl> &url
 
     // Made on first open: start-up to the tray loads no QML.
     QPointer<MainWindow> mainWindow;
-    const auto openMain = [&state, &mainWindow, taskbar] {
+    const auto openMain = [&state, &mainWindow, &setupParts, taskbar] {
         if (!mainWindow) {
             mainWindow =
-                new MainWindow(state, std::make_shared<QtClipboardWriter>(), serviceOrigin(), installThumbnailImages);
+                new MainWindow(state, std::make_shared<QtClipboardWriter>(), serviceOrigin(),
+                               [&setupParts](QQmlEngine &engine) {
+                                   installThumbnailImages(engine);
+                                   setupParts.exposeTo(engine);
+                               });
             taskbar->applyTo(mainWindow);
         }
         mainWindow->show();
@@ -103,8 +112,7 @@ int runPrimary(QApplication &app, InstanceServer &server, const QList<QUrl> &url
 
     TrayItem tray(state, TrayMenuActions{
                              [&state] { state.showMain(); },
-                             // Updates arrive with their own work; nothing to show until then.
-                             [] { Diag::log(QStringLiteral("updates: check asked, no update service yet")); },
+                             [&setupParts] { setupParts.updates().checkForUpdates(); },
                              [&state] { launchTask(&state, [&state] { return quitAfterRecording(state); }); },
                          });
     tray.show();

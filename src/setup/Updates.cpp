@@ -250,6 +250,9 @@ void Updates::downloadAndInstall()
 
 void Updates::startSchedule(std::chrono::milliseconds interval)
 {
+    // Package installs and builds without a feed have nothing to look at.
+    if (!m_config.bundle || m_config.feedUrl.isEmpty())
+        return;
     m_schedule.start(interval);
     [[maybe_unused]] auto task = check();
 }

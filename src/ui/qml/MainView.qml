@@ -49,16 +49,28 @@ Rectangle {
             Layout.fillWidth: true
         }
 
-        // Filled by the setup work: the leftover-copy note and the setup card.
-        Item {
+        // The leftover-copy note and the setup card, where the app gives `setup`.
+        Loader {
             id: leftoverNoteSlot
             objectName: "leftoverNoteSlot"
-            visible: false
+            active: root.idle && typeof setup !== "undefined"
+            // Not item.visible: an item inside a hidden loader never reads visible.
+            visible: active && setup.leftover !== ""
+            Layout.topMargin: visible ? 22 : 0
+            Layout.fillWidth: true
+            sourceComponent: LeftoverNote {}
         }
-        Item {
+        Loader {
             id: setupCardSlot
             objectName: "setupCardSlot"
-            visible: false
+            active: root.idle && typeof setup !== "undefined"
+            visible: active && item !== null && item.model.shown
+            Layout.topMargin: visible ? 22 : 0
+            Layout.fillWidth: true
+            sourceComponent: SetupCard {
+                camera: app.cameraEnabled
+                microphone: app.micEnabled
+            }
         }
 
         Settings {
