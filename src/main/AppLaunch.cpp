@@ -96,12 +96,11 @@ int runPrimary(QApplication &app, InstanceServer &server, const QList<QUrl> &url
     QPointer<MainWindow> mainWindow;
     const auto openMain = [&state, &mainWindow, &setupParts, taskbar] {
         if (!mainWindow) {
-            mainWindow =
-                new MainWindow(state, std::make_shared<QtClipboardWriter>(), serviceOrigin(),
-                               [&setupParts](QQmlEngine &engine) {
-                                   installThumbnailImages(engine);
-                                   setupParts.exposeTo(engine);
-                               });
+            mainWindow = new MainWindow(state, std::make_shared<QtClipboardWriter>(), serviceOrigin(),
+                                        [&setupParts](QQmlEngine &engine) {
+                                            installThumbnailImages(engine);
+                                            setupParts.exposeTo(engine);
+                                        });
             taskbar->applyTo(mainWindow);
         }
         mainWindow->show();
