@@ -77,12 +77,10 @@ QCoro::Task<> CameraBubble::show(QScreen *screen)
         throw CameraError(CameraError::Kind::denied);
     }
     if (!m_camera) {
-        CameraAccess *access = m_access.get();
-        std::shared_ptr<CameraFrames> camera =
-            co_await onPool(m_control, [access] { return std::shared_ptr<CameraFrames>(access->defaultCamera()); });
-        if (!camera)
+        // Opening a device may block; the main thread waits here without running it.
+        co_await onPool(m_control, [this] { m_camera = m_access->defaultCamera(); });
+        if (!m_camera)
             throw CameraError(CameraError::Kind::noCamera);
-        m_camera = std::move(camera);
     }
     const bool wasVisible = m_panel && m_panel->isVisible();
     if (!m_panel)
@@ -94,9 +92,10 @@ QCoro::Task<> CameraBubble::show(QScreen *screen)
         co_return;
     m_running = true;
     try {
-        co_await onPool(m_control, [camera = m_camera, this] {
-            camera->start([this](const QVideoFrame &picture) { deliver(picture); });
-        });
+        // A plain pointer: the camera lives as long as this bubble.
+        CameraFrames *camera = m_camera.get();
+        co_await onPool(m_control,
+                        [camera, this] { camera->start([this](const QVideoFrame &picture) { deliver(picture); }); });
     } catch (...) {
         m_running = false;
         if (m_panel && !wasVisible)
@@ -112,7 +111,8 @@ void CameraBubble::hide()
     if (!m_running)
         return;
     m_running = false;
-    m_control.start([camera = m_camera] { camera->stop(); });
+    std::shared_ptr<CameraFrames> camera = m_camera;
+    m_control.start(QRunnable::create([camera]() mutable { camera->stop(); }));
 }
 
 void CameraBubble::startFrames(FrameHandler handler)
