@@ -20,6 +20,7 @@ const QByteArray kGreeting = QByteArrayLiteral("MIVRA1\n");
 const QByteArray kReplyGreeting = QByteArrayLiteral("MIVRA2\n");
 const QByteArray kAnswer = QByteArrayLiteral("ok\n");
 const QByteArray kUnsupported = QByteArrayLiteral("unsupported\n");
+const QByteArray kAccepted = QByteArrayLiteral("{\"accepted\":true}\n");
 const char *const kBuffer = "mivraBuffer";
 constexpr int kClientTimeoutMs = 5000;
 
@@ -193,6 +194,8 @@ void InstanceServer::read(QLocalSocket *socket)
         if (auto *deadline = socket->findChild<QTimer *>())
             deadline->stop();
         auto *request = new InstanceRequest(socket, body.object());
+        // Answered at once, so a launch can tell a live app from a hung one.
+        socket->write(kAccepted);
         Q_EMIT requestReceived(request);
         if (!socket->property(kBuffer).toByteArray().isEmpty())
             read(socket);
@@ -273,6 +276,19 @@ bool InstanceClient::start(const QString &socketPath, const QJsonObject &request
             Q_EMIT unsupported();
         Q_EMIT closed();
     });
+    // An app that takes the connection but never answers (hung, or too old to
+    // know this greeting and still reading it) is treated like an older app.
+    auto *silence = new QTimer(this);
+    silence->setSingleShot(true);
+    connect(silence, &QTimer::timeout, this, [this] {
+        if (m_heard || m_done)
+            return;
+        m_done = true;
+        m_socket->abort();
+        Q_EMIT unsupported();
+        Q_EMIT closed();
+    });
+    silence->start(timeoutMs);
     m_socket->write(kReplyGreeting + jsonLine(request));
     return true;
 }
@@ -297,6 +313,8 @@ void InstanceClient::readLines()
             return;
         }
         m_heard = true;
+        if (line == kAccepted)
+            continue;
         const QJsonDocument document = QJsonDocument::fromJson(line);
         if (document.isObject())
             Q_EMIT message(document.object());

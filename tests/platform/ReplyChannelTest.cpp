@@ -4,6 +4,7 @@
 
 #include "platform/SingleInstance.h"
 
+#include <QLocalServer>
 #include <QLocalSocket>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -92,7 +93,23 @@ TEST(ReplyChannel, BadForeignAndOversizedRequestsGetAnAnswerNotACrash)
     }
     EXPECT_EQ(requests, 0);
     // The server still serves.
-    EXPECT_EQ(answerTo(path, "MIVRA2\n{\"command\":\"links\"}\n"), QByteArray("{\"exit\":0}\n"));
+    EXPECT_EQ(answerTo(path, "MIVRA2\n{\"command\":\"links\"}\n"), QByteArray("{\"accepted\":true}\n{\"exit\":0}\n"));
+}
+
+TEST(ReplyChannel, AnAppThatTakesTheRequestButNeverAnswersCountsAsOlder)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("instance"));
+    QLocalServer hung;
+    ASSERT_TRUE(hung.listen(path));
+    InstanceClient client;
+    bool unsupported = false;
+    bool closed = false;
+    QObject::connect(&client, &InstanceClient::unsupported, &client, [&] { unsupported = true; });
+    QObject::connect(&client, &InstanceClient::closed, &client, [&] { closed = true; });
+    ASSERT_TRUE(client.start(path, {{QStringLiteral("command"), QStringLiteral("links")}}, 200));
+    ASSERT_TRUE(waitUntil([&] { return closed; }));
+    EXPECT_TRUE(unsupported);
 }
 
 } // namespace
