@@ -12,9 +12,9 @@ MIVRA_PACKAGES=(
   qml6-module-qtmultimedia qcoro-qt6-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libx264-dev libyuv-dev
-  libxcb1-dev libxcb-shm0-dev libxcb-xfixes0-dev libxcb-damage0-dev libxcb-randr0-dev
+  libxcb1-dev libxcb-shm0-dev libxcb-xfixes0-dev libxcb-damage0-dev libxcb-randr0-dev libxcb-composite0-dev
   libpulse-dev libsqlite3-dev sqlite3 libcpp-httplib-dev libssl-dev nlohmann-json3-dev
-  ffmpeg pulseaudio pulseaudio-utils xvfb xauth x11-utils chromium
+  ffmpeg pulseaudio pulseaudio-utils xvfb xauth x11-utils xdotool chromium
   libpipewire-0.3-dev pipewire pipewire-bin wireplumber dbus-daemon
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-pipewire
   gstreamer1.0-plugins-good gstreamer1.0-libav
