@@ -3,6 +3,7 @@
 #include "capture/CameraBubblePlacement.h"
 #include "capture/CameraBubbleWindow.h"
 #include "capture/CameraError.h"
+#include "platform/LeftOutWindows.h"
 #include "platform/PreferenceStore.h"
 #include "platform/camera/CameraAccess.h"
 
@@ -88,6 +89,7 @@ QCoro::Task<> CameraBubble::show(QScreen *screen)
     m_previewSide = int(diameter * m_panel->devicePixelRatioF());
     m_panel->show();
     m_panel->raise();
+    updateLeftOut();
     if (m_running)
         co_return;
     m_running = true;
@@ -100,14 +102,28 @@ QCoro::Task<> CameraBubble::show(QScreen *screen)
         m_running = false;
         if (m_panel && !wasVisible)
             m_panel->hide();
+        updateLeftOut();
         throw;
     }
+}
+
+void CameraBubble::setCapturable(bool capturable)
+{
+    m_capturable = capturable;
+    updateLeftOut();
+}
+
+void CameraBubble::updateLeftOut()
+{
+    if (m_panel && m_panel->windowHandle())
+        LeftOutWindows::setLeftOut(m_panel->windowHandle(), m_panel->isVisible() && !m_capturable);
 }
 
 void CameraBubble::hide()
 {
     if (m_panel)
         m_panel->hide();
+    updateLeftOut();
     if (!m_running)
         return;
     m_running = false;

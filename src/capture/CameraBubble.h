@@ -41,7 +41,8 @@ public:
     void stopFrames();
 
     bool capturable() const { return m_capturable; }
-    void setCapturable(bool capturable) { m_capturable = capturable; }
+    // Not capturable: X11 captures leave the window out (the video draws the bubble).
+    void setCapturable(bool capturable);
     // The bubble window once the first show made it.
     QWindow *panel() const;
 
@@ -50,6 +51,7 @@ public:
 private:
     void createPanel(QScreen *screen);
     void deliver(const QVideoFrame &picture);
+    void updateLeftOut();
 
     std::unique_ptr<CameraAccess> m_access;
     std::shared_ptr<PreferenceStore> m_store;
