@@ -3,6 +3,7 @@
 #include "capture/CameraBubblePlacement.h"
 #include "capture/CameraBubbleWindow.h"
 #include "capture/CameraError.h"
+#include "platform/AllDesktops.h"
 #include "platform/LeftOutWindows.h"
 #include "platform/PreferenceStore.h"
 #include "platform/camera/CameraAccess.h"
@@ -175,6 +176,7 @@ void CameraBubble::createPanel(QScreen *screen)
     m_panel->move(BubblePlacement::topLeft(m_store->value(BubblePlacement::kOriginKey), screen->geometry(),
                                            screen->availableGeometry(), primaryFrame));
     m_panel->winId();
+    showOnAllDesktops(m_panel->windowHandle());
     connect(m_panel, &CameraBubbleWindow::movedByUser, this, [this, primaryFrame](QPoint topLeft) {
         m_store->setValue(BubblePlacement::kOriginKey, BubblePlacement::storedOrigin(topLeft, primaryFrame));
     });

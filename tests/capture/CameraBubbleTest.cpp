@@ -169,6 +169,12 @@ TEST(CameraBubble, WindowOpensCentredMovesWhenDraggedAndReopensThere)
         ASSERT_TRUE(panel);
         ASSERT_TRUE(waitUntil([&] { return viewable(panel->winId()); }));
         EXPECT_EQ(serverGeometry(panel->winId()), QRect(centred, QSize(220, 220)));
+        QProcess hints;
+        hints.start(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(panel->winId())});
+        ASSERT_TRUE(hints.waitForFinished(10000));
+        const QByteArray props = hints.readAllStandardOutput();
+        EXPECT_TRUE(props.contains("_NET_WM_DESKTOP(CARDINAL) = 4294967295")) << props.constData();
+        EXPECT_TRUE(props.contains("_NET_WM_STATE_STICKY")) << props.constData();
         EXPECT_TRUE(panel->flags().testFlags(Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus | Qt::Tool));
         // The preview arrives from the camera's thread and is painted.
         const QImage shot =
