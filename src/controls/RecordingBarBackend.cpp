@@ -1,0 +1,84 @@
+#include "controls/RecordingBarBackend.h"
+
+#include "app/AppState.h"
+#include "app/MainThreadTask.h"
+#include "controls/ShownState.h"
+
+#include <QMetaEnum>
+#include <QToolTip>
+
+RecordingBarBackend::RecordingBarBackend(AppState *state, BarPlacement *placement, bool showHint, QObject *parent)
+    : QObject(parent), m_state(state), m_placement(placement), m_showHint(showHint)
+{
+    connect(m_state, &AppState::phaseChanged, this, &RecordingBarBackend::phaseChanged);
+    connect(m_state, &AppState::elapsedChanged, this, &RecordingBarBackend::elapsedChanged);
+    connect(m_state, &AppState::bubbleInVideoChanged, this, &RecordingBarBackend::hintTextChanged);
+    connect(m_placement, &BarPlacement::edgeChanged, this, &RecordingBarBackend::edgeChanged);
+    connect(m_placement, &BarPlacement::edgeChanged, this, &RecordingBarBackend::hintTextChanged);
+    connect(m_placement, &BarPlacement::pillOffsetChanged, this, &RecordingBarBackend::pillOffsetChanged);
+}
+
+QString RecordingBarBackend::phase() const
+{
+    return m_state->phase().name();
+}
+
+QString RecordingBarBackend::elapsed() const
+{
+    return m_state->elapsed();
+}
+
+QString RecordingBarBackend::uploadText() const
+{
+    return m_state->phase().uploadText();
+}
+
+QVariant RecordingBarBackend::uploadFraction() const
+{
+    const std::optional<double> fraction = ::uploadFraction(m_state->phase());
+    return fraction ? QVariant(*fraction) : QVariant();
+}
+
+QString RecordingBarBackend::hintText() const
+{
+    const QString start = QStringLiteral("Click Done when you're finished, or the trash can to throw it away. ");
+    if (m_placement->edge() == BarPlacement::Edge::top)
+        return start + QStringLiteral("You can drag this bar anywhere.");
+    const BubbleSpot spot = m_state->bubbleInVideo();
+    if (spot == BubbleSpot::asOnScreen)
+        return start + QStringLiteral("Drag your bubble and these controls follow.");
+    return start + QStringLiteral("Drag your bubble anywhere; in the video it shows ") +
+           bubbleSpotTitle(spot).toLower() + QLatin1Char('.');
+}
+
+QString RecordingBarBackend::edge() const
+{
+    return QString::fromLatin1(QMetaEnum::fromType<BarPlacement::Edge>().valueToKey(int(m_placement->edge())));
+}
+
+double RecordingBarBackend::pillOffset() const
+{
+    return m_placement->pillOffset();
+}
+
+void RecordingBarBackend::done()
+{
+    AppState *state = m_state;
+    launchTask(state, [state] { return state->stopRecording(); });
+}
+
+void RecordingBarBackend::discard()
+{
+    AppState *state = m_state;
+    launchTask(state, [state] { return state->discardRecording(); });
+}
+
+void RecordingBarBackend::showTooltip(const QString &text, QPointF globalPosition)
+{
+    QToolTip::showText(globalPosition.toPoint(), text);
+}
+
+void RecordingBarBackend::hideTooltip()
+{
+    QToolTip::hideText();
+}
