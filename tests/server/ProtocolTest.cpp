@@ -11,19 +11,14 @@ using namespace servertest;
 
 namespace {
 
-// The key must be present with the given JSON type.
-void expectInteger(const json::Value &v, const char *key)
+// Each key present with its JSON type: true for an integer, false for a string.
+void expectShape(const json::Value &v, std::initializer_list<std::pair<const char *, bool>> keys)
 {
-    const json::Value *m = v.find(key);
-    ASSERT_NE(m, nullptr) << key << " missing in " << json::serialize(v);
-    EXPECT_TRUE(m->isInteger()) << key << " is not an integer in " << json::serialize(v);
-}
-
-void expectString(const json::Value &v, const char *key)
-{
-    const json::Value *m = v.find(key);
-    ASSERT_NE(m, nullptr) << key << " missing in " << json::serialize(v);
-    EXPECT_TRUE(m->isString()) << key << " is not a string in " << json::serialize(v);
+    for (const auto &[key, integer] : keys) {
+        const json::Value *m = v.find(key);
+        ASSERT_NE(m, nullptr) << key << " missing in " << json::serialize(v);
+        EXPECT_TRUE(integer ? m->isInteger() : m->isString()) << key << " has the wrong type in " << json::serialize(v);
+    }
 }
 
 class ServerProtocol : public ::testing::Test {
@@ -44,10 +39,7 @@ TEST_F(ServerProtocol, CreateAnswersACreateResponse)
     ASSERT_TRUE(r.status >= 200 && r.status < 300) << r.status << r.body;
     EXPECT_EQ(r.header("Content-Type"), "application/json");
     const json::Value v = r.json();
-    expectString(v, "id");
-    expectInteger(v, "partSize");
-    expectString(v, "shareUrl");
-    expectInteger(v, "expiresAt");
+    expectShape(v, {{"id", false}, {"partSize", true}, {"shareUrl", false}, {"expiresAt", true}});
     const std::string id = v.find("id")->asString();
     EXPECT_TRUE(crypto::isVideoId(id)) << id;
     EXPECT_EQ(v.find("partSize")->asInteger(), partSize);
@@ -58,23 +50,18 @@ TEST_F(ServerProtocol, CreateAnswersACreateResponse)
 
 TEST_F(ServerProtocol, CreateTakesEveryOptionalKeyAndLifetime)
 {
-    Http r = api.post(
-        "/api/videos",
-        R"({"title":"t","contentType":"video/mp4","durationMs":1500,"width":1920,"height":1080,"lifetime":86400})");
-    ASSERT_EQ(r.status, 201) << r.body;
-    EXPECT_EQ(r.json().find("expiresAt")->asInteger(), now() + 86400 * 1000);
-
-    r = api.post("/api/videos", R"({"title":"t","contentType":"video/mp4","lifetime":"forever"})");
-    ASSERT_EQ(r.status, 201) << r.body;
-    EXPECT_EQ(r.json().find("expiresAt")->asInteger(), kForeverExpiresAtMs);
-
-    r = api.post("/api/videos", R"({"title":"t","contentType":"video/mp4","lifetime":3600})");
-    EXPECT_EQ(r.status, 201) << r.body;
-    r = api.post("/api/videos", R"({"title":"t","contentType":"video/mp4","lifetime":315360000})");
-    EXPECT_EQ(r.status, 201) << r.body;
-    // Unknown keys are ignored.
-    r = api.post("/api/videos", R"({"title":"t","contentType":"video/mp4","somethingNew":[1,2]})");
-    EXPECT_EQ(r.status, 201) << r.body;
+    // Unknown keys are ignored; the lifetime counts from now, "forever" never ends.
+    const std::vector<std::pair<std::string, std::int64_t>> cases = {
+        {R"("durationMs":1500,"width":1920,"height":1080,"lifetime":86400)", now() + 86400LL * 1000},
+        {R"("lifetime":"forever")", kForeverExpiresAtMs},
+        {R"("lifetime":3600)", now() + 3600LL * 1000},
+        {R"("lifetime":315360000)", now() + 315360000LL * 1000},
+        {R"("somethingNew":[1,2])", now() + LifetimeBounds::kDefaultSeconds * 1000}};
+    for (const auto &[extra, expiresAt] : cases) {
+        const Http r = api.post("/api/videos", R"({"title":"t","contentType":"video/mp4",)" + extra + "}");
+        ASSERT_EQ(r.status, 201) << extra << r.body;
+        EXPECT_EQ(r.json().find("expiresAt")->asInteger(), expiresAt) << extra;
+    }
 }
 
 TEST_F(ServerProtocol, SinglePartUploadAnswersVideoInfoAndServesTheBytes)
@@ -84,9 +71,7 @@ TEST_F(ServerProtocol, SinglePartUploadAnswersVideoInfoAndServesTheBytes)
     const Http r = api.put("/api/videos/" + id, bytes, "video/mp4");
     ASSERT_EQ(r.status, 200) << r.body;
     const json::Value v = r.json();
-    expectString(v, "id");
-    expectString(v, "shareUrl");
-    expectInteger(v, "expiresAt");
+    expectShape(v, {{"id", false}, {"shareUrl", false}, {"expiresAt", true}});
     EXPECT_EQ(v.find("id")->asString(), id);
     EXPECT_EQ(v.find("shareUrl")->asString(), server.url() + "/v/" + id);
 
@@ -110,7 +95,7 @@ TEST_F(ServerProtocol, OnlyMp4FilesAreStored)
     const std::string id = api.create("text in parts");
     const std::string text(std::size_t(partSize) + 10, 't');
     const auto parts = api.putParts(id, text, partSize);
-    EXPECT_EQ(api.post("/api/videos/" + id + "/complete", Api::completeBody(parts)).status, 415);
+    EXPECT_EQ(api.complete(id, parts).status, 415);
     EXPECT_EQ(api.publicGet("/r/" + id).status, 404);
 }
 
@@ -125,8 +110,7 @@ TEST_F(ServerProtocol, PartsAnswerPartResponsesAndCompleteAssemblesThemInOrder)
         const Http r = api.put("/api/videos/" + id + "/parts/" + std::to_string(n), slice);
         ASSERT_EQ(r.status, 200) << r.body;
         const json::Value v = r.json();
-        expectInteger(v, "partNumber");
-        expectString(v, "etag");
+        expectShape(v, {{"partNumber", true}, {"etag", false}});
         EXPECT_EQ(v.find("partNumber")->asInteger(), n);
         EXPECT_EQ(v.find("etag")->asString(), sha256Hex(slice)); // a digest of the part's bytes
         replies[std::size_t(n - 1)] = r.body;
@@ -139,9 +123,7 @@ TEST_F(ServerProtocol, PartsAnswerPartResponsesAndCompleteAssemblesThemInOrder)
     const Http done = api.post("/api/videos/" + id + "/complete", body);
     ASSERT_EQ(done.status, 200) << done.body;
     const json::Value v = done.json();
-    expectString(v, "id");
-    expectString(v, "shareUrl");
-    expectInteger(v, "expiresAt");
+    expectShape(v, {{"id", false}, {"shareUrl", false}, {"expiresAt", true}});
     EXPECT_EQ(v.find("id")->asString(), id);
     EXPECT_EQ(v.find("expiresAt")->asInteger(), now() + 172800LL * 1000);
 
@@ -158,16 +140,9 @@ TEST_F(ServerProtocol, AResentPartReplacesTheEarlierOne)
     ASSERT_EQ(b.status, 200);
     EXPECT_NE(a.json().find("etag")->asString(), b.json().find("etag")->asString());
     // The earlier etag no longer matches; the latest does.
-    EXPECT_EQ(api.post("/api/videos/" + id + "/complete", Api::completeBody({a.body})).status, 400);
-    EXPECT_EQ(api.post("/api/videos/" + id + "/complete", Api::completeBody({b.body})).status, 200);
+    EXPECT_EQ(api.complete(id, {a.body}).status, 400);
+    EXPECT_EQ(api.complete(id, {b.body}).status, 200);
     EXPECT_EQ(api.publicGet("/r/" + id).body, second);
-}
-
-TEST_F(ServerProtocol, PartsMayBeUpToPartSize)
-{
-    const std::string id = api.create();
-    EXPECT_EQ(api.put("/api/videos/" + id + "/parts/1", videoBytes(std::size_t(partSize))).status, 200);
-    EXPECT_EQ(api.put("/api/videos/" + id + "/parts/2", videoBytes(std::size_t(partSize) + 1)).status, 413);
 }
 
 TEST(ServerProtocolParts, AreNumberedUpTo10000WhenTheVideoMayBeThatLarge)
@@ -182,16 +157,6 @@ TEST(ServerProtocolParts, AreNumberedUpTo10000WhenTheVideoMayBeThatLarge)
     EXPECT_EQ(api.put("/api/videos/" + id + "/parts/10001", "x").status, 400);
     // The upload's file is sparse: part 10000 alone does not fill the disk.
     EXPECT_LT(std::filesystem::file_size(server.dataDir() / "uploads" / id), 10000ULL * 1024 * 1024 + 10);
-    // With the default limits (8 MiB parts, 20 GiB videos) a part past 20 GiB
-    // is refused for its size, not its number.
-    InProcessServer::Options d;
-    d.partSize = 8 * 1024 * 1024;
-    d.maxVideoBytes = 20LL * 1024 * 1024 * 1024;
-    InProcessServer defaults(d);
-    Api api2(defaults.port(), newToken());
-    const std::string id2 = api2.create();
-    EXPECT_EQ(api2.put("/api/videos/" + id2 + "/parts/2560", "x").status, 200);
-    EXPECT_EQ(api2.put("/api/videos/" + id2 + "/parts/2561", "x").status, 413);
 }
 
 TEST_F(ServerProtocol, CompleteWantsParts1ToNEachButTheLastPartSizeLong)
@@ -201,12 +166,11 @@ TEST_F(ServerProtocol, CompleteWantsParts1ToNEachButTheLastPartSizeLong)
     const std::string p1 = api.put("/api/videos/" + id + "/parts/1", full).body;
     const std::string p2short = api.put("/api/videos/" + id + "/parts/2", "short").body;
     const std::string p3 = api.put("/api/videos/" + id + "/parts/3", "end").body;
-    // A gap.
-    EXPECT_EQ(api.post("/api/videos/" + id + "/complete", Api::completeBody({p1, p3})).status, 400);
-    // A part in the middle shorter than partSize.
-    EXPECT_EQ(api.post("/api/videos/" + id + "/complete", Api::completeBody({p1, p2short, p3})).status, 400);
+    // A gap, or a part in the middle shorter than partSize.
+    EXPECT_EQ(api.complete(id, {p1, p3}).status, 400);
+    EXPECT_EQ(api.complete(id, {p1, p2short, p3}).status, 400);
     // Parts 1..2 with the short one last are a video; part 3 is left out.
-    ASSERT_EQ(api.post("/api/videos/" + id + "/complete", Api::completeBody({p1, p2short})).status, 200);
+    ASSERT_EQ(api.complete(id, {p1, p2short}).status, 200);
     EXPECT_EQ(api.publicGet("/r/" + id).body, full + "short");
 }
 
@@ -216,8 +180,7 @@ TEST_F(ServerProtocol, RenameAnswersATitleResponse)
     const Http r = api.post("/api/videos/" + id + "/title", R"({"title":"New name \u00e9"})");
     ASSERT_EQ(r.status, 200) << r.body;
     const json::Value v = r.json();
-    expectString(v, "id");
-    expectString(v, "title");
+    expectShape(v, {{"id", false}, {"title", false}});
     EXPECT_EQ(v.find("id")->asString(), id);
     EXPECT_EQ(v.find("title")->asString(), "New name \xc3\xa9");
     const json::Value list = api.get("/api/videos").json();
@@ -231,8 +194,7 @@ TEST_F(ServerProtocol, ExpiryChangeAnswersAKeepResponse)
     Http r = api.post("/api/videos/" + id + "/expiry", R"({"lifetime":86400})");
     ASSERT_EQ(r.status, 200) << r.body;
     json::Value v = r.json();
-    expectString(v, "id");
-    expectInteger(v, "expiresAt");
+    expectShape(v, {{"id", false}, {"expiresAt", true}});
     EXPECT_EQ(v.find("id")->asString(), id);
     EXPECT_EQ(v.find("expiresAt")->asInteger(), now() + 86400LL * 1000); // counted from now
 
@@ -274,11 +236,8 @@ TEST_F(ServerProtocol, ListAnswersAVideoListOfReadyVideosNewestFirst)
     ASSERT_TRUE(v.find("videos")->isArray());
     const json::Array &items = v.find("videos")->asArray();
     ASSERT_EQ(items.size(), 2u);
-    for (const json::Value &item : items) {
-        expectString(item, "id");
-        expectInteger(item, "expiresAt");
-        expectString(item, "title");
-    }
+    for (const json::Value &item : items)
+        expectShape(item, {{"id", false}, {"expiresAt", true}, {"title", false}});
     EXPECT_EQ(items[0].find("id")->asString(), b);
     EXPECT_EQ(items[0].find("title")->asString(), "");
     EXPECT_EQ(items[1].find("id")->asString(), a);
@@ -291,15 +250,12 @@ TEST_F(ServerProtocol, PublicMediaNeedsNoTokenAndSharePageShowsTheVideo)
     const Http media = api.publicGet("/r/" + id);
     EXPECT_EQ(media.status, 200);
     EXPECT_EQ(media.header("Accept-Ranges"), "bytes");
+    // The page's markup is checked where it is made and in the browser.
     const Http page = api.publicGet("/v/" + id);
     EXPECT_EQ(page.status, 200);
     EXPECT_EQ(page.header("Content-Type"), "text/html; charset=utf-8");
-    EXPECT_NE(page.body.find("<h1>Team update</h1>"), std::string::npos);
-    EXPECT_NE(page.body.find("<video"), std::string::npos);
-    EXPECT_NE(page.body.find("src=\"/r/" + id + "\""), std::string::npos);
-    EXPECT_NE(page.body.find("og:title"), std::string::npos);
+    EXPECT_NE(page.header("Content-Security-Policy").find("default-src 'none'"), std::string::npos);
     EXPECT_NE(page.body.find("og:video\" content=\"" + server.url() + "/r/" + id), std::string::npos);
-    EXPECT_NE(page.body.find("Available until"), std::string::npos);
 
     const Http gone = api.publicGet("/v/AAAAAAAAAAAAAAAAAAAAAAAA");
     EXPECT_EQ(gone.status, 404);

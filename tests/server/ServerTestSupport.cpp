@@ -1,6 +1,5 @@
 #include "ServerTestSupport.h"
 
-#include "Crypto.h"
 #include "LocalStorage.h"
 #include "SqliteMetadata.h"
 
@@ -61,11 +60,6 @@ std::string newToken()
     return crypto::toHex(reinterpret_cast<const unsigned char *>(raw.data()), raw.size());
 }
 
-std::string sha256Hex(const std::string &data)
-{
-    return crypto::sha256Hex(data);
-}
-
 std::string Http::header(const char *name) const
 {
     auto it = headers.find(name);
@@ -79,67 +73,35 @@ json::Value Http::json() const
     return r.value ? *r.value : json::Value();
 }
 
-namespace {
-
-Http fromResult(const httplib::Result &r)
+Api::Api(int port, std::string token) : m_port(port), m_token(std::move(token))
 {
+}
+
+Http Api::send(const char *method, const std::string &path, const std::string &body, const std::string &contentType,
+               httplib::Headers headers, bool withToken) const
+{
+    httplib::Client client("127.0.0.1", m_port);
+    client.set_url_encode(false);
+    client.set_connection_timeout(5, 0);
+    client.set_read_timeout(30, 0);
+    client.set_write_timeout(30, 0);
+    httplib::Request request;
+    request.method = method;
+    request.path = path;
+    request.headers = std::move(headers);
+    if (withToken)
+        request.headers.emplace("X-Device-Token", m_token);
+    if (!contentType.empty()) {
+        request.body = body;
+        request.headers.emplace("Content-Type", contentType);
+    }
     Http h;
-    if (r) {
+    if (const httplib::Result r = client.send(request)) {
         h.status = r->status;
         h.body = r->body;
         h.headers = r->headers;
     }
     return h;
-}
-
-} // namespace
-
-Api::Api(int port, std::string token) : m_port(port), m_token(std::move(token))
-{
-}
-
-std::unique_ptr<httplib::Client> Api::client() const
-{
-    auto c = std::make_unique<httplib::Client>("127.0.0.1", m_port);
-    c->set_url_encode(false);
-    c->set_connection_timeout(5, 0);
-    c->set_read_timeout(30, 0);
-    c->set_write_timeout(30, 0);
-    return c;
-}
-
-Http Api::get(const std::string &path, httplib::Headers extra) const
-{
-    extra.emplace("X-Device-Token", m_token);
-    return fromResult(client()->Get(path.c_str(), extra));
-}
-
-Http Api::post(const std::string &path, const std::string &body, const std::string &contentType) const
-{
-    httplib::Headers h{{"X-Device-Token", m_token}};
-    return fromResult(client()->Post(path.c_str(), h, body, contentType.c_str()));
-}
-
-Http Api::put(const std::string &path, const std::string &body, const std::string &contentType) const
-{
-    httplib::Headers h{{"X-Device-Token", m_token}};
-    return fromResult(client()->Put(path.c_str(), h, body, contentType.c_str()));
-}
-
-Http Api::del(const std::string &path) const
-{
-    httplib::Headers h{{"X-Device-Token", m_token}};
-    return fromResult(client()->Delete(path.c_str(), h));
-}
-
-Http Api::publicGet(const std::string &path, httplib::Headers extra) const
-{
-    return fromResult(client()->Get(path.c_str(), extra));
-}
-
-Http Api::publicHead(const std::string &path, httplib::Headers extra) const
-{
-    return fromResult(client()->Head(path.c_str(), extra));
 }
 
 std::string Api::create(const std::string &title, const std::string &extraJson) const
@@ -184,8 +146,7 @@ std::string Api::completeBody(const std::vector<std::string> &partReplies)
 std::string Api::uploadMultipart(const std::string &bytes, std::int64_t partSize, const std::string &title) const
 {
     const std::string id = create(title);
-    const auto parts = putParts(id, bytes, partSize);
-    const Http r = post("/api/videos/" + id + "/complete", completeBody(parts));
+    const Http r = complete(id, putParts(id, bytes, partSize));
     EXPECT_EQ(r.status, 200) << r.body;
     return id;
 }

@@ -6,6 +6,7 @@
 // what a polite client would never send.
 
 #include "Clock.h"
+#include "Crypto.h"
 #include "Json.h"
 #include "ServerApp.h"
 #include "ServerProcess.h"
@@ -40,7 +41,7 @@ private:
 std::string newToken();
 // size bytes that begin like an MP4 (a file-type box), the rest random.
 std::string videoBytes(std::size_t size);
-std::string sha256Hex(const std::string &data);
+using crypto::sha256Hex;
 
 // A reply, in the shape tests want it.
 struct Http {
@@ -57,15 +58,32 @@ class Api {
 public:
     Api(int port, std::string token);
 
-    Http get(const std::string &path, httplib::Headers extra = {}) const;
+    Http get(const std::string &path) const { return send("GET", path); }
     Http post(const std::string &path, const std::string &body,
-              const std::string &contentType = "application/json") const;
+              const std::string &contentType = "application/json") const
+    {
+        return send("POST", path, body, contentType);
+    }
     Http put(const std::string &path, const std::string &body,
-             const std::string &contentType = "application/octet-stream") const;
-    Http del(const std::string &path) const;
+             const std::string &contentType = "application/octet-stream") const
+    {
+        return send("PUT", path, body, contentType);
+    }
+    Http del(const std::string &path) const { return send("DELETE", path); }
     // Without the token.
-    Http publicGet(const std::string &path, httplib::Headers extra = {}) const;
-    Http publicHead(const std::string &path, httplib::Headers extra = {}) const;
+    Http publicGet(const std::string &path, httplib::Headers extra = {}) const
+    {
+        return send("GET", path, {}, {}, std::move(extra), false);
+    }
+    Http publicHead(const std::string &path, httplib::Headers extra = {}) const
+    {
+        return send("HEAD", path, {}, {}, std::move(extra), false);
+    }
+    // Parts 1..n of the video at `id`, then its complete, by the replies of the parts.
+    Http complete(const std::string &id, const std::vector<std::string> &partReplies) const
+    {
+        return post("/api/videos/" + id + "/complete", completeBody(partReplies));
+    }
 
     // create -> id (fails the test unless 2xx)
     std::string create(const std::string &title = "A video", const std::string &extraJson = "") const;
@@ -80,7 +98,8 @@ public:
     int port() const { return m_port; }
 
 private:
-    std::unique_ptr<httplib::Client> client() const;
+    Http send(const char *method, const std::string &path, const std::string &body = {},
+              const std::string &contentType = {}, httplib::Headers headers = {}, bool withToken = true) const;
     int m_port;
     std::string m_token;
 };
