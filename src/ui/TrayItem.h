@@ -9,7 +9,7 @@
 class AppState;
 
 // The tray item and its menu. It only observes the state and calls its
-// operations; every observed change rebuilds label and menu once the
+// operations; every observed change updates label and menu once the
 // current event is done (so an action is never deleted while it fires).
 class TrayItem : public QObject {
     Q_OBJECT

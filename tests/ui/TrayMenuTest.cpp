@@ -1,11 +1,13 @@
-#include "support/AppStateRig.h"
 #include "Await.h"
+#include "support/AppStateRig.h"
 
+#include "ui/TrayItem.h"
 #include "ui/TrayMenu.h"
 #include "ui/TrayMenuModel.h"
 
 #include <QAction>
 #include <QMenu>
+#include <QPointer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -198,6 +200,43 @@ TEST(TrayMenu, QMenuFollowsTheModel)
     fillTrayMenu(menu, buildTrayMenu(state, {}));
     EXPECT_EQ(menu.findChildren<QMenu *>(QString(), Qt::FindDirectChildrenOnly).size(), 1);
     EXPECT_EQ(outline(menu)[5], QStringLiteral("[ ] Record Microphone"));
+}
+
+TEST(TrayItem, OpenSubmenuStaysOpenWhileTheTimeTicks)
+{
+    AppStateRig rig;
+    AppState &state = rig.make();
+    run(state.startRecording());
+    run(state.stopRecording());
+    run(state.startRecording());
+    TrayItem item(state, {});
+    QMenu &menu = item.menu();
+    const auto actionTitled = [&menu](const QString &prefix) {
+        for (QAction *action : menu.actions())
+            if (action->text().startsWith(prefix))
+                return action;
+        return static_cast<QAction *>(nullptr);
+    };
+    QPointer<QAction> done = actionTitled(QStringLiteral("Done  "));
+    QMenu *links = actionTitled(QStringLiteral("Recent Links"))->menu();
+    menu.popup(QPoint(40, 40));
+    links->popup(QPoint(300, 60));
+    ASSERT_TRUE(waitUntil([&] { return links->isVisible(); }));
+    const struct {
+        int seconds;
+        const char *time;
+    } ticks[] = {{7, "0:07"}, {1, "0:08"}};
+    for (const auto &tick : ticks) {
+        rig.now = rig.now.addSecs(tick.seconds);
+        ASSERT_TRUE(waitUntil([&] { return done && done->text() == QStringLiteral("Done  ") + tick.time; }))
+            << tick.time;
+        EXPECT_EQ(actionTitled(QStringLiteral("Recent Links"))->menu(), links);
+        EXPECT_TRUE(links->isVisible() && menu.isVisible());
+    }
+    EXPECT_EQ(actionTitled(QStringLiteral("Done  ")), done);
+    // The new handler is in place: Done still stops the recording.
+    done->trigger();
+    ASSERT_TRUE(waitUntil([&] { return state.phase().is(Phase::Kind::idle); }));
 }
 
 TEST(TrayLabel, IconAndTextByPhase)
