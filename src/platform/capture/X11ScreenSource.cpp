@@ -88,12 +88,14 @@ X11ScreenSource::X11ScreenSource(const DisplayInfo &display) : m_rect(display.pi
     m_region = xcb_generate_id(c);
     xcb_xfixes_create_region(c, m_region, 0, nullptr);
     xcb_xfixes_select_cursor_input(c, m_root, XCB_XFIXES_CURSOR_NOTIFY_MASK_DISPLAY_CURSOR);
+    m_leftOut = std::make_unique<X11LeftOutPainter>(c, screen, m_rect);
     xcb_flush(c);
 }
 
 X11ScreenSource::~X11ScreenSource()
 {
     stop();
+    m_leftOut.reset();
     if (m_connection && m_segment && m_segment->address) {
         xcb_damage_destroy(m_connection.get(), m_damage);
         xcb_xfixes_destroy_region(m_connection.get(), m_region);
@@ -131,13 +133,17 @@ void X11ScreenSource::run()
         bool damaged = false;
         bool cursorChanged = first;
         bool cursorMoved = false;
-        if (!pollEvents(damaged, cursorChanged) || !updateCursor(cursorChanged, cursorMoved)) {
+        bool changedBeneath = false;
+        if (!pollEvents(damaged, cursorChanged, changedBeneath) || !updateCursor(cursorChanged, cursorMoved)) {
             fail(QStringLiteral("The connection to the X display was lost during the recording."));
             return;
         }
+        QRegion leftOut;
+        if (first || damaged || cursorMoved || changedBeneath)
+            leftOut = m_leftOut->refresh();
         if (damaged)
-            damaged = monitorWasDamaged();
-        if (first || damaged || cursorMoved) {
+            damaged = monitorWasDamaged(leftOut);
+        if (first || damaged || cursorMoved || changedBeneath) {
             int64_t timestampUs = 0;
             if (!grab(timestampUs)) {
                 fail(
@@ -147,6 +153,8 @@ void X11ScreenSource::run()
             auto pixels = FrameBufferPool::take(m_pool);
             const int stride = m_rect.width() * 4;
             std::memcpy(pixels.get(), m_segment->address, std::size_t(stride) * m_rect.height());
+            if (!leftOut.isEmpty())
+                m_leftOut->paint(pixels.get(), stride);
             drawCursor(pixels.get(), stride);
             ++m_framesCaptured;
             first = false;
@@ -160,24 +168,29 @@ void X11ScreenSource::run()
     }
 }
 
-bool X11ScreenSource::pollEvents(bool &damaged, bool &cursorChanged)
+bool X11ScreenSource::pollEvents(bool &damaged, bool &cursorChanged, bool &changedBeneath)
 {
     xcb_connection_t *c = m_connection.get();
     while (xcb_generic_event_t *raw = xcb_poll_for_event(c)) {
         XcbReply<xcb_generic_event_t> event(raw);
         const uint8_t type = event->response_type & 0x7f;
-        if (type == m_damageEvent + XCB_DAMAGE_NOTIFY)
-            damaged = true;
-        else if (type == m_xfixesEvent + XCB_XFIXES_CURSOR_NOTIFY)
+        if (type == m_damageEvent + XCB_DAMAGE_NOTIFY) {
+            const auto *notice = reinterpret_cast<const xcb_damage_notify_event_t *>(event.get());
+            if (notice->damage == m_damage)
+                damaged = true;
+            else if (m_leftOut->changedBeneath(*notice))
+                changedBeneath = true;
+        } else if (type == m_xfixesEvent + XCB_XFIXES_CURSOR_NOTIFY)
             cursorChanged = true;
     }
     return !xcb_connection_has_error(c);
 }
 
-bool X11ScreenSource::monitorWasDamaged()
+bool X11ScreenSource::monitorWasDamaged(const QRegion &leftOut)
 {
     // Takes the damage collected so far (re-arming the notification) and
-    // looks whether any of it touches the recorded monitor.
+    // looks whether any of it touches the recorded monitor outside our own
+    // windows (the bubble's preview redraws 30 times a second).
     xcb_connection_t *c = m_connection.get();
     xcb_damage_subtract(c, m_damage, XCB_NONE, m_region);
     XcbReply<xcb_xfixes_fetch_region_reply_t> region(
@@ -187,7 +200,8 @@ bool X11ScreenSource::monitorWasDamaged()
     const xcb_rectangle_t *rects = xcb_xfixes_fetch_region_rectangles(region.get());
     const int count = xcb_xfixes_fetch_region_rectangles_length(region.get());
     for (int i = 0; i < count; ++i) {
-        if (m_rect.intersects(QRect(rects[i].x, rects[i].y, rects[i].width, rects[i].height)))
+        const QRect damage = m_rect.intersected(QRect(rects[i].x, rects[i].y, rects[i].width, rects[i].height));
+        if (!damage.isEmpty() && !QRegion(damage).subtracted(leftOut).isEmpty())
             return true;
     }
     return false;

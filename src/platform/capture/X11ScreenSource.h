@@ -1,8 +1,8 @@
 #pragma once
 
 #include "platform/capture/FrameBufferPool.h"
-
 #include "platform/capture/ScreenCapture.h"
+#include "platform/capture/X11LeftOutPainter.h"
 #include "platform/capture/XcbHandles.h"
 
 #include <atomic>
@@ -13,6 +13,8 @@
 // Grabs one RandR monitor of the X screen through MIT-SHM. Damage tells when
 // anything was drawn and XFixes supplies the cursor, which is drawn into the
 // picture; a quiet screen costs one small round trip per frame interval.
+// Our own windows listed in LeftOutWindows are painted over with what lies
+// beneath them, and drawing inside them alone is no change.
 class X11ScreenSource final : public ScreenSource {
 public:
     // Throws RecorderError when the X server or one of its extensions is
@@ -27,8 +29,8 @@ public:
 private:
     struct SharedSegment;
     void run();
-    bool pollEvents(bool &damaged, bool &cursorChanged);
-    bool monitorWasDamaged();
+    bool pollEvents(bool &damaged, bool &cursorChanged, bool &changedBeneath);
+    bool monitorWasDamaged(const QRegion &leftOut);
     bool updateCursor(bool shapeChanged, bool &cursorMoved);
     bool grab(int64_t &timestampUs);
     void drawCursor(uint8_t *pixels, int strideBytes) const;
@@ -38,6 +40,7 @@ private:
     XcbConnection m_connection;
     xcb_window_t m_root = 0;
     std::unique_ptr<SharedSegment> m_segment;
+    std::unique_ptr<X11LeftOutPainter> m_leftOut;
     std::shared_ptr<FrameBufferPool> m_pool;
     uint32_t m_damage = 0;
     uint32_t m_region = 0;

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
 // xcb replies and errors are malloc'ed by xcb and freed with free().
 struct XcbFree {
@@ -15,6 +16,36 @@ struct XcbDisconnect {
     void operator()(xcb_connection_t *c) const { xcb_disconnect(c); }
 };
 using XcbConnection = std::unique_ptr<xcb_connection_t, XcbDisconnect>;
+
+// A server-side resource (pixmap, picture, ...) freed by `Free` when it goes.
+template <auto Free> class XcbResource {
+public:
+    XcbResource() = default;
+    XcbResource(xcb_connection_t *connection, uint32_t id) : m_connection(connection), m_id(id) {}
+    XcbResource(XcbResource &&other) noexcept : m_connection(other.m_connection), m_id(std::exchange(other.m_id, 0)) {}
+    XcbResource &operator=(XcbResource &&other) noexcept
+    {
+        if (this != &other) {
+            reset();
+            m_connection = other.m_connection;
+            m_id = std::exchange(other.m_id, 0);
+        }
+        return *this;
+    }
+    ~XcbResource() { reset(); }
+    uint32_t get() const { return m_id; }
+    void reset()
+    {
+        if (m_id)
+            Free(m_connection, m_id);
+        m_id = 0;
+    }
+
+private:
+    xcb_connection_t *m_connection = nullptr;
+    uint32_t m_id = 0;
+};
+using XcbPixmap = XcbResource<&xcb_free_pixmap>;
 
 // Opens the display named by DISPLAY; null when there is none or it fails.
 inline XcbConnection connectToX(int *screenNumber)

@@ -1,0 +1,292 @@
+#include "platform/capture/X11LeftOutPainter.h"
+
+#include "base/Diag.h"
+#include "platform/LeftOutWindows.h"
+
+#include <xcb/composite.h>
+
+#include <QSet>
+
+#include <cstring>
+
+namespace {
+using XcbPicture = XcbResource<&xcb_render_free_picture>;
+
+template <typename Reply, typename Cookie, typename Fetch>
+XcbReply<Reply> answer(xcb_connection_t *c, Fetch fetch, Cookie cookie)
+{
+    xcb_generic_error_t *error = nullptr;
+    XcbReply<Reply> reply(fetch(c, cookie, &error));
+    std::free(error); // a window that went meanwhile: no reply, nothing to say
+    return reply;
+}
+
+xcb_rectangle_t rectangle(const QRect &r)
+{
+    return {int16_t(r.x()), int16_t(r.y()), uint16_t(r.width()), uint16_t(r.height())};
+}
+} // namespace
+
+X11LeftOutPainter::X11LeftOutPainter(xcb_connection_t *connection, xcb_screen_t *screen, const QRect &monitor)
+    : m_connection(connection), m_root(screen->root), m_rootDepth(screen->root_depth),
+      m_rootVisual(screen->root_visual), m_monitor(monitor)
+{
+    xcb_connection_t *c = m_connection;
+    const xcb_query_extension_reply_t *composite = xcb_get_extension_data(c, &xcb_composite_id);
+    const xcb_query_extension_reply_t *render = xcb_get_extension_data(c, &xcb_render_id);
+    if (composite && composite->present && render && render->present) {
+        // Naming a window's pixmap needs Composite 0.2.
+        auto compositeVersion = answer<xcb_composite_query_version_reply_t>(c, xcb_composite_query_version_reply,
+                                                                            xcb_composite_query_version(c, 0, 4));
+        auto renderVersion = answer<xcb_render_query_version_reply_t>(c, xcb_render_query_version_reply,
+                                                                      xcb_render_query_version(c, 0, 11));
+        m_available = compositeVersion && renderVersion &&
+                      (compositeVersion->major_version > 0 || compositeVersion->minor_version >= 2) && findFormats();
+    }
+    if (!m_available) {
+        Diag::log(QStringLiteral("recording: the X server lacks Composite or Render, so our own windows stay in the "
+                                 "video"));
+        return;
+    }
+    static const char kWallpaper[] = "_XROOTPMAP_ID";
+    auto atom = answer<xcb_intern_atom_reply_t>(c, xcb_intern_atom_reply,
+                                                xcb_intern_atom(c, 0, sizeof kWallpaper - 1, kWallpaper));
+    m_wallpaperAtom = atom ? atom->atom : xcb_atom_t(XCB_ATOM_NONE);
+}
+
+X11LeftOutPainter::~X11LeftOutPainter()
+{
+    m_watched.clear();
+    m_scratchPicture.reset();
+    m_scratch.reset();
+    redirect(false);
+    xcb_flush(m_connection);
+}
+
+bool X11LeftOutPainter::findFormats()
+{
+    xcb_connection_t *c = m_connection;
+    auto formats = answer<xcb_render_query_pict_formats_reply_t>(c, xcb_render_query_pict_formats_reply,
+                                                                 xcb_render_query_pict_formats(c));
+    if (!formats)
+        return false;
+    QHash<uint32_t, bool> alphaOf;
+    for (auto it = xcb_render_query_pict_formats_formats_iterator(formats.get()); it.rem;
+         xcb_render_pictforminfo_next(&it))
+        alphaOf.insert(it.data->id, it.data->direct.alpha_mask != 0);
+    for (auto screens = xcb_render_query_pict_formats_screens_iterator(formats.get()); screens.rem;
+         xcb_render_pictscreen_next(&screens)) {
+        for (auto depths = xcb_render_pictscreen_depths_iterator(screens.data); depths.rem;
+             xcb_render_pictdepth_next(&depths)) {
+            for (auto visuals = xcb_render_pictdepth_visuals_iterator(depths.data); visuals.rem;
+                 xcb_render_pictvisual_next(&visuals))
+                m_visualFormats.insert(visuals.data->visual,
+                                       {visuals.data->format, alphaOf.value(visuals.data->format)});
+        }
+    }
+    m_rootFormat = m_visualFormats.value(m_rootVisual).first;
+    return m_rootFormat != 0;
+}
+
+void X11LeftOutPainter::redirect(bool on)
+{
+    if (on == m_redirected || !m_available)
+        return;
+    // Automatic: the server still draws the screen itself; every top-level
+    // window just gets a pixmap of its own that can be read while covered.
+    if (on)
+        xcb_composite_redirect_subwindows(m_connection, m_root, XCB_COMPOSITE_REDIRECT_AUTOMATIC);
+    else
+        xcb_composite_unredirect_subwindows(m_connection, m_root, XCB_COMPOSITE_REDIRECT_AUTOMATIC);
+    m_redirected = on;
+}
+
+QRegion X11LeftOutPainter::refresh()
+{
+    m_leftOut.clear();
+    m_stack.clear();
+    if (!m_available)
+        return {};
+    const QList<quint32> ids = LeftOutWindows::instance().ids();
+    redirect(!ids.isEmpty());
+    if (ids.isEmpty()) {
+        m_watched.clear();
+        return {};
+    }
+
+    // A reparenting window manager puts a frame around each window: what
+    // stacks among the root's children is the top-level ancestor.
+    xcb_connection_t *c = m_connection;
+    QSet<xcb_window_t> ours;
+    std::vector<xcb_window_t> pending(ids.cbegin(), ids.cend());
+    for (int depth = 0; depth < 8 && !pending.empty(); ++depth) {
+        std::vector<xcb_query_tree_cookie_t> cookies;
+        for (xcb_window_t window : pending)
+            cookies.push_back(xcb_query_tree(c, window));
+        std::vector<xcb_window_t> parents;
+        for (std::size_t i = 0; i < pending.size(); ++i) {
+            auto tree = answer<xcb_query_tree_reply_t>(c, xcb_query_tree_reply, cookies[i]);
+            if (!tree || tree->parent == XCB_NONE)
+                continue;
+            if (tree->parent == m_root)
+                ours.insert(pending[i]);
+            else
+                parents.push_back(tree->parent);
+        }
+        pending = std::move(parents);
+    }
+    if (ours.isEmpty()) {
+        m_watched.clear();
+        return {};
+    }
+    listWindows();
+
+    QRegion region;
+    std::vector<Window> others;
+    for (const Window &window : m_stack) {
+        if (!ours.contains(window.id)) {
+            others.push_back(window);
+            continue;
+        }
+        const QRect visible = window.outer.intersected(m_monitor);
+        if (!visible.isEmpty()) {
+            m_leftOut.push_back(visible);
+            region += visible;
+        }
+    }
+    m_stack = std::move(others);
+    watchOverlapping(region);
+    return region;
+}
+
+void X11LeftOutPainter::watchOverlapping(const QRegion &region)
+{
+    QSet<xcb_window_t> overlapping;
+    for (const Window &window : m_stack) {
+        if (!region.intersects(window.outer))
+            continue;
+        overlapping.insert(window.id);
+        if (!m_watched.count(window.id)) {
+            XcbResource<&xcb_damage_destroy> damage(m_connection, xcb_generate_id(m_connection));
+            xcb_damage_create(m_connection, damage.get(), window.id, XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
+            m_watched.emplace(window.id, std::move(damage));
+        }
+    }
+    for (auto it = m_watched.begin(); it != m_watched.end();)
+        it = overlapping.contains(it->first) ? std::next(it) : m_watched.erase(it);
+}
+
+bool X11LeftOutPainter::changedBeneath(const xcb_damage_notify_event_t &event)
+{
+    const auto watched = m_watched.find(event.drawable);
+    if (watched == m_watched.end() || watched->second.get() != event.damage)
+        return false;
+    // Re-arms the notice for this window's next drawing.
+    xcb_damage_subtract(m_connection, event.damage, XCB_NONE, XCB_NONE);
+    const QRect area(event.geometry.x + event.area.x, event.geometry.y + event.area.y, event.area.width,
+                     event.area.height);
+    for (const QRect &rect : m_leftOut) {
+        if (rect.intersects(area))
+            return true;
+    }
+    return false;
+}
+
+void X11LeftOutPainter::listWindows()
+{
+    xcb_connection_t *c = m_connection;
+    const auto treeCookie = xcb_query_tree(c, m_root);
+    const auto wallpaperCookie = xcb_get_property(c, 0, m_root, m_wallpaperAtom, XCB_ATOM_PIXMAP, 0, 1);
+    auto tree = answer<xcb_query_tree_reply_t>(c, xcb_query_tree_reply, treeCookie);
+    auto wallpaper = answer<xcb_get_property_reply_t>(c, xcb_get_property_reply, wallpaperCookie);
+    m_wallpaper = wallpaper && wallpaper->format == 32 && xcb_get_property_value_length(wallpaper.get()) == 4
+                      ? *static_cast<const xcb_pixmap_t *>(xcb_get_property_value(wallpaper.get()))
+                      : XCB_NONE;
+    if (!tree)
+        return;
+    // Bottom to top; all questions go out before the first answer is read.
+    const xcb_window_t *children = xcb_query_tree_children(tree.get());
+    const int count = xcb_query_tree_children_length(tree.get());
+    std::vector<xcb_get_window_attributes_cookie_t> attributeCookies;
+    std::vector<xcb_get_geometry_cookie_t> geometryCookies;
+    for (int i = 0; i < count; ++i) {
+        attributeCookies.push_back(xcb_get_window_attributes(c, children[i]));
+        geometryCookies.push_back(xcb_get_geometry(c, children[i]));
+    }
+    for (int i = 0; i < count; ++i) {
+        auto attributes =
+            answer<xcb_get_window_attributes_reply_t>(c, xcb_get_window_attributes_reply, attributeCookies[i]);
+        auto geometry = answer<xcb_get_geometry_reply_t>(c, xcb_get_geometry_reply, geometryCookies[i]);
+        if (!attributes || !geometry || attributes->map_state != XCB_MAP_STATE_VIEWABLE ||
+            attributes->_class != XCB_WINDOW_CLASS_INPUT_OUTPUT)
+            continue;
+        const auto format = m_visualFormats.constFind(attributes->visual);
+        if (format == m_visualFormats.cend())
+            continue;
+        const int border = geometry->border_width;
+        const QRect outer(geometry->x, geometry->y, geometry->width + 2 * border, geometry->height + 2 * border);
+        if (outer.intersects(m_monitor))
+            m_stack.push_back(Window{children[i], outer, format->first, format->second});
+    }
+}
+
+void X11LeftOutPainter::ensureScratch(QSize size)
+{
+    if (m_scratch.get() && m_scratchSize.width() >= size.width() && m_scratchSize.height() >= size.height())
+        return;
+    xcb_connection_t *c = m_connection;
+    m_scratchSize = m_scratchSize.expandedTo(size);
+    m_scratchPicture.reset();
+    m_scratch = XcbPixmap(c, xcb_generate_id(c));
+    xcb_create_pixmap(c, m_rootDepth, m_scratch.get(), m_root, uint16_t(m_scratchSize.width()),
+                      uint16_t(m_scratchSize.height()));
+    m_scratchPicture = XcbPicture(c, xcb_generate_id(c));
+    xcb_render_create_picture(c, m_scratchPicture.get(), m_scratch.get(), m_rootFormat, 0, nullptr);
+}
+
+void X11LeftOutPainter::paint(uint8_t *pixels, int strideBytes)
+{
+    for (const QRect &rect : m_leftOut)
+        paintRect(rect, pixels, strideBytes);
+}
+
+void X11LeftOutPainter::paintRect(const QRect &rect, uint8_t *pixels, int strideBytes)
+{
+    // Composed in one scratch pixmap, then read back in one image.
+    xcb_connection_t *c = m_connection;
+    ensureScratch(rect.size());
+    const xcb_rectangle_t whole = rectangle(QRect(QPoint(0, 0), rect.size()));
+    xcb_render_fill_rectangles(c, XCB_RENDER_PICT_OP_SRC, m_scratchPicture.get(), {0, 0, 0, 0xffff}, 1, &whole);
+    if (m_wallpaper != XCB_NONE) {
+        // A wallpaper of another depth fails here, leaving black.
+        const uint32_t repeat = XCB_RENDER_REPEAT_NORMAL;
+        XcbPicture wallpaper(c, xcb_generate_id(c));
+        xcb_render_create_picture(c, wallpaper.get(), m_wallpaper, m_rootFormat, XCB_RENDER_CP_REPEAT, &repeat);
+        xcb_render_composite(c, XCB_RENDER_PICT_OP_SRC, wallpaper.get(), XCB_NONE, m_scratchPicture.get(),
+                             int16_t(rect.x()), int16_t(rect.y()), 0, 0, 0, 0, uint16_t(rect.width()),
+                             uint16_t(rect.height()));
+    }
+    for (const Window &window : m_stack) {
+        const QRect part = rect.intersected(window.outer);
+        if (part.isEmpty())
+            continue;
+        XcbPixmap contents(c, xcb_generate_id(c));
+        xcb_composite_name_window_pixmap(c, window.id, contents.get());
+        XcbPicture picture(c, xcb_generate_id(c));
+        xcb_render_create_picture(c, picture.get(), contents.get(), window.format, 0, nullptr);
+        xcb_render_composite(c, window.alpha ? XCB_RENDER_PICT_OP_OVER : XCB_RENDER_PICT_OP_SRC, picture.get(),
+                             XCB_NONE, m_scratchPicture.get(), int16_t(part.x() - window.outer.x()),
+                             int16_t(part.y() - window.outer.y()), 0, 0, int16_t(part.x() - rect.x()),
+                             int16_t(part.y() - rect.y()), uint16_t(part.width()), uint16_t(part.height()));
+    }
+    auto image = answer<xcb_get_image_reply_t>(c, xcb_get_image_reply,
+                                               xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, m_scratch.get(), 0, 0,
+                                                             uint16_t(rect.width()), uint16_t(rect.height()), ~0u));
+    const std::size_t rowBytes = std::size_t(rect.width()) * 4;
+    if (!image || std::size_t(xcb_get_image_data_length(image.get())) < rowBytes * rect.height())
+        return;
+    const uint8_t *source = xcb_get_image_data(image.get());
+    uint8_t *target = pixels + std::ptrdiff_t(rect.y() - m_monitor.y()) * strideBytes + (rect.x() - m_monitor.x()) * 4;
+    for (int y = 0; y < rect.height(); ++y)
+        std::memcpy(target + std::ptrdiff_t(y) * strideBytes, source + y * rowBytes, rowBytes);
+}
