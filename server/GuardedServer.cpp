@@ -16,6 +16,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 thread_local bool t_closeAfterReply = false;
+class GuardedStream;
+thread_local GuardedStream *t_stream = nullptr;
 
 constexpr std::size_t kBodyBytesPerTimeout = 64 * 1024;
 
@@ -68,6 +70,7 @@ public:
         m_deadline = Clock::now() + m_limits.requestTimeout;
     }
     bool refused() const { return m_refused; }
+    bool inBody() const { return !m_inHeaders && !m_refused; }
 
     // Waits for the first byte of a request on an idle keep-alive connection.
     bool waitForRequest(std::chrono::milliseconds idle) const
@@ -164,29 +167,22 @@ private:
             if (newline)
                 break;
         }
-        ignoreForeignRange(m_line);
+        hideRange(m_line);
         return true;
     }
 
-    // A Range in a unit other than bytes is to be ignored, but the library
-    // answers any Range it cannot parse with 416: such a header is renamed.
-    static void ignoreForeignRange(std::string &line)
+    // The library answers a Range it cannot parse with a bare 416 (no
+    // Content-Range, and none at all for a unit other than bytes, which is to
+    // be ignored): the header is renamed, so the handler alone judges it.
+    static void hideRange(std::string &line)
     {
-        auto startsWith = [&](std::size_t at, std::string_view prefix) {
-            if (line.size() < at + prefix.size())
-                return false;
-            for (std::size_t i = 0; i < prefix.size(); ++i)
-                if (std::tolower(static_cast<unsigned char>(line[at + i])) != prefix[i])
-                    return false;
-            return true;
-        };
-        if (!startsWith(0, "range:"))
+        constexpr std::string_view name = "range:";
+        if (line.size() < name.size())
             return;
-        std::size_t value = 6;
-        while (value < line.size() && (line[value] == ' ' || line[value] == '\t'))
-            ++value;
-        if (!startsWith(value, "bytes="))
-            line.replace(0, 5, "X-Ignored-Range");
+        for (std::size_t i = 0; i < name.size(); ++i)
+            if (std::tolower(static_cast<unsigned char>(line[i])) != name[i])
+                return;
+        line.replace(0, name.size() - 1, GuardedServer::kRangeHeader);
     }
 
     Clock::time_point readDeadline() const { return std::min(m_deadline, Clock::now() + m_ioTimeout); }
@@ -325,6 +321,13 @@ void GuardedServer::closeAfterReply()
     t_closeAfterReply = true;
 }
 
+ssize_t GuardedServer::readBody(char *data, std::size_t size)
+{
+    if (!t_stream || !t_stream->inBody())
+        return -1;
+    return t_stream->read(data, size);
+}
+
 bool GuardedServer::admit(const std::string &client)
 {
     std::lock_guard lock(m_mutex);
@@ -354,6 +357,7 @@ bool GuardedServer::process_and_close_socket(socket_t sock)
     } else {
         const auto ioTimeout = std::chrono::seconds(read_timeout_sec_) + std::chrono::microseconds(read_timeout_usec_);
         GuardedStream stream(sock, m_limits, std::chrono::duration_cast<std::chrono::milliseconds>(ioTimeout));
+        t_stream = &stream;
         for (std::size_t left = keep_alive_max_count_; left > 0 && svr_sock_ != INVALID_SOCKET; --left) {
             if (!stream.waitForRequest(std::chrono::seconds(keep_alive_timeout_sec_)))
                 break;
@@ -364,6 +368,7 @@ bool GuardedServer::process_and_close_socket(socket_t sock)
             if (!ok || closed || t_closeAfterReply || stream.refused())
                 break;
         }
+        t_stream = nullptr;
         release(client);
     }
     // Ends our side first and takes what the client already sent, so the

@@ -60,6 +60,16 @@ public:
     // after its reply (its body was not read to the end).
     static void closeAfterReply();
 
+    // The name a request's Range header reaches the handlers under.
+    static constexpr const char *kRangeHeader = "Mivra-Range";
+
+    // Reads up to size bytes of the body of the request being handled on this
+    // thread straight from its connection, under the same deadline and pace
+    // as the library's reads, so a handler can take a large body in large
+    // pieces: the count read, 0 at the end of the stream, -1 on failure or
+    // when time is up. Never mixed with the library's ContentReader.
+    static ssize_t readBody(char *data, std::size_t size);
+
 private:
     bool process_and_close_socket(socket_t sock) override;
     bool admit(const std::string &client);

@@ -4,6 +4,7 @@
 #include "Crypto.h"
 #include "Poster.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -92,6 +93,74 @@ void checkId(const std::string &videoId)
         throw StorageError("invalid video id");
 }
 
+// Writes a stream of bytes into a file from an offset on: small pieces are
+// gathered into one write, large ones go straight to the file. Each write
+// also starts the disk's write-back of its bytes (no waiting), so the one
+// sync at the end finds little left to write.
+class FileFiller {
+public:
+    FileFiller(int fd, std::uint64_t offset, std::string what) : m_fd(fd), m_offset(offset), m_what(std::move(what)) {}
+
+    void write(const char *data, std::size_t size)
+    {
+        m_size += size;
+        if (m_used == 0 && size >= kWriteBuffer)
+            return put(data, size);
+        if (!m_buffer)
+            m_buffer = std::make_unique<char[]>(kWriteBuffer);
+        while (size > 0) {
+            const std::size_t n = std::min(size, kWriteBuffer - m_used);
+            std::memcpy(m_buffer.get() + m_used, data, n);
+            m_used += n;
+            data += n;
+            size -= n;
+            if (m_used == kWriteBuffer)
+                flush();
+        }
+    }
+
+    std::uint64_t size() const { return m_size; }
+    const std::string &what() const { return m_what; }
+
+    void flush()
+    {
+        put(m_buffer.get(), m_used);
+        m_used = 0;
+    }
+    void release()
+    {
+        flush();
+        m_buffer.reset();
+    }
+
+private:
+    void put(const char *p, std::size_t size)
+    {
+        const std::uint64_t start = m_offset + m_written;
+        for (std::size_t left = size; left > 0;) {
+            const ssize_t n = ::pwrite(m_fd, p, left, off_t(m_offset + m_written));
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                fail("write " + m_what);
+            }
+            p += n;
+            left -= std::size_t(n);
+            m_written += std::uint64_t(n);
+        }
+        if (size > 0)
+            ::sync_file_range(m_fd, off_t(start), off_t(size), SYNC_FILE_RANGE_WRITE);
+    }
+
+    int m_fd;
+    std::uint64_t m_offset;
+    std::string m_what;
+    std::unique_ptr<char[]> m_buffer;
+    std::size_t m_used = 0;
+    std::uint64_t m_written = 0;
+    std::uint64_t m_size = 0;
+};
+
 // A file in tmp/ that is removed again unless it was renamed into place.
 class TempFile {
 public:
@@ -134,47 +203,20 @@ private:
 
 class LocalBlob final : public BlobWriter {
 public:
-    explicit LocalBlob(const fs::path &tmpDir) : m_file(tmpDir) {}
+    explicit LocalBlob(const fs::path &tmpDir) : m_file(tmpDir), m_filler(m_file.fd(), 0, m_file.path().string()) {}
 
-    void write(const char *data, std::size_t size) override
-    {
-        if (!m_buffer)
-            m_buffer = std::make_unique<char[]>(kWriteBuffer);
-        m_size += size;
-        while (size > 0) {
-            const std::size_t room = kWriteBuffer - m_used;
-            const std::size_t n = size < room ? size : room;
-            std::memcpy(m_buffer.get() + m_used, data, n);
-            m_used += n;
-            data += n;
-            size -= n;
-            if (m_used == kWriteBuffer)
-                flush();
-        }
-    }
-
-    std::uint64_t size() const override { return m_size; }
+    void write(const char *data, std::size_t size) override { m_filler.write(data, size); }
+    std::uint64_t size() const override { return m_filler.size(); }
 
     void place(const fs::path &target, const char *crashPointName)
     {
-        flush();
-        m_buffer.reset();
+        m_filler.release();
         m_file.place(target, crashPointName);
     }
 
 private:
-    void flush()
-    {
-        if (m_used > 0) {
-            writeAll(m_file.fd(), m_buffer.get(), m_used, "write " + m_file.path().string());
-            m_used = 0;
-        }
-    }
-
     TempFile m_file;
-    std::unique_ptr<char[]> m_buffer;
-    std::size_t m_used = 0;
-    std::uint64_t m_size = 0;
+    FileFiller m_filler;
 };
 
 class LocalMediaReader final : public MediaReader {
@@ -206,66 +248,23 @@ private:
 // Part n of an upload, written in place in the upload's file.
 class LocalPartWriter final : public PartWriter {
 public:
-    LocalPartWriter(int fd, std::uint64_t offset, std::string what)
-        : m_fd(fd), m_offset(offset), m_what(std::move(what))
-    {
-    }
+    LocalPartWriter(int fd, std::uint64_t offset, std::string what) : m_fd(fd), m_filler(fd, offset, std::move(what)) {}
 
-    void write(const char *data, std::size_t size) override
-    {
-        if (!m_buffer)
-            m_buffer = std::make_unique<char[]>(kWriteBuffer);
-        m_size += size;
-        while (size > 0) {
-            const std::size_t room = kWriteBuffer - m_used;
-            const std::size_t n = size < room ? size : room;
-            std::memcpy(m_buffer.get() + m_used, data, n);
-            m_used += n;
-            data += n;
-            size -= n;
-            if (m_used == kWriteBuffer)
-                flush();
-        }
-    }
-
-    std::uint64_t size() const override { return m_size; }
+    void write(const char *data, std::size_t size) override { m_filler.write(data, size); }
+    std::uint64_t size() const override { return m_filler.size(); }
 
     // The bytes reach the page cache only: the one fdatasync comes when the
     // upload is published. A restart after the machine itself went down
     // checks recorded parts against their digests (see Service::recover).
     void finish() override
     {
-        flush();
-        m_buffer.reset();
-        m_fd.close("close " + m_what);
+        m_filler.release();
+        m_fd.close("close " + m_filler.what());
     }
 
 private:
-    void flush()
-    {
-        const char *p = m_buffer.get();
-        std::size_t left = m_used;
-        while (left > 0) {
-            const ssize_t n = ::pwrite(m_fd.get(), p, left, off_t(m_offset + m_flushed));
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                fail("write " + m_what);
-            }
-            p += n;
-            left -= std::size_t(n);
-            m_flushed += std::uint64_t(n);
-        }
-        m_used = 0;
-    }
-
     Fd m_fd;
-    std::uint64_t m_offset;
-    std::string m_what;
-    std::unique_ptr<char[]> m_buffer;
-    std::size_t m_used = 0;
-    std::uint64_t m_flushed = 0;
-    std::uint64_t m_size = 0;
+    FileFiller m_filler;
 };
 
 } // namespace
