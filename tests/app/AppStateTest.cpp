@@ -271,31 +271,6 @@ TEST(AppStateStop, ProgressReportsCountOnlyWhileUploading)
     EXPECT_EQ(state.phase(), Phase::idle());
 }
 
-TEST(AppStateStop, TwentyFirstUploadPushesOutTheOldest)
-{
-    AppStateRig rig;
-    AppState &state = rig.make();
-    for (int i = 0; i < 21; ++i)
-        recordAndStop(state);
-    ASSERT_EQ(state.recent().size(), 20);
-    EXPECT_EQ(state.recent().front().id, QStringLiteral("v21"));
-    EXPECT_EQ(state.recent().back().id, QStringLiteral("v2"));
-}
-
-TEST(AppStateStop, SilentNextOnlyCopiesOnce)
-{
-    AppStateRig rig;
-    AppState &state = rig.make();
-    state.setSilentNext(true);
-    recordAndStop(state);
-    EXPECT_EQ(rig.clipboard->text, QStringLiteral("https://share.test/v/v1"));
-    EXPECT_TRUE(rig.urlOpener->opened.isEmpty());
-    EXPECT_FALSE(state.silentNext());
-
-    recordAndStop(state);
-    EXPECT_EQ(rig.urlOpener->opened, QList<QUrl>({QUrl(QStringLiteral("https://share.test/v/v2"))}));
-}
-
 TEST(AppStateDiscard, DeletesTheFileWithoutUploading)
 {
     AppStateRig rig;
@@ -369,11 +344,21 @@ TEST(AppStateMainWindow, MinimisedForTheRecordingAndRestoredAfter)
     EXPECT_FALSE(state.minimizedForRecording());
     EXPECT_EQ(rig.journal->last(), QStringLiteral("window.restore"));
 
-    // Hidden or absent windows are left alone.
-    for (auto presence : {MainWindowAccess::Presence::hidden, MainWindowAccess::Presence::absent}) {
+    // A start that fails brings it back too.
+    rig.recorder->startStep.failure = QStringLiteral("No display available to record.");
+    run(state.startRecording());
+    EXPECT_EQ(rig.count("window.restore"), 2);
+    EXPECT_FALSE(state.minimizedForRecording());
+    rig.recorder->startStep.failure.reset();
+
+    // Hidden or absent windows, and any window in demo mode, are left alone.
+    for (auto presence :
+         {MainWindowAccess::Presence::hidden, MainWindowAccess::Presence::absent, MainWindowAccess::Presence::shown}) {
         rig.mainWindow->state = presence;
+        state.setDemoMode(presence == MainWindowAccess::Presence::shown);
         rig.journal->clear();
         recordAndStop(state);
+        EXPECT_FALSE(state.minimizedForRecording());
         EXPECT_EQ(rig.count("window.minimise") + rig.count("window.restore"), 0);
     }
 }
@@ -394,29 +379,6 @@ TEST(AppStateMainWindow, FallbackResumesWhenTheWindowManagerIsSilent)
     EXPECT_GE(timer.elapsed(), 60);
     EXPECT_TRUE(state.phase().is(Kind::recording));
     EXPECT_EQ(rig.recorder->startStep.calls, 1);
-}
-
-TEST(AppStateMainWindow, DemoModeKeepsTheWindowUp)
-{
-    AppStateRig rig;
-    AppState &state = rig.make();
-    rig.mainWindow->state = MainWindowAccess::Presence::shown;
-    state.setDemoMode(true);
-    run(state.startRecording());
-    EXPECT_FALSE(state.minimizedForRecording());
-    run(state.stopRecording());
-    EXPECT_EQ(rig.count("window.minimise") + rig.count("window.restore"), 0);
-}
-
-TEST(AppStateMainWindow, StartFailureRestoresTheWindow)
-{
-    AppStateRig rig;
-    AppState &state = rig.make();
-    rig.mainWindow->state = MainWindowAccess::Presence::shown;
-    rig.recorder->startStep.failure = QStringLiteral("No display available to record.");
-    run(state.startRecording());
-    EXPECT_EQ(rig.count("window.restore"), 1);
-    EXPECT_FALSE(state.minimizedForRecording());
 }
 
 TEST(AppStateLinks, CopyAndOpenOpensWebLinksOnly)
@@ -455,11 +417,6 @@ TEST(AppStateFields, SwitchesPersistAndNotifyOnlyOnChange)
     int demoSignals = 0;
     QObject::connect(&state, &AppState::cameraEnabledChanged, [&] { ++cameraSignals; });
     QObject::connect(&state, &AppState::demoModeChanged, [&] { ++demoSignals; });
-
-    const int writes = rig.store->writes;
-    state.setCameraEnabled(true); // equal: written, not announced
-    EXPECT_EQ(cameraSignals, 0);
-    EXPECT_EQ(rig.store->writes, writes + 1);
     state.setCameraEnabled(false);
     EXPECT_EQ(cameraSignals, 1);
     EXPECT_EQ(rig.store->boolValue(QStringLiteral("cameraEnabled")), false);
@@ -482,7 +439,7 @@ TEST(AppStateLinks, FailedLinkEditSetsLastErrorUntilTheNextStart)
     AppStateRig rig;
     AppState &state = rig.make();
     recordAndStop(state);
-    rig.uploader->deleteFailure = QStringLiteral("The service could not be reached.");
+    rig.uploader->error = QStringLiteral("The service could not be reached.");
     run(state.deleteLink(state.recent().front()));
     EXPECT_EQ(state.lastError(), QStringLiteral("Could not delete: The service could not be reached."));
     EXPECT_EQ(state.recent().size(), 1);
@@ -494,10 +451,10 @@ TEST(AppStateFields, RefreshesWhenCreatedAndWhenActivated)
 {
     AppStateRig rig;
     AppState &state = rig.make();
-    EXPECT_TRUE(waitUntil([&] { return rig.uploader->listCalls == 1; }));
+    EXPECT_TRUE(waitUntil([&] { return rig.uploader->calls.count("list") == 1; }));
     if (auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
         Q_EMIT app->applicationStateChanged(Qt::ApplicationActive);
-        EXPECT_TRUE(waitUntil([&] { return rig.uploader->listCalls == 2; }));
+        EXPECT_TRUE(waitUntil([&] { return rig.uploader->calls.count("list") == 2; }));
     }
     EXPECT_TRUE(state.recent().isEmpty());
 }

@@ -2,10 +2,7 @@
 // nothing dropped, no file left unnamed.
 #include "support/AppStateRig.h"
 
-#include "FakeVideoService.h"
-
 #include "app/CommandUrl.h"
-#include "app/LinkLibrary.h"
 
 #include <QFile>
 #include <gtest/gtest.h>
@@ -61,34 +58,6 @@ TEST(CycleFaults, SilentStartCountsForItsOwnCycleOnly)
         run(state.stopRecording());
         EXPECT_EQ(rig.urlOpener->opened.size(), 1);
     }
-}
-
-TEST(CycleFaults, RecordAndStopInOneLaunchStopsOnceStarted)
-{
-    const char *const stops[] = {"mivra://stop", "mivra://discard"};
-    for (const char *stop : stops) {
-        SCOPED_TRACE(stop);
-        AppStateRig rig;
-        AppState &state = rig.make();
-        rig.recorder->startStep.hold = true;
-        handleCommandUrls(state, {QUrl(QStringLiteral("mivra://record")), QUrl(QString::fromLatin1(stop))});
-        ASSERT_TRUE(waitUntil([&] { return rig.recorder->startStep.calls == 1; }));
-        settle();
-        rig.recorder->startStep.release();
-        EXPECT_TRUE(waitUntil([&] { return rig.count("recorder.stop") == 1 && state.phase().is(Kind::idle); }));
-    }
-}
-
-TEST(CycleFaults, FailedStopNamesTheKeptFile)
-{
-    AppStateRig rig;
-    AppState &state = rig.make();
-    run(state.startRecording());
-    const QString file = rig.recorder->lastOutputPath;
-    rig.recorder->stopStep.failure = QStringLiteral("The writer failed.");
-    run(state.stopRecording());
-    EXPECT_EQ(state.lastError(), QStringLiteral("The writer failed. Saved at ") + file);
-    EXPECT_TRUE(QFile::exists(file));
 }
 
 TEST(CycleFaults, ScreenLossEndsTheRecordingAtOnceAndKeepsTheFile)
@@ -166,30 +135,6 @@ TEST(CycleFaults, QuitWaitsForTheFileWithABound)
     run(state.finishForQuit());
     EXPECT_TRUE(state.phase().is(Kind::finishing));
     EXPECT_TRUE(QFile::exists(rig.recorder->lastOutputPath));
-}
-
-TEST(CycleFaults, RefreshKeepsLinksAddedWhileItWasAnswered)
-{
-    MemoryPreferenceStore store;
-    FakeVideoService service;
-    QStringList removed;
-    LinkLibrary library(
-        store, service, [&](const QString &id) { removed << id; }, QStringLiteral("https://share.test"));
-    const QDateTime later = QDateTime::currentDateTimeUtc().addDays(1);
-    const RecentLink fresh{QStringLiteral("new1"), QStringLiteral("https://share.test/v/new1"),
-                           QStringLiteral("Recording"), QDateTime::currentDateTimeUtc(), later};
-    // The service's answer was made before the upload completed.
-    service.beforeReply = [&] { library.addNew(fresh); };
-    run(library.refreshFromServer());
-    ASSERT_EQ(library.recent().size(), 1);
-    EXPECT_EQ(library.recent().front().id, QStringLiteral("new1"));
-    EXPECT_TRUE(removed.isEmpty());
-
-    // The next refresh knows it: gone from the service means gone here.
-    service.beforeReply = nullptr;
-    run(library.refreshFromServer());
-    EXPECT_TRUE(library.recent().isEmpty());
-    EXPECT_EQ(removed, QStringList({QStringLiteral("new1")}));
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 #include "app/LinkLibrary.h"
 
-#include "FakeVideoService.h"
-#include "MemoryPreferenceStore.h"
 #include "Await.h"
+#include "MemoryPreferenceStore.h"
+#include "RecordingDoubles.h"
 
 #include <QSignalSpy>
 #include <gtest/gtest.h>
@@ -141,15 +141,20 @@ TEST_F(LinkLibraryTest, RefreshWithEmptyListDropsEverythingAndFailureKeepsAll)
     EXPECT_EQ(removedThumbs, QStringList({"a", "b"}));
 }
 
-TEST_F(LinkLibraryTest, RefreshWorksOnTheListAsItIsAfterTheWait)
+TEST_F(LinkLibraryTest, RefreshKeepsLinksAddedWhileItWasAnswered)
 {
-    store({link(QStringLiteral("a"))});
     auto library = make();
-    service.list.videos = {{QStringLiteral("a"), 1900000000000, std::nullopt},
-                           {QStringLiteral("n"), 1900000000000, std::nullopt}};
+    // The service's answer was made before the upload completed.
     service.beforeReply = [&] { library->addNew(link(QStringLiteral("n"))); };
     run(library->refreshFromServer());
-    EXPECT_EQ(ids(library->recent()), QStringList({"n", "a"}));
+    EXPECT_EQ(ids(library->recent()), QStringList({"n"}));
+    EXPECT_TRUE(removedThumbs.isEmpty());
+
+    // The next refresh knows it: gone from the service means gone here.
+    service.beforeReply = nullptr;
+    run(library->refreshFromServer());
+    EXPECT_TRUE(library->recent().isEmpty());
+    EXPECT_EQ(removedThumbs, QStringList({"n"}));
 }
 
 TEST_F(LinkLibraryTest, DeleteRemovesEveryEntryAndThumbnailOrReportsFailure)
@@ -199,7 +204,7 @@ TEST_F(LinkLibraryTest, SetLifetimeStoresTheServiceExpiry)
     store({link(QStringLiteral("a"))});
     auto library = make();
     QSignalSpy failures(library.get(), &LinkLibrary::failed);
-    service.keepExpiresAtMs = 1810000000000;
+    service.expiresAtMs = 1810000000000;
     run(library->setLifetime(library->recent().first(), Lifetime::forever()));
     EXPECT_EQ(service.calls, QStringList({"expiry a forever"}));
     EXPECT_EQ(library->recent().first().expiresAt, QDateTime::fromMSecsSinceEpoch(1810000000000, Qt::UTC));

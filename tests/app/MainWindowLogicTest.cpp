@@ -1,5 +1,5 @@
+#include "Await.h"
 #include "support/AppStateRig.h"
-#include "support/TaskRunner.h"
 
 #include "app/ExpiryText.h"
 #include "app/LeftBehindRecordings.h"
@@ -87,7 +87,7 @@ TEST(RenameFlow, ReturnAndFocusLossFinishEscapeCancels)
     EXPECT_EQ(flow.renaming(), QStringLiteral("a"));
     EXPECT_EQ(flow.titleDraft(), QStringLiteral("Old"));
     EXPECT_FALSE(flow.titleFocused()) << "the field takes focus on the next turn, once it exists";
-    ASSERT_TRUE(AppStateRig::waitUntil([&] { return flow.titleFocused(); }));
+    ASSERT_TRUE(waitUntil([&] { return flow.titleFocused(); }));
 
     flow.setTitleDraft(QStringLiteral("New"));
     flow.focusLost(QStringLiteral("b")); // another row's field
@@ -181,18 +181,18 @@ TEST(LeftBehindRecordings, AFailedUploadIsListedAndCanGoUpOrToTheTrashLater)
 {
     AppStateRig rig;
     AppState &state = rig.make();
-    runTask(state.startRecording());
+    run(state.startRecording());
     makeMp4(rig.recorder->lastOutputPath); // what the real recorder leaves
     rig.uploader->uploadStep.failure = QStringLiteral("The service could not be reached.");
-    runTask(state.stopRecording());
+    run(state.stopRecording());
     ASSERT_EQ(state.leftBehind().size(), 1) << "listed at once, though just written";
     EXPECT_EQ(state.leftBehind().front().path, rig.recorder->lastOutputPath);
 
-    runTask(state.uploadLeftBehind(QStringLiteral("/etc/passwd")));
+    run(state.uploadLeftBehind(QStringLiteral("/etc/passwd")));
     EXPECT_EQ(rig.uploader->uploadStep.calls, 1) << "only a listed file goes up";
 
     rig.uploader->uploadStep.failure.reset();
-    runTask(state.uploadLeftBehind(rig.recorder->lastOutputPath));
+    run(state.uploadLeftBehind(rig.recorder->lastOutputPath));
     EXPECT_EQ(rig.uploader->lastFile, rig.recorder->lastOutputPath);
     EXPECT_EQ(state.recent().size(), 1);
     EXPECT_FALSE(QFile::exists(rig.recorder->lastOutputPath));

@@ -56,21 +56,4 @@ TEST(CameraRecordCommand, BubbleInTheChosenCornerMovesWithTheCamera)
     EXPECT_GT(mostWhite, 150);
 }
 
-TEST(CameraRecordCommand, EverySubcommandHasHelpAndASpotMustBeKnown)
-{
-    if (!QFile::exists(appBinary()))
-        GTEST_SKIP() << "the app is not built in this tree";
-    PrivateHome home;
-    for (const char *command : {"record", "links", "upload"}) {
-        const ChildRun help = runApp({QString::fromLatin1(command), QStringLiteral("--help")}, home.env);
-        EXPECT_EQ(help.status, 0) << command;
-        EXPECT_TRUE(help.out.startsWith(QStringLiteral("Usage: mivra ") + QLatin1String(command))) << command;
-    }
-    const ChildRun wrong =
-        runApp({QStringLiteral("record"), QStringLiteral("--bubble-spot"), QStringLiteral("middle")}, home.env);
-    EXPECT_EQ(wrong.status, 2);
-    EXPECT_TRUE(wrong.err.contains(QStringLiteral("bottomLeft, bottomRight, topLeft, topRight, asOnScreen")));
-    EXPECT_FALSE(QFile::exists(home.preferencesPath()));
-}
-
 } // namespace

@@ -1,7 +1,7 @@
 #include "ChangingScreen.h"
 #include "FfprobeReport.h"
+#include "PrivateHome.h"
 #include "PrivateXServer.h"
-#include "TempEnv.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -25,7 +25,7 @@ TEST_P(KillDuringRecording, LeavesAFileThatPlaysToWithinTwoSecondsOfTheKill)
     PrivateXServer server;
     if (!server.ok())
         GTEST_SKIP() << "No Xvfb to record.";
-    TempXdgHome home;
+    PrivateHome home{PrivateHome::thisProcess};
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("killed.mp4"));
     std::optional<ChangingScreen> changing;

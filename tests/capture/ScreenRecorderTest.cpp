@@ -1,7 +1,7 @@
 #include "capture/ScreenRecorder.h"
 #include "Await.h"
 #include "FakeCapture.h"
-#include "TempEnv.h"
+#include "PrivateHome.h"
 #include "base/Diag.h"
 
 #include <QDir>
@@ -38,23 +38,31 @@ protected:
     }
     QString output() const { return dir.filePath(QStringLiteral("Mivra test.mp4")); }
 
-    TempXdgHome home;
+    PrivateHome home{PrivateHome::thisProcess};
     QTemporaryDir dir;
     std::shared_ptr<FakeCapturePlatform> platform = std::make_shared<FakeCapturePlatform>();
     WriterSettings writerSettings;
     FakeEvents &events() { return *platform->events; }
 };
 
-TEST_F(ScreenRecorderTest, WithoutAScreenRecordsTheFirstDisplayAtScaleTwo)
+TEST_F(ScreenRecorderTest, WithoutAScreenRecordsTheFirstDisplayAtScaleTwoAndSaysSo)
 {
+    // The log's place is fixed by the first test that logged; it may be gone.
+    QDir().mkpath(QFileInfo(Diag::path()).path());
     auto recorder = makeRecorder();
-    run(recorder->start(output(), nullptr, false, std::nullopt));
+    run(recorder->start(output(), nullptr, false, BubbleSpot::topRight));
     ASSERT_TRUE(platform->opened);
     EXPECT_EQ(platform->opened->id, 7u);
     EXPECT_EQ(recorder->size(), (PixelSize{2560, 1440}));
     EXPECT_EQ(writerSettings.size, (PixelSize{2560, 1440}));
     EXPECT_EQ(writerSettings.audioSampleRate, 0);
     EXPECT_EQ(events().sourcesStarted, 1);
+    run(recorder->start(output(), nullptr, true, std::nullopt));
+    QFile log(Diag::path());
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(log.readAll());
+    EXPECT_TRUE(text.contains(" recording display 7 at 2560x1440, mic=false, bubble=topRight\n")) << text.toStdString();
+    EXPECT_TRUE(text.contains(" recording display 7 at 2560x1440, mic=true, bubble=captured\n"));
 }
 
 TEST_F(ScreenRecorderTest, RecordsTheDisplayOfTheGivenScreenAtItsScale)
@@ -66,30 +74,16 @@ TEST_F(ScreenRecorderTest, RecordsTheDisplayOfTheGivenScreenAtItsScale)
     auto recorder = makeRecorder();
     run(recorder->start(output(), screen, true, std::nullopt));
     EXPECT_EQ(platform->opened->id, 9u);
-    const PixelSize expected = videoSizeFor(1512, 982, screen->devicePixelRatio());
-    EXPECT_EQ(recorder->size(), expected);
+    EXPECT_EQ(recorder->size(), videoSizeFor(1512, 982, screen->devicePixelRatio()));
     EXPECT_EQ(writerSettings.audioSampleRate, 48000);
     EXPECT_EQ(writerSettings.audioChannels, 1);
     EXPECT_EQ(events().microphonesStarted, 1);
 }
 
-TEST_F(ScreenRecorderTest, WritesTheRecordingDisplayLogLine)
-{
-    // The log's place is fixed by the first test that logged; it may be gone.
-    QDir().mkpath(QFileInfo(Diag::path()).path());
-    auto recorder = makeRecorder();
-    run(recorder->start(output(), nullptr, false, BubbleSpot::topRight));
-    run(recorder->start(output(), nullptr, true, std::nullopt));
-    QFile log(Diag::path());
-    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
-    const QString text = QString::fromUtf8(log.readAll());
-    EXPECT_TRUE(text.contains(" recording display 7 at 2560x1440, mic=false, bubble=topRight\n")) << text.toStdString();
-    EXPECT_TRUE(text.contains(" recording display 7 at 2560x1440, mic=true, bubble=captured\n"));
-}
-
-TEST_F(ScreenRecorderTest, StopReturnsTheResultAndASecondStopIsNotRecording)
+TEST_F(ScreenRecorderTest, StopReturnsTheResultOnlyWhileRecording)
 {
     auto recorder = makeRecorder();
+    EXPECT_EQ(failureText(recorder->stop()), QStringLiteral("Not recording."));
     run(recorder->start(output(), nullptr, false, std::nullopt));
     const RecordingResult result = run(recorder->stop());
     EXPECT_EQ(result.filePath, output());
@@ -99,50 +93,30 @@ TEST_F(ScreenRecorderTest, StopReturnsTheResultAndASecondStopIsNotRecording)
     EXPECT_EQ(events().finishCalls, 1);
     EXPECT_EQ(events().sourcesStopped, 1);
     EXPECT_FALSE(recorder->isRecording());
-    try {
-        run(recorder->stop());
-        FAIL() << "second stop succeeded";
-    } catch (const RecorderError &error) {
-        EXPECT_EQ(error.kind(), RecorderError::Kind::notRecording);
-        EXPECT_EQ(error.description().toStdString(), "Not recording.");
-    }
+    EXPECT_EQ(failureText(recorder->stop()), QStringLiteral("Not recording."));
 }
 
-TEST_F(ScreenRecorderTest, StopBeforeAnyStartIsNotRecording)
+TEST_F(ScreenRecorderTest, CaptureAndWriterFailuresAreReportedByStopAndTheFileStillCloses)
 {
-    auto recorder = makeRecorder();
-    EXPECT_THROW(run(recorder->stop()), RecorderError);
-}
-
-TEST_F(ScreenRecorderTest, ACaptureFailureIsReportedByStopOnlyAndTheFileStillCloses)
-{
-    auto recorder = makeRecorder();
-    run(recorder->start(output(), nullptr, false, std::nullopt));
-    events().reportFailure(QStringLiteral("The X display went away."));
-    QCoreApplication::processEvents(); // the report hops to the main thread
-    EXPECT_TRUE(recorder->isRecording());
-    try {
-        run(recorder->stop());
-        FAIL() << "stop succeeded";
-    } catch (const RecorderError &error) {
-        EXPECT_EQ(error.kind(), RecorderError::Kind::failed);
-        EXPECT_EQ(error.description().toStdString(), "The X display went away.");
+    const struct {
+        FakeWriter::Finish finish;
+        const char *captureFailure; // reported mid-recording, if any
+        const char *said;
+    } cases[] = {{FakeWriter::Finish::ok, "The X display went away.", "The X display went away."},
+                 {FakeWriter::Finish::error, nullptr, "The disk is full."}};
+    for (const auto &c : cases) {
+        platform->events = std::make_shared<FakeEvents>();
+        auto recorder = makeRecorder(c.finish, 10.0, QStringLiteral("The disk is full."));
+        run(recorder->start(output(), nullptr, false, std::nullopt));
+        if (c.captureFailure) {
+            events().reportFailure(QString::fromLatin1(c.captureFailure));
+            QCoreApplication::processEvents(); // the report hops to the main thread
+            EXPECT_TRUE(recorder->isRecording());
+        }
+        EXPECT_EQ(failureText(recorder->stop()), QString::fromLatin1(c.said));
+        EXPECT_EQ(events().finishCalls, 1);
+        EXPECT_FALSE(recorder->isRecording());
     }
-    EXPECT_EQ(events().finishCalls, 1);
-    EXPECT_FALSE(recorder->isRecording());
-}
-
-TEST_F(ScreenRecorderTest, AWriterFailureIsReportedByStop)
-{
-    auto recorder = makeRecorder(FakeWriter::Finish::error, 10.0, QStringLiteral("The disk is full."));
-    run(recorder->start(output(), nullptr, false, std::nullopt));
-    try {
-        run(recorder->stop());
-        FAIL() << "stop succeeded";
-    } catch (const RecorderError &error) {
-        EXPECT_EQ(error.description().toStdString(), "The disk is full.");
-    }
-    EXPECT_TRUE(recorder->finished());
 }
 
 TEST_F(ScreenRecorderTest, AWriterThatNeverFinishesTimesOutAndStopSucceeds)
@@ -153,40 +127,27 @@ TEST_F(ScreenRecorderTest, AWriterThatNeverFinishesTimesOutAndStopSucceeds)
     timer.start();
     const RecordingResult result = run(recorder->stop());
     EXPECT_GE(timer.elapsed(), 290);
-    EXPECT_LT(timer.elapsed(), 2000);
     EXPECT_EQ(result.filePath, output());
     EXPECT_FALSE(recorder->finished());
     EXPECT_FALSE(recorder->isRecording());
 }
 
-TEST_F(ScreenRecorderTest, StartErrorsArePassedUp)
+TEST_F(ScreenRecorderTest, StartErrorsArePassedUpAndAnOldFileIsDeleted)
 {
     auto recorder = makeRecorder();
     platform->list.clear();
-    try {
-        run(recorder->start(output(), nullptr, false, std::nullopt));
-        FAIL() << "started without displays";
-    } catch (const RecorderError &error) {
-        EXPECT_EQ(error.kind(), RecorderError::Kind::noDisplay);
-    }
+    EXPECT_TRUE(failureText(recorder->start(output(), nullptr, false, std::nullopt))
+                    .startsWith(QStringLiteral("No display available to record.")));
     platform->list = {display(1, 800, 600)};
     platform->microphoneError = RecorderError::failed(QStringLiteral("The microphone cannot be recorded: no server."));
-    try {
-        run(recorder->start(output(), nullptr, true, std::nullopt));
-        FAIL() << "started without the microphone it was asked for";
-    } catch (const RecorderError &error) {
-        EXPECT_EQ(error.description().toStdString(), "The microphone cannot be recorded: no server.");
-    }
+    EXPECT_EQ(failureText(recorder->start(output(), nullptr, true, std::nullopt)),
+              QStringLiteral("The microphone cannot be recorded: no server."));
     EXPECT_FALSE(recorder->isRecording());
-}
 
-TEST_F(ScreenRecorderTest, StartDeletesAnOldFileAtTheOutputPath)
-{
     QFile old(output());
     ASSERT_TRUE(old.open(QIODevice::WriteOnly));
     old.write("stale");
     old.close();
-    auto recorder = makeRecorder();
     run(recorder->start(output(), nullptr, false, std::nullopt));
     EXPECT_FALSE(QFile::exists(output()));
 }

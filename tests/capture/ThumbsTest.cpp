@@ -2,8 +2,8 @@
 #include "platform/media/FfmpegFrameGrabber.h"
 #include "service/ThumbnailFiles.h"
 
+#include "PrivateHome.h"
 #include "RangeFileServer.h"
-#include "TempEnv.h"
 
 #include <QDir>
 #include <QImageReader>
@@ -64,7 +64,7 @@ protected:
         return QImage(out);
     }
 
-    TempXdgHome home;
+    PrivateHome home{PrivateHome::thisProcess};
     std::shared_ptr<FfmpegFrameGrabber> grabber = std::make_shared<FfmpegFrameGrabber>();
     static inline QTemporaryDir *s_videos = nullptr;
 };

@@ -1,6 +1,6 @@
+#include "Await.h"
 #include "BundleRig.h"
 #include "SetupRig.h"
-#include "TaskRunner.h"
 
 #include "setup/BundleInfo.h"
 #include "setup/Installation.h"
@@ -51,7 +51,7 @@ TEST(InstallationTest, FromDownloadsItReplacesTheDestinationAndRelaunchesThere)
         const auto setup = world.makeSetup(download);
         ASSERT_EQ(setup->card(true, true).rows.value(0).title, "Move to Applications") << c.name;
 
-        runTask(setup->perform(SetupStep::install));
+        run(setup->perform(SetupStep::install));
         qunsetenv("MIVRA_PREVIEW_LINKS");
         EXPECT_EQ(versionAt(destination), "2.0") << c.name;
         EXPECT_EQ(desktopExec(), "\"" + destination + "/AppRun\" %U") << c.name;
@@ -103,7 +103,7 @@ TEST(InstallationTest, FromTheApplicationsFolderOnlyOldCopiesOfOursAreTrashed)
     EXPECT_EQ(row.title, "Remove the old copy");
     EXPECT_EQ(row.button, "Move to Trash");
 
-    runTask(setup->perform(SetupStep::install));
+    run(setup->perform(SetupStep::install));
     EXPECT_FALSE(QFile::exists(old));
     EXPECT_EQ(versionAt(world.trash() + "/Mivra Video old"), "1.0");
     EXPECT_EQ(BundleRig::treeDigest(stranger), strangerBefore);
@@ -122,7 +122,7 @@ TEST(InstallationTest, AFailedCopyLeavesNoHalfBundleAndShowsTheManualWay)
     QDir(world.apps()).removeRecursively();
     QFile(world.apps()).open(QIODevice::WriteOnly);
     const auto setup = world.makeSetup(download);
-    runTask(setup->perform(SetupStep::install));
+    run(setup->perform(SetupStep::install));
     EXPECT_TRUE(setup->installFailed());
     EXPECT_TRUE(QFile::exists(download + "/AppRun"));
     EXPECT_FALSE(QFile::exists(world.apps() + "/Mivra Video.partial"));

@@ -5,7 +5,7 @@
 // and home folders (HOME and MIVRA_INSTALL_DIR point into them meanwhile).
 
 #include "MemoryPreferenceStore.h"
-#include "TempEnv.h"
+#include "PrivateHome.h"
 
 #include "platform/AppLauncher.h"
 #include "platform/SetupPermissions.h"
@@ -100,7 +100,7 @@ struct SetupWorld {
         return std::make_unique<Setup>(std::move(parts));
     }
 
-    TempXdgHome xdg;
+    PrivateHome xdg{PrivateHome::thisProcess};
     QTemporaryDir root;
     QByteArray savedHome;
     std::shared_ptr<MemoryPreferenceStore> store = std::make_shared<MemoryPreferenceStore>();

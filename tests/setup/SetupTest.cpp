@@ -1,6 +1,6 @@
+#include "Await.h"
 #include "BundleRig.h"
 #include "SetupRig.h"
-#include "TaskRunner.h"
 
 #include <gtest/gtest.h>
 
@@ -103,7 +103,7 @@ TEST(SetupTest, AStepNeededAtLaunchStaysCheckedAndARevokedOneAppears)
     const QString bundle = BundleRig::makeBundle(world.apps(), "Mivra Video", "1.0");
     world.permissions->microphone = Authorization::notDetermined;
     const auto setup = world.makeSetup(bundle);
-    runTask(setup->perform(SetupStep::microphone));
+    run(setup->perform(SetupStep::microphone));
     EXPECT_EQ(world.permissions->calls, QStringList{"requestMicrophone"});
     world.permissions->microphone = Authorization::authorized;
     world.permissions->camera = Authorization::denied; // revoked later
@@ -111,7 +111,7 @@ TEST(SetupTest, AStepNeededAtLaunchStaysCheckedAndARevokedOneAppears)
     const SetupCard card = setup->card(true, true);
     EXPECT_EQ(titles(card), (QStringList{"1 Allow the camera *", "2✓ Allow the microphone"}));
     EXPECT_EQ(card.rows[0].button, "Open Settings");
-    runTask(setup->perform(SetupStep::camera));
+    run(setup->perform(SetupStep::camera));
     EXPECT_EQ(world.permissions->calls.last(), "open Privacy_Camera");
 }
 
@@ -133,7 +133,7 @@ TEST(SetupTest, TheScreenStepAsksFirstAndThenOpensSettings)
         world.permissions->screenGrantedOnRequest = c.grantedAtOnce;
         auto setup = world.makeSetup(bundle);
         EXPECT_EQ(setup->card(true, true).rows[0].button, "Allow");
-        runTask(setup->perform(SetupStep::screen));
+        run(setup->perform(SetupStep::screen));
         EXPECT_EQ(world.permissions->calls, c.calls);
         EXPECT_EQ(world.pauses, c.grantedAtOnce ? QList<qint64>{} : QList<qint64>{900});
         EXPECT_EQ(world.store->boolValue(Setup::kScreenAskedKey), true);
@@ -146,7 +146,7 @@ TEST(SetupTest, TheScreenStepAsksFirstAndThenOpensSettings)
         EXPECT_EQ(row.button, "Open Settings again");
         EXPECT_FALSE(row.note.isEmpty());
         world.permissions->calls.clear();
-        runTask(setup->perform(SetupStep::screen));
+        run(setup->perform(SetupStep::screen));
         EXPECT_EQ(world.permissions->calls, QStringList{"open Privacy_ScreenCapture"});
     }
 }

@@ -1,7 +1,7 @@
+#include "Await.h"
 #include "BundleRig.h"
 #include "FeedServer.h"
-#include "TaskRunner.h"
-#include "TempEnv.h"
+#include "PrivateHome.h"
 
 #include "platform/AppLauncher.h"
 #include "setup/Appcast.h"
@@ -85,7 +85,7 @@ protected:
         server.files["/mivra.tar.xz"] = {bytes, announced};
     }
 
-    TempXdgHome home;
+    PrivateHome home{PrivateHome::thisProcess};
     QTemporaryDir apps, build;
     QString installed;
     QByteArray before, archive;
@@ -115,13 +115,13 @@ TEST_F(UpdatesTest, ComparesTheFeedWithTheInstalledVersion)
     for (const auto &c : cases) {
         server.files["/appcast.xml"] = {c.feed};
         auto updates = makeUpdates();
-        EXPECT_TRUE(runTask(updates->check()));
+        EXPECT_TRUE(run(updates->check()));
         EXPECT_EQ(updates->state(), c.state) << c.feed.constData();
         EXPECT_TRUE(updates->message().startsWith(c.message)) << qPrintable(updates->message());
     }
     server.files.remove("/appcast.xml");
     auto updates = makeUpdates();
-    runTask(updates->check());
+    run(updates->check());
     EXPECT_TRUE(updates->message().startsWith(QStringLiteral("The update feed could not be read: ")))
         << qPrintable(updates->message());
 }
@@ -148,9 +148,9 @@ TEST_F(UpdatesTest, ABadDownloadLeavesTheInstalledBundleUntouched)
     for (const auto &c : cases) {
         publish("1.10.0", c.bytes, c.feedLength, c.signature, c.announced);
         auto updates = makeUpdates();
-        runTask(updates->check());
+        run(updates->check());
         ASSERT_EQ(updates->state(), State::available) << c.name;
-        runTask(updates->install());
+        run(updates->install());
         EXPECT_EQ(updates->state(), State::failed) << c.name;
         EXPECT_TRUE(updates->message().startsWith(c.because)) << c.name << ": " << qPrintable(updates->message());
         EXPECT_EQ(BundleRig::treeDigest(installed), before) << c.name;
@@ -167,15 +167,15 @@ TEST_F(UpdatesTest, ChecksAndInstallsAreRefusedWhileTheAppIsBusy)
     idle = false;
     QSignalSpy window(updates.get(), &Updates::windowRequested);
     updates->checkForUpdates();
-    EXPECT_FALSE(runTask(updates->check()));
+    EXPECT_FALSE(run(updates->check()));
     EXPECT_EQ(window.count(), 0);
     EXPECT_EQ(server.requests, 0);
     EXPECT_EQ(updates->state(), State::idle);
 
     idle = true;
-    runTask(updates->check());
+    run(updates->check());
     idle = false; // a recording starts before the install
-    runTask(updates->install());
+    run(updates->install());
     EXPECT_EQ(updates->state(), State::failed);
     EXPECT_TRUE(updates->message().contains(QStringLiteral("recording"))) << qPrintable(updates->message());
     EXPECT_EQ(BundleRig::treeDigest(installed), before);
@@ -196,8 +196,8 @@ TEST_F(UpdatesTest, AGoodUpdateIsSwappedInAndRelaunched)
                 {item("1.10.0", QUrl::fromLocalFile(saved.fileName()), archive.size(), key.signBase64(archive))})};
         }
         auto updates = makeUpdates();
-        runTask(updates->check());
-        runTask(updates->install());
+        run(updates->check());
+        run(updates->install());
         qunsetenv("MIVRA_PREVIEW_SETUP");
         ASSERT_EQ(quits, 1) << qPrintable(updates->message());
         quits = 0;
@@ -213,7 +213,7 @@ TEST_F(UpdatesTest, AGoodUpdateIsSwappedInAndRelaunched)
         // Nothing is left beside the installed copy; the old one is in the Trash.
         EXPECT_EQ(QDir(apps.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden),
                   QStringList{QStringLiteral("Mivra Video")});
-        QDir trash(home.path() + QStringLiteral("/xdg_data_home/Trash/files"));
+        QDir trash(home.path(QStringLiteral("XDG_DATA_HOME/Trash/files")));
         EXPECT_EQ(trash.entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), fromDisk ? 2 : 1);
         // Settle for the next round: the old version is installed again.
         QDir(installed).removeRecursively();
@@ -223,7 +223,7 @@ TEST_F(UpdatesTest, AGoodUpdateIsSwappedInAndRelaunched)
 TEST_F(UpdatesTest, PackageInstallsAreUpdatedByThePackageManager)
 {
     Updates updates(Updates::Config{}, &network);
-    EXPECT_TRUE(runTask(updates.check()));
+    EXPECT_TRUE(run(updates.check()));
     EXPECT_EQ(updates.state(), State::packaged);
     EXPECT_EQ(server.requests, 0);
 }

@@ -58,12 +58,5 @@ struct AppStateRig {
         return *state;
     }
 
-    // Older names of the helpers in Await.h.
-    static void settle(int ms = 0) { ::settle(ms); }
-    static bool waitUntil(const std::function<bool()> &done, int timeoutMs = 2000)
-    {
-        return ::waitUntil(done, timeoutMs);
-    }
-
     int count(const QString &entry) const { return journal->count(entry); }
 };

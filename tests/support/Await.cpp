@@ -5,10 +5,10 @@
 #include <QDeadlineTimer>
 #include <QTimer>
 
-QString failureText(QCoro::Task<> task)
+QString failureText(const std::function<void()> &call)
 {
     try {
-        run(std::move(task));
+        call();
     } catch (const std::exception &error) {
         return errorDescription(error);
     }

@@ -1,7 +1,8 @@
 #pragma once
 
 // Event-loop helpers for tests: run(task) runs a coroutine to its end and
-// rethrows what it threw; waitUntil(done) runs the loop until done() holds.
+// rethrows what it threw; failureText(task or call) gives the sentence it
+// failed with; waitUntil(done) runs the loop until done() holds.
 
 #include <QCoreApplication>
 #include <QCoroTask>
@@ -39,8 +40,13 @@ template <typename T> T run(QCoro::Task<T> task)
         return std::move(*value);
 }
 
+// The sentence `call` throws, empty when it returns.
+QString failureText(const std::function<void()> &call);
 // The sentence `task` fails with, empty when it succeeds.
-QString failureText(QCoro::Task<> task);
+template <typename T> QString failureText(QCoro::Task<T> task)
+{
+    return failureText([&task] { run(std::move(task)); });
+}
 
 // Runs the event loop until `done()` holds (true) or `timeoutMs` passes
 // (false). Wakes at least every few milliseconds to ask again.

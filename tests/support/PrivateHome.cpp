@@ -27,6 +27,24 @@ PrivateHome::PrivateHome(const QString &serviceOrigin)
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
 }
 
+PrivateHome::PrivateHome(ThisProcess) : PrivateHome()
+{
+    for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"}) {
+        m_saved.append({name, qgetenv(name)});
+        qputenv(name, path(QString::fromLatin1(name)).toUtf8());
+    }
+}
+
+PrivateHome::~PrivateHome()
+{
+    for (const auto &[name, value] : m_saved) {
+        if (value.isEmpty())
+            qunsetenv(name.constData());
+        else
+            qputenv(name.constData(), value);
+    }
+}
+
 QString PrivateHome::path(const QString &relative) const
 {
     return relative.isEmpty() ? m_dir.path() : m_dir.filePath(relative);

@@ -1,7 +1,9 @@
 #pragma once
 
 // A private home for child `mivra` processes: its own XDG folders, runtime
-// folder and HOME, an environment to start children with, and its log.
+// folder and HOME, an environment to start children with, and its log. Made
+// with `thisProcess`, the test process's own XDG folders point into it too
+// while it lives.
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -14,6 +16,12 @@ class PrivateHome {
 public:
     // `serviceOrigin` becomes MIVRA_SERVICE_ORIGIN; children keep the display.
     explicit PrivateHome(const QString &serviceOrigin = QStringLiteral("http://127.0.0.1:9"));
+    struct ThisProcess {};
+    static constexpr ThisProcess thisProcess{};
+    explicit PrivateHome(ThisProcess);
+    ~PrivateHome();
+    PrivateHome(const PrivateHome &) = delete;
+    PrivateHome &operator=(const PrivateHome &) = delete;
 
     QString path(const QString &relative = QString()) const;
     QProcessEnvironment env;
@@ -25,6 +33,7 @@ public:
 
 private:
     QTemporaryDir m_dir;
+    QList<QPair<QByteArray, QByteArray>> m_saved; // this process's variables before
 };
 
 // What a finished child wrote and its exit code (-1: crashed or hung).

@@ -23,6 +23,8 @@
 #include <QStringList>
 #include <QWindow>
 
+#include <functional>
+
 #include <memory>
 #include <ostream>
 
@@ -156,10 +158,59 @@ private:
     Journal m_journal;
 };
 
-// The uploader and the link service in one, as the real one is.
-class FakeUploader final : public VideoUploader, public VideoService {
+// The link service, scripted: each call is noted in `calls`, `beforeReply`
+// runs while it is in flight (to change the world under the caller), then it
+// fails with `error` (or a listing with `listError`) when set.
+class FakeVideoService : public VideoService {
 public:
-    explicit FakeUploader(Journal journal) : m_journal(std::move(journal)) {}
+    QCoro::Task<VideoList> listVideos() override
+    {
+        step(QStringLiteral("list"), listError ? listError : error);
+        co_return list;
+    }
+    QCoro::Task<> deleteVideo(QString id) override
+    {
+        step(QStringLiteral("delete ") + id, error);
+        co_return;
+    }
+    QCoro::Task<TitleResponse> rename(QString id, QString title) override
+    {
+        step(QStringLiteral("rename %1 %2").arg(id, title), error);
+        co_return TitleResponse{id, renamedTitle.value_or(title)};
+    }
+    QCoro::Task<KeepResponse> setExpiry(QString id, Lifetime lifetime) override
+    {
+        step(QStringLiteral("expiry %1 %2").arg(id, lifetime.secondsText()), error);
+        co_return KeepResponse{id, expiresAtMs};
+    }
+
+    QStringList calls;
+    VideoList list;
+    std::optional<QString> renamedTitle; // the title the service stores, if not the one sent
+    qint64 expiresAtMs = 1893456000000;  // 2030-01-01
+    std::optional<QString> error;
+    std::optional<QString> listError;
+    std::function<void()> beforeReply;
+
+private:
+    void step(const QString &call, const std::optional<QString> &failure)
+    {
+        calls << call;
+        if (beforeReply)
+            beforeReply();
+        if (failure)
+            throw MivraError(*failure);
+    }
+};
+
+// The uploader and the link service in one, as the real one is; its listing
+// fails, as when the service cannot be reached.
+class FakeUploader final : public VideoUploader, public FakeVideoService {
+public:
+    explicit FakeUploader(Journal journal) : m_journal(std::move(journal))
+    {
+        listError = QStringLiteral("The service could not be reached.");
+    }
 
     QCoro::Task<VideoInfo> upload(QString filePath, QString title, std::optional<qint64> durationMs,
                                   std::optional<int> width, std::optional<int> height, std::optional<Lifetime> lifetime,
@@ -177,20 +228,6 @@ public:
         const QString id = QStringLiteral("v%1").arg(uploads);
         co_return VideoInfo{id, QStringLiteral("https://share.test/v/") + id, expiresAtMs};
     }
-    QCoro::Task<VideoList> listVideos() override
-    {
-        ++listCalls;
-        throw MivraError(QStringLiteral("The service could not be reached."));
-        co_return VideoList{};
-    }
-    QCoro::Task<> deleteVideo(QString) override
-    {
-        if (deleteFailure)
-            throw MivraError(*deleteFailure);
-        co_return;
-    }
-    QCoro::Task<TitleResponse> rename(QString id, QString title) override { co_return TitleResponse{id, title}; }
-    QCoro::Task<KeepResponse> setExpiry(QString id, Lifetime) override { co_return KeepResponse{id, expiresAtMs}; }
 
     HeldStep uploadStep;
     UploadProgress progress;
@@ -199,10 +236,7 @@ public:
     std::optional<qint64> lastDurationMs;
     QSize lastSize;
     std::optional<Lifetime> lastLifetime;
-    qint64 expiresAtMs = 1893456000000; // 2030-01-01
     int uploads = 0;
-    int listCalls = 0;
-    std::optional<QString> deleteFailure;
 
 private:
     Journal m_journal;

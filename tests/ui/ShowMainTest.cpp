@@ -43,7 +43,10 @@ TEST(ShowMain, ALaterLaunchBringsTheWindowUp)
     app.setProcessEnvironment(home.env);
     app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     app.start(appBinary(), {});
+    // The stub answers dock requests from the test's event loop.
+    EXPECT_TRUE(waitUntil([&] { return trayManager.docked() >= 1; }));
     ASSERT_TRUE(home.waitForLog(QStringLiteral("start: idle in the tray after ")));
+    EXPECT_FALSE(home.log().contains(QStringLiteral("tray: this desktop has no system tray")));
     EXPECT_FALSE(mainWindowViewable()) << "docked in the tray, the app opens no window";
 
     const ChildRun show = runApp({QStringLiteral("mivra://show")}, home.env);

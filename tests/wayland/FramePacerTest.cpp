@@ -9,8 +9,6 @@ namespace {
 struct Outcome {
     int delivered = 0;
     int replaced = 0;
-    int64_t firstUs = -1;
-    int64_t lastUs = 0;
 };
 
 // Pictures arriving at the given times, handled as the screen source does: a
@@ -21,12 +19,7 @@ Outcome run(const std::vector<int64_t> &arrivalsUs)
     FramePacer pacer;
     Outcome outcome;
     int64_t pendingDueUs = -1; // none waiting
-    auto deliver = [&](int64_t atUs) {
-        ++outcome.delivered;
-        if (outcome.firstUs < 0)
-            outcome.firstUs = atUs;
-        outcome.lastUs = atUs;
-    };
+    auto deliver = [&](int64_t) { ++outcome.delivered; };
     for (int64_t arrivalUs : arrivalsUs) {
         if (pendingDueUs >= 0 && pendingDueUs <= arrivalUs) {
             if (pacer.tryTake(pendingDueUs))
@@ -55,18 +48,6 @@ TEST(FramePacerTest, ThirtyASecondWithJitterAllGoOut)
     const Outcome outcome = run(arrivals);
     EXPECT_EQ(outcome.replaced, 0);
     EXPECT_EQ(outcome.delivered, 300);
-}
-
-TEST(FramePacerTest, AFasterProducerIsHeldToThirtyOnAverage)
-{
-    std::vector<int64_t> arrivals;
-    for (int i = 0; i < 600; ++i)
-        arrivals.push_back(1000000 + i * 1000000 / 120);
-    const Outcome outcome = run(arrivals);
-    const double seconds = (outcome.lastUs - outcome.firstUs) / 1e6;
-    EXPECT_LE((outcome.delivered - FramePacer::kBurstFrames) / seconds, 30.2);
-    EXPECT_GE(outcome.delivered / seconds, 28.0);
-    EXPECT_GT(outcome.replaced, 0);
 }
 
 TEST(FramePacerTest, AStillScreenSavesUpNoMoreThanTheBurst)

@@ -1,25 +1,14 @@
 // A portal that runs without a screen-sharing backend for the desktop.
 #include "platform/capture/PortalScreenCast.h"
 
+#include "Await.h"
 #include "FakeScreenCastPortal.h"
 #include "MemoryPreferenceStore.h"
 #include "WaylandTestServices.h"
 
-#include "platform/capture/RecorderError.h"
-
 #include <gtest/gtest.h>
 
 namespace {
-
-QCoro::Task<QString> openFailure(PortalScreenCast &portal)
-{
-    try {
-        co_await portal.open();
-    } catch (const RecorderError &error) {
-        co_return error.description();
-    }
-    co_return QString();
-}
 
 TEST(PortalBackend, NoSourceTypesMeansNoBackendAndNamesThePackages)
 {
@@ -36,7 +25,7 @@ TEST(PortalBackend, NoSourceTypesMeansNoBackendAndNamesThePackages)
     options.bus = bus.connect();
     PortalScreenCast portal(std::make_shared<MemoryPreferenceStore>(), options);
 
-    const QString text = run(openFailure(portal));
+    const QString text = failureText(portal.open());
     EXPECT_TRUE(text.startsWith(QStringLiteral("No screen-sharing backend for this desktop is installed")))
         << text.toStdString();
     EXPECT_TRUE(text.contains(QStringLiteral("xdg-desktop-portal-gnome"))) << text.toStdString();

@@ -16,17 +16,6 @@ namespace {
 const QString kCancelled = QStringLiteral("Screen sharing was cancelled, so the recording did not start.");
 const QString kRefused = QStringLiteral("The desktop refused to share the screen, so the recording did not start.");
 
-// QCoro's waitFor never returns from a task that throws: catch inside.
-QCoro::Task<QString> failureText(QCoro::Task<PortalStream> task, std::optional<PortalStream> &opened)
-{
-    try {
-        opened = co_await task;
-    } catch (const RecorderError &error) {
-        co_return error.description();
-    }
-    co_return QString();
-}
-
 class PortalScreenCastTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -57,7 +46,10 @@ protected:
         return std::make_unique<PortalScreenCast>(preferences, options);
     }
     // The sentence open() fails with; empty when it succeeds.
-    QString failureOf(PortalScreenCast &portal) { return run(failureText(portal.open(), opened)); }
+    QString failureOf(PortalScreenCast &portal)
+    {
+        return failureText([&] { opened = run(portal.open()); });
+    }
     std::optional<QString> storedToken() const { return preferences->textValue(PortalScreenCast::restoreTokenKey); }
 
     QTemporaryDir folder{QDir::tempPath() + QStringLiteral("/mivra-bus-XXXXXX")};

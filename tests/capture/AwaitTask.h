@@ -1,9 +1,0 @@
-#pragma once
-
-// Older name of run() from Await.h.
-#include "Await.h"
-
-template <typename T> T awaitTask(QCoro::Task<T> task)
-{
-    return run(std::move(task));
-}
