@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalServer>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -25,6 +26,8 @@ public:
     {
         m_home.env.remove(QStringLiteral("DISPLAY"));
         m_home.env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        QObject::connect(&m_app, &QLocalServer::newConnection, &m_app,
+                         [this] { m_app.nextPendingConnection()->disconnectFromServer(); });
     }
 
     bool available() const { return QFile::exists(appBinary()); }
@@ -46,7 +49,8 @@ public:
         return result;
     }
 
-    // Pretends the tray app runs: something listens on its instance socket.
+    // Pretends an older tray app runs: it listens on its instance socket and
+    // hangs up on a greeting it does not know, so commands go on without it.
     void setAppRunning(bool running)
     {
         m_app.close();

@@ -58,14 +58,9 @@ TEST(DeviceToken, MadeOnceAs64LowercaseHexAndKept)
     EXPECT_EQ(DeviceToken(store).value(), first);
     EXPECT_EQ(store.writes, 1);
     EXPECT_NE(DeviceToken::make(), DeviceToken::make());
-}
-
-TEST(DeviceToken, StoredValueWinsAndEmptyIsReplaced)
-{
-    MemoryPreferenceStore store;
+    // A stored value wins; an empty one is replaced.
     store.setValue(QStringLiteral("deviceToken"), QStringLiteral("kept-from-an-older-version"));
     EXPECT_EQ(DeviceToken(store).value(), QStringLiteral("kept-from-an-older-version"));
-
     store.setValue(QStringLiteral("deviceToken"), QString());
     EXPECT_EQ(DeviceToken(store).value().size(), 64);
 }

@@ -34,10 +34,12 @@ public:
     }
 };
 
-// The scripted server, an in-memory preference store and an Uploader with
-// waits shrunk to milliseconds; every retry wait asked for is recorded.
+// The scripted server (or `origin` when given), an in-memory preference store
+// and an Uploader with waits shrunk to milliseconds; every retry wait asked
+// for is recorded.
 struct ServiceRig {
-    explicit ServiceRig(UploaderTimings timings = fastTimings(), Reachability *reachability = nullptr)
+    explicit ServiceRig(UploaderTimings timings = fastTimings(), Reachability *reachability = nullptr,
+                        const QUrl &origin = {})
     {
         UploaderOptions options;
         options.timings = std::move(timings);
@@ -48,7 +50,7 @@ struct ServiceRig {
         };
         options.log = [this](const QString &line) { logLines.append(line); };
         options.reachability = reachability;
-        uploader = std::make_unique<Uploader>(server.origin(), prefs, std::move(options));
+        uploader = std::make_unique<Uploader>(origin.isEmpty() ? server.origin() : origin, prefs, std::move(options));
     }
 
     static UploaderTimings fastTimings()
@@ -60,8 +62,8 @@ struct ServiceRig {
         return t;
     }
 
-    // A file of `size` bytes with a recognisable pattern.
-    QString makeFile(qint64 size, const QString &name = QStringLiteral("rec.mp4"))
+    // A file of `size` bytes with a recognisable pattern, after `head`.
+    QString makeFile(qint64 size, const QString &name = QStringLiteral("rec.mp4"), const QByteArray &head = {})
     {
         const QString path = dir.filePath(name);
         QFile f(path);
@@ -69,7 +71,7 @@ struct ServiceRig {
         QByteArray bytes(size, Qt::Uninitialized);
         for (qint64 i = 0; i < size; ++i)
             bytes[i] = char('a' + (i * 7 + i / 26) % 26);
-        f.write(bytes);
+        f.write(head + bytes.mid(head.size()));
         return path;
     }
 
