@@ -1,13 +1,19 @@
 // The bubble as it lands in real MP4 files: pictures go through the
 // composited writer and the encoder, and frames decoded back from the file
-// are measured.
+// are measured; last, `mivra record --camera` with the bubble window on a
+// private X server.
 #include "capture/CameraPicture.h"
 #include "capture/CompositeWriter.h"
 #include "platform/camera/SyntheticCamera.h"
 
 #include "ChildProcess.h"
 #include "FfprobeReport.h"
+#include "PrivateHome.h"
+#include "PrivateXServer.h"
+#include "ServerProcess.h"
+#include "X11TestScene.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -172,6 +178,59 @@ TEST(BubbleVideoTest, KilledRecordingStillPlays)
     });
     EXPECT_EQ(status, -1) << "the child was to die";
     EXPECT_GT(decodableVideoSeconds(settings.path), 1.9);
+}
+
+} // namespace
+
+namespace {
+
+// The bubble window stays out of a video that draws the bubble in a corner:
+// where the window sits, the desktop beneath it shows. Recorded as it is on
+// screen, the window shows and no corner is drawn. Frames come back from
+// the service the recording went to.
+TEST(BubbleVideoTest, BubbleWindowIsInTheVideoOnlyWhenRecordedAsOnScreen)
+{
+    if (!QFile::exists(appBinary()) || !ServerProcess::built())
+        GTEST_SKIP() << "the app or mivra-server is not built in this tree";
+    PrivateXServer server(QSize(1920, 1080));
+    ASSERT_TRUE(server.ok());
+    X11TestScene desktop;
+    desktop.addWindow(QRect(0, 0, 1920, 1080), 0x4060a0);
+    desktop.movePointer(1900, 540);
+    constexpr Pixel kDesktop{160, 96, 64};
+    PrivateHome home;
+    ServerProcess service(home.path(QStringLiteral("server")).toStdString(), {"--quiet"});
+    ASSERT_TRUE(service.started());
+    const QString origin = QString::fromStdString(service.origin());
+    home.env.insert(QStringLiteral("MIVRA_SERVICE_ORIGIN"), origin);
+    home.env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(server.display()));
+    home.env.insert(QStringLiteral("MIVRA_CAMERA"), QStringLiteral("test"));
+
+    struct Case {
+        const char *spot;
+        bool windowShows;
+    };
+    for (const Case &c : {Case{"bottomRight", false}, Case{"asOnScreen", true}}) {
+        SCOPED_TRACE(c.spot);
+        const ChildRun run =
+            runApp({QStringLiteral("record"), QStringLiteral("--camera"), QStringLiteral("--bubble-spot"),
+                    QString::fromLatin1(c.spot), QStringLiteral("--seconds"), QStringLiteral("2"),
+                    QStringLiteral("--no-mic"), QStringLiteral("--silent")},
+                   home.env, 90000);
+        ASSERT_EQ(run.status, 0) << run.err.toStdString();
+        const QString media = origin + QStringLiteral("/r/") + run.out.trimmed().section(QLatin1Char('/'), -1);
+        const DecodedFrame frame{decodeFrameBgrx(media, 1.0, 1920, 1080), 1920};
+        ASSERT_TRUE(frame.ok()) << media.toStdString();
+        // The window: centred, 8 px below the top (850-1069, 8-227), mirrored
+        // like the corner's bubble at 1676-1895, 836-1055.
+        const Pixel left = c.windowShows ? kGreen : kDesktop;
+        const Pixel right = c.windowShows ? kRed : kDesktop;
+        EXPECT_TRUE(near(frame.at(920, 138), left, 40));
+        EXPECT_TRUE(near(frame.at(1000, 138), right, 40));
+        EXPECT_TRUE(near(frame.at(1746, 966), c.windowShows ? kDesktop : kGreen, 40));
+        EXPECT_TRUE(near(frame.at(1826, 966), c.windowShows ? kDesktop : kRed, 40));
+        EXPECT_TRUE(near(frame.at(400, 600), kDesktop));
+    }
 }
 
 } // namespace
