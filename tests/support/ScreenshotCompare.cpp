@@ -1,0 +1,64 @@
+#include "ScreenshotCompare.h"
+
+#include "Await.h"
+
+#include <QDir>
+#include <QQuickWindow>
+
+#include <algorithm>
+#include <cstdlib>
+
+QImage settledShot(QQuickWindow &window)
+{
+    int frames = 0;
+    const auto counter = QObject::connect(
+        &window, &QQuickWindow::afterRendering, &window, [&frames] { ++frames; }, Qt::DirectConnection);
+    waitUntil([&] {
+        window.update();
+        return frames >= 3;
+    });
+    QObject::disconnect(counter);
+    return window.grabWindow();
+}
+
+testing::AssertionResult matchesReference(const QImage &shot, const QString &referenceFolder, const QString &name,
+                                          ScreenshotTolerance tolerance)
+{
+    const QString file = name + QStringLiteral(".png");
+    const QString built = QStringLiteral(MIVRA_BINARY_DIR "/screenshots");
+    QDir().mkpath(built);
+    shot.save(built + QLatin1Char('/') + file);
+    const QString referencePath = referenceFolder + QLatin1Char('/') + file;
+    if (qEnvironmentVariable("MIVRA_UPDATE_SCREENSHOTS") == QLatin1String("1")) {
+        if (!shot.save(referencePath))
+            return testing::AssertionFailure() << "could not write " << referencePath.toStdString();
+        return testing::AssertionSuccess();
+    }
+    const QImage want = QImage(referencePath).convertToFormat(QImage::Format_ARGB32);
+    if (want.isNull())
+        return testing::AssertionFailure()
+               << "no reference " << referencePath.toStdString() << " (MIVRA_UPDATE_SCREENSHOTS=1 writes it)";
+    const QImage got = shot.convertToFormat(QImage::Format_ARGB32);
+    if (got.size() != want.size())
+        return testing::AssertionFailure() << file.toStdString() << " is " << got.width() << "x" << got.height()
+                                           << ", the reference " << want.width() << "x" << want.height();
+    qint64 different = 0;
+    for (int y = 0; y < got.height(); ++y) {
+        const auto *a = reinterpret_cast<const QRgb *>(got.constScanLine(y));
+        const auto *b = reinterpret_cast<const QRgb *>(want.constScanLine(y));
+        for (int x = 0; x < got.width(); ++x) {
+            if (std::any_of(tolerance.ignored.begin(), tolerance.ignored.end(),
+                            [&](const QRect &rect) { return rect.contains(x, y); }))
+                continue;
+            const int off = std::max({std::abs(qRed(a[x]) - qRed(b[x])), std::abs(qGreen(a[x]) - qGreen(b[x])),
+                                      std::abs(qBlue(a[x]) - qBlue(b[x])), std::abs(qAlpha(a[x]) - qAlpha(b[x]))});
+            if (off > tolerance.channel)
+                ++different;
+        }
+    }
+    const double share = double(different) / double(got.width() * got.height());
+    if (share > tolerance.pixels)
+        return testing::AssertionFailure() << file.toStdString() << ": " << different << " pixels (" << share * 100
+                                           << "%) differ from the reference; see " << built.toStdString();
+    return testing::AssertionSuccess();
+}

@@ -1,0 +1,282 @@
+#include "support/AppStateRig.h"
+#include "support/ScreenshotCompare.h"
+
+#include "controls/BarPlacement.h"
+#include "controls/RecordingBarBackend.h"
+
+#include <QQuickItem>
+#include <QQuickView>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+using Edge = BarPlacement::Edge;
+using Kind = Phase::Kind;
+
+// The bar's view as the bar window hosts it, over an AppState of doubles, on
+// a desktop-grey backdrop; its waits scaled by `timeScale`.
+struct BarRig {
+    AppStateRig rig;
+    BarPlacement placement;
+    std::unique_ptr<RecordingBarBackend> backend;
+    QQuickView view;
+    std::optional<QCoro::Task<>> pending;
+
+    explicit BarRig(bool showHint = false)
+    {
+        rig.make();
+        rig.state->setDemoMode(true);
+        backend = std::make_unique<RecordingBarBackend>(rig.state.get(), &placement, showHint);
+    }
+    ~BarRig()
+    {
+        rig.recorder->startStep.release();
+        rig.recorder->stopStep.release();
+        rig.uploader->uploadStep.release();
+        if (pending)
+            run(std::move(*pending));
+    }
+
+    void show(double timeScale = 0.01)
+    {
+        view.setInitialProperties(
+            {{"backend", QVariant::fromValue<QObject *>(backend.get())}, {"timeScale", timeScale}});
+        view.setResizeMode(QQuickView::SizeRootObjectToView);
+        view.setColor(QColor(0x5b, 0x61, 0x70));
+        view.setSource(QUrl(QStringLiteral("qrc:/qml/RecordingBarView.qml")));
+        ASSERT_TRUE(view.errors().isEmpty()) << qPrintable(view.errors().value(0).toString());
+        view.resize(300, backend->showHint() ? 124 : 56);
+        view.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    }
+
+    QQuickItem *root() const { return view.rootObject(); }
+    QQuickItem *item(const char *name) const { return root()->findChild<QQuickItem *>(QString::fromLatin1(name)); }
+    bool shown(const char *name) const
+    {
+        QQuickItem *found = item(name);
+        return found && found->isVisible() && found->opacity() > 0;
+    }
+    QString text(const char *name) const { return item(name)->property("text").toString(); }
+    QRectF frame(const char *name) const
+    {
+        QQuickItem *found = item(name);
+        return QRectF(found->mapToScene(QPointF(0, 0)), found->size());
+    }
+    void click(const char *name) { QTest::mouseClick(&view, Qt::LeftButton, {}, frame(name).center().toPoint()); }
+    bool armed() const { return root()->property("confirmDiscard").toBool(); }
+
+    // Drives the state through the real phase machine to `kind`, holding the
+    // step that would leave it.
+    void reach(Kind kind)
+    {
+        AppState &state = *rig.state;
+        if (kind == Kind::starting) {
+            rig.recorder->startStep.hold = true;
+            pending = state.startRecording();
+        } else {
+            run(state.startRecording());
+        }
+        if (kind == Kind::finishing || kind == Kind::uploading) {
+            (kind == Kind::finishing ? rig.recorder->stopStep : rig.uploader->uploadStep).hold = true;
+            pending = state.stopRecording();
+        }
+        ASSERT_TRUE(waitUntil([&] { return state.phase().is(kind); }));
+    }
+    void progress(qint64 sent, qint64 total)
+    {
+        rig.uploader->progress(sent, total);
+        ASSERT_TRUE(waitUntil([&] { return rig.state->phase() == Phase::uploading(sent, total); }));
+    }
+};
+
+TEST(RecordingBarView, PillShowsWhatEachPhaseNeeds)
+{
+    const char *items[] = {"recordingDot", "elapsedText",      "doneButton",   "discardButton", "uploadRing",
+                           "uploadText",   "finishingSpinner", "startingText", "finishingText"};
+    struct Case {
+        Kind kind;
+        QStringList shown;
+        const char *textItem;
+        QString text;
+    };
+    const Case cases[] = {
+        {Kind::starting, {"startingText"}, "startingText", "Starting…"},
+        {Kind::recording, {"recordingDot", "elapsedText", "doneButton", "discardButton"}, "elapsedText", "0:00"},
+        {Kind::finishing, {"finishingSpinner", "finishingText"}, "finishingText", "Finishing…"},
+        {Kind::uploading, {"uploadRing", "uploadText"}, "uploadText", "Uploading…"},
+    };
+    for (const Case &c : cases) {
+        BarRig bar;
+        bar.reach(c.kind);
+        bar.show();
+        QStringList shown;
+        for (const char *name : items)
+            if (bar.shown(name))
+                shown << QString::fromLatin1(name);
+        EXPECT_EQ(shown, c.shown) << int(c.kind);
+        EXPECT_EQ(bar.text(c.textItem), c.text);
+    }
+    BarRig idle;
+    idle.show();
+    EXPECT_FALSE(idle.shown("pill"));
+}
+
+TEST(RecordingBarView, RingShowsTheSentShareOrSpinsWhileTheSizeIsUnknown)
+{
+    BarRig bar;
+    bar.reach(Kind::uploading);
+    bar.show();
+    QQuickItem *ring = bar.item("uploadRing");
+    struct Case {
+        qint64 sent, total;
+        bool determinate;
+        double arc;
+    };
+    for (const Case &c : {Case{3, 1000, true, 0.02}, Case{600, 1000, true, 0.6}, Case{0, 0, false, 0}}) {
+        bar.progress(c.sent, c.total);
+        EXPECT_EQ(ring->property("determinate").toBool(), c.determinate) << c.sent << " of " << c.total;
+        EXPECT_TRUE(waitUntil([&] { return qAbs(ring->property("shown").toDouble() - c.arc) < 0.001; }))
+            << c.sent << " of " << c.total << ": " << ring->property("shown").toDouble();
+    }
+}
+
+TEST(RecordingBarView, HintSaysWhatDraggingDoesOnTheSideAwayFromTheBubble)
+{
+    const QString start = QStringLiteral("Click Done when you're finished, or the trash can to throw it away. ");
+    struct Case {
+        Edge edge;
+        BubbleSpot spot;
+        QString end;
+    };
+    const Case cases[] = {
+        {Edge::top, BubbleSpot::bottomLeft, "You can drag this bar anywhere."},
+        {Edge::belowBubble, BubbleSpot::bottomLeft, "Drag your bubble anywhere; in the video it shows bottom left."},
+        {Edge::aboveBubble, BubbleSpot::topRight, "Drag your bubble anywhere; in the video it shows top right."},
+        {Edge::belowBubble, BubbleSpot::asOnScreen, "Drag your bubble and these controls follow."},
+    };
+    for (const Case &c : cases) {
+        BarRig bar(true);
+        bar.rig.state->setBubbleInVideo(c.spot);
+        bar.placement.setEdge(c.edge);
+        bar.reach(Kind::recording);
+        bar.show(1.0);
+        const bool above = c.edge == Edge::aboveBubble;
+        const char *hint = above ? "hintAbove" : "hintBelow";
+        ASSERT_TRUE(waitUntil([&] { return bar.item(hint)->opacity() == 1.0; }));
+        EXPECT_FALSE(bar.shown(above ? "hintBelow" : "hintAbove"));
+        EXPECT_EQ(bar.text(hint), start + c.end);
+        const QRectF pill = bar.frame("pill");
+        // The pill keeps 2 points from the window's edge on the bubble's side.
+        EXPECT_EQ(above ? 124 - pill.bottom() : pill.top(), 2);
+        EXPECT_TRUE(above ? bar.frame(hint).bottom() <= pill.top() : bar.frame(hint).top() >= pill.bottom())
+            << bar.frame(hint).top() << " " << bar.frame(hint).bottom() << " pill " << pill.top() << " "
+            << pill.bottom();
+        EXPECT_GE(bar.frame(hint).top(), 0);
+        EXPECT_LE(bar.frame(hint).bottom(), 124);
+    }
+}
+
+TEST(RecordingBarView, HintShowsAtOnceOnlyWhenAskedAndFadesAfterItsTime)
+{
+    for (const bool showHint : {true, false}) {
+        BarRig bar(showHint);
+        bar.reach(Kind::recording);
+        bar.show();
+        EXPECT_EQ(bar.root()->property("hintVisible").toBool(), showHint);
+        EXPECT_EQ(bar.root()->implicitHeight(), showHint ? 124 : 56);
+        EXPECT_TRUE(waitUntil([&] { return !bar.root()->property("hintVisible").toBool(); }));
+        EXPECT_TRUE(waitUntil([&] { return !bar.shown("hintBelow"); }));
+    }
+}
+
+TEST(RecordingBarView, DiscardTakesASecondClickBeforeItDisarms)
+{
+    // Clicks 5 s apart: the arming has lapsed, so the second click arms again.
+    BarRig slow;
+    slow.reach(Kind::recording);
+    slow.show();
+    slow.click("discardButton");
+    EXPECT_TRUE(slow.armed());
+    EXPECT_EQ(slow.text("discardButton"), QStringLiteral("Discard?"));
+    EXPECT_TRUE(slow.item("discardButton")->property("destructive").toBool());
+    ASSERT_TRUE(waitUntil([&] { return !slow.armed(); }));
+    EXPECT_EQ(slow.text("discardButton"), QString());
+    slow.click("discardButton");
+    EXPECT_TRUE(slow.armed());
+    settle();
+    EXPECT_TRUE(slow.rig.state->phase().is(Kind::recording));
+    EXPECT_EQ(slow.rig.count("recorder.stop"), 0);
+
+    BarRig quick;
+    quick.reach(Kind::recording);
+    quick.show(1.0);
+    quick.click("discardButton");
+    quick.click("discardButton");
+    ASSERT_TRUE(waitUntil([&] { return quick.rig.state->phase().is(Kind::idle); }));
+    EXPECT_EQ(quick.rig.count("recorder.stop"), 1);
+    EXPECT_EQ(quick.rig.count("upload"), 0);
+}
+
+TEST(RecordingBarView, DoneByClickOrReturnStopsAndUploads)
+{
+    struct Case {
+        const char *how;
+        std::function<void(BarRig &)> press;
+        bool stops;
+    };
+    const Case cases[] = {
+        {"click", [](BarRig &bar) { bar.click("doneButton"); }, true},
+        {"Return", [](BarRig &bar) { QTest::keyClick(&bar.view, Qt::Key_Return); }, true},
+        {"Ctrl+Return", [](BarRig &bar) { QTest::keyClick(&bar.view, Qt::Key_Return, Qt::ControlModifier); }, false},
+    };
+    for (const Case &c : cases) {
+        BarRig bar;
+        bar.reach(Kind::recording);
+        bar.show();
+        bar.view.requestActivate();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&bar.view));
+        c.press(bar);
+        settle();
+        EXPECT_EQ(waitUntil([&] { return bar.rig.count("upload") == 1; }, c.stops ? 5000 : 50), c.stops) << c.how;
+    }
+}
+
+TEST(RecordingBarView, LooksAsTheReferencesShow)
+{
+    struct Shot {
+        const char *name;
+        Kind kind;
+        bool hint = false;
+    };
+    for (const Shot &shot : {Shot{"bar-recording", Kind::recording}, Shot{"bar-uploading", Kind::uploading},
+                             Shot{"bar-finishing", Kind::finishing}, Shot{"bar-hint", Kind::recording, true}}) {
+        BarRig bar(shot.hint);
+        bar.rig.state->setBubbleInVideo(BubbleSpot::bottomRight);
+        bar.placement.setEdge(shot.hint ? Edge::belowBubble : Edge::top);
+        bar.reach(shot.kind);
+        bar.show(1.0);
+        ScreenshotTolerance tolerance;
+        if (shot.kind == Kind::recording) {
+            // A steady dot at full strength instead of its pulse.
+            QObject *pulse = bar.item("recordingDot")->findChild<QObject *>(QStringLiteral("pulseAnimation"));
+            ASSERT_NE(pulse, nullptr);
+            pulse->setProperty("running", false);
+            bar.item("recordingDot")->setOpacity(1.0);
+        }
+        if (shot.kind == Kind::uploading) {
+            bar.progress(3, 1000);
+            ASSERT_TRUE(
+                waitUntil([&] { return qAbs(bar.item("uploadRing")->property("shown").toDouble() - 0.02) < 0.001; }));
+        }
+        if (shot.kind == Kind::finishing)
+            tolerance.ignored << bar.frame("finishingSpinner").toAlignedRect().adjusted(-1, -1, 1, 1);
+        if (shot.hint)
+            ASSERT_TRUE(waitUntil([&] { return bar.item("hintBelow")->opacity() == 1.0; }));
+        EXPECT_TRUE(matchesReference(settledShot(bar.view), QStringLiteral(MIVRA_SOURCE_DIR "/tests/ui/screenshots"),
+                                     QString::fromLatin1(shot.name), tolerance));
+    }
+}
+
+} // namespace
