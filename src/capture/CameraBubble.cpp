@@ -3,48 +3,14 @@
 #include "capture/CameraBubblePlacement.h"
 #include "capture/CameraBubbleWindow.h"
 #include "capture/CameraError.h"
+#include "capture/OffMainThread.h"
 #include "platform/AllDesktops.h"
 #include "platform/LeftOutWindows.h"
 #include "platform/PreferenceStore.h"
 #include "platform/camera/CameraAccess.h"
 
-#include <QCoroFuture>
 #include <QGuiApplication>
-#include <QPromise>
 #include <QScreen>
-
-namespace {
-// Runs `work` on `pool` and resumes the caller on its own thread with the
-// result or the exception.
-template <typename Work> auto onPool(QThreadPool &pool, Work work) -> QCoro::Task<std::invoke_result_t<Work>>
-{
-    using Result = std::invoke_result_t<Work>;
-    struct Outcome {
-        QPromise<void> done;
-        std::conditional_t<std::is_void_v<Result>, bool, std::optional<Result>> value{};
-        std::exception_ptr error;
-    };
-    auto outcome = std::make_shared<Outcome>();
-    QFuture<void> finished = outcome->done.future();
-    pool.start([outcome, work = std::move(work)]() mutable {
-        outcome->done.start();
-        try {
-            if constexpr (std::is_void_v<Result>)
-                work();
-            else
-                outcome->value.emplace(work());
-        } catch (...) {
-            outcome->error = std::current_exception();
-        }
-        outcome->done.finish();
-    });
-    co_await finished;
-    if (outcome->error)
-        std::rethrow_exception(outcome->error);
-    if constexpr (!std::is_void_v<Result>)
-        co_return std::move(*outcome->value);
-}
-} // namespace
 
 CameraBubble::CameraBubble(std::unique_ptr<CameraAccess> access, std::shared_ptr<PreferenceStore> store)
     : m_access(std::move(access)), m_store(std::move(store))
@@ -80,14 +46,15 @@ QCoro::Task<> CameraBubble::show(QScreen *screen)
     }
     if (!m_camera) {
         // Opening a device may block; the main thread waits here without running it.
-        co_await onPool(m_control, [this] { m_camera = m_access->defaultCamera(); });
+        auto opening = offMainThread([this] { m_camera = m_access->defaultCamera(); }, &m_control);
+        co_await opening;
         if (!m_camera)
             throw CameraError(CameraError::Kind::noCamera);
     }
     const bool wasVisible = m_panel && m_panel->isVisible();
     if (!m_panel)
         createPanel(screen);
-    m_previewSide = int(diameter * m_panel->devicePixelRatioF());
+    m_previewSide = int(CameraBubbleWindow::circle(m_panel->size()).width() * m_panel->devicePixelRatioF());
     m_panel->show();
     m_panel->raise();
     updateLeftOut();
@@ -97,8 +64,9 @@ QCoro::Task<> CameraBubble::show(QScreen *screen)
     try {
         // A plain pointer: the camera lives as long as this bubble.
         CameraFrames *camera = m_camera.get();
-        co_await onPool(m_control,
-                        [camera, this] { camera->start([this](const QVideoFrame &picture) { deliver(picture); }); });
+        auto starting = offMainThread(
+            [camera, this] { camera->start([this](const QVideoFrame &picture) { deliver(picture); }); }, &m_control);
+        co_await starting;
     } catch (...) {
         m_running = false;
         if (m_panel && !wasVisible)

@@ -1,8 +1,11 @@
 #include "capture/CameraBubbleWindow.h"
 
+#include "platform/WindowCompositing.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QRadialGradient>
 #include <QWindow>
 
 CameraBubbleWindow::CameraBubbleWindow(int diameter)
@@ -14,6 +17,18 @@ CameraBubbleWindow::CameraBubbleWindow(int diameter)
     setFixedSize(diameter, diameter);
     setCursor(Qt::OpenHandCursor);
     setToolTip(QStringLiteral("Drag me anywhere. Settings choose where I go in the video."));
+    setWindowTitle(QStringLiteral("Mivra Video Camera"));
+}
+
+namespace {
+constexpr qreal kShadowBlur = 6;
+constexpr qreal kShadowDrop = 2;
+} // namespace
+
+QRectF CameraBubbleWindow::circle(QSizeF window)
+{
+    const qreal side = std::min(window.width(), window.height()) - 2 * kShadowBlur;
+    return {(window.width() - side) / 2, kShadowBlur - kShadowDrop, side, side};
 }
 
 void CameraBubbleWindow::setPreview(QImage picture)
@@ -36,22 +51,45 @@ void CameraBubbleWindow::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    const QRectF circle = QRectF(rect()).adjusted(1, 1, -1, -1);
-    QPainterPath round;
-    round.addEllipse(circle);
-    painter.fillPath(round, Qt::black);
+    const QRectF round = circle(size());
+    const qreal radius = round.width() / 2;
+    // The shadow: a dark ring fading out around the circle, a little lower.
+    const QPointF shadowCentre = round.center() + QPointF(0, kShadowDrop);
+    QRadialGradient shadow(shadowCentre, radius + kShadowBlur);
+    const qreal edge = radius / (radius + kShadowBlur);
+    shadow.setColorAt(edge * 0.95, QColor(0, 0, 0, 110));
+    shadow.setColorAt(edge, QColor(0, 0, 0, 80));
+    shadow.setColorAt(1.0, QColor(0, 0, 0, 0));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(shadow);
+    painter.drawEllipse(shadowCentre, radius + kShadowBlur, radius + kShadowBlur);
+
+    QPainterPath path;
+    path.addEllipse(round);
+    painter.fillPath(path, Qt::black);
     if (!m_preview.isNull()) {
         painter.save();
-        painter.setClipPath(round);
+        painter.setClipPath(path);
         // Mirrored: the user sees themselves as in a mirror.
-        painter.translate(width(), 0);
+        painter.translate(round.right() + round.left(), 0);
         painter.scale(-1, 1);
-        painter.drawImage(QRectF(rect()), m_preview);
+        painter.drawImage(round, m_preview);
         painter.restore();
     }
     painter.setPen(QPen(QColor(255, 255, 255, 128), 2));
     painter.setBrush(Qt::NoBrush);
-    painter.drawEllipse(circle);
+    painter.drawEllipse(round.adjusted(1, 1, -1, -1));
+}
+
+void CameraBubbleWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // Without a compositing manager the transparent corners would show black:
+    // cut the window to its circle (the shadow is lost there).
+    if (desktopBlendsWindows())
+        clearMask();
+    else
+        setMask(QRegion(circle(size()).toAlignedRect(), QRegion::Ellipse));
 }
 
 void CameraBubbleWindow::mousePressEvent(QMouseEvent *event)

@@ -2,13 +2,14 @@
 
 #include <QImage>
 #include <QPoint>
+#include <QRectF>
 #include <QWidget>
 
 #include <optional>
 
 // The round camera window: frameless, above other windows, never focused,
 // no taskbar entry. Shows the latest preview picture mirrored inside a
-// circle with a half-white rim; dragged by any point.
+// circle with a half-white rim and a soft shadow; dragged by any point.
 class CameraBubbleWindow final : public QWidget {
     Q_OBJECT
 public:
@@ -18,6 +19,9 @@ public:
     void setPreview(QImage picture);
     // Aspect-fill scaling of a camera picture to a square of `side` pixels.
     static QImage filled(const QImage &picture, int side);
+    // Where the picture sits inside the window: the square leaves room for
+    // the shadow, which falls slightly downward.
+    static QRectF circle(QSizeF window);
 
 Q_SIGNALS:
     // The user moved the window; `topLeft` is its new place on the desktop.
@@ -29,6 +33,7 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void moveEvent(QMoveEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     QImage m_preview;

@@ -12,9 +12,12 @@
 #include <type_traits>
 
 // Runs blocking work (opening devices, joining capture threads, reading a
-// file) on the thread pool; the awaiting coroutine resumes on its own thread.
-// An exception thrown by the work is rethrown to the awaiter.
-template <typename Work> auto offMainThread(Work work) -> QCoro::Task<std::invoke_result_t<Work>>
+// file) on `pool`; the awaiting coroutine resumes on its own thread. An
+// exception thrown by the work is rethrown to the awaiter. A pool of one
+// thread keeps the works in the order they were given.
+template <typename Work>
+auto offMainThread(Work work, QThreadPool *pool = QThreadPool::globalInstance())
+    -> QCoro::Task<std::invoke_result_t<Work>>
 {
     using Result = std::invoke_result_t<Work>;
     struct Outcome {
@@ -24,7 +27,7 @@ template <typename Work> auto offMainThread(Work work) -> QCoro::Task<std::invok
     };
     auto outcome = std::make_shared<Outcome>();
     QFuture<void> finished = outcome->done.future();
-    QThreadPool::globalInstance()->start([outcome, work = std::move(work)]() mutable {
+    pool->start([outcome, work = std::move(work)]() mutable {
         outcome->done.start();
         try {
             if constexpr (std::is_void_v<Result>)

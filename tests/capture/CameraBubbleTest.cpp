@@ -5,12 +5,14 @@
 
 #include "capture/CameraBubble.h"
 #include "capture/CameraBubblePlacement.h"
+#include "capture/CameraBubbleWindow.h"
 #include "capture/CameraError.h"
 #include "platform/camera/CameraAccess.h"
 #include "platform/camera/SyntheticCamera.h"
 
 #include <QGuiApplication>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScreen>
@@ -116,6 +118,37 @@ TEST(CameraBubble, PermissionAndDeviceDecideWhetherItShows)
         EXPECT_EQ(bubble.panel() != nullptr, c.error.isEmpty()) << c.name << ": a window only when shown";
     }
     EXPECT_TRUE(denied.contains(QLatin1String("Settings > Privacy > Camera")));
+}
+
+TEST(CameraBubbleWindow, PaintsTheMirroredPictureInARimmedCircleWithASoftShadow)
+{
+    if (!QGuiApplication::primaryScreen())
+        GTEST_SKIP() << "no display";
+    CameraBubbleWindow window(220);
+    QImage camera(320, 180, QImage::Format_RGB32); // wider than tall: cropped to its middle
+    camera.fill(Qt::red);
+    QPainter(&camera).fillRect(0, 0, 160, 180, Qt::green);
+    window.setPreview(CameraBubbleWindow::filled(camera, 208));
+    QImage shot(220, 220, QImage::Format_ARGB32_Premultiplied);
+    shot.fill(Qt::transparent);
+    window.render(&shot, {}, {}, QWidget::DrawChildren);
+    QImage look(220, 220, QImage::Format_RGB32);
+    look.fill(QColor(210, 210, 210));
+    QPainter(&look).drawImage(0, 0, shot);
+    look.save(QStringLiteral(MIVRA_BINARY_DIR "/camera-bubble-window.png"));
+
+    const auto alpha = [&shot](int x, int y) { return shot.pixelColor(x, y).alpha(); };
+    EXPECT_EQ(alpha(3, 3), 0) << "corners stay clear";
+    EXPECT_EQ(alpha(110, 110), 255);
+    // Mirrored: the camera's green left half shows on the right.
+    EXPECT_GT(shot.pixelColor(160, 110).green(), 200);
+    EXPECT_GT(shot.pixelColor(60, 110).red(), 200);
+    // A half-white rim over the picture's edge.
+    EXPECT_GT(shot.pixelColor(110, 5).blue(), 100);
+    // Below the circle the shadow fades out, deeper just under it.
+    EXPECT_GT(alpha(110, 214), alpha(110, 218));
+    EXPECT_GT(alpha(110, 214), 10);
+    EXPECT_LT(alpha(110, 214), 120);
 }
 
 // The window's place and size as the X server has them.
