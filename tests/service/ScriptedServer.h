@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RangeFileServer.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QList>
@@ -12,15 +14,9 @@
 #include <functional>
 #include <optional>
 
-// One request as the server saw it.
-struct RecordedRequest {
+// One request as the server saw it, numbered in arrival order.
+struct RecordedRequest : ServedRequest {
     int index = 0;
-    QByteArray method;
-    QByteArray path;
-    QHash<QByteArray, QByteArray> headers; // names lower-cased
-    QByteArray body;
-
-    QByteArray header(const QByteArray &name) const { return headers.value(name.toLower()); }
 };
 
 // What the server does with a request.

@@ -26,19 +26,9 @@ private:
     void readRequest()
     {
         m_head += m_socket->readAll();
-        const qsizetype end = m_head.indexOf("\r\n\r\n");
-        if (end < 0 || m_file)
-            return;
-        const QList<QByteArray> lines = m_head.left(end).split('\n');
         ServedRequest request;
-        const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
-        request.method = first.value(0);
-        request.path = first.value(1);
-        for (qsizetype i = 1; i < lines.size(); ++i) {
-            const qsizetype colon = lines[i].indexOf(':');
-            if (colon > 0)
-                request.headers.insert(lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed());
-        }
+        if (m_file || !takeRequest(m_head, request))
+            return;
         m_server.record(request);
         answer(request);
     }
@@ -111,6 +101,27 @@ private:
     qint64 m_left = 0;
     qint64 m_headBytes = 0;
 };
+
+bool takeRequest(QByteArray &buffer, ServedRequest &request)
+{
+    const qsizetype headEnd = buffer.indexOf("\r\n\r\n");
+    if (headEnd < 0)
+        return false;
+    const QList<QByteArray> lines = buffer.left(headEnd).split('\n');
+    const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
+    request = ServedRequest{first.value(0), first.value(1), {}, {}};
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const qsizetype colon = lines[i].indexOf(':');
+        if (colon > 0)
+            request.headers.insert(lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed());
+    }
+    const qsizetype end = headEnd + 4 + request.header("content-length").toLongLong();
+    if (buffer.size() < end)
+        return false;
+    request.body = buffer.mid(headEnd + 4, end - headEnd - 4);
+    buffer.remove(0, end);
+    return true;
+}
 
 RangeFileServer::RangeFileServer()
 {

@@ -3,7 +3,8 @@
 // A plain HTTP/1.1 file server on 127.0.0.1 that answers byte ranges and
 // counts what it was asked and what it sent: serve(path, file) publishes a
 // file, requests() and bytesSent() report. It runs on a thread of its own,
-// so a client may block the caller's thread while it reads.
+// so a client may block the caller's thread while it reads. Its request
+// reader is shared with the scripted service in tests/service.
 
 #include <QByteArray>
 #include <QHash>
@@ -19,7 +20,14 @@ struct ServedRequest {
     QByteArray method;
     QByteArray path;
     QHash<QByteArray, QByteArray> headers; // names lower-cased
+    QByteArray body;                       // Content-Length bytes
+
+    QByteArray header(const QByteArray &name) const { return headers.value(name.toLower()); }
 };
+
+// Takes the first whole request (head and Content-Length body) off the front
+// of `buffer`; false, leaving it as it is, while the request is incomplete.
+bool takeRequest(QByteArray &buffer, ServedRequest &request);
 
 class RangeFileServer {
 public:
