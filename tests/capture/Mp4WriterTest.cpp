@@ -119,29 +119,6 @@ TEST(Mp4Writer, MonoSoundGetsTheMonoBitRate)
     EXPECT_LT(bitRate, 120000);
 }
 
-TEST(Mp4Writer, KeepsPicturesAndColoursFaithful)
-{
-    QTemporaryDir dir;
-    Mp4Settings settings;
-    settings.path = dir.filePath(QStringLiteral("red.mp4"));
-    settings.size = PixelSize{256, 144};
-    settings.preset = QStringLiteral("ultrafast");
-    {
-        Mp4Writer writer(settings);
-        for (int i = 0; i < 30; ++i) {
-            paint(writer, 256, 144, 30, 40, 200, 1000); // bar off-picture
-            writer.writeVideo(i * 33333);
-        }
-        writer.finish(1'000'000);
-    }
-    const QByteArray frame = decodeFrameBgrx(settings.path, 0.5, 256, 144);
-    ASSERT_FALSE(frame.isEmpty());
-    const uchar *centre = reinterpret_cast<const uchar *>(frame.constData()) + (72 * 256 + 128) * 4;
-    EXPECT_NEAR(centre[0], 30, 6);
-    EXPECT_NEAR(centre[1], 40, 6);
-    EXPECT_NEAR(centre[2], 200, 6);
-}
-
 TEST(Mp4Writer, ForcesAKeyframeEveryTwoSecondsOfTimeEvenWhenFramesAreSparse)
 {
     QTemporaryDir dir;

@@ -24,12 +24,6 @@ TEST(VideoSize, IsAlwaysEvenAndAtMost2560OnTheLongerSide)
     EXPECT_EQ(videoSizeFor(1365, 767, 1.0), (PixelSize{1364, 766}));   // odd sizes round down
 }
 
-TEST(VideoSize, BitRateIsSixHundredthsOfABitPerPixelAtThirtyFrames)
-{
-    EXPECT_EQ(videoBitRateFor(PixelSize{2560, 1662}), 7658496);
-    EXPECT_EQ(videoBitRateFor(PixelSize{1920, 1080}), 3732480);
-}
-
 TEST(DisplayChoice, TakesTheWantedDisplayElseTheFirst)
 {
     const QList<DisplayInfo> displays = {DisplayInfo{3, "a", {}, 10, 10}, DisplayInfo{5, "b", {}, 20, 20}};

@@ -17,47 +17,23 @@ QStringList titles(const SetupCard &card)
 
 TEST(SetupTest, ListsTheStepsTheMachineNeeds)
 {
+    const Authorization ok = Authorization::authorized, ask = Authorization::notDetermined, no = Authorization::denied;
     const struct {
         const char *name;
         bool installed;
         Authorization camera, microphone;
         bool screen, cameraOn;
-        QString preview;
-        QString header;
+        QString preview, header;
         QStringList rows;
     } cases[] = {
-        {"nothing needed", true, Authorization::authorized, Authorization::authorized, true, true, {}, {}, {}},
-        {"camera off hides its step",
-         true,
-         Authorization::notDetermined,
-         Authorization::authorized,
-         true,
-         false,
-         {},
-         {},
-         {}},
-        {"camera on lists it",
-         true,
-         Authorization::notDetermined,
-         Authorization::authorized,
-         true,
-         true,
-         {},
-         "Step 1 of 1",
-         {"1 Allow the camera *"}},
-        {"only install",
-         false,
-         Authorization::authorized,
-         Authorization::authorized,
-         true,
-         true,
-         {},
-         "Step 1 of 1",
-         {"1 Move to Applications *"}},
+        {"nothing needed", true, ok, ok, true, true, {}, {}, {}},
+        {"camera off hides its step", true, ask, ok, true, false, {}, {}, {}},
+        {"camera on lists it", true, ask, ok, true, true, {}, "Step 1 of 1", {"1 Allow the camera *"}},
+        {"only install", false, ok, ok, true, true, {}, "Step 1 of 1", {"1 Move to Applications *"}},
         {"microphone and screen",
          true,
-         Authorization::authorized,
-         Authorization::denied,
+         ok,
+         no,
          false,
          true,
          {},
@@ -65,22 +41,14 @@ TEST(SetupTest, ListsTheStepsTheMachineNeeds)
          {"1 Allow the microphone *", "2 Allow screen recording"}},
         {"preview microphone",
          true,
-         Authorization::authorized,
-         Authorization::authorized,
+         ok,
+         ok,
          true,
          true,
          "microphone",
          "Step 3 of 4",
          {"1✓ Move to Applications", "2✓ Allow the camera", "3 Allow the microphone *", "4 Allow screen recording"}},
-        {"preview of nonsense",
-         true,
-         Authorization::authorized,
-         Authorization::authorized,
-         true,
-         true,
-         "everything",
-         {},
-         {}},
+        {"preview of nonsense", true, ok, ok, true, true, "everything", {}, {}},
     };
     for (const auto &c : cases) {
         SetupWorld world;

@@ -13,31 +13,22 @@ QProcessEnvironment environment(std::initializer_list<std::pair<const char *, co
     return result;
 }
 
-TEST(CaptureBackendChoiceTest, FollowsTheSessionType)
+TEST(CaptureBackendChoiceTest, SessionTypeThenWaylandDisplayAndTheOverrideWins)
 {
-    EXPECT_EQ(chooseCaptureBackend(environment({{"XDG_SESSION_TYPE", "wayland"}})), CaptureBackend::wayland);
-    EXPECT_EQ(chooseCaptureBackend(environment({{"XDG_SESSION_TYPE", "x11"}, {"DISPLAY", ":0"}})), CaptureBackend::x11);
-    // An X11 session that happens to run a nested compositor stays X11.
-    EXPECT_EQ(chooseCaptureBackend(environment({{"XDG_SESSION_TYPE", "x11"}, {"WAYLAND_DISPLAY", "wayland-1"}})),
-              CaptureBackend::x11);
-}
-
-TEST(CaptureBackendChoiceTest, WithoutASessionTypeAWaylandDisplayDecides)
-{
-    EXPECT_EQ(chooseCaptureBackend(environment({{"WAYLAND_DISPLAY", "wayland-0"}, {"DISPLAY", ":0"}})),
-              CaptureBackend::wayland);
-    EXPECT_EQ(chooseCaptureBackend(environment({{"DISPLAY", ":0"}})), CaptureBackend::x11);
-    EXPECT_EQ(chooseCaptureBackend(environment({{"XDG_SESSION_TYPE", "tty"}})), CaptureBackend::x11);
-}
-
-TEST(CaptureBackendChoiceTest, TheOverrideWinsAndNonsenseIsIgnored)
-{
-    EXPECT_EQ(chooseCaptureBackend(environment({{"XDG_SESSION_TYPE", "x11"}, {"MIVRA_CAPTURE", "wayland"}})),
-              CaptureBackend::wayland);
-    EXPECT_EQ(chooseCaptureBackend(environment({{"XDG_SESSION_TYPE", "wayland"}, {"MIVRA_CAPTURE", "X11"}})),
-              CaptureBackend::x11);
-    EXPECT_EQ(chooseCaptureBackend(environment({{"XDG_SESSION_TYPE", "wayland"}, {"MIVRA_CAPTURE", "mir"}})),
-              CaptureBackend::wayland);
+    const std::pair<QProcessEnvironment, CaptureBackend> cases[] = {
+        {environment({{"XDG_SESSION_TYPE", "wayland"}}), CaptureBackend::wayland},
+        {environment({{"XDG_SESSION_TYPE", "x11"}, {"DISPLAY", ":0"}}), CaptureBackend::x11},
+        // An X11 session that happens to run a nested compositor stays X11.
+        {environment({{"XDG_SESSION_TYPE", "x11"}, {"WAYLAND_DISPLAY", "wayland-1"}}), CaptureBackend::x11},
+        {environment({{"WAYLAND_DISPLAY", "wayland-0"}, {"DISPLAY", ":0"}}), CaptureBackend::wayland},
+        {environment({{"DISPLAY", ":0"}}), CaptureBackend::x11},
+        {environment({{"XDG_SESSION_TYPE", "tty"}}), CaptureBackend::x11},
+        {environment({{"XDG_SESSION_TYPE", "x11"}, {"MIVRA_CAPTURE", "wayland"}}), CaptureBackend::wayland},
+        {environment({{"XDG_SESSION_TYPE", "wayland"}, {"MIVRA_CAPTURE", "X11"}}), CaptureBackend::x11},
+        {environment({{"XDG_SESSION_TYPE", "wayland"}, {"MIVRA_CAPTURE", "mir"}}), CaptureBackend::wayland},
+    };
+    for (const auto &[env, backend] : cases)
+        EXPECT_EQ(chooseCaptureBackend(env), backend) << env.toStringList().join(' ').toStdString();
 }
 
 TEST(CaptureBackendChoiceTest, OurWindowsGoThroughXWaylandOnWayland)

@@ -15,6 +15,8 @@ using Answer = FakeScreenCastPortal::Answer;
 namespace {
 const QString kCancelled = QStringLiteral("Screen sharing was cancelled, so the recording did not start.");
 const QString kRefused = QStringLiteral("The desktop refused to share the screen, so the recording did not start.");
+const QString kNoScreen = QStringLiteral("The desktop shared no screen, so the recording did not start.");
+const QString kNoMonitors = QStringLiteral("The desktop's screen sharing portal cannot share a whole screen.");
 
 class PortalScreenCastTest : public ::testing::Test {
 protected:
@@ -161,20 +163,8 @@ TEST_F(PortalScreenCastTest, RefusalsFailTheStartAndEndTheSession)
         {"CreateSession", Answer::refused, true, 1, kRefused, {"CreateSession"}, 0},
         {"SelectSources", Answer::refused, true, 1, kRefused, {"CreateSession", "SelectSources"}, 1},
         {"Start", Answer::cancelled, true, 1, kCancelled, {"CreateSession", "SelectSources", "Start"}, 1},
-        {"",
-         Answer::refused,
-         false,
-         1,
-         QStringLiteral("The desktop shared no screen, so the recording did not start."),
-         {"CreateSession", "SelectSources", "Start"},
-         1},
-        {"",
-         Answer::refused,
-         true,
-         2, // windows only
-         QStringLiteral("The desktop's screen sharing portal cannot share a whole screen."),
-         {},
-         0},
+        {"", Answer::refused, false, 1, kNoScreen, {"CreateSession", "SelectSources", "Start"}, 1},
+        {"", Answer::refused, true, 2 /* windows only */, kNoMonitors, {}, 0},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.failure.toStdString() + " at " + c.step);
