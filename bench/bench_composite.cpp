@@ -1,50 +1,42 @@
 // The camera bubble's cost. First, per picture: drawing the bubble and
-// converting to I420 beside the conversion alone, at 2560x1600 and 1920x1080.
-// Then, on the X display in DISPLAY: a recording of a screen that changes 30
-// times a second with the 30 fps synthetic camera, beside a recording without
-// the bubble (the direct path), in the same run.
+// converting to I420 beside the conversion alone, at 2560x1600 and 1920x1080,
+// and one camera picture's way to the bubble beside copying it. Then, on the
+// X display in DISPLAY (2560x1600 for the goal): leaving the bubble and bar
+// windows out of a picture beside the plain grab, and a recording of a screen
+// that changes 30 times a second with the 30 fps synthetic camera, beside a
+// recording without the bubble (the direct path), in the same run.
 //
-//   DISPLAY=:N bench_composite [--seconds N] [--rounds N]   (0 seconds: pictures only)
-#include "base/Diag.h"
+//   DISPLAY=:N bench_composite [--seconds N] [--rounds N]   (0 seconds: no recording)
+#include "BenchSupport.h"
 #include "capture/BubbleCompositor.h"
 #include "capture/CameraPicture.h"
 #include "capture/EncoderPreset.h"
 #include "capture/ScreenRecorder.h"
+#include "platform/LeftOutWindows.h"
 #include "platform/camera/SyntheticCamera.h"
 #include "platform/capture/LinuxCapturePlatform.h"
+#include "platform/capture/X11LeftOutPainter.h"
 
-#include <QCoroTimer>
+#include <xcb/composite.h>
+#include <xcb/shm.h>
+
 #include <QElapsedTimer>
-#include <QFile>
 #include <QGuiApplication>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QScreen>
 #include <QTemporaryDir>
-#include <QTimer>
+#include <QVideoFrame>
 
-#include <sys/resource.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <vector>
 
 namespace {
-
-double cpuSecondsOfSelf()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 VideoFrame busyScreen(PixelSize size)
 {
@@ -124,37 +116,197 @@ void benchPictures()
     }
 }
 
-QCoro::Task<> pause(double seconds)
+// One camera picture's way from the camera to the bubble's square (read as
+// B,G,R,X, then mirrored, scaled and cropped once), beside copying the
+// picture once, per 1280x720 picture.
+void benchCameraPath()
 {
-    QTimer timer;
-    timer.setTimerType(Qt::PreciseTimer);
-    timer.setSingleShot(true);
-    timer.start(int(seconds * 1000));
-    co_await timer;
-}
-
-int countFrames(const QString &path)
-{
-    QProcess probe;
-    probe.start(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", "v:0", "-count_packets", "-show_entries",
-                                            "stream=nb_read_packets", "-of", "csv=p=0", path});
-    probe.waitForFinished(60000);
-    return probe.readAllStandardOutput().trimmed().toInt();
-}
-
-// The last log line holding `marker`, after its time stamp.
-QString lastLogLine(const QString &marker)
-{
-    QFile log(Diag::path());
-    if (!log.open(QIODevice::ReadOnly))
-        return QString();
-    QString last;
-    for (const QByteArray &line : log.readAll().split('\n')) {
-        if (line.contains(marker.toUtf8()))
-            last = QString::fromUtf8(line.mid(line.indexOf(' ') + 1));
+    const QVideoFrame picture = SyntheticCamera::picture(0);
+    BubbleCompositor bubble(PixelSize{1920, 1080}, BubbleSpot::bottomRight, BubbleGeometry::forPointScale(1.0));
+    std::vector<uint8_t> copy(std::size_t(SyntheticCamera::kWidth) * SyntheticCamera::kHeight * 4);
+    std::vector<double> copying, path;
+    for (int round = 0; round < 9; ++round) {
+        qint64 copyNs = 0, pathNs = 0;
+        for (int i = 0; i < 20; ++i) {
+            QElapsedTimer timer;
+            timer.start();
+            QVideoFrame mapped = picture;
+            mapped.map(QVideoFrame::ReadOnly);
+            std::memcpy(copy.data(), mapped.bits(0), std::min<std::size_t>(copy.size(), mapped.mappedBytes(0)));
+            mapped.unmap();
+            copyNs += timer.nsecsElapsed();
+            timer.restart();
+            if (std::optional<VideoFrame> bgrx = bgrxCameraPicture(picture))
+                bubble.setCamera(*bgrx);
+            pathNs += timer.nsecsElapsed();
+        }
+        copying.push_back(double(copyNs) / 1e6 / 20);
+        path.push_back(double(pathNs) / 1e6 / 20);
     }
-    return last;
+    std::printf("camera picture 1280x720: %.3f ms to the bubble's square, copying it once %.3f ms (x%.1f)\n",
+                median(path), median(copying), median(path) / median(copying));
 }
+
+// The cost of leaving our windows out of X11 pictures, on the X display in
+// DISPLAY: grabbing the screen as the capture does, without and with a
+// 220x220 bubble and a 300x124 bar left out over a few ordinary windows;
+// then what the automatic redirection this needs costs another program
+// drawing its full-screen window.
+class LeftOutBench {
+public:
+    bool open()
+    {
+        int number = 0;
+        m_connection = connectToX(&number);
+        if (!m_connection)
+            return false;
+        xcb_connection_t *c = m_connection.get();
+        m_screen = screenOf(c, number);
+        m_size = QSize(m_screen->width_in_pixels, m_screen->height_in_pixels);
+        m_gc = xcb_generate_id(c);
+        xcb_create_gc(c, m_gc, m_screen->root, 0, nullptr);
+        m_desktop = window(QRect(QPoint(0, 0), m_size), 0x305070);
+        const int middle = m_size.width() / 2;
+        for (int i = 0; i < 6; ++i)
+            window(QRect(middle - 600 + i * 150, i * 60, 700, 500), 0x203040u * uint32_t(i + 1));
+        m_bubble = window(QRect(middle - 110, 8, 220, 220), 0x20a040);
+        m_bar = window(QRect(middle - 150, 238, 300, 124), 0xe0e0e0);
+        return attachSegment();
+    }
+    ~LeftOutBench()
+    {
+        LeftOutWindows::instance().remove(m_bubble);
+        LeftOutWindows::instance().remove(m_bar);
+        if (m_address)
+            shmdt(m_address);
+    }
+
+    void run()
+    {
+        xcb_connection_t *c = m_connection.get();
+        X11LeftOutPainter painter(c, m_screen, QRect(QPoint(0, 0), m_size));
+        if (!painter.available()) {
+            std::puts("left out windows: the X server lacks Composite or Render");
+            return;
+        }
+        std::vector<uint8_t> picture(std::size_t(m_size.width()) * m_size.height() * 4);
+        std::vector<double> plain, leftOut;
+        for (int round = 0; round < 6; ++round) {
+            const bool ours = round % 2 == 1;
+            if (ours) {
+                LeftOutWindows::instance().add(m_bubble);
+                LeftOutWindows::instance().add(m_bar);
+            } else {
+                LeftOutWindows::instance().remove(m_bubble);
+                LeftOutWindows::instance().remove(m_bar);
+            }
+            grab(painter, picture); // the first after a change (re)directs
+            QElapsedTimer timer;
+            timer.start();
+            for (int i = 0; i < 30; ++i)
+                grab(painter, picture);
+            (ours ? leftOut : plain).push_back(double(timer.nsecsElapsed()) / 1e6 / 30);
+        }
+        const double a = median(plain), b = median(leftOut);
+        std::printf("%dx%d picture: grab %.2f ms, leaving the bubble and the bar out %.2f ms (x%.2f): %.3f ms more "
+                    "(goal < 1 ms)\n",
+                    m_size.width(), m_size.height(), a, b, b / a, b - a);
+        std::printf("changed pixels: bubble centre 0x%06x (desktop 0x305070 or a window beneath, never 0x20a040)\n",
+                    pixelAt(picture, m_size.width() / 2, 118));
+
+        // Another program drawing a full-screen window of 40-pixel blocks.
+        const xcb_window_t app = window(QRect(QPoint(0, 0), m_size), 0);
+        std::vector<double> direct, redirected;
+        for (int round = 0; round < 6; ++round) {
+            const bool on = round % 2 == 1;
+            if (on)
+                xcb_composite_redirect_subwindows(c, m_screen->root, XCB_COMPOSITE_REDIRECT_AUTOMATIC);
+            draw(app, 0);
+            QElapsedTimer timer;
+            timer.start();
+            for (uint32_t frame = 1; frame <= 10; ++frame)
+                draw(app, frame);
+            (on ? redirected : direct).push_back(double(timer.nsecsElapsed()) / 1e6 / 10);
+            if (on)
+                xcb_composite_unredirect_subwindows(c, m_screen->root, XCB_COMPOSITE_REDIRECT_AUTOMATIC);
+        }
+        std::printf("another program drawing its full-screen window: %.2f ms a frame, redirected %.2f ms (x%.2f)\n",
+                    median(direct), median(redirected), median(redirected) / median(direct));
+    }
+
+private:
+    xcb_window_t window(const QRect &rect, uint32_t rgb)
+    {
+        xcb_connection_t *c = m_connection.get();
+        const xcb_window_t id = xcb_generate_id(c);
+        const uint32_t values[] = {rgb, 1};
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, id, m_screen->root, int16_t(rect.x()), int16_t(rect.y()),
+                          uint16_t(rect.width()), uint16_t(rect.height()), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                          m_screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+        xcb_map_window(c, id);
+        sync();
+        return id;
+    }
+    void draw(xcb_window_t window, uint32_t frame)
+    {
+        xcb_connection_t *c = m_connection.get();
+        for (int y = 0; y < m_size.height(); y += 40) {
+            for (int x = 0; x < m_size.width(); x += 40) {
+                const uint32_t colour = (uint32_t(x * 7 + y * 3) + frame * 0x050301u) * 2654435761u >> 8;
+                xcb_change_gc(c, m_gc, XCB_GC_FOREGROUND, &colour);
+                const xcb_rectangle_t r{int16_t(x), int16_t(y), 40, 40};
+                xcb_poly_fill_rectangle(c, window, m_gc, 1, &r);
+            }
+        }
+        sync();
+    }
+    void sync()
+    {
+        xcb_connection_t *c = m_connection.get();
+        XcbReply<xcb_get_input_focus_reply_t> reply(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    }
+    bool attachSegment()
+    {
+        xcb_connection_t *c = m_connection.get();
+        const int id = shmget(IPC_PRIVATE, std::size_t(m_size.width()) * m_size.height() * 4, IPC_CREAT | 0600);
+        if (id < 0)
+            return false;
+        void *address = shmat(id, nullptr, 0);
+        m_segment = xcb_generate_id(c);
+        XcbReply<xcb_generic_error_t> error(
+            xcb_request_check(c, xcb_shm_attach_checked(c, m_segment, uint32_t(id), 0)));
+        shmctl(id, IPC_RMID, nullptr);
+        m_address = address == reinterpret_cast<void *>(-1) ? nullptr : static_cast<uint8_t *>(address);
+        return m_address && !error;
+    }
+    // What the capture does for one picture.
+    void grab(X11LeftOutPainter &painter, std::vector<uint8_t> &picture)
+    {
+        xcb_connection_t *c = m_connection.get();
+        const QRegion leftOut = painter.refresh();
+        XcbReply<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(
+            c,
+            xcb_shm_get_image(c, m_screen->root, 0, 0, uint16_t(m_size.width()), uint16_t(m_size.height()), ~0u,
+                              XCB_IMAGE_FORMAT_Z_PIXMAP, m_segment, 0),
+            nullptr));
+        std::memcpy(picture.data(), m_address, picture.size());
+        if (!leftOut.isEmpty())
+            painter.paint(picture.data(), m_size.width() * 4);
+    }
+    uint32_t pixelAt(const std::vector<uint8_t> &picture, int x, int y) const
+    {
+        const uint8_t *p = picture.data() + (std::size_t(y) * m_size.width() + x) * 4;
+        return uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+    }
+
+    XcbConnection m_connection;
+    xcb_screen_t *m_screen = nullptr;
+    QSize m_size;
+    uint32_t m_gc = 0;
+    xcb_window_t m_desktop = 0, m_bubble = 0, m_bar = 0;
+    uint32_t m_segment = 0;
+    uint8_t *m_address = nullptr;
+};
 
 struct Run {
     double cpuSeconds = 0;
@@ -202,15 +354,24 @@ int main(int argc, char **argv)
             rounds = QByteArray(argv[i + 1]).toInt();
     }
     benchPictures();
-    if (seconds <= 0 || qEnvironmentVariableIsEmpty("DISPLAY"))
+    benchCameraPath();
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        return 0;
+    {
+        LeftOutBench leftOut;
+        if (leftOut.open())
+            leftOut.run();
+        else
+            std::puts("left out windows: no X display with shared memory to grab");
+    }
+    if (seconds <= 0)
         return 0;
 
     QGuiApplication app(argc, argv);
     QTemporaryDir dir;
     // bench_record's drawing child changes every part of the screen 30 times a second.
     QProcess drawer;
-    drawer.start(QCoreApplication::applicationDirPath() + QStringLiteral("/bench_record"), {"--draw"});
-    if (!drawer.waitForStarted(5000)) {
+    if (!startDrawer(drawer)) {
         std::fputs("bench_record --draw did not start\n", stderr);
         return 1;
     }

@@ -4,37 +4,24 @@
 //
 //   bench_record [--seconds N] [--quiet-seconds N] [--long-seconds N]
 //   bench_record --draw      (the drawing child)
-#include "base/Diag.h"
+#include "BenchSupport.h"
 #include "capture/EncoderPreset.h"
 #include "capture/ScreenRecorder.h"
 #include "platform/capture/LinuxCapturePlatform.h"
 #include "platform/capture/XcbHandles.h"
 
-#include <QCoroTimer>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QThread>
-#include <QTimer>
-
-#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
 #include <thread>
 
 namespace {
-
-double cpuSecondsOfSelf()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 // Fills the screen with a grid of blocks whose colours all change every
 // frame, at 30 frames per second, until killed.
@@ -65,37 +52,6 @@ int draw()
     }
 }
 
-QCoro::Task<> pause(double seconds)
-{
-    QTimer timer;
-    timer.setTimerType(Qt::PreciseTimer);
-    timer.setSingleShot(true);
-    timer.start(int(seconds * 1000));
-    co_await timer;
-}
-
-int countFrames(const QString &path)
-{
-    QProcess probe;
-    probe.start(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", "v:0", "-count_packets", "-show_entries",
-                                            "stream=nb_read_packets", "-of", "csv=p=0", path});
-    probe.waitForFinished(60000);
-    return probe.readAllStandardOutput().trimmed().toInt();
-}
-
-QString lastFinishedLine()
-{
-    QFile log(Diag::path());
-    if (!log.open(QIODevice::ReadOnly))
-        return QString();
-    QString last;
-    for (const QByteArray &line : log.readAll().split('\n')) {
-        if (line.contains("recording finished"))
-            last = QString::fromUtf8(line.mid(line.indexOf(' ') + 1));
-    }
-    return last;
-}
-
 struct Run {
     double frames = 0;
     double seconds = 0;
@@ -120,7 +76,7 @@ Run recordOurs(const QString &path, double seconds)
     run.seconds = double(wall.nsecsElapsed()) / 1e9;
     run.cpuSeconds = cpuSecondsOfSelf() - cpuBefore;
     run.frames = countFrames(path);
-    run.note = lastFinishedLine();
+    run.note = lastLogLine(QStringLiteral("recording finished"));
     return run;
 }
 
@@ -205,9 +161,10 @@ int main(int argc, char **argv)
                 pixels.height(), size.width, size.height, qPrintable(preset));
 
     QProcess drawer;
-    drawer.start(QString::fromLocal8Bit(argv[0]), {QStringLiteral("--draw")});
-    drawer.waitForStarted();
-    QThread::msleep(500);
+    if (!startDrawer(drawer)) {
+        std::fputs("bench_record --draw did not start\n", stderr);
+        return 1;
+    }
     if (seconds > 0) {
         const Run ours = recordOurs(dir.filePath("ours.mp4"), seconds);
         const Run theirs = recordFfmpeg(dir.filePath("ffmpeg.mp4"), seconds, size, preset);
