@@ -11,6 +11,7 @@
 #include "app/RecordingParts.h"
 #include "app/SignalGate.h"
 #include "base/Diag.h"
+#include "capture/BubbleInVideo.h"
 #include "capture/Recorder.h"
 #include "platform/ClipboardWriter.h"
 #include "platform/MainWindowAccess.h"
@@ -290,7 +291,8 @@ QCoro::Task<> AppState::startRecording(RecordingRequest request)
     m_parts.bar->show(screen, this, started < kHintedRecordings);
     const bool camera = request.camera.value_or(cameraEnabled());
     const BubbleSpot spot = request.spot.value_or(bubbleInVideo());
-    const bool composite = camera && spot != BubbleSpot::asOnScreen;
+    const std::optional<BubbleSpot> drawn = bubbleDrawnInVideo(camera, spot, m_parts.capturesLeaveOurWindowsOut);
+    const bool composite = drawn.has_value();
     const bool microphone = request.microphone.value_or(micEnabled());
 
     try {
@@ -303,8 +305,7 @@ QCoro::Task<> AppState::startRecording(RecordingRequest request)
         const QString outputPath = OutputLocation::make(m_parts.recordingsFolder, m_parts.now());
         m_recordingPath = outputPath;
         co_await minimiseMainWindow();
-        co_await m_parts.recorder->start(outputPath, screen, microphone,
-                                         composite ? std::optional<BubbleSpot>(spot) : std::nullopt);
+        co_await m_parts.recorder->start(outputPath, screen, microphone, drawn);
     } catch (const std::exception &error) {
         failStart(errorDescription(error));
         co_return;

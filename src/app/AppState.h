@@ -83,6 +83,9 @@ public:
         QString serviceOrigin;
         QString recordingsFolder;
         NowFunction now = systemNow;
+        // False where captures cannot leave our own windows out (Wayland):
+        // the bubble is then recorded where it sits, never drawn in a corner.
+        bool capturesLeaveOurWindowsOut = true;
     };
     // The waits around a recording; tests scale them down.
     struct Timing {
@@ -122,6 +125,7 @@ public:
     // Also switches the taskbar presence, on every write.
     void setShowInDock(bool on);
     BubbleSpot bubbleInVideo() const;
+    bool capturesLeaveOurWindowsOut() const { return m_parts.capturesLeaveOurWindowsOut; }
     void setBubbleInVideo(BubbleSpot spot);
     std::optional<Lifetime> newVideoLifetime() const;
     void setNewVideoLifetime(std::optional<Lifetime> lifetime);

@@ -169,6 +169,14 @@ QVariantList MainViewBackend::bubbleSpots() const
     return spots;
 }
 
+QString MainViewBackend::bubbleSpotNote() const
+{
+    if (m_state.capturesLeaveOurWindowsOut() || m_state.bubbleInVideo() == BubbleSpot::asOnScreen)
+        return {};
+    return QStringLiteral("This desktop cannot keep the bubble out of a recording, so it is recorded where it sits on "
+                          "your screen.");
+}
+
 void MainViewBackend::chooseBubbleSpot(int index)
 {
     if (index >= 0 && index < bubbleSpotTitles().size())

@@ -27,6 +27,8 @@ class MainViewBackend : public QObject {
     Q_PROPERTY(bool showInDock READ showInDock WRITE setShowInDock NOTIFY showInDockChanged)
     Q_PROPERTY(QString bubbleSpotTitle READ bubbleSpotTitle NOTIFY bubbleInVideoChanged)
     Q_PROPERTY(QVariantList bubbleSpots READ bubbleSpots NOTIFY bubbleInVideoChanged)
+    // Empty unless the chosen corner cannot be honoured on this desktop.
+    Q_PROPERTY(QString bubbleSpotNote READ bubbleSpotNote NOTIFY bubbleInVideoChanged)
     Q_PROPERTY(QString newLifetimeLabel READ newLifetimeLabel NOTIFY newLifetimeChanged)
     Q_PROPERTY(QVariantList newLifetimeMenu READ newLifetimeMenu NOTIFY newLifetimeChanged)
     Q_PROPERTY(QVariantList leftBehind READ leftBehind NOTIFY leftBehindChanged)
@@ -55,6 +57,7 @@ public:
     void setShowInDock(bool on);
     QString bubbleSpotTitle() const;
     QVariantList bubbleSpots() const;
+    QString bubbleSpotNote() const;
     QString newLifetimeLabel() const;
     QVariantList newLifetimeMenu() const;
     QVariantList leftBehind() const;

@@ -3,6 +3,7 @@
 #include "Await.h"
 #include "MemoryPreferenceStore.h"
 
+#include "capture/BubbleInVideo.h"
 #include "capture/CameraBubble.h"
 #include "capture/CameraBubblePlacement.h"
 #include "capture/CameraBubbleWindow.h"
@@ -51,6 +52,27 @@ TEST(CameraBubblePlacement, SavedOriginOnlyWhenTwoNumbersInsideTheAvailableArea)
     for (const QPoint place : {QPoint(100, 500), QPoint(-1000, 900)})
         EXPECT_EQ(desktopTopLeft(storedOrigin(place, primary), primary), place);
     EXPECT_EQ(storedOrigin(QPoint(0, 1080 - 220), primary), (QList<double>{0, 0}));
+}
+
+TEST(CameraBubblePlacement, DrawnInTheVideoOnlyWhereCapturesLeaveTheWindowOut)
+{
+    using Spot = std::optional<BubbleSpot>;
+    const struct {
+        bool camera;
+        BubbleSpot chosen;
+        bool leftOut;
+        Spot drawn;
+    } cases[] = {
+        {true, BubbleSpot::topRight, true, BubbleSpot::topRight},
+        {true, BubbleSpot::asOnScreen, true, std::nullopt},
+        {false, BubbleSpot::bottomLeft, true, std::nullopt},
+        // Wayland: the window is in every picture, so a corner would show it twice.
+        {true, BubbleSpot::bottomRight, false, std::nullopt},
+        {true, BubbleSpot::asOnScreen, false, std::nullopt},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(bubbleDrawnInVideo(c.camera, c.chosen, c.leftOut), c.drawn)
+            << rawValue(c.chosen).toStdString() << " camera " << c.camera << " left out " << c.leftOut;
 }
 
 // Permission and camera as a test arranges them.

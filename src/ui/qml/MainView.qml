@@ -355,6 +355,16 @@ Rectangle {
                 }
             }
         }
+        Text {
+            objectName: "bubbleSpotNote"
+            visible: app.cameraEnabled && text !== ""
+            text: app.bubbleSpotNote
+            color: root.muted
+            font.pixelSize: 11
+            wrapMode: Text.WordWrap
+            Layout.fillWidth: true
+            Layout.bottomMargin: 9
+        }
         Divider {}
         SettingRow {
             label: "Record my microphone"
