@@ -12,8 +12,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLocalServer>
-#include <QLocalSocket>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QStandardPaths>
@@ -152,28 +150,6 @@ TEST_F(RunningAppCommand, ASecondRecordingIsRefusedWhileOneRuns)
     EXPECT_TRUE(second.err.contains(QStringLiteral("A recording is already under way."))) << second.err.toStdString();
     ASSERT_TRUE(waitUntil([&] { return first.state() == QProcess::NotRunning; }, 60000));
     EXPECT_EQ(first.exitCode(), 0);
-}
-
-TEST_F(RunningAppCommand, AnOlderAppIsToldPlainlyAndTheCommandGoesOnWithoutIt)
-{
-    // An app from before the reply channel: it knows only URLs.
-    QLocalServer older;
-    const QString socket = m_home.env.value(QStringLiteral("XDG_RUNTIME_DIR")) + QStringLiteral("/mivra-instance");
-    ASSERT_TRUE(older.listen(socket));
-    QObject::connect(&older, &QLocalServer::newConnection, &older, [&older] {
-        QLocalSocket *client = older.nextPendingConnection();
-        QObject::connect(client, &QLocalSocket::readyRead, client, [client] {
-            if (client->peek(7) == "MIVRA2\n")
-                client->write("unsupported\n");
-            client->disconnectFromServer();
-        });
-    });
-    QProcess links;
-    links.setProcessEnvironment(m_home.env);
-    links.start(appBinary(), {QStringLiteral("links")});
-    ASSERT_TRUE(waitUntil([&] { return links.state() == QProcess::NotRunning; }, 20000));
-    EXPECT_EQ(links.exitCode(), 0);
-    EXPECT_TRUE(QString::fromUtf8(links.readAllStandardError()).contains(QStringLiteral("is older")));
 }
 
 } // namespace

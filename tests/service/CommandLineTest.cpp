@@ -168,6 +168,8 @@ TEST(CommandLine, WhileTheAppRunsTheRecentListIsLeftToIt)
     const CommandResult upload = cli.run({"upload", makeVideo(rig)});
     EXPECT_EQ(upload.status, 0);
     EXPECT_EQ(upload.out, rig.server.origin().toString().toUtf8() + "/v/vid1\n");
+    EXPECT_TRUE(upload.err.contains("is older and cannot answer the command line; the file goes up from here."))
+        << upload.err.constData();
     EXPECT_TRUE(upload.err.contains("not added to its recent links")) << upload.err.constData();
     EXPECT_TRUE(cli.run({"links"}).out.isEmpty());
 
