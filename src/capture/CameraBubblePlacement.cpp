@@ -1,19 +1,20 @@
 #include "capture/CameraBubblePlacement.h"
 
+#include "platform/DesktopCoordinates.h"
+
 #include <cmath>
 
 namespace BubblePlacement {
 
 QList<double> storedOrigin(QPoint topLeft, const QRect &primary)
 {
-    const int primaryBottom = primary.y() + primary.height();
-    return {double(topLeft.x() - primary.x()), double(primaryBottom - (topLeft.y() + kDiameter))};
+    const QRectF square = DesktopCoordinates::fromDesktop(QRect(topLeft, QSize(kDiameter, kDiameter)), primary);
+    return {square.x(), square.y()};
 }
 
 QPoint desktopTopLeft(const QList<double> &origin, const QRect &primary)
 {
-    const int primaryBottom = primary.y() + primary.height();
-    return {primary.x() + int(std::lround(origin[0])), primaryBottom - int(std::lround(origin[1])) - kDiameter};
+    return DesktopCoordinates::toDesktop(QRectF(origin[0], origin[1], kDiameter, kDiameter), primary).topLeft();
 }
 
 QPoint topLeft(const std::optional<PrefValue> &saved, const QRect &screen, const QRect &available, const QRect &primary)

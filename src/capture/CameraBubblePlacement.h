@@ -9,8 +9,8 @@
 
 // Where the bubble window goes. The stored origin is the window's lower-left
 // corner with y upward from the bottom of the primary screen; the desktop
-// places windows by their upper-left corner with y downward. Only the two
-// functions below convert between them.
+// places windows by their upper-left corner with y downward
+// (DesktopCoordinates converts).
 namespace BubblePlacement {
 inline constexpr int kDiameter = 220;
 inline constexpr int kTopGap = 8;

@@ -7,6 +7,7 @@
 #include "base/Paths.h"
 #include "capture/MediaProbe.h"
 #include "capture/ScreenRecorder.h"
+#include "controls/RecordingBar.h"
 #include "platform/ClipboardWriter.h"
 #include "platform/MainWindowAccess.h"
 #include "platform/ScreenLocator.h"
@@ -18,6 +19,18 @@
 #include "service/ServiceOrigin.h"
 #include "service/Uploader.h"
 #include "ui/LifetimeDialogWindows.h"
+
+#include <QGuiApplication>
+
+namespace {
+// Under the offscreen fallback no window shows: the recording runs without the
+// floating bar, and the tray or the command line shows the phase.
+bool displayForWindows()
+{
+    return qobject_cast<QGuiApplication *>(QCoreApplication::instance()) &&
+           QGuiApplication::platformName() != QLatin1String("offscreen") && QGuiApplication::primaryScreen();
+}
+} // namespace
 
 AppState::Parts makeAppParts(std::shared_ptr<PreferenceStore> store, std::shared_ptr<TaskbarPresence> taskbar)
 {
@@ -33,7 +46,10 @@ AppState::Parts makeAppParts(std::shared_ptr<PreferenceStore> store, std::shared
         parts.bubble = std::make_shared<AppCameraBubble>(makeCameraAccess(), parts.store);
     else
         parts.bubble = std::make_shared<AbsentCameraBubble>();
-    parts.bar = std::make_shared<AbsentRecordingBar>();
+    if (displayForWindows())
+        parts.bar = std::make_shared<RecordingBar>();
+    else
+        parts.bar = std::make_shared<AbsentRecordingBar>();
     parts.thumbs = std::make_shared<ThumbnailCache>(sharedThumbs());
     parts.clipboard = std::make_shared<QtClipboardWriter>();
     parts.urlOpener = std::make_shared<DesktopUrlOpener>();

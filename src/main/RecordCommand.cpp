@@ -199,6 +199,18 @@ QCoro::Task<> waitForStop(const Request &request, Interrupts &interrupts, const 
     co_await qCoro(&gate, &SignalGate::opened);
 }
 
+QCoro::Task<> untilIdle(const AppState &state)
+{
+    if (state.phase().is(Phase::Kind::idle))
+        co_return;
+    SignalGate gate;
+    QObject::connect(&state, &AppState::phaseChanged, &gate, [&state, &gate] {
+        if (state.phase().is(Phase::Kind::idle))
+            gate.open();
+    });
+    co_await qCoro(&gate, &SignalGate::opened);
+}
+
 QString failureText(const AppState &state, const QString &fallback)
 {
     return state.hasLastError() ? state.lastErrorText() : fallback;
@@ -227,14 +239,25 @@ QCoro::Task<int> recordAndShare(AppState &state, Request request, Interrupts &in
         co_return 1;
     }
 
-    auto stopping = state.stopRecording();
-    co_await stopping;
+    // Done or the trash can on the recording bar began the ending already.
+    const bool endedOnBar = !state.phase().is(Phase::Kind::recording);
+    if (endedOnBar) {
+        auto ending = untilIdle(state);
+        co_await ending;
+    } else {
+        auto stopping = state.stopRecording();
+        co_await stopping;
+    }
     ServiceCommands::endProgress();
     for (const RecentLink &link : state.recent()) {
         if (!known.contains(link.id)) {
             std::printf("%s\n", qPrintable(link.shareUrl));
             co_return 0;
         }
+    }
+    if (endedOnBar && !state.hasLastError()) {
+        std::fputs("Discarded.\n", stderr);
+        co_return 1;
     }
     co_return failure(failureText(state, QStringLiteral("No link was made.")));
 }

@@ -1,8 +1,7 @@
 #pragma once
 
-// Stand-ins for the components whose own work has not landed yet. Each does
-// the least that keeps the recording road going. Each goes when its real
-// component arrives.
+// Stand-ins where a real component cannot run (no camera, no display). Each
+// does the least that keeps the recording road going.
 
 #include "app/RecordingParts.h"
 
@@ -17,7 +16,7 @@ public:
     void hide() override {}
 };
 
-// The tray shows the phase and the time until the floating bar exists.
+// Where no window can show: the tray and the command line show the phase and the time.
 class AbsentRecordingBar final : public RecordingBarControl {
 public:
     void show(QScreen *, AppState *, bool) override {}
