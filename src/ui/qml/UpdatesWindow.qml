@@ -55,7 +55,9 @@ Window {
                     width: parent.width
                     wrapMode: Text.Wrap
                     textFormat: Text.RichText
-                    text: updates.releaseNotes
+                    // Lists hang their bullets inside the box's own margin instead of
+                    // the rich text's 40-pixel indent.
+                    text: "<style>ul, ol { -qt-list-indent: 0; margin-left: 18px; }</style>" + updates.releaseNotes
                     color: window.fg
                     font.pixelSize: 12
                     onLinkActivated: link => Qt.openUrlExternally(link)
