@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <limits>
 #include <sys/resource.h>
 
 namespace {
@@ -58,18 +59,24 @@ TEST(FilePreferenceStore, OddEntriesReadAsAbsentAndTheRestIsKept)
 {
     QTemporaryDir dir;
     const QString path = dir.path() + QStringLiteral("/p.json");
+    // Hand-edited numbers no 64-bit integer can hold read as absent too.
     writeFile(path, R"({"format":1,"values":{
         "ok":{"type":"bool","value":false},
         "frac":{"type":"int","value":1.5},
+        "huge":{"type":"int","value":1e300},
+        "tiny":{"type":"int","value":-1e300},
+        "over":{"type":"int","value":9223372036854775808},
+        "least":{"type":"int","value":-9223372036854775808},
+        "hour":{"type":"int","value":3600},
         "liar":{"type":"bool","value":"yes"},
         "strange":[1,2],
         "bad64":{"type":"data","value":"!!!"}}})");
     FilePreferenceStore store(path);
     EXPECT_EQ(store.boolValue(QStringLiteral("ok")), false);
-    EXPECT_FALSE(store.value(QStringLiteral("frac")));
-    EXPECT_FALSE(store.value(QStringLiteral("liar")));
-    EXPECT_FALSE(store.value(QStringLiteral("strange")));
-    EXPECT_FALSE(store.value(QStringLiteral("bad64")));
+    EXPECT_EQ(store.intValue(QStringLiteral("least")), std::numeric_limits<qint64>::min());
+    EXPECT_EQ(store.intValue(QStringLiteral("hour")), 3600);
+    for (const char *absent : {"frac", "huge", "tiny", "over", "liar", "strange", "bad64"})
+        EXPECT_FALSE(store.value(QString::fromLatin1(absent))) << absent;
     EXPECT_TRUE(store.setAsidePath().isEmpty());
 }
 

@@ -3,7 +3,6 @@
 #include "platform/SingleInstance.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -72,13 +71,7 @@ TEST(SingleInstance, MalformedOrOversizedMessagesAreDropped)
         socket.connectToServer(path);
         ASSERT_TRUE(socket.waitForConnected(1000));
         socket.write(message);
-        socket.flush();
-        QDeadlineTimer deadline(2000);
-        while (socket.state() != QLocalSocket::UnconnectedState && !deadline.hasExpired()) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            socket.waitForDisconnected(10);
-        }
-        EXPECT_EQ(socket.state(), QLocalSocket::UnconnectedState);
+        EXPECT_TRUE(waitUntil([&] { return socket.state() == QLocalSocket::UnconnectedState; }));
         EXPECT_TRUE(socket.readAll().isEmpty()) << "no answer for a bad message";
     }
     EXPECT_EQ(received.size(), 0);
