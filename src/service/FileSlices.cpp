@@ -8,7 +8,13 @@
 #include <QPromise>
 #include <QThreadPool>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace FileSlices {
 
@@ -57,3 +63,35 @@ QCoro::Task<QByteArray> readInBackground(QString filePath, qint64 offset, qint64
 }
 
 } // namespace FileSlices
+
+std::shared_ptr<const FileSlice> FileSlice::open(const QString &filePath, qint64 offset, qint64 length)
+{
+    const int fd = ::open(QFile::encodeName(filePath).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw FileAccessError(filePath, QString::fromLocal8Bit(std::strerror(errno)));
+    std::shared_ptr<const FileSlice> slice(new FileSlice(fd, offset, length));
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || info.st_size < offset + length)
+        throw UploadError::read();
+    return slice;
+}
+
+FileSlice::~FileSlice()
+{
+    ::close(m_fd);
+}
+
+qint64 FileSlice::readAt(qint64 position, char *buffer, qint64 max) const
+{
+    const qint64 wanted = qMin(max, m_length - position);
+    qint64 got = 0;
+    while (got < wanted) {
+        const ssize_t n = ::pread(m_fd, buffer + got, size_t(wanted - got), off_t(m_offset + position + got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return -1;
+        got += n;
+    }
+    return got;
+}

@@ -146,10 +146,28 @@ QCoro::Task<VideoInfo> Uploader::sendParts(std::shared_ptr<UploadRun> run)
     if (failure)
         std::rethrow_exception(failure);
 
-    const QByteArray body = WireBodies::complete(results, run->job.durationMs, run->job.width, run->job.height);
-    QString path = videoPath(run->id) + QStringLiteral("/complete");
-    QString contentType = QStringLiteral("application/json");
-    co_return co_await request<VideoInfo>("POST", std::move(path), body, std::move(contentType), {}, run->stopParts);
+    QByteArray body = WireBodies::complete(results, run->job.durationMs, run->job.width, run->job.height);
+    co_return co_await complete(run, std::move(body));
+}
+
+QCoro::Task<VideoInfo> Uploader::complete(std::shared_ptr<UploadRun> run, QByteArray body)
+{
+    // Completing again with the same parts gives the same record, so a reply
+    // lost to a dropped connection or a time-out is worth asking for again.
+    const QString path = videoPath(run->id) + QStringLiteral("/complete");
+    const QString contentType = QStringLiteral("application/json");
+    for (int attempt = 0;; ++attempt) {
+        try {
+            co_return co_await request<VideoInfo>("POST", path, body, contentType, {}, run->stopParts);
+        } catch (const TransportError &e) {
+            if (e.isCancellation() || attempt + 1 >= kPartAttempts)
+                throw;
+            log(QStringLiteral("upload %1: complete failed (%2), trying again").arg(run->id, e.description()));
+        }
+        co_await pauseUnlessCancelled(m_timings.retryWait(attempt), run->stopParts.get());
+        if (run->stopParts->isCancelled())
+            throw TransportError::cancelled();
+    }
 }
 
 QCoro::Task<> Uploader::runPart(std::shared_ptr<UploadRun> run, PartSlice slice)
@@ -167,9 +185,9 @@ QCoro::Task<> Uploader::runPart(std::shared_ptr<UploadRun> run, PartSlice slice)
 
 QCoro::Task<PartResponse> Uploader::sendPart(std::shared_ptr<UploadRun> run, PartSlice slice)
 {
-    // Read once and kept for the retries; a read failure is not worth retrying.
-    QString filePath = run->job.filePath;
-    const QByteArray body = co_await FileSlices::readInBackground(std::move(filePath), slice.offset, slice.length);
+    // Opened once for all attempts and read as it is sent, so no part waits
+    // in memory; a file that fails to read is not worth retrying.
+    const auto body = FileSlice::open(run->job.filePath, slice.offset, slice.length);
     const PartBodyHold hold(*this);
     const QString path = videoPath(run->id) + QStringLiteral("/parts/") + QString::number(slice.number);
     const OnSend onSend = [tracker = run->tracker, part = slice.number](qint64 sent) { tracker->update(part, sent); };
@@ -179,13 +197,18 @@ QCoro::Task<PartResponse> Uploader::sendPart(std::shared_ptr<UploadRun> run, Par
         if (run->stopParts->isCancelled())
             throw TransportError::cancelled();
         try {
-            const PartResponse response =
-                co_await request<PartResponse>("PUT", path, body, contentType, onSend, run->stopParts);
+            Exchange ex{"PUT", path, {}, true, contentType, onSend, run->stopParts, false, false, body};
+            const QByteArray reply = co_await exchange(std::move(ex));
+            const PartResponse response = decodeReply<PartResponse>(reply);
             run->tracker->update(slice.number, slice.length);
             log(QStringLiteral("upload %1: part %2/%3 done (%4 bytes)")
                     .arg(run->id, QString::number(slice.number), QString::number(run->partCount),
                          QString::number(slice.length)));
             co_return response;
+        } catch (const UploadError &e) {
+            if (e.kind() == UploadError::Kind::read)
+                throw;
+            lastError = std::current_exception();
         } catch (...) {
             lastError = std::current_exception();
         }

@@ -1,44 +1,24 @@
 #include "service/Uploader.h"
 
 #include "base/Diag.h"
+#include "service/FileSlices.h"
 #include "service/Reachability.h"
 #include "service/ServiceErrors.h"
 #include "service/WireBodies.h"
 
-#include <QNetworkReply>
 #include <QTimer>
-
-#include <QCoroNetworkReply>
-
-namespace {
-
-// Replies are always deleted, whichever way the coroutine leaves.
-struct ReplyDeleter {
-    void operator()(QNetworkReply *reply) const { reply->deleteLater(); }
-};
-
-bool isTransportFailure(QNetworkReply::NetworkError error)
-{
-    // Qt numbers connection-level errors 1-99 and proxy errors 101-199; the
-    // 200s and up describe an HTTP reply that did arrive.
-    const int code = int(error);
-    return code > 0 && code < 200;
-}
-
-} // namespace
 
 Uploader::Uploader(QUrl baseUrl, PreferenceStore &preferences, UploaderOptions options, QObject *parent)
     : QObject(parent), m_baseUrl(std::move(baseUrl)), m_timings(std::move(options.timings)),
       m_log(std::move(options.log)), m_token(preferences), m_requests(m_baseUrl, m_token, m_timings.requestTimeout),
-      m_network(new QNetworkAccessManager(this)), m_reachability(options.reachability)
+      m_transfers(new HttpTransfers(this)), m_reachability(options.reachability)
 {
     if (!m_log)
         m_log = &Diag::log;
     if (!m_reachability)
         m_reachability = new SystemReachability(m_baseUrl, this);
     // The design's session also has a 120 s idle limit; the 60 s per-request
-    // idle limit set by RequestFactory is always the tighter one.
-    m_network->setAutoDeleteReplies(false);
+    // idle limit is always the tighter one.
 }
 
 Uploader::~Uploader() = default;
@@ -121,18 +101,26 @@ QCoro::Task<> Uploader::waitForNetwork(std::shared_ptr<UploadCancellation> cance
                              QStringLiteral("The network is not reachable"));
 }
 
-QNetworkReply *Uploader::send(const Exchange &ex)
+HttpCall Uploader::call(const Exchange &ex)
 {
-    const QNetworkRequest request = m_requests.make(ex.path, ex.contentType, ex.freshRead);
-    if (ex.method == "GET" && !ex.hasBody)
-        return m_network->get(request);
-    if (ex.method == "DELETE" && !ex.hasBody)
-        return m_network->deleteResource(request);
-    if (ex.method == "PUT")
-        return m_network->put(request, ex.body);
-    if (ex.method == "POST")
-        return m_network->post(request, ex.body);
-    return m_network->sendCustomRequest(request, ex.method, ex.body);
+    HttpCall call;
+    call.method = ex.method;
+    call.url = m_requests.url(ex.path);
+    call.headers = {QByteArrayLiteral("User-Agent: Mivra Video/" MIVRA_VERSION),
+                    QByteArray(RequestFactory::kTokenHeader) + ": " + m_token.value().toLatin1()};
+    if (!ex.contentType.isEmpty())
+        call.headers.append("Content-Type: " + ex.contentType.toLatin1());
+    if (ex.freshRead)
+        call.headers.append(QByteArrayLiteral("Cache-Control: no-cache"));
+    call.body = ex.body;
+    call.fileBody = ex.fileBody;
+    call.hasBody = ex.hasBody;
+    call.idleTimeout = m_timings.requestTimeout;
+    call.totalTimeout = m_timings.resourceTimeout;
+    if (ex.onSend)
+        call.onSend = [onSend = ex.onSend, bodyBytes = ex.fileBody ? ex.fileBody->length() : qint64(ex.body.size())](
+                          qint64 sent) { onSend(qMin(sent, bodyBytes)); };
+    return call;
 }
 
 QCoro::Task<QByteArray> Uploader::exchange(Exchange ex)
@@ -141,58 +129,28 @@ QCoro::Task<QByteArray> Uploader::exchange(Exchange ex)
     if (ex.cancel && ex.cancel->isCancelled())
         throw TransportError::cancelled();
 
-    std::unique_ptr<QNetworkReply, ReplyDeleter> reply(send(ex));
-    QNetworkReply *raw = reply.get();
-    if (ex.onSend) {
-        const qint64 bodyBytes = ex.body.size();
-        connect(raw, &QNetworkReply::uploadProgress, raw, [onSend = ex.onSend, bodyBytes](qint64 sent, qint64) {
-            // Qt reports (0, 0) once the body is gone; running totals only.
-            if (sent > 0)
-                onSend(qMin(sent, bodyBytes));
-        });
+    HttpCall request = call(ex);
+    const QString url = request.url.toString(QUrl::RemoveQuery);
+    const HttpOutcome outcome = co_await m_transfers->perform(std::move(request), ex.cancel.get());
+    switch (outcome.end) {
+    case HttpOutcome::End::cancelled:
+        throw TransportError::cancelled();
+    case HttpOutcome::End::idle:
+        throw TransportError(QNetworkReply::TimeoutError, QStringLiteral("The server stopped answering"), url);
+    case HttpOutcome::End::overran:
+        throw TransportError(QNetworkReply::TimeoutError, QStringLiteral("The request took too long"), url);
+    case HttpOutcome::End::unreadable:
+        throw UploadError::read();
+    case HttpOutcome::End::failed:
+        throw TransportError(outcome.error, outcome.errorText, url);
+    case HttpOutcome::End::replied:
+        break;
     }
-    bool cancelled = false;
-    QMetaObject::Connection onCancel;
-    if (ex.cancel)
-        onCancel = connect(ex.cancel.get(), &UploadCancellation::cancelled, raw, [raw, &cancelled] {
-            cancelled = true;
-            raw->abort();
-        });
-    bool overran = false;
-    QTimer resourceLimit;
-    resourceLimit.setSingleShot(true);
-    connect(&resourceLimit, &QTimer::timeout, raw, [raw, &overran] {
-        overran = true;
-        raw->abort();
-    });
-    resourceLimit.start(m_timings.resourceTimeout);
-
-    co_await raw;
-    // The reply outlives this frame until deleteLater runs: nothing may reach
-    // the frame's locals, nor report progress after the end, from then on.
-    resourceLimit.stop();
-    disconnect(onCancel);
-    raw->disconnect();
-
-    const QNetworkReply::NetworkError error = raw->error();
-    const QString url = raw->url().toString(QUrl::RemoveQuery);
-    if (isTransportFailure(error)) {
-        // Qt ends a request that ran into our own limits with "canceled";
-        // say what really happened.
-        if (error == QNetworkReply::OperationCanceledError && overran)
-            throw TransportError(QNetworkReply::TimeoutError, QStringLiteral("The request took too long"), url);
-        if (error == QNetworkReply::OperationCanceledError && !cancelled)
-            throw TransportError(QNetworkReply::TimeoutError, QStringLiteral("The server stopped answering"), url);
-        throw TransportError(error, raw->errorString(), url);
-    }
-    const QVariant status = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!status.isValid())
-        throw UploadError::badResponse();
-    const int code = status.toInt();
+    const int code = outcome.status;
     if ((code >= 200 && code <= 299) || (ex.notFoundIsSuccess && code == 404)) {
         if (ex.notFoundIsSuccess)
             co_return QByteArray();
-        co_return raw->readAll();
+        co_return outcome.body;
     }
-    throw UploadError::http(code, raw->read(UploadError::kExcerptBytes));
+    throw UploadError::http(code, outcome.body.left(UploadError::kExcerptBytes));
 }

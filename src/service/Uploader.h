@@ -2,12 +2,12 @@
 
 #include "service/AsyncWaits.h"
 #include "service/DeviceToken.h"
+#include "service/HttpTransfers.h"
 #include "service/PartPlan.h"
 #include "service/RequestFactory.h"
 #include "service/VideoService.h"
 #include "service/WireDecoding.h"
 
-#include <QNetworkAccessManager>
 #include <QObject>
 #include <QPointer>
 
@@ -114,6 +114,8 @@ private:
         std::shared_ptr<UploadCancellation> cancel;
         bool freshRead = false;
         bool notFoundIsSuccess = false;
+        // Read from the file as it is sent, instead of `body`.
+        std::shared_ptr<const FileSlice> fileBody;
     };
     struct UploadRun;
     class PartBodyHold;
@@ -122,12 +124,13 @@ private:
     // up unchanged, no HTTP status is badResponse, outside 2xx is http.
     QCoro::Task<QByteArray> exchange(Exchange exchange);
     QCoro::Task<> waitForNetwork(std::shared_ptr<UploadCancellation> cancel);
-    QNetworkReply *send(const Exchange &exchange);
+    HttpCall call(const Exchange &exchange);
 
     QCoro::Task<VideoInfo> sendWhole(std::shared_ptr<UploadRun> run);
     QCoro::Task<VideoInfo> sendParts(std::shared_ptr<UploadRun> run);
     QCoro::Task<> runPart(std::shared_ptr<UploadRun> run, PartSlice slice);
     QCoro::Task<PartResponse> sendPart(std::shared_ptr<UploadRun> run, PartSlice slice);
+    QCoro::Task<VideoInfo> complete(std::shared_ptr<UploadRun> run, QByteArray body);
     void log(const QString &line) const;
 
     QUrl m_baseUrl;
@@ -135,7 +138,7 @@ private:
     std::function<void(const QString &)> m_log;
     DeviceToken m_token;
     RequestFactory m_requests;
-    QNetworkAccessManager *m_network;
+    HttpTransfers *m_transfers;
     QPointer<Reachability> m_reachability;
     int m_partBodiesHeld = 0;
     int m_peakPartBodiesHeld = 0;
