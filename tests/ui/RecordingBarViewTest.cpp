@@ -7,6 +7,7 @@
 #include <QQuickItem>
 #include <QQuickView>
 #include <QTest>
+#include <QToolTip>
 #include <gtest/gtest.h>
 
 namespace {
@@ -239,6 +240,20 @@ TEST(RecordingBarView, DoneByClickOrReturnStopsAndUploads)
         c.press(bar);
         settle();
         EXPECT_EQ(waitUntil([&] { return bar.rig.count("upload") == 1; }, c.stops ? 5000 : 50), c.stops) << c.how;
+    }
+}
+
+TEST(RecordingBarView, ButtonsExplainThemselvesInTooltipWindows)
+{
+    BarRig bar;
+    bar.reach(Kind::recording);
+    bar.show();
+    for (const auto &[button, tip] : {std::pair{"doneButton", "Stop and upload. The link copies itself."},
+                                      std::pair{"discardButton", "Throw this recording away. Nothing is uploaded."}}) {
+        QTest::mouseMove(&bar.view, bar.frame(button).center().toPoint());
+        EXPECT_TRUE(waitUntil([&] { return QToolTip::isVisible() && QToolTip::text() == QLatin1String(tip); }));
+        QTest::mouseMove(&bar.view, QPoint(2, 2));
+        EXPECT_TRUE(waitUntil([&] { return !QToolTip::isVisible(); }));
     }
 }
 

@@ -137,6 +137,7 @@ Item {
                     WindowTip {
                         target: doneButton
                         backend: view.backend
+                        timeScale: view.timeScale
                         text: "Stop and upload. The link copies itself."
                     }
                 }
@@ -152,6 +153,7 @@ Item {
                     WindowTip {
                         target: discardButton
                         backend: view.backend
+                        timeScale: view.timeScale
                         text: "Throw this recording away. Nothing is uploaded."
                     }
                 }

@@ -7,9 +7,10 @@ Timer {
     required property Item target
     required property string text
     required property QtObject backend
+    property real timeScale: 1.0
     readonly property bool resting: target.hovered && target.visible
 
-    interval: 600
+    interval: 600 * timeScale
     onRestingChanged: {
         if (resting) {
             restart();
