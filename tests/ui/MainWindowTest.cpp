@@ -1,4 +1,5 @@
 #include "Await.h"
+#include "ScreenshotCompare.h"
 #include "support/AppStateRig.h"
 
 #include "app/RecentLink.h"
@@ -73,23 +74,12 @@ struct WindowRig {
         QQuickItem *found = item(name);
         return found && found->isVisible();
     }
-    // Saved beside the build for a person to look at, once the view has drawn
-    // what changed (canvases paint a frame late).
+    // Compared with the committed reference once the view has drawn what changed.
     void screenshot(const QString &name) const
     {
-        int frames = 0;
-        const auto counter = QObject::connect(
-            window->view()->quickWindow(), &QQuickWindow::afterRendering, window.get(), [&frames] { ++frames; },
-            Qt::DirectConnection);
-        window->view()->quickWindow()->update();
-        EXPECT_TRUE(waitUntil([&] {
-            window->view()->quickWindow()->update();
-            return frames >= 3;
-        }));
-        QObject::disconnect(counter);
-        const QString folder = QStringLiteral(MIVRA_BINARY_DIR "/screenshots");
-        QDir().mkpath(folder);
-        EXPECT_TRUE(window->grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png")));
+        settledShot(*window->view()->quickWindow());
+        EXPECT_TRUE(
+            matchesReference(window->grab().toImage(), QStringLiteral(MIVRA_SOURCE_DIR "/tests/ui/screenshots"), name));
     }
 };
 
