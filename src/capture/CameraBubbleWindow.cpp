@@ -104,8 +104,12 @@ void CameraBubbleWindow::mousePressEvent(QMouseEvent *event)
 
 void CameraBubbleWindow::mouseMoveEvent(QMouseEvent *event)
 {
-    if (m_grab)
-        move(event->globalPosition().toPoint() - *m_grab);
+    if (!m_grab)
+        return;
+    // Saved from here: the window's own move event may come after the release.
+    const QPoint to = event->globalPosition().toPoint() - *m_grab;
+    move(to);
+    Q_EMIT movedByUser(to);
 }
 
 void CameraBubbleWindow::mouseReleaseEvent(QMouseEvent *)
@@ -115,6 +119,6 @@ void CameraBubbleWindow::mouseReleaseEvent(QMouseEvent *)
 
 void CameraBubbleWindow::moveEvent(QMoveEvent *event)
 {
-    if (m_grab || m_systemMove)
+    if (m_systemMove)
         Q_EMIT movedByUser(event->pos());
 }
