@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Upload throughput of `mivra upload` against one `curl -T` stream to the same
-# local mivra-server, and mivra's peak memory.
+# local mivra-server, and mivra's peak memory. Also curl sending the same
+# parts three at a time (create, parts, complete): the client's own overhead
+# on the multipart path, apart from the server's.
 #   bench/bench_upload.sh BUILD_DIR [SIZE_MIB (1024)] [RUNS (3)]
 # Prints the median of each, their ratio (goal: mivra/curl >= 0.9) and the
 # largest peak RSS of mivra (goal: <= 3 x partSize + 64 MiB).
@@ -47,6 +49,28 @@ curl_once() {
   python3 -c "print($bytes / ($end - $start) / 1e6)"
 }
 
+curl_parts_once() {
+  local id start end n=0
+  start="$(date +%s.%N)"
+  id="$(curl -sf -X POST -H "X-Device-Token: $token" -H 'Content-Type: application/json' \
+    -d '{"title":"curl","contentType":"video/mp4"}' "$origin/api/videos" | json_field id)"
+  : >"$work/parts.curl"
+  for f in "$work"/slices/*; do
+    n=$((n + 1))
+    [ "$n" -gt 1 ] && echo next >>"$work/parts.curl"
+    printf 'header = "X-Device-Token: %s"\nupload-file = "%s"\nurl = "%s"\noutput = "%s"\nfail\n' \
+      "$token" "$f" "$origin/api/videos/$id/parts/$((10#${f##*/} + 1))" "$f.json" >>"$work/parts.curl"
+  done
+  curl -s --parallel --parallel-max 3 -K "$work/parts.curl" 2>/dev/null
+  body="$(for j in "$work"/slices/*.json; do cat "$j"; echo ,; done | sed '$ s/,$//' | tr -d '\n')"
+  curl -sf -o /dev/null -X POST -H "X-Device-Token: $token" -H 'Content-Type: application/json' \
+    -d "{\"parts\":[$body]}" "$origin/api/videos/$id/complete"
+  end="$(date +%s.%N)"
+  rm -f "$work"/slices/*.json
+  curl -sf -o /dev/null -X DELETE -H "X-Device-Token: $token" "$origin/api/videos/$id" || true
+  python3 -c "print($bytes / ($end - $start) / 1e6)"
+}
+
 mivra_once() {
   local start end link
   start="$(date +%s.%N)"
@@ -60,24 +84,31 @@ mivra_once() {
 
 median() { sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2}'; }
 
-curl_rates=(); mivra_rates=(); peak_kib=0
+part_size="$(curl -sf -X POST -H "X-Device-Token: $token" -H 'Content-Type: application/json' \
+  -d '{"title":"probe","contentType":"video/mp4"}' "$origin/api/videos" | json_field partSize)"
+mkdir -p "$work/slices"
+split -b "$part_size" -d -a 5 "$file" "$work/slices/"
+
+curl_rates=(); mivra_rates=(); parts_rates=(); peak_kib=0
 for run in $(seq "$runs"); do
   # Alternate which goes first, so neither always meets a warm cache.
   if [ $((run % 2)) = 1 ]; then c="$(curl_once)"; m="$(mivra_once)"; else m="$(mivra_once)"; c="$(curl_once)"; fi
-  curl_rates+=("$c"); mivra_rates+=("${m% *}")
+  p="$(curl_parts_once)"
+  curl_rates+=("$c"); mivra_rates+=("${m% *}"); parts_rates+=("$p")
   rss="${m#* }"; [ "$rss" -gt "$peak_kib" ] && peak_kib="$rss"
-  echo "run $run: curl -T ${c%.*} MB/s, mivra upload ${m%%.*} MB/s, mivra peak RSS $((rss / 1024)) MiB"
+  echo "run $run: curl -T ${c%.*} MB/s, mivra upload ${m%%.*} MB/s, curl parts ${p%.*} MB/s, mivra peak RSS $((rss / 1024)) MiB"
 done
 
 curl_median="$(printf '%s\n' "${curl_rates[@]}" | median)"
 mivra_median="$(printf '%s\n' "${mivra_rates[@]}" | median)"
-part_size="$(curl -sf -X POST -H "X-Device-Token: $token" -H 'Content-Type: application/json' \
-  -d '{"title":"probe","contentType":"video/mp4"}' "$origin/api/videos" | json_field partSize)"
-python3 - "$curl_median" "$mivra_median" "$peak_kib" "$part_size" "$size_mib" <<'PY'
+parts_median="$(printf '%s\n' "${parts_rates[@]}" | median)"
+python3 - "$curl_median" "$mivra_median" "$peak_kib" "$part_size" "$size_mib" "$parts_median" <<'PY'
 import sys
 curl, mivra, peak_kib, part, size = float(sys.argv[1]), float(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4]), sys.argv[5]
+parts = float(sys.argv[6])
 limit_mib = (3 * part + 64 * 1024 * 1024) / 1048576
 print(f"{size} MiB file, median of runs: curl -T {curl:.0f} MB/s, mivra upload {mivra:.0f} MB/s")
 print(f"throughput ratio mivra/curl: {mivra / curl:.2f} (goal >= 0.9)")
+print(f"curl sending the parts 3 at a time: {parts:.0f} MB/s; mivra/curl parts: {mivra / parts:.2f}")
 print(f"mivra peak RSS: {peak_kib / 1024:.0f} MiB (goal <= 3 x partSize + 64 MiB = {limit_mib:.0f} MiB)")
 PY
