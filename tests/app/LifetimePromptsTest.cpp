@@ -56,12 +56,8 @@ TEST(PromptLifetime, ExplainsAndAsksAgainUntilValid)
                                                "least an hour, at most 10 years."));
     EXPECT_EQ(dialogs.shown[2], QStringLiteral("\"\" isn't a length we can use. Try 12h, 3d, 2w, 3mo or 1y: at "
                                                "least an hour, at most 10 years."));
-}
 
-TEST(PromptLifetime, CancelGivesNone)
-{
-    ScriptedDialogs dialogs;
-    dialogs.textAnswers = {{false, QStringLiteral("3d")}};
+    dialogs.textAnswers = {{false, QStringLiteral("3d")}}; // cancelled
     EXPECT_EQ(run(LifetimePrompts::promptLifetime(dialogs, QStringLiteral("m"))), std::nullopt);
 }
 

@@ -111,29 +111,30 @@ TEST(RenameFlow, ReturnAndFocusLossFinishEscapeCancels)
     EXPECT_EQ(requested[1], (QVariantList{QStringLiteral("c"), QStringLiteral("C")}));
 }
 
+// Writes `data` (by default the start of an MP4) to `path`, last written `secondsAgo`.
+void put(const QString &path, int secondsAgo, const QByteArray &data = {})
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(data.isEmpty() ? QByteArray("\0\0\0\x18"
+                                           "ftypisom",
+                                           12) +
+                                    QByteArray(500, 'x')
+                              : data);
+    file.flush();
+    EXPECT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(-secondsAgo), QFileDevice::FileModificationTime));
+}
+
 TEST(LeftBehindRecordings, ListsOnlyOurFinishedMp4s)
 {
     QTemporaryDir dir;
-    const QByteArray mp4 = QByteArray("\0\0\0\x18"
-                                      "ftypisom",
-                                      12) +
-                           QByteArray(500, 'x');
-    const auto put = [&](const QString &name, const QByteArray &data, int secondsAgo) {
-        QFile file(dir.filePath(name));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(data);
-        file.close();
-        EXPECT_TRUE(file.open(QIODevice::ReadWrite));
-        EXPECT_TRUE(
-            file.setFileTime(QDateTime::currentDateTime().addSecs(-secondsAgo), QFileDevice::FileModificationTime));
-    };
-    put("Mivra 2026-12-05 08.00.00.mp4", mp4, 3600);    // an upload that failed
-    put("Mivra 2026-12-05 09.00.00.mp4", mp4, 60);      // cut short
-    put("Mivra 2026-12-05 10.00.00.mp4", mp4, 1);       // still being written elsewhere
-    put("Mivra 2026-12-05 11.00.00.mp4", mp4, 3600);    // being recorded here
-    put("Holiday.mp4", mp4, 3600);                      // not ours
-    put("Mivra 2026-12-05 12.00.00.mp4", "text", 3600); // not an MP4
-    put("Mivra 2026-12-05 13.00.00.mp4.part", mp4, 3600);
+    put(dir.filePath("Mivra 2026-12-05 08.00.00.mp4"), 3600);         // an upload that failed
+    put(dir.filePath("Mivra 2026-12-05 09.00.00.mp4"), 60);           // cut short
+    put(dir.filePath("Mivra 2026-12-05 10.00.00.mp4"), 1);            // still being written elsewhere
+    put(dir.filePath("Mivra 2026-12-05 11.00.00.mp4"), 3600);         // being recorded here
+    put(dir.filePath("Holiday.mp4"), 3600);                           // not ours
+    put(dir.filePath("Mivra 2026-12-05 12.00.00.mp4"), 3600, "text"); // not an MP4
+    put(dir.filePath("Mivra 2026-12-05 13.00.00.mp4.part"), 3600);
     QDir(dir.path()).mkdir("Mivra 2026-12-05 14.00.00.mp4");
 
     const auto probe = [](const QString &) { return std::optional<qint64>(65432); };
@@ -147,7 +148,7 @@ TEST(LeftBehindRecordings, ListsOnlyOurFinishedMp4s)
         names << recording.name;
     EXPECT_EQ(names, (QStringList{"Mivra 2026-12-05 09.00.00", "Mivra 2026-12-05 08.00.00"}));
     ASSERT_FALSE(found.isEmpty());
-    EXPECT_EQ(found[0].sizeBytes, mp4.size());
+    EXPECT_EQ(found[0].sizeBytes, 512);
     EXPECT_EQ(LeftBehindRecordings::lengthText(found[0].durationMs), QStringLiteral("1:05"));
     EXPECT_TRUE(LeftBehindRecordings::list(dir.filePath("missing"), {}, kNow, {}).isEmpty());
 }
@@ -160,29 +161,12 @@ TEST(LeftBehindRecordings, Texts)
     EXPECT_EQ(LeftBehindRecordings::sizeText(12300000), QStringLiteral("12.3 MB"));
 }
 
-} // namespace
-
-namespace {
-
-void makeMp4(const QString &path, int secondsAgo = 0)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray("\0\0\0\x10"
-                          "ftypisom",
-                          12) +
-               QByteArray(2000, 'v'));
-    file.flush();
-    if (secondsAgo > 0)
-        file.setFileTime(QDateTime::currentDateTime().addSecs(-secondsAgo), QFileDevice::FileModificationTime);
-}
-
 TEST(LeftBehindRecordings, AFailedUploadIsListedAndCanGoUpOrToTheTrashLater)
 {
     AppStateRig rig;
     AppState &state = rig.make();
     run(state.startRecording());
-    makeMp4(rig.recorder->lastOutputPath); // what the real recorder leaves
+    put(rig.recorder->lastOutputPath, 0); // what the real recorder leaves
     rig.uploader->uploadStep.failure = QStringLiteral("The service could not be reached.");
     run(state.stopRecording());
     ASSERT_EQ(state.leftBehind().size(), 1) << "listed at once, though just written";
@@ -200,7 +184,7 @@ TEST(LeftBehindRecordings, AFailedUploadIsListedAndCanGoUpOrToTheTrashLater)
     EXPECT_FALSE(state.hasLastError());
 
     const QString other = rig.recordingsFolder() + QStringLiteral("/Mivra 2026-12-05 08.00.00.mp4");
-    makeMp4(other, 60);
+    put(other, 60);
     state.refreshLeftBehind();
     ASSERT_EQ(state.leftBehind().size(), 1);
     state.trashLeftBehind(other);

@@ -28,18 +28,17 @@ Yuv convertSolid(uint8_t b, uint8_t g, uint8_t r)
 // Reference values of limited-range BT.709 (not BT.601: red would be Y 81).
 TEST(ColorConvert, UsesTheBt709Matrix)
 {
-    const Yuv white = convertSolid(255, 255, 255);
-    EXPECT_EQ(white.y, 235);
-    EXPECT_EQ(white.u, 128);
-    EXPECT_EQ(white.v, 128);
-    const Yuv black = convertSolid(0, 0, 0);
-    EXPECT_EQ(black.y, 16);
-    const Yuv red = convertSolid(0, 0, 255);
-    EXPECT_NEAR(red.y, 63, 1);
-    EXPECT_NEAR(red.u, 102, 1);
-    EXPECT_NEAR(red.v, 240, 1);
-    const Yuv blue = convertSolid(255, 0, 0);
-    EXPECT_NEAR(blue.y, 32, 1);
-    EXPECT_NEAR(blue.u, 240, 1);
-    EXPECT_NEAR(blue.v, 118, 1);
+    const struct {
+        uint8_t b, g, r;
+        Yuv yuv;
+    } cases[] = {{255, 255, 255, {235, 128, 128}},
+                 {0, 0, 0, {16, 128, 128}},
+                 {0, 0, 255, {63, 102, 240}},
+                 {255, 0, 0, {32, 240, 118}}};
+    for (const auto &c : cases) {
+        const Yuv yuv = convertSolid(c.b, c.g, c.r);
+        EXPECT_NEAR(yuv.y, c.yuv.y, 1) << int(c.r) << "," << int(c.g) << "," << int(c.b);
+        EXPECT_NEAR(yuv.u, c.yuv.u, 1) << int(c.r) << "," << int(c.g) << "," << int(c.b);
+        EXPECT_NEAR(yuv.v, c.yuv.v, 1) << int(c.r) << "," << int(c.g) << "," << int(c.b);
+    }
 }

@@ -15,13 +15,15 @@ struct FakeEvents {
     int microphonesStarted = 0;
     int finishCalls = 0;
     CaptureFailureHandler lastFailureHandler;
-    // What the capture thread would do when the display goes away.
-    void reportFailure(const QString &text)
+    CaptureFailureHandler microphoneFailureHandler;
+    // What the capture thread would do when the display (or, with
+    // `microphone`, the sound server) goes away.
+    void reportFailure(const QString &text, bool microphone = false)
     {
         CaptureFailureHandler handler;
         {
             std::lock_guard lock(mutex);
-            handler = lastFailureHandler;
+            handler = microphone ? microphoneFailureHandler : lastFailureHandler;
         }
         if (handler)
             handler(text);
@@ -52,9 +54,10 @@ public:
     explicit FakeMicrophone(std::shared_ptr<FakeEvents> events) : events(std::move(events)) {}
     int sampleRate() const override { return 48000; }
     int channels() const override { return 1; }
-    void start(std::function<void(AudioChunk)>, CaptureFailureHandler) override
+    void start(std::function<void(AudioChunk)>, CaptureFailureHandler onFailure) override
     {
         std::lock_guard lock(events->mutex);
+        events->microphoneFailureHandler = std::move(onFailure);
         ++events->microphonesStarted;
     }
     void stop() override {}
