@@ -226,8 +226,9 @@ protected:
     WId record(QProcess &app)
     {
         app.setProcessEnvironment(home.env);
-        app.start(appBinary(), {QStringLiteral("record"), QStringLiteral("--camera"), QStringLiteral("--no-mic"),
-                                QStringLiteral("--bubble-spot"), QStringLiteral("bottomRight")});
+        app.start(appBinary(),
+                  {QStringLiteral("record"), QStringLiteral("--silent"), QStringLiteral("--camera"),
+                   QStringLiteral("--no-mic"), QStringLiteral("--bubble-spot"), QStringLiteral("bottomRight")});
         const int recordings = home.log().count(QStringLiteral("phase recording"));
         // The first recording measures the encoder before it starts.
         if (!waitUntil([&] { return home.log().count(QStringLiteral("phase recording")) > recordings; }, 60000))
@@ -236,7 +237,7 @@ protected:
                         QStringLiteral("Mivra Video Camera")})
             .toULong();
     }
-    // Done, as Ctrl-C says it: the link is made and printed.
+    // Done, as Ctrl-C says it: the link is made and printed (copied, not opened).
     void finish(QProcess &app)
     {
         ::kill(pid_t(app.processId()), SIGINT);
