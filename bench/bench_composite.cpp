@@ -175,37 +175,44 @@ public:
     }
     ~LeftOutBench()
     {
-        LeftOutWindows::instance().remove(m_bubble);
-        LeftOutWindows::instance().remove(m_bar);
         if (m_address)
             shmdt(m_address);
     }
 
     void run()
     {
-        xcb_connection_t *c = m_connection.get();
-        X11LeftOutPainter painter(c, m_screen, QRect(QPoint(0, 0), m_size));
+        measureLeftOut();
+        measureRedirection();
+    }
+
+private:
+    void measureLeftOut()
+    {
+        X11LeftOutPainter painter(m_connection.get(), m_screen, QRect(QPoint(0, 0), m_size));
         if (!painter.available()) {
             std::puts("left out windows: the X server lacks Composite or Render");
             return;
         }
         std::vector<uint8_t> picture(std::size_t(m_size.width()) * m_size.height() * 4);
+        LeftOutWindows::instance().add(m_bubble);
+        LeftOutWindows::instance().add(m_bar);
+        grab(painter, picture, true); // redirects
+        // The plain grab and the one leaving our windows out alternate, so
+        // both see the same load on the machine.
         std::vector<double> plain, leftOut;
-        for (int round = 0; round < 6; ++round) {
-            const bool ours = round % 2 == 1;
-            if (ours) {
-                LeftOutWindows::instance().add(m_bubble);
-                LeftOutWindows::instance().add(m_bar);
-            } else {
-                LeftOutWindows::instance().remove(m_bubble);
-                LeftOutWindows::instance().remove(m_bar);
+        for (int round = 0; round < 9; ++round) {
+            qint64 plainNs = 0, leftOutNs = 0;
+            for (int i = 0; i < 20; ++i) {
+                QElapsedTimer timer;
+                timer.start();
+                grab(painter, picture, false);
+                plainNs += timer.nsecsElapsed();
+                timer.restart();
+                grab(painter, picture, true);
+                leftOutNs += timer.nsecsElapsed();
             }
-            grab(painter, picture); // the first after a change (re)directs
-            QElapsedTimer timer;
-            timer.start();
-            for (int i = 0; i < 30; ++i)
-                grab(painter, picture);
-            (ours ? leftOut : plain).push_back(double(timer.nsecsElapsed()) / 1e6 / 30);
+            plain.push_back(double(plainNs) / 1e6 / 20);
+            leftOut.push_back(double(leftOutNs) / 1e6 / 20);
         }
         const double a = median(plain), b = median(leftOut);
         std::printf("%dx%d picture: grab %.2f ms, leaving the bubble and the bar out %.2f ms (x%.2f): %.3f ms more "
@@ -213,8 +220,14 @@ public:
                     m_size.width(), m_size.height(), a, b, b / a, b - a);
         std::printf("changed pixels: bubble centre 0x%06x (desktop 0x305070 or a window beneath, never 0x20a040)\n",
                     pixelAt(picture, m_size.width() / 2, 118));
+        LeftOutWindows::instance().remove(m_bubble);
+        LeftOutWindows::instance().remove(m_bar);
+    }
 
-        // Another program drawing a full-screen window of 40-pixel blocks.
+    // Another program drawing a full-screen window of 40-pixel blocks.
+    void measureRedirection()
+    {
+        xcb_connection_t *c = m_connection.get();
         const xcb_window_t app = window(QRect(QPoint(0, 0), m_size), 0);
         std::vector<double> direct, redirected;
         for (int round = 0; round < 6; ++round) {
@@ -234,7 +247,6 @@ public:
                     median(direct), median(redirected), median(redirected) / median(direct));
     }
 
-private:
     xcb_window_t window(const QRect &rect, uint32_t rgb)
     {
         xcb_connection_t *c = m_connection.get();
@@ -279,18 +291,23 @@ private:
         m_address = address == reinterpret_cast<void *>(-1) ? nullptr : static_cast<uint8_t *>(address);
         return m_address && !error;
     }
-    // What the capture does for one picture.
-    void grab(X11LeftOutPainter &painter, std::vector<uint8_t> &picture)
+    // What the capture does for one picture, leaving our windows out or not.
+    void grab(X11LeftOutPainter &painter, std::vector<uint8_t> &picture, bool leaveOut)
     {
         xcb_connection_t *c = m_connection.get();
-        const QRegion leftOut = painter.refresh();
+        while (xcb_generic_event_t *event = xcb_poll_for_event(c)) {
+            painter.noteEvent(*event);
+            std::free(event);
+        }
+        if (leaveOut && !painter.refresh().isEmpty())
+            painter.prepare();
         XcbReply<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(
             c,
             xcb_shm_get_image(c, m_screen->root, 0, 0, uint16_t(m_size.width()), uint16_t(m_size.height()), ~0u,
                               XCB_IMAGE_FORMAT_Z_PIXMAP, m_segment, 0),
             nullptr));
         std::memcpy(picture.data(), m_address, picture.size());
-        if (!leftOut.isEmpty())
+        if (leaveOut)
             painter.paint(picture.data(), m_size.width() * 4);
     }
     uint32_t pixelAt(const std::vector<uint8_t> &picture, int x, int y) const

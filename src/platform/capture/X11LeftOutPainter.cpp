@@ -7,6 +7,7 @@
 
 #include <QSet>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -52,6 +53,9 @@ X11LeftOutPainter::X11LeftOutPainter(xcb_connection_t *connection, xcb_screen_t 
     auto atom = answer<xcb_intern_atom_reply_t>(c, xcb_intern_atom_reply,
                                                 xcb_intern_atom(c, 0, sizeof kWallpaper - 1, kWallpaper));
     m_wallpaperAtom = atom ? atom->atom : xcb_atom_t(XCB_ATOM_NONE);
+    // Windows mapped, moved, restacked or gone, and a new wallpaper.
+    const uint32_t events = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_change_window_attributes(c, m_root, XCB_CW_EVENT_MASK, &events);
 }
 
 X11LeftOutPainter::~X11LeftOutPainter()
@@ -101,12 +105,42 @@ void X11LeftOutPainter::redirect(bool on)
     m_redirected = on;
 }
 
+void X11LeftOutPainter::noteEvent(const xcb_generic_event_t &event)
+{
+    switch (event.response_type & 0x7f) {
+    case XCB_CREATE_NOTIFY:
+    case XCB_DESTROY_NOTIFY:
+    case XCB_MAP_NOTIFY:
+    case XCB_UNMAP_NOTIFY:
+    case XCB_CONFIGURE_NOTIFY:
+    case XCB_REPARENT_NOTIFY:
+    case XCB_CIRCULATE_NOTIFY:
+    case XCB_GRAVITY_NOTIFY:
+        m_stale = true;
+        break;
+    case XCB_PROPERTY_NOTIFY:
+        m_stale |= reinterpret_cast<const xcb_property_notify_event_t &>(event).atom == m_wallpaperAtom;
+        break;
+    default:
+        break;
+    }
+}
+
 QRegion X11LeftOutPainter::refresh()
+{
+    const quint64 generation = LeftOutWindows::instance().generation();
+    if (!m_available || (!m_stale && generation == m_generation))
+        return m_region;
+    m_stale = false;
+    m_generation = generation;
+    m_region = look();
+    return m_region;
+}
+
+QRegion X11LeftOutPainter::look()
 {
     m_leftOut.clear();
     m_stack.clear();
-    if (!m_available)
-        return {};
     const QList<quint32> ids = LeftOutWindows::instance().ids();
     redirect(!ids.isEmpty());
     if (ids.isEmpty()) {
@@ -115,8 +149,11 @@ QRegion X11LeftOutPainter::refresh()
     }
 
     // A reparenting window manager puts a frame around each window: what
-    // stacks among the root's children is the top-level ancestor.
+    // stacks among the root's children is the top-level ancestor. The
+    // root's own questions go out with the first of ours.
     xcb_connection_t *c = m_connection;
+    const auto treeCookie = xcb_query_tree(c, m_root);
+    const auto wallpaperCookie = xcb_get_property(c, 0, m_root, m_wallpaperAtom, XCB_ATOM_PIXMAP, 0, 1);
     QSet<xcb_window_t> ours;
     std::vector<xcb_window_t> pending(ids.cbegin(), ids.cend());
     for (int depth = 0; depth < 8 && !pending.empty(); ++depth) {
@@ -135,11 +172,12 @@ QRegion X11LeftOutPainter::refresh()
         }
         pending = std::move(parents);
     }
+    listWindows(treeCookie, wallpaperCookie);
     if (ours.isEmpty()) {
+        m_stack.clear();
         m_watched.clear();
         return {};
     }
-    listWindows();
 
     QRegion region;
     std::vector<Window> others;
@@ -192,11 +230,9 @@ bool X11LeftOutPainter::changedBeneath(const xcb_damage_notify_event_t &event)
     return false;
 }
 
-void X11LeftOutPainter::listWindows()
+void X11LeftOutPainter::listWindows(xcb_query_tree_cookie_t treeCookie, xcb_get_property_cookie_t wallpaperCookie)
 {
     xcb_connection_t *c = m_connection;
-    const auto treeCookie = xcb_query_tree(c, m_root);
-    const auto wallpaperCookie = xcb_get_property(c, 0, m_root, m_wallpaperAtom, XCB_ATOM_PIXMAP, 0, 1);
     auto tree = answer<xcb_query_tree_reply_t>(c, xcb_query_tree_reply, treeCookie);
     auto wallpaper = answer<xcb_get_property_reply_t>(c, xcb_get_property_reply, wallpaperCookie);
     m_wallpaper = wallpaper && wallpaper->format == 32 && xcb_get_property_value_length(wallpaper.get()) == 4
@@ -244,18 +280,49 @@ void X11LeftOutPainter::ensureScratch(QSize size)
     xcb_render_create_picture(c, m_scratchPicture.get(), m_scratch.get(), m_rootFormat, 0, nullptr);
 }
 
-void X11LeftOutPainter::paint(uint8_t *pixels, int strideBytes)
+void X11LeftOutPainter::prepare()
 {
+    // All rectangles are composed one under the other in one scratch pixmap,
+    // then read back in one image.
+    m_composed = QSize(0, 0);
     for (const QRect &rect : m_leftOut)
-        paintRect(rect, pixels, strideBytes);
+        m_composed = QSize(std::max(m_composed.width(), rect.width()), m_composed.height() + rect.height());
+    if (m_composed.isEmpty())
+        return;
+    ensureScratch(m_composed);
+    int top = 0;
+    for (const QRect &rect : m_leftOut) {
+        compose(rect, top);
+        top += rect.height();
+    }
+    m_image = xcb_get_image(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, m_scratch.get(), 0, 0,
+                            uint16_t(m_composed.width()), uint16_t(m_composed.height()), ~0u);
 }
 
-void X11LeftOutPainter::paintRect(const QRect &rect, uint8_t *pixels, int strideBytes)
+void X11LeftOutPainter::paint(uint8_t *pixels, int strideBytes)
 {
-    // Composed in one scratch pixmap, then read back in one image.
+    if (m_composed.isEmpty())
+        return;
+    auto image = answer<xcb_get_image_reply_t>(m_connection, xcb_get_image_reply, m_image);
+    const std::size_t imageStride = std::size_t(m_composed.width()) * 4;
+    const bool whole =
+        image && std::size_t(xcb_get_image_data_length(image.get())) >= imageStride * m_composed.height();
+    m_composed = QSize(0, 0);
+    if (!whole)
+        return;
+    const uint8_t *source = xcb_get_image_data(image.get());
+    for (const QRect &rect : m_leftOut) {
+        uint8_t *target =
+            pixels + std::ptrdiff_t(rect.y() - m_monitor.y()) * strideBytes + (rect.x() - m_monitor.x()) * 4;
+        for (int y = 0; y < rect.height(); ++y, source += imageStride)
+            std::memcpy(target + std::ptrdiff_t(y) * strideBytes, source, std::size_t(rect.width()) * 4);
+    }
+}
+
+void X11LeftOutPainter::compose(const QRect &rect, int top)
+{
     xcb_connection_t *c = m_connection;
-    ensureScratch(rect.size());
-    const xcb_rectangle_t whole = rectangle(QRect(QPoint(0, 0), rect.size()));
+    const xcb_rectangle_t whole = rectangle(QRect(QPoint(0, top), rect.size()));
     xcb_render_fill_rectangles(c, XCB_RENDER_PICT_OP_SRC, m_scratchPicture.get(), {0, 0, 0, 0xffff}, 1, &whole);
     if (m_wallpaper != XCB_NONE) {
         // A wallpaper of another depth fails here, leaving black.
@@ -263,7 +330,7 @@ void X11LeftOutPainter::paintRect(const QRect &rect, uint8_t *pixels, int stride
         XcbPicture wallpaper(c, xcb_generate_id(c));
         xcb_render_create_picture(c, wallpaper.get(), m_wallpaper, m_rootFormat, XCB_RENDER_CP_REPEAT, &repeat);
         xcb_render_composite(c, XCB_RENDER_PICT_OP_SRC, wallpaper.get(), XCB_NONE, m_scratchPicture.get(),
-                             int16_t(rect.x()), int16_t(rect.y()), 0, 0, 0, 0, uint16_t(rect.width()),
+                             int16_t(rect.x()), int16_t(rect.y()), 0, 0, 0, int16_t(top), uint16_t(rect.width()),
                              uint16_t(rect.height()));
     }
     for (const Window &window : m_stack) {
@@ -277,16 +344,6 @@ void X11LeftOutPainter::paintRect(const QRect &rect, uint8_t *pixels, int stride
         xcb_render_composite(c, window.alpha ? XCB_RENDER_PICT_OP_OVER : XCB_RENDER_PICT_OP_SRC, picture.get(),
                              XCB_NONE, m_scratchPicture.get(), int16_t(part.x() - window.outer.x()),
                              int16_t(part.y() - window.outer.y()), 0, 0, int16_t(part.x() - rect.x()),
-                             int16_t(part.y() - rect.y()), uint16_t(part.width()), uint16_t(part.height()));
+                             int16_t(top + part.y() - rect.y()), uint16_t(part.width()), uint16_t(part.height()));
     }
-    auto image = answer<xcb_get_image_reply_t>(c, xcb_get_image_reply,
-                                               xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, m_scratch.get(), 0, 0,
-                                                             uint16_t(rect.width()), uint16_t(rect.height()), ~0u));
-    const std::size_t rowBytes = std::size_t(rect.width()) * 4;
-    if (!image || std::size_t(xcb_get_image_data_length(image.get())) < rowBytes * rect.height())
-        return;
-    const uint8_t *source = xcb_get_image_data(image.get());
-    uint8_t *target = pixels + std::ptrdiff_t(rect.y() - m_monitor.y()) * strideBytes + (rect.x() - m_monitor.x()) * 4;
-    for (int y = 0; y < rect.height(); ++y)
-        std::memcpy(target + std::ptrdiff_t(y) * strideBytes, source + y * rowBytes, rowBytes);
 }

@@ -32,11 +32,17 @@ public:
     // stay in the pictures.
     bool available() const { return m_available; }
 
-    // Looks where our mapped windows are now, in screen coordinates, clipped
-    // to the monitor. No round trip while the set is empty.
+    // Where our mapped windows are now, in screen coordinates, clipped to
+    // the monitor. Asks the server again only when the set or the root's
+    // windows changed (noteEvent), so a quiet desktop costs no round trip.
     QRegion refresh();
-    // Paints over the rectangles the last refresh() found, in a picture of
-    // the monitor (B,G,R,X).
+    // Every event of the connection goes through here.
+    void noteEvent(const xcb_generic_event_t &event);
+    // Composes what lies beneath the rectangles the last refresh() found
+    // and asks for it; called before the screen is grabbed, so that both
+    // answers come back in one round trip.
+    void prepare();
+    // Paints it over them in the grabbed picture of the monitor (B,G,R,X).
     void paint(uint8_t *pixels, int strideBytes);
     // Drawing in a window where ours covers it changes nothing on the
     // screen, so the root's damage misses it: the windows overlapping ours
@@ -50,11 +56,12 @@ private:
         uint32_t format = 0;
         bool alpha = false;
     };
+    QRegion look();
     void redirect(bool on);
     void watchOverlapping(const QRegion &region);
     bool findFormats();
-    void listWindows();
-    void paintRect(const QRect &rect, uint8_t *pixels, int strideBytes);
+    void listWindows(xcb_query_tree_cookie_t treeCookie, xcb_get_property_cookie_t wallpaperCookie);
+    void compose(const QRect &rect, int top);
     void ensureScratch(QSize size);
 
     xcb_connection_t *m_connection;
@@ -64,6 +71,9 @@ private:
     QRect m_monitor;
     bool m_available = false;
     bool m_redirected = false;
+    bool m_stale = true;
+    quint64 m_generation = 0;
+    QRegion m_region;
     uint32_t m_rootFormat = 0;
     QHash<xcb_visualid_t, std::pair<uint32_t, bool>> m_visualFormats; // format, has alpha
     xcb_atom_t m_wallpaperAtom = 0;
@@ -76,4 +86,6 @@ private:
     XcbPixmap m_scratch;
     XcbResource<&xcb_render_free_picture> m_scratchPicture;
     QSize m_scratchSize;
+    QSize m_composed{0, 0}; // asked for, not yet painted
+    xcb_get_image_cookie_t m_image{};
 };

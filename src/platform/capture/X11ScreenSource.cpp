@@ -144,6 +144,8 @@ void X11ScreenSource::run()
         if (damaged)
             damaged = monitorWasDamaged(leftOut);
         if (first || damaged || cursorMoved || changedBeneath) {
+            if (!leftOut.isEmpty())
+                m_leftOut->prepare();
             int64_t timestampUs = 0;
             if (!grab(timestampUs)) {
                 fail(
@@ -153,8 +155,7 @@ void X11ScreenSource::run()
             auto pixels = FrameBufferPool::take(m_pool);
             const int stride = m_rect.width() * 4;
             std::memcpy(pixels.get(), m_segment->address, std::size_t(stride) * m_rect.height());
-            if (!leftOut.isEmpty())
-                m_leftOut->paint(pixels.get(), stride);
+            m_leftOut->paint(pixels.get(), stride);
             drawCursor(pixels.get(), stride);
             ++m_framesCaptured;
             first = false;
@@ -173,6 +174,7 @@ bool X11ScreenSource::pollEvents(bool &damaged, bool &cursorChanged, bool &chang
     xcb_connection_t *c = m_connection.get();
     while (xcb_generic_event_t *raw = xcb_poll_for_event(c)) {
         XcbReply<xcb_generic_event_t> event(raw);
+        m_leftOut->noteEvent(*event);
         const uint8_t type = event->response_type & 0x7f;
         if (type == m_damageEvent + XCB_DAMAGE_NOTIFY) {
             const auto *notice = reinterpret_cast<const xcb_damage_notify_event_t *>(event.get());
