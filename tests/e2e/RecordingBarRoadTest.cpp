@@ -1,0 +1,173 @@
+// `mivra record --camera` under Xvfb against the real server: the recording
+// bar stands under the bubble, follows a real drag, ends the recording with
+// its Done button, and is in the video only when MIVRA_CAPTURABLE_CONTROLS=1.
+#include "Await.h"
+#include "FfprobeReport.h"
+#include "PrivateHome.h"
+#include "ServerProcess.h"
+#include "XWindows.h"
+
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPixmap>
+#include <QScreen>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+
+namespace {
+
+// Done's capsule and the recording dot.
+bool live(QRgb pixel)
+{
+    return std::abs(qRed(pixel) - 255) + std::abs(qGreen(pixel) - 77) + std::abs(qBlue(pixel) - 109) < 60;
+}
+
+int livePixels(const QImage &image)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            count += live(image.pixel(x, y));
+    return count;
+}
+
+// The middle of the longest live-coloured run of a row: the Done button, the
+// widest thing of that colour on the bar.
+QPoint doneButton(const QImage &bar)
+{
+    QPoint best;
+    int longest = 0;
+    for (int y = 0; y < bar.height(); ++y) {
+        for (int x = 0, run = 0; x < bar.width(); ++x) {
+            run = live(bar.pixel(x, y)) ? run + 1 : 0;
+            if (run > longest) {
+                longest = run;
+                best = QPoint(x - run / 2, y);
+            }
+        }
+    }
+    return longest > 20 ? best : QPoint();
+}
+
+// Centred on the bubble, 10 under it, as tall as the bar with its hint.
+QRect underBubble(const QRect &bubble)
+{
+    return {bubble.x() + bubble.width() / 2 - 150, bubble.y() + bubble.height() + 10, 300, 124};
+}
+
+class RecordingBarRoad : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            GTEST_SKIP() << "needs an X display (run under Xvfb)";
+        if (!QFile::exists(appBinary()) || !ServerProcess::built())
+            GTEST_SKIP() << "the app or mivra-server is not built in this tree";
+        m_server.emplace(m_home.path("server").toStdString(), std::vector<std::string>{"--quiet"});
+        ASSERT_TRUE(m_server->started());
+        m_origin = QString::fromStdString(m_server->origin());
+        m_home.env.insert(QStringLiteral("MIVRA_SERVICE_ORIGIN"), m_origin);
+        m_home.env.insert(QStringLiteral("MIVRA_CAMERA"), QStringLiteral("test"));
+        m_home.env.insert(QStringLiteral("QT_QUICK_BACKEND"), QStringLiteral("software"));
+    }
+    // Starts the recording and returns the bar's and the bubble's windows once it runs.
+    std::pair<quint64, quint64> record(const QString &seconds)
+    {
+        m_record.setProcessEnvironment(m_home.env);
+        m_record.setReadChannel(QProcess::StandardError);
+        m_record.start(appBinary(), {"record", "--camera", "--no-mic", "--silent", "--seconds", seconds});
+        QByteArray err;
+        // The first recording measures the encoder's speed before it starts.
+        while (!err.contains("Ctrl-C") && m_record.waitForReadyRead(60000))
+            err += m_record.readAllStandardError();
+        return {visibleWindowNamed(QStringLiteral("Mivra Video Recording Controls")),
+                visibleWindowNamed(QStringLiteral("Mivra Video Camera"))};
+    }
+    // The printed link once the command ended by itself within `timeoutMs`.
+    QString link(int timeoutMs)
+    {
+        if (!m_record.waitForFinished(timeoutMs) || m_record.exitCode() != 0) {
+            ADD_FAILURE() << m_record.readAllStandardError().toStdString();
+            return {};
+        }
+        return QString::fromUtf8(m_record.readAllStandardOutput()).trimmed();
+    }
+    // The served video's length, and what it shows of the screen's `area`
+    // half a second before its end.
+    std::pair<double, QImage> served(const QString &shareUrl, const QRect &area)
+    {
+        QNetworkAccessManager network;
+        std::unique_ptr<QNetworkReply> reply(
+            network.get(QNetworkRequest(QUrl(m_origin + QStringLiteral("/r/") + shareUrl.section('/', -1)))));
+        waitUntil([&reply] { return reply->isFinished(); }, 20000);
+        const QString path = m_home.path(QStringLiteral("served.mp4"));
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(reply->readAll()) <= 0)
+            return {};
+        file.close();
+        const FfprobeReport report = ffprobe(path);
+        const int width = report.video.value(QStringLiteral("width")).toInt();
+        const int height = report.video.value(QStringLiteral("height")).toInt();
+        const QByteArray pixels = decodeFrameBgrx(path, report.durationSeconds() - 0.5, width, height);
+        if (width == 0 || pixels.size() != width * height * 4)
+            return {};
+        const QImage picture(reinterpret_cast<const uchar *>(pixels.constData()), width, height, QImage::Format_RGB32);
+        return {report.durationSeconds(), picture.scaled(QGuiApplication::primaryScreen()->size()).copy(area)};
+    }
+
+    PrivateHome m_home;
+    std::optional<ServerProcess> m_server;
+    QString m_origin;
+    QProcess m_record;
+};
+
+TEST_F(RecordingBarRoad, StandsUnderTheBubbleFollowsItsDragAndDoneMakesTheLink)
+{
+    const auto [bar, bubble] = record(QStringLiteral("60"));
+    ASSERT_NE(bar, 0u);
+    ASSERT_NE(bubble, 0u);
+    const QRect shown = serverGeometry(bubble);
+    EXPECT_EQ(serverGeometry(bar), underBubble(shown));
+
+    const QPoint by(-500, 400);
+    dragWithPointer(shown.center(), shown.center() + by);
+    ASSERT_TRUE(waitUntil([&] { return serverGeometry(bubble).topLeft() == shown.topLeft() + by; }));
+    ASSERT_TRUE(waitUntil([&] { return serverGeometry(bar) == underBubble(shown.translated(by)); }))
+        << "the bar is at " << serverGeometry(bar).x() << "," << serverGeometry(bar).y();
+
+    const QRect barArea = serverGeometry(bar);
+    QScreen *screen = QGuiApplication::primaryScreen();
+    screen->grabWindow(0, barArea.x() - 40, barArea.y() - 240, 380, 380)
+        .save(QStringLiteral(MIVRA_BINARY_DIR "/recording-bar-road.png"));
+    const QPoint done = doneButton(screen->grabWindow(0, barArea.x(), barArea.y(), 300, 124).toImage());
+    ASSERT_FALSE(done.isNull()) << "see recording-bar-road.png";
+    xdotool({QStringLiteral("mousemove"), QString::number(barArea.x() + done.x()),
+             QString::number(barArea.y() + done.y()), QStringLiteral("click"), QStringLiteral("1")});
+
+    const QString shareUrl = link(40000);
+    ASSERT_TRUE(shareUrl.startsWith(m_origin)) << shareUrl.toStdString();
+    const auto [seconds, there] = served(shareUrl, barArea);
+    EXPECT_LT(seconds, 30) << "Done ended it, not the 60 seconds";
+    ASSERT_FALSE(there.isNull());
+    EXPECT_LT(livePixels(there), 30) << "the bar is left out of the video";
+}
+
+TEST_F(RecordingBarRoad, IsInTheVideoWhenControlsAreCapturable)
+{
+    m_home.env.insert(QStringLiteral("MIVRA_CAPTURABLE_CONTROLS"), QStringLiteral("1"));
+    const auto [bar, bubble] = record(QStringLiteral("3"));
+    ASSERT_NE(bar, 0u);
+    const QRect barArea = serverGeometry(bar);
+    const QString shareUrl = link(40000);
+    ASSERT_TRUE(shareUrl.startsWith(m_origin)) << shareUrl.toStdString();
+    const QImage there = served(shareUrl, barArea).second;
+    there.save(QStringLiteral(MIVRA_BINARY_DIR "/recording-bar-in-video.png"));
+    EXPECT_GT(livePixels(there), 500) << "see recording-bar-in-video.png";
+}
+
+} // namespace
