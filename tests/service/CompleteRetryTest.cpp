@@ -23,7 +23,9 @@ TEST(CompleteRetry, ALostCompleteReplyIsAskedForAgainAndOnlyThat)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         UploaderTimings timings = ServiceRig::fastTimings();
-        timings.requestTimeout = std::chrono::milliseconds(300);
+        // Long enough that only the held complete ever meets it, even on a
+        // loaded machine.
+        timings.requestTimeout = std::chrono::milliseconds(1000);
         ServiceRig rig(timings);
         int completes = 0;
         rig.server.script = [&](const RecordedRequest &r) -> std::optional<ScriptedReply> {
