@@ -39,7 +39,10 @@ AppState::Parts makeAppParts(std::shared_ptr<PreferenceStore> store, std::shared
     auto uploader = std::make_shared<Uploader>(serviceOrigin(), *parts.store);
     parts.uploader = uploader;
     parts.service = uploader;
-    auto recorder = std::make_shared<ScreenRecorder>(makeCapturePlatform(chooseCaptureBackend(), parts.store));
+    const CaptureBackend backend = chooseCaptureBackend();
+    auto recorder = std::make_shared<ScreenRecorder>(makeCapturePlatform(backend, parts.store));
+    // The portal captures the whole screen with no way to leave our windows out.
+    parts.capturesLeaveOurWindowsOut = backend == CaptureBackend::x11;
     parts.recorder = recorder;
     parts.compositorIntake = std::make_shared<RecorderCameraIntake>(recorder);
     if (cameraPresent())
