@@ -75,7 +75,7 @@ protected:
         auto source = platform.openScreen(platform.displays().first());
         collected.start(*source);
         collected.waitBeyond(0);
-        while (collected.waitBeyond(collected.count(), 150)) {
+        for (int i = 0; i < 20 && collected.waitBeyond(collected.count(), 150); ++i) {
         }
         return source;
     }
