@@ -12,7 +12,9 @@ const char *kStyle = R"css(
   body { margin: 0; background: #111214; color: #e8e8ea; font: 16px/1.45 system-ui, sans-serif; }
   main { max-width: 960px; margin: 0 auto; padding: 24px 16px 48px; }
   h1 { font-size: 1.35rem; font-weight: 600; margin: 0 0 16px; overflow-wrap: anywhere; }
-  video { display: block; width: 100%; max-height: 75vh; background: #000; border-radius: 10px; }
+  /* height: auto keeps the box in the video's own shape (from its width and
+     height attributes) instead of taking the height attribute as pixels. */
+  video { display: block; width: 100%; height: auto; max-height: 75vh; background: #000; border-radius: 10px; }
   .meta { color: #a0a0a8; font-size: 0.9rem; margin: 12px 0 0; }
   a { color: #8ab4ff; }
   footer { margin-top: 32px; color: #6c6c74; font-size: 0.8rem; }

@@ -79,6 +79,20 @@ public:
         while (step()) {
         }
     }
+    // Runs it; true when it changed a row.
+    bool changed()
+    {
+        run();
+        return sqlite3_changes(m_db) > 0;
+    }
+    // Every row, each made by read(*this).
+    template <class Read> auto all(Read read)
+    {
+        std::vector<decltype(read(*this))> out;
+        while (step())
+            out.push_back(read(*this));
+        return out;
+    }
 
     std::string text(int col) const
     {
@@ -147,6 +161,48 @@ std::string selectVideos(const char *rest)
     return std::string("SELECT ") + kVideoColumns + " FROM videos " + rest;
 }
 
+std::string firstText(const Stmt &s)
+{
+    return s.text(0);
+}
+
+PartRow readPart(const Stmt &s, int col)
+{
+    return PartRow{int(s.integer(col)), s.integer(col + 1), s.text(col + 2)};
+}
+
+void execSql(sqlite3 *db, const char *sql)
+{
+    char *err = nullptr;
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &err) != SQLITE_OK) {
+        const std::string msg = err ? err : "unknown error";
+        sqlite3_free(err);
+        throw MetadataError("sqlite: " + msg);
+    }
+}
+
+// Runs body in one write transaction, rolled back if it throws.
+template <class Body> auto inTransaction(sqlite3 *db, Body body)
+{
+    execSql(db, "BEGIN IMMEDIATE");
+    try {
+        auto result = body();
+        execSql(db, "COMMIT");
+        return result;
+    } catch (...) {
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+// The parts of a video beyond part `after` go (all of them by default).
+void deleteParts(sqlite3 *db, const std::string &id, int after = 0)
+{
+    Stmt d(db, "DELETE FROM parts WHERE video_id = ?1 AND part_number > ?2");
+    d.bind(1, id).bind(2, std::int64_t(after));
+    d.run();
+}
+
 } // namespace
 
 SqliteMetadata::SqliteMetadata(const std::filesystem::path &file)
@@ -173,17 +229,13 @@ SqliteMetadata::SqliteMetadata(const std::filesystem::path &file)
     }
     if (version > kSchemaVersion)
         throw MetadataError("the database was made by a newer mivra-server (schema " + std::to_string(version) + ")");
-    exec("BEGIN IMMEDIATE");
-    try {
+    inTransaction(m_db, [&] {
         if (version == 1)
             exec("ALTER TABLE videos ADD COLUMN parts_digest TEXT");
         exec(kSchema);
         exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
-        exec("COMMIT");
-    } catch (...) {
-        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-    }
+        return true;
+    });
 }
 
 SqliteMetadata::~SqliteMetadata()
@@ -193,12 +245,7 @@ SqliteMetadata::~SqliteMetadata()
 
 void SqliteMetadata::exec(const char *sql)
 {
-    char *err = nullptr;
-    if (sqlite3_exec(m_db, sql, nullptr, nullptr, &err) != SQLITE_OK) {
-        const std::string msg = err ? err : "unknown error";
-        sqlite3_free(err);
-        throw MetadataError("sqlite: " + msg);
-    }
+    execSql(m_db, sql);
 }
 
 void SqliteMetadata::insertVideo(const VideoRow &r)
@@ -236,10 +283,7 @@ std::vector<VideoRow> SqliteMetadata::listReady(const std::string &owner, std::i
     s.bind(3, after ? std::optional<std::int64_t>(after->createdAtMs) : std::nullopt);
     s.bind(4, after ? after->id : std::string());
     s.bind(5, std::int64_t(limit));
-    std::vector<VideoRow> out;
-    while (s.step())
-        out.push_back(readVideo(s));
-    return out;
+    return s.all(readVideo);
 }
 
 bool SqliteMetadata::setTitle(const std::string &id, const std::string &title)
@@ -247,8 +291,7 @@ bool SqliteMetadata::setTitle(const std::string &id, const std::string &title)
     std::lock_guard lock(m_mutex);
     Stmt s(m_db, "UPDATE videos SET title = ?2 WHERE id = ?1");
     s.bind(1, id).bind(2, title);
-    s.run();
-    return sqlite3_changes(m_db) > 0;
+    return s.changed();
 }
 
 bool SqliteMetadata::setExpiry(const std::string &id, std::int64_t expiresAtMs)
@@ -256,15 +299,13 @@ bool SqliteMetadata::setExpiry(const std::string &id, std::int64_t expiresAtMs)
     std::lock_guard lock(m_mutex);
     Stmt s(m_db, "UPDATE videos SET expires_at_ms = ?2 WHERE id = ?1");
     s.bind(1, id).bind(2, expiresAtMs);
-    s.run();
-    return sqlite3_changes(m_db) > 0;
+    return s.changed();
 }
 
 std::optional<std::string> SqliteMetadata::putPart(const std::string &id, const PartRow &part)
 {
     std::lock_guard lock(m_mutex);
-    exec("BEGIN IMMEDIATE");
-    try {
+    return inTransaction(m_db, [&] {
         std::optional<std::string> previous;
         {
             Stmt s(m_db, "SELECT etag FROM parts WHERE video_id = ?1 AND part_number = ?2");
@@ -272,19 +313,13 @@ std::optional<std::string> SqliteMetadata::putPart(const std::string &id, const 
             if (s.step())
                 previous = s.text(0);
         }
-        {
-            Stmt s(m_db, "INSERT INTO parts (video_id, part_number, size_bytes, etag) VALUES (?1, ?2, ?3, ?4) "
-                         "ON CONFLICT (video_id, part_number) DO UPDATE SET size_bytes = excluded.size_bytes, "
-                         "etag = excluded.etag");
-            s.bind(1, id).bind(2, std::int64_t(part.number)).bind(3, part.sizeBytes).bind(4, part.etag);
-            s.run();
-        }
-        exec("COMMIT");
+        Stmt s(m_db, "INSERT INTO parts (video_id, part_number, size_bytes, etag) VALUES (?1, ?2, ?3, ?4) "
+                     "ON CONFLICT (video_id, part_number) DO UPDATE SET size_bytes = excluded.size_bytes, "
+                     "etag = excluded.etag");
+        s.bind(1, id).bind(2, std::int64_t(part.number)).bind(3, part.sizeBytes).bind(4, part.etag);
+        s.run();
         return previous;
-    } catch (...) {
-        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-    }
+    });
 }
 
 std::vector<PartRow> SqliteMetadata::parts(const std::string &id)
@@ -292,10 +327,7 @@ std::vector<PartRow> SqliteMetadata::parts(const std::string &id)
     std::lock_guard lock(m_mutex);
     Stmt s(m_db, "SELECT part_number, size_bytes, etag FROM parts WHERE video_id = ?1 ORDER BY part_number");
     s.bind(1, id);
-    std::vector<PartRow> out;
-    while (s.step())
-        out.push_back(PartRow{int(s.integer(0)), s.integer(1), s.text(2)});
-    return out;
+    return s.all([](const Stmt &row) { return readPart(row, 0); });
 }
 
 void SqliteMetadata::deletePart(const std::string &id, int number)
@@ -309,93 +341,58 @@ void SqliteMetadata::deletePart(const std::string &id, int number)
 bool SqliteMetadata::markReady(const VideoRow &f)
 {
     std::lock_guard lock(m_mutex);
-    exec("BEGIN IMMEDIATE");
-    try {
+    return inTransaction(m_db, [&] {
         Stmt s(m_db, "UPDATE videos SET state = 'ready', completed_at_ms = ?2, size_bytes = ?3, duration_ms = ?4, "
                      "width = ?5, height = ?6 WHERE id = ?1 AND state = 'uploading'");
         s.bind(1, f.id).bind(2, f.completedAtMs).bind(3, f.sizeBytes).bind(4, f.durationMs);
         s.bind(5, f.width).bind(6, f.height);
-        s.run();
-        const bool changed = sqlite3_changes(m_db) > 0;
-        if (changed) {
-            Stmt d(m_db, "DELETE FROM parts WHERE video_id = ?1");
-            d.bind(1, f.id);
-            d.run();
-        }
-        exec("COMMIT");
+        const bool changed = s.changed();
+        if (changed)
+            deleteParts(m_db, f.id);
         return changed;
-    } catch (...) {
-        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-    }
+    });
 }
 
 bool SqliteMetadata::beginComplete(const VideoRow &f, int lastPart)
 {
     std::lock_guard lock(m_mutex);
-    exec("BEGIN IMMEDIATE");
-    try {
+    return inTransaction(m_db, [&] {
         Stmt s(m_db, "UPDATE videos SET state = 'completing', completed_at_ms = ?2, size_bytes = ?3, "
                      "duration_ms = ?4, width = ?5, height = ?6, parts_digest = ?7 "
                      "WHERE id = ?1 AND state = 'uploading'");
         s.bind(1, f.id).bind(2, f.completedAtMs).bind(3, f.sizeBytes).bind(4, f.durationMs);
         s.bind(5, f.width).bind(6, f.height).bind(7, f.partsDigest.value_or(std::string()));
-        s.run();
-        const bool changed = sqlite3_changes(m_db) > 0;
-        if (changed) {
-            Stmt d(m_db, "DELETE FROM parts WHERE video_id = ?1 AND part_number > ?2");
-            d.bind(1, f.id).bind(2, std::int64_t(lastPart));
-            d.run();
-        }
-        exec("COMMIT");
+        const bool changed = s.changed();
+        if (changed)
+            deleteParts(m_db, f.id, lastPart);
         return changed;
-    } catch (...) {
-        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-    }
+    });
 }
 
 bool SqliteMetadata::finishComplete(const std::string &id)
 {
     std::lock_guard lock(m_mutex);
-    exec("BEGIN IMMEDIATE");
-    try {
+    return inTransaction(m_db, [&] {
         Stmt s(m_db, "UPDATE videos SET state = 'ready' WHERE id = ?1 AND state = 'completing'");
         s.bind(1, id);
-        s.run();
-        const bool changed = sqlite3_changes(m_db) > 0;
-        if (changed) {
-            Stmt d(m_db, "DELETE FROM parts WHERE video_id = ?1");
-            d.bind(1, id);
-            d.run();
-        }
-        exec("COMMIT");
+        const bool changed = s.changed();
+        if (changed)
+            deleteParts(m_db, id);
         return changed;
-    } catch (...) {
-        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-    }
+    });
 }
 
 bool SqliteMetadata::abortComplete(const std::string &id)
 {
     std::lock_guard lock(m_mutex);
-    exec("BEGIN IMMEDIATE");
-    try {
+    return inTransaction(m_db, [&] {
         Stmt s(m_db, "UPDATE videos SET state = 'uploading', completed_at_ms = NULL, size_bytes = NULL, "
                      "parts_digest = NULL WHERE id = ?1 AND state = 'completing'");
         s.bind(1, id);
-        s.run();
-        const bool changed = sqlite3_changes(m_db) > 0;
-        Stmt d(m_db, "DELETE FROM parts WHERE video_id = ?1");
-        d.bind(1, id);
-        d.run();
-        exec("COMMIT");
+        const bool changed = s.changed();
+        deleteParts(m_db, id);
         return changed;
-    } catch (...) {
-        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-    }
+    });
 }
 
 Usage SqliteMetadata::usage(const std::string &owner)
@@ -423,8 +420,7 @@ bool SqliteMetadata::deleteVideo(const std::string &id)
     std::lock_guard lock(m_mutex);
     Stmt s(m_db, "DELETE FROM videos WHERE id = ?1"); // parts go by ON DELETE CASCADE
     s.bind(1, id);
-    s.run();
-    return sqlite3_changes(m_db) > 0;
+    return s.changed();
 }
 
 std::vector<std::string> SqliteMetadata::expiredIds(std::int64_t nowMs)
@@ -432,10 +428,7 @@ std::vector<std::string> SqliteMetadata::expiredIds(std::int64_t nowMs)
     std::lock_guard lock(m_mutex);
     Stmt s(m_db, "SELECT id FROM videos WHERE expires_at_ms <= ?1");
     s.bind(1, nowMs);
-    std::vector<std::string> out;
-    while (s.step())
-        out.push_back(s.text(0));
-    return out;
+    return s.all(firstText);
 }
 
 std::vector<std::string> SqliteMetadata::staleUploadIds(std::int64_t createdByMs)
@@ -443,28 +436,19 @@ std::vector<std::string> SqliteMetadata::staleUploadIds(std::int64_t createdByMs
     std::lock_guard lock(m_mutex);
     Stmt s(m_db, "SELECT id FROM videos WHERE state = 'uploading' AND created_at_ms <= ?1");
     s.bind(1, createdByMs);
-    std::vector<std::string> out;
-    while (s.step())
-        out.push_back(s.text(0));
-    return out;
+    return s.all(firstText);
 }
 
 std::vector<VideoRow> SqliteMetadata::allVideos()
 {
     std::lock_guard lock(m_mutex);
     Stmt s(m_db, selectVideos("ORDER BY id").c_str());
-    std::vector<VideoRow> out;
-    while (s.step())
-        out.push_back(readVideo(s));
-    return out;
+    return s.all(readVideo);
 }
 
 std::vector<std::pair<std::string, PartRow>> SqliteMetadata::allParts()
 {
     std::lock_guard lock(m_mutex);
     Stmt s(m_db, "SELECT video_id, part_number, size_bytes, etag FROM parts ORDER BY video_id, part_number");
-    std::vector<std::pair<std::string, PartRow>> out;
-    while (s.step())
-        out.emplace_back(s.text(0), PartRow{int(s.integer(1)), s.integer(2), s.text(3)});
-    return out;
+    return s.all([](const Stmt &row) { return std::make_pair(row.text(0), readPart(row, 1)); });
 }
