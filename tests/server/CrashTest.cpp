@@ -64,68 +64,50 @@ protected:
 
 } // namespace
 
-TEST_F(ServerCrash, KillMidPartLeavesNothingBehindAndThePartCanBeSentAgain)
+TEST_F(ServerCrash, APartKilledWhileResentCountsAsMissingUntilSentAgain)
 {
-    // Parts larger than the server's write buffer, so the killed part has
-    // really begun to overwrite the bytes of the part it replaces.
-    partSize = 4 * 1024 * 1024;
-    const std::string bytes = videoBytes(std::size_t(partSize) * 2);
-    std::string id;
-    std::vector<std::string> parts;
-    {
-        auto p = start();
-        const Api api = Api(p->port(), token);
-        id = api.create();
-        parts = api.putParts(id, bytes, partSize);
-        // Part 1 sent again with other bytes; three quarters of it arrive, then the kill.
-        const std::string head = "PUT /api/videos/" + id + "/parts/1 HTTP/1.1\r\nHost: x\r\nX-Device-Token: " + token +
-                                 "\r\nContent-Length: " + std::to_string(partSize) + "\r\n\r\n";
-        std::thread sender([&] { rawRequest(p->port(), head + videoBytes(std::size_t(partSize) * 3 / 4), 3000); });
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        p->kill9();
-        sender.join();
-    }
-    expectConsistentAfterRestart();
+    // Part 1 sent again with other bytes and killed: from outside with three
+    // quarters in (parts larger than the server's write buffer, so the old
+    // bytes have begun to change), or by the server itself once all are
+    // written but not yet recorded.
+    for (const bool fromOutside : {true, false}) {
+        SCOPED_TRACE(fromOutside ? "killed mid-body" : "killed once written");
+        partSize = fromOutside ? 4 * 1024 * 1024 : kPartSize;
+        const std::string bytes = videoBytes(std::size_t(partSize) * 2 + 100);
+        std::string id;
+        std::vector<std::string> parts;
+        {
+            auto p = start();
+            const Api api(p->port(), token);
+            id = api.create();
+            parts = api.putParts(id, bytes, partSize);
+            p->terminate();
+        }
+        {
+            auto p = start(fromOutside ? "" : "part-written");
+            const std::string head = "PUT /api/videos/" + id +
+                                     "/parts/1 HTTP/1.1\r\nHost: x\r\nX-Device-Token: " + token +
+                                     "\r\nContent-Length: " + std::to_string(partSize) + "\r\n\r\n";
+            const std::size_t sent = std::size_t(fromOutside ? partSize * 3 / 4 : partSize);
+            std::thread sender([&] { rawRequest(p->port(), head + videoBytes(sent), 3000); });
+            if (fromOutside) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                p->kill9();
+            }
+            EXPECT_TRUE(p->waitForExit(5000)) << "the server should have died";
+            sender.join();
+        }
+        expectConsistentAfterRestart();
 
-    auto p = start();
-    const Api api = Api(p->port(), token);
-    // Part 1 counts as missing now: its bytes were being replaced.
-    EXPECT_EQ(api.complete(id, parts).status, 400);
-    const Http again = api.put("/api/videos/" + id + "/parts/1", bytes.substr(0, std::size_t(partSize)));
-    ASSERT_EQ(again.status, 200);
-    EXPECT_EQ(again.body, parts[0]); // the same bytes, the same etag
-    ASSERT_EQ(api.complete(id, parts).status, 200);
-    EXPECT_EQ(api.publicGet("/r/" + id).body, bytes);
-}
-
-TEST_F(ServerCrash, KillAfterAPartIsWrittenBeforeItIsRecorded)
-{
-    const std::string bytes = videoBytes(std::size_t(kPartSize) * 3 - 100);
-    std::string id;
-    std::vector<std::string> parts;
-    {
         auto p = start();
-        const Api api = Api(p->port(), token);
-        id = api.create();
-        parts = api.putParts(id, bytes, kPartSize);
+        const Api api(p->port(), token);
+        EXPECT_EQ(api.complete(id, parts).status, 400);
+        const Http again = api.put("/api/videos/" + id + "/parts/1", bytes.substr(0, std::size_t(partSize)));
+        EXPECT_EQ(again.body, parts[0]); // the same bytes, the same etag
+        ASSERT_EQ(api.complete(id, parts).status, 200);
+        EXPECT_EQ(api.publicGet("/r/" + id).body, bytes);
         p->terminate();
     }
-    {
-        // Part 2 sent again with other bytes; the server dies once they are written.
-        auto p = start("part-written");
-        const Http r = Api(p->port(), token).put("/api/videos/" + id + "/parts/2", videoBytes(std::size_t(kPartSize)));
-        EXPECT_EQ(r.status, 0) << "the server should have died";
-        EXPECT_TRUE(p->waitForExit(5000));
-    }
-    expectConsistentAfterRestart();
-
-    auto p = start();
-    const Api api = Api(p->port(), token);
-    EXPECT_EQ(api.complete(id, parts).status, 400);
-    api.put("/api/videos/" + id + "/parts/2", bytes.substr(std::size_t(kPartSize), std::size_t(kPartSize)));
-    ASSERT_EQ(api.complete(id, parts).status, 200);
-    EXPECT_EQ(api.publicGet("/r/" + id).body, bytes);
-    p->terminate();
     expectConsistentAfterRestart();
 }
 
