@@ -123,6 +123,11 @@ TEST(AppStatePhases, OverlappingRequestsAreIgnored)
 {
     AppStateRig rig;
     AppState &state = rig.make();
+    const auto pokeAll = [&] {
+        run(state.startRecording());
+        run(state.stopRecording());
+        run(state.discardRecording());
+    };
 
     // Nothing to stop or discard while idle.
     run(state.stopRecording());
@@ -132,9 +137,7 @@ TEST(AppStatePhases, OverlappingRequestsAreIgnored)
     rig.recorder->startStep.hold = true;
     auto start = state.startRecording();
     EXPECT_EQ(state.phase(), Phase::starting());
-    run(state.startRecording());
-    run(state.stopRecording());
-    run(state.discardRecording());
+    pokeAll();
     EXPECT_EQ(rig.recorder->startStep.calls, 1);
     EXPECT_EQ(rig.count("recorder.stop"), 0);
     rig.recorder->startStep.release();
@@ -148,18 +151,14 @@ TEST(AppStatePhases, OverlappingRequestsAreIgnored)
     auto stop = state.stopRecording();
     EXPECT_EQ(state.phase(), Phase::finishing());
     EXPECT_FALSE(state.clockRunning());
-    run(state.startRecording());
-    run(state.stopRecording());
-    run(state.discardRecording());
+    pokeAll();
     EXPECT_EQ(rig.recorder->stopStep.calls, 1);
     EXPECT_EQ(rig.recorder->startStep.calls, 1);
 
     rig.uploader->uploadStep.hold = true;
     rig.recorder->stopStep.release();
     ASSERT_TRUE(waitUntil([&] { return state.phase() == Phase::uploading(0, 0); }));
-    run(state.startRecording());
-    run(state.stopRecording());
-    run(state.discardRecording());
+    pokeAll();
     EXPECT_EQ(rig.recorder->stopStep.calls, 1);
     EXPECT_EQ(rig.recorder->startStep.calls, 1);
     EXPECT_EQ(rig.uploader->uploadStep.calls, 1);

@@ -71,21 +71,18 @@ TEST(ReplyChannel, BadForeignAndOversizedRequestsGetAnAnswerNotACrash)
         ++requests;
         request->finish(0);
     });
+    const QByteArray unreadable = R"({"error":"The request could not be read.","exit":2})"
+                                  "\n";
     const struct {
         const char *name;
         QByteArray bytes;
         QByteArray answer;
     } cases[] = {
-        {"not JSON", "MIVRA2\n{nope\n",
-         R"({"error":"The request could not be read.","exit":2})"
-         "\n"},
-        {"no command", "MIVRA2\n{\"x\":1}\n",
-         R"({"error":"The request could not be read.","exit":2})"
-         "\n"},
+        {"not JSON", "MIVRA2\n{nope\n", unreadable},
+        {"no command", "MIVRA2\n{\"x\":1}\n", unreadable},
         {"later version", "MIVRA3\n{}\n", "unsupported\n"},
         {"too long", "MIVRA2\n" + QByteArray(InstanceServer::kMaxMessageBytes + 10, 'x'),
-         R"({"error":"The request is too long.","exit":2})"
-         "\n"},
+         QByteArray(R"({"error":"The request is too long.","exit":2})") + "\n"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);

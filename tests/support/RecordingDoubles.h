@@ -30,6 +30,15 @@
 
 using Journal = std::shared_ptr<QStringList>;
 
+// A double that notes its calls in the shared journal.
+class Journaling {
+public:
+    explicit Journaling(Journal journal) : m_journal(std::move(journal)) {}
+
+protected:
+    Journal m_journal;
+};
+
 // One awaited step of a double: passes at once unless held; may throw.
 class HeldStep {
 public:
@@ -58,9 +67,9 @@ private:
     std::shared_ptr<SignalGate> m_gate = std::make_shared<SignalGate>();
 };
 
-class FakeRecorder final : public Recorder, public CompositorIntake {
+class FakeRecorder final : public Recorder, public CompositorIntake, Journaling {
 public:
-    explicit FakeRecorder(Journal journal) : m_journal(std::move(journal)) {}
+    using Journaling::Journaling;
 
     QCoro::Task<> start(QString outputPath, QScreen *, bool microphone, std::optional<BubbleSpot> spot) override
     {
@@ -102,14 +111,13 @@ public:
     bool running() const { return m_running; }
 
 private:
-    Journal m_journal;
     bool m_running = false;
     bool m_compositing = false;
 };
 
-class FakeBubble final : public CameraBubbleControl {
+class FakeBubble final : public CameraBubbleControl, Journaling {
 public:
-    explicit FakeBubble(Journal journal) : m_journal(std::move(journal)) {}
+    using Journaling::Journaling;
 
     void setCapturable(bool capturable) override
     {
@@ -136,14 +144,11 @@ public:
     HeldStep showStep;
     std::unique_ptr<QWindow> window;
     CameraFrameHandler frames;
-
-private:
-    Journal m_journal;
 };
 
-class FakeBar final : public RecordingBarControl {
+class FakeBar final : public RecordingBarControl, Journaling {
 public:
-    explicit FakeBar(Journal journal) : m_journal(std::move(journal)) {}
+    using Journaling::Journaling;
     void show(QScreen *, AppState *state, bool showHint) override
     {
         boundState = state;
@@ -153,9 +158,6 @@ public:
     void detach() override { m_journal->append(QStringLiteral("bar.detach")); }
     void hide() override { m_journal->append(QStringLiteral("bar.hide")); }
     AppState *boundState = nullptr;
-
-private:
-    Journal m_journal;
 };
 
 // The link service, scripted: each call is noted in `calls`, `beforeReply`
@@ -205,9 +207,9 @@ private:
 
 // The uploader and the link service in one, as the real one is; its listing
 // fails, as when the service cannot be reached.
-class FakeUploader final : public VideoUploader, public FakeVideoService {
+class FakeUploader final : public VideoUploader, public FakeVideoService, Journaling {
 public:
-    explicit FakeUploader(Journal journal) : m_journal(std::move(journal))
+    explicit FakeUploader(Journal journal) : Journaling(std::move(journal))
     {
         listError = QStringLiteral("The service could not be reached.");
     }
@@ -237,14 +239,11 @@ public:
     QSize lastSize;
     std::optional<Lifetime> lastLifetime;
     int uploads = 0;
-
-private:
-    Journal m_journal;
 };
 
-class FakeThumbs final : public ThumbnailMaker {
+class FakeThumbs final : public ThumbnailMaker, Journaling {
 public:
-    explicit FakeThumbs(Journal journal) : m_journal(std::move(journal)) {}
+    using Journaling::Journaling;
     QCoro::Task<> make(QString id, QString filePath) override
     {
         // Whether the recording was still there when the thumbnail was made.
@@ -252,28 +251,22 @@ public:
         co_return;
     }
     void remove(const QString &id) override { m_journal->append(QStringLiteral("thumbs.remove ") + id); }
-
-private:
-    Journal m_journal;
 };
 
-class FakeClipboard final : public ClipboardWriter {
+class FakeClipboard final : public ClipboardWriter, Journaling {
 public:
-    explicit FakeClipboard(Journal journal) : m_journal(std::move(journal)) {}
+    using Journaling::Journaling;
     void setText(const QString &value) override
     {
         text = value;
         m_journal->append(QStringLiteral("clipboard ") + value);
     }
     QString text;
-
-private:
-    Journal m_journal;
 };
 
-class FakeUrlOpener final : public UrlOpener {
+class FakeUrlOpener final : public UrlOpener, Journaling {
 public:
-    explicit FakeUrlOpener(Journal journal) : m_journal(std::move(journal)) {}
+    using Journaling::Journaling;
     bool open(const QUrl &url) override
     {
         opened.append(url);
@@ -281,18 +274,12 @@ public:
         return true;
     }
     QList<QUrl> opened;
-
-private:
-    Journal m_journal;
 };
 
-class FakeSound final : public SoundPlayer {
+class FakeSound final : public SoundPlayer, Journaling {
 public:
-    explicit FakeSound(Journal journal) : m_journal(std::move(journal)) {}
+    using Journaling::Journaling;
     void play(const QString &name) override { m_journal->append(QStringLiteral("sound ") + name); }
-
-private:
-    Journal m_journal;
 };
 
 class FakeScreens final : public ScreenLocator {
@@ -302,9 +289,9 @@ public:
 
 // A main window whose presence the test sets; `confirms` says whether the
 // window manager reports the minimise (else only the fallback resumes).
-class FakeMainWindow final : public MainWindowAccess {
+class FakeMainWindow final : public MainWindowAccess, Journaling {
 public:
-    explicit FakeMainWindow(Journal journal) : m_journal(std::move(journal)) {}
+    using Journaling::Journaling;
     Presence presence() const override { return state; }
     void minimise() override
     {
@@ -328,9 +315,6 @@ public:
     }
     Presence state = Presence::absent;
     bool confirms = true;
-
-private:
-    Journal m_journal;
 };
 
 class FakeTaskbar final : public TaskbarPresence {
