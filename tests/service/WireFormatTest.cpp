@@ -51,42 +51,42 @@ TEST(WireDecoding, ListItemTitleIsOptionalButTyped)
     EXPECT_EQ(list.videos[2].title, QString());
     EXPECT_EQ(list.videos[3].title, QStringLiteral("Demo"));
 
-    EXPECT_NE(decodeFailure<VideoList>(R"({"videos":[{"id":"a","expiresAt":1,"title":5}]})"), "decoded");
     EXPECT_EQ(decodeReply<VideoList>(R"({"videos":[]})").videos.size(), 0);
 }
 
-TEST(WireDecoding, OneBadItemFailsTheWholeList)
+TEST(WireDecoding, AnythingButTheRecordFails)
 {
     EXPECT_EQ(decodeFailure<VideoList>(R"({"videos":[{"id":"a","expiresAt":1},{"id":"b"}]})"),
               QStringLiteral("The server's reply could not be read: the key \"expiresAt\" is missing."));
-    EXPECT_NE(decodeFailure<VideoList>(R"({"videos":[{"id":"a","expiresAt":1},"b"]})"), "decoded");
-    EXPECT_NE(decodeFailure<VideoList>(R"({"videos":{}})"), "decoded");
-    EXPECT_NE(decodeFailure<VideoList>(R"({})"), "decoded");
-}
-
-TEST(WireDecoding, MissingOrMistypedRequiredKeysFail)
-{
-    EXPECT_EQ(decodeFailure<CreateResponse>(R"({"id":"a","shareUrl":"s","expiresAt":1})"),
-              QStringLiteral("The server's reply could not be read: the key \"partSize\" is missing."));
     EXPECT_EQ(decodeFailure<CreateResponse>(R"({"id":"a","partSize":"10","shareUrl":"s","expiresAt":1})"),
               QStringLiteral("The server's reply could not be read: the key \"partSize\" holds a string instead of a "
                              "64-bit integer."));
-    // Integers must be whole and fit in 64 bits.
-    EXPECT_NE(decodeFailure<CreateResponse>(R"({"id":"a","partSize":10.5,"shareUrl":"s","expiresAt":1})"), "decoded");
-    EXPECT_NE(decodeFailure<CreateResponse>(R"({"id":"a","partSize":1e30,"shareUrl":"s","expiresAt":1})"), "decoded");
-    EXPECT_NE(decodeFailure<CreateResponse>(R"({"id":"a","partSize":true,"shareUrl":"s","expiresAt":1})"), "decoded");
-    // A required key may not be null, a string may not be a number.
-    EXPECT_NE(decodeFailure<PartResponse>(R"({"partNumber":1,"etag":null})"), "decoded");
-    EXPECT_NE(decodeFailure<VideoInfo>(R"({"id":5,"shareUrl":"s","expiresAt":1})"), "decoded");
-    EXPECT_NE(decodeFailure<TitleResponse>(R"({"id":"a"})"), "decoded");
-    EXPECT_NE(decodeFailure<KeepResponse>(R"({"expiresAt":1})"), "decoded");
-}
-
-TEST(WireDecoding, BodiesThatAreNotOneJsonObjectFail)
-{
-    for (const QByteArray &body : {QByteArray(), QByteArray("null"), QByteArray("[]"), QByteArray("{\"id\":"),
-                                   QByteArray("{\"title\":\"a\",\"id\":\"b\"} trailing"), QByteArray("<html>")})
-        EXPECT_NE(decodeFailure<TitleResponse>(body), "decoded") << body.constData();
+    // One bad item fails the whole list; integers must be whole and fit in 64
+    // bits; a required key may not be missing or null; a string is no number;
+    // the body is one JSON object and nothing else.
+    const QString failures[] = {
+        decodeFailure<VideoList>(R"({"videos":[{"id":"a","expiresAt":1,"title":5}]})"),
+        decodeFailure<VideoList>(R"({"videos":[{"id":"a","expiresAt":1},"b"]})"),
+        decodeFailure<VideoList>(R"({"videos":{}})"),
+        decodeFailure<VideoList>(R"({})"),
+        decodeFailure<CreateResponse>(R"({"id":"a","shareUrl":"s","expiresAt":1})"),
+        decodeFailure<CreateResponse>(R"({"id":"a","partSize":10.5,"shareUrl":"s","expiresAt":1})"),
+        decodeFailure<CreateResponse>(R"({"id":"a","partSize":1e30,"shareUrl":"s","expiresAt":1})"),
+        decodeFailure<CreateResponse>(R"({"id":"a","partSize":true,"shareUrl":"s","expiresAt":1})"),
+        decodeFailure<PartResponse>(R"({"partNumber":1,"etag":null})"),
+        decodeFailure<VideoInfo>(R"({"id":5,"shareUrl":"s","expiresAt":1})"),
+        decodeFailure<TitleResponse>(R"({"id":"a"})"),
+        decodeFailure<KeepResponse>(R"({"expiresAt":1})"),
+        decodeFailure<TitleResponse>(""),
+        decodeFailure<TitleResponse>("null"),
+        decodeFailure<TitleResponse>("[]"),
+        decodeFailure<TitleResponse>("{\"id\":"),
+        decodeFailure<TitleResponse>("{\"title\":\"a\",\"id\":\"b\"} trailing"),
+        decodeFailure<TitleResponse>("<html>"),
+    };
+    for (const QString &failure : failures)
+        EXPECT_TRUE(failure.startsWith(QStringLiteral("The server's reply could not be read: ")))
+            << &failure - failures;
 }
 
 TEST(UploadErrorText, TheThreeCasesReadAsDesigned)
