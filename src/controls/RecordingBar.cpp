@@ -8,13 +8,45 @@
 #include "platform/LeftOutWindows.h"
 
 #include <QGuiApplication>
+#include <QMouseEvent>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QScreen>
 
+#include <optional>
+
 namespace {
+// Dragged by any point its controls leave free.
+class BarWindow final : public QQuickWindow {
+protected:
+    void mousePressEvent(QMouseEvent *event) override
+    {
+        QQuickWindow::mousePressEvent(event);
+        if (event->button() != Qt::LeftButton || event->exclusiveGrabber(event->points().constFirst()))
+            return;
+        // Without a window manager to move it, the bar moves itself.
+        if (!startSystemMove())
+            m_grab = event->position().toPoint();
+    }
+    void mouseMoveEvent(QMouseEvent *event) override
+    {
+        if (m_grab)
+            setPosition(event->globalPosition().toPoint() - *m_grab);
+        else
+            QQuickWindow::mouseMoveEvent(event);
+    }
+    void mouseReleaseEvent(QMouseEvent *event) override
+    {
+        if (!std::exchange(m_grab, std::nullopt))
+            QQuickWindow::mouseReleaseEvent(event);
+    }
+
+private:
+    std::optional<QPoint> m_grab;
+};
+
 const QUrl kView(QStringLiteral("qrc:/qml/RecordingBarView.qml"));
 
 QRect primaryFrame()
@@ -57,7 +89,7 @@ QWindow *RecordingBar::panel() const
 
 void RecordingBar::createPanel()
 {
-    m_panel = std::make_unique<QQuickWindow>();
+    m_panel = std::make_unique<BarWindow>();
     m_panel->setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus);
     m_panel->setTitle(QStringLiteral("Mivra Video Recording Controls"));
     QSurfaceFormat format = m_panel->format();

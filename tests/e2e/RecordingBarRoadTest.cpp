@@ -140,6 +140,10 @@ TEST_F(RecordingBarRoad, StandsUnderTheBubbleFollowsItsDragAndDoneMakesTheLink)
     ASSERT_TRUE(waitUntil([&] { return serverGeometry(bar) == underBubble(shown.translated(by)); }))
         << "the bar is at " << serverGeometry(bar).x() << "," << serverGeometry(bar).y();
 
+    // Dragged by a point its controls leave free, the bar goes along.
+    const QPoint free = serverGeometry(bar).topLeft() + QPoint(12, 24);
+    dragWithPointer(free, free + QPoint(0, 100));
+    ASSERT_TRUE(waitUntil([&] { return serverGeometry(bar) == underBubble(shown.translated(by)).translated(0, 100); }));
     const QRect barArea = serverGeometry(bar);
     QScreen *screen = QGuiApplication::primaryScreen();
     screen->grabWindow(0, barArea.x() - 40, barArea.y() - 240, 380, 380)
