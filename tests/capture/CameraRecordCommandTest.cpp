@@ -1,6 +1,5 @@
 // `mivra record --camera` with the synthetic camera, on an X server of its
-// own: the file it leaves has the bubble in the corner asked for, mirrored,
-// and moving.
+// own: the file it leaves has the bubble in the corner asked for, moving.
 #include "FfprobeReport.h"
 #include "PrivateHome.h"
 #include "PrivateXServer.h"
@@ -39,11 +38,9 @@ TEST(CameraRecordCommand, BubbleInTheChosenCornerMovesWithTheCamera)
         const auto pixel = [&frame](int x, int y) {
             return reinterpret_cast<const uint8_t *>(frame.constData()) + (std::size_t(y) * 1920 + x) * 4;
         };
-        // Mirrored: green left of the centre, red right of it.
+        // The camera's picture fills the chosen corner (how it is mirrored
+        // and rimmed is the compositor's test).
         EXPECT_GT(pixel(94, 174)[1], 200) << t;
-        EXPECT_LT(pixel(94, 174)[2], 60) << t;
-        EXPECT_GT(pixel(174, 174)[2], 200) << t;
-        EXPECT_LT(pixel(174, 174)[1], 60) << t;
         // The white square runs along the camera's top edge.
         int white = 0;
         for (int y = 24; y < 60; ++y)

@@ -44,16 +44,10 @@ protected:
     static QString video(const char *name) { return s_videos->filePath(QString::fromLatin1(name) + ".mp4"); }
     static void makeVideo(const char *name, QStringList arguments)
     {
-        QProcess ffmpeg;
-        arguments.prepend("-y");
-        arguments.prepend("error");
-        arguments.prepend("-loglevel");
         if (!arguments.contains("-c") && !arguments.contains("-c:a"))
-            arguments << "-c:v"
-                      << "libx264"
-                      << "-pix_fmt"
-                      << "yuv420p";
-        ffmpeg.start("ffmpeg", arguments << video(name));
+            arguments << QStringList{"-c:v", "libx264", "-pix_fmt", "yuv420p"};
+        QProcess ffmpeg;
+        ffmpeg.start("ffmpeg", QStringList{"-loglevel", "error", "-y"} + arguments << video(name));
         ASSERT_TRUE(ffmpeg.waitForFinished(30000) && ffmpeg.exitCode() == 0) << ffmpeg.readAllStandardError().data();
     }
     // The picture ffmpeg itself shows for the first frame, rotation applied.
