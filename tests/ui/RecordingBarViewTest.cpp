@@ -60,8 +60,14 @@ struct BarRig {
         return found && found->isVisible() && found->opacity() > 0;
     }
     QString text(const char *name) const { return item(name)->property("text").toString(); }
-    QRectF frame(const char *name) const
+    // Where `name` stands once the view has laid out and drawn what changed.
+    QRectF frame(const char *name)
     {
+        int frames = 0;
+        const auto counter = QObject::connect(&view, &QQuickWindow::frameSwapped, [&frames] { ++frames; });
+        view.update();
+        waitUntil([&] { return frames > 0; });
+        QObject::disconnect(counter);
         QQuickItem *found = item(name);
         return QRectF(found->mapToScene(QPointF(0, 0)), found->size());
     }
@@ -132,8 +138,11 @@ TEST(RecordingBarView, RingShowsTheSentShareOrSpinsWhileTheSizeIsUnknown)
         bool determinate;
         double arc;
     };
-    for (const Case &c : {Case{3, 1000, true, 0.02}, Case{600, 1000, true, 0.6}, Case{0, 0, false, 0}}) {
+    for (const Case &c : {Case{3, 1000, true, 0.02}, Case{600, 1000, true, 0.6},
+                          Case{1'238'800'000, 1'251'300'000, true, 0.99}, Case{0, 0, false, 0}}) {
         bar.progress(c.sent, c.total);
+        // Even the longest text of a long recording fits the bar.
+        EXPECT_LE(bar.frame("pill").width(), 300) << qPrintable(bar.text("uploadText"));
         EXPECT_EQ(ring->property("determinate").toBool(), c.determinate) << c.sent << " of " << c.total;
         EXPECT_TRUE(waitUntil([&] { return qAbs(ring->property("shown").toDouble() - c.arc) < 0.001; }))
             << c.sent << " of " << c.total << ": " << ring->property("shown").toDouble();
@@ -248,6 +257,11 @@ TEST(RecordingBarView, ButtonsExplainThemselvesInTooltipWindows)
     BarRig bar;
     bar.reach(Kind::recording);
     bar.show();
+    // Tooltips close when a window turns active: let that happen first.
+    bar.view.requestActivate();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&bar.view));
+    // A move to where the pointer already is would be dropped.
+    QTest::mouseMove(&bar.view, QPoint(1, 1));
     for (const auto &[button, tip] : {std::pair{"doneButton", "Stop and upload. The link copies itself."},
                                       std::pair{"discardButton", "Throw this recording away. Nothing is uploaded."}}) {
         QTest::mouseMove(&bar.view, bar.frame(button).center().toPoint());

@@ -69,7 +69,6 @@ Item {
 
     Column {
         id: stack
-        objectName: "stack"
         width: view.width
         spacing: 6
         topPadding: 2
@@ -169,6 +168,8 @@ Item {
                     visible: view.phase === "uploading"
                     anchors.verticalCenter: parent.verticalCenter
                     text: view.backend.uploadText
+                    // The window less the pill's padding and border, the ring and the spacing.
+                    maxWidth: view.width - 64
                     font.pixelSize: 13
                     font.weight: Font.Medium
                 }

@@ -44,5 +44,7 @@ Item {
         visible: !ring.determinate
         running: visible
         padding: 0
+        // The style's own spinner is dark grey, lost on the dark surfaces the ring sits on.
+        palette.dark: "white"
     }
 }
