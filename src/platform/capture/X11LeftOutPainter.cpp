@@ -7,6 +7,9 @@
 
 #include <QSet>
 
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -27,6 +30,37 @@ xcb_rectangle_t rectangle(const QRect &r)
     return {int16_t(r.x()), int16_t(r.y()), uint16_t(r.width()), uint16_t(r.height())};
 }
 } // namespace
+
+// Shared memory the composed image is read into, without passing the socket.
+struct X11LeftOutPainter::SharedImage {
+    xcb_connection_t *connection = nullptr;
+    uint8_t *address = nullptr;
+    xcb_shm_seg_t seg = 0;
+    ~SharedImage()
+    {
+        if (!address)
+            return;
+        xcb_shm_detach(connection, seg);
+        shmdt(address);
+    }
+    static std::unique_ptr<SharedImage> make(xcb_connection_t *c, std::size_t bytes)
+    {
+        const int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+        if (id < 0)
+            return nullptr;
+        void *address = shmat(id, nullptr, 0);
+        auto shared = std::make_unique<SharedImage>();
+        shared->connection = c;
+        shared->seg = xcb_generate_id(c);
+        XcbReply<xcb_generic_error_t> error(
+            xcb_request_check(c, xcb_shm_attach_checked(c, shared->seg, uint32_t(id), 0)));
+        shmctl(id, IPC_RMID, nullptr); // freed once both sides detach
+        if (address == reinterpret_cast<void *>(-1))
+            return nullptr;
+        shared->address = static_cast<uint8_t *>(address);
+        return error ? nullptr : std::move(shared);
+    }
+};
 
 X11LeftOutPainter::X11LeftOutPainter(xcb_connection_t *connection, xcb_screen_t *screen, const QRect &monitor)
     : m_connection(connection), m_root(screen->root), m_rootDepth(screen->root_depth),
@@ -63,6 +97,7 @@ X11LeftOutPainter::~X11LeftOutPainter()
     m_watched.clear();
     m_scratchPicture.reset();
     m_scratch.reset();
+    m_shared.reset();
     redirect(false);
     xcb_flush(m_connection);
 }
@@ -278,6 +313,8 @@ void X11LeftOutPainter::ensureScratch(QSize size)
                       uint16_t(m_scratchSize.height()));
     m_scratchPicture = XcbPicture(c, xcb_generate_id(c));
     xcb_render_create_picture(c, m_scratchPicture.get(), m_scratch.get(), m_rootFormat, 0, nullptr);
+    m_shared.reset();
+    m_shared = SharedImage::make(c, std::size_t(m_scratchSize.width()) * m_scratchSize.height() * 4);
 }
 
 void X11LeftOutPainter::prepare()
@@ -290,27 +327,29 @@ void X11LeftOutPainter::prepare()
     if (m_composed.isEmpty())
         return;
     ensureScratch(m_composed);
+    if (!m_shared) {
+        m_composed = QSize(0, 0);
+        return;
+    }
     int top = 0;
     for (const QRect &rect : m_leftOut) {
         compose(rect, top);
         top += rect.height();
     }
-    m_image = xcb_get_image(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, m_scratch.get(), 0, 0,
-                            uint16_t(m_composed.width()), uint16_t(m_composed.height()), ~0u);
+    m_image = xcb_shm_get_image(m_connection, m_scratch.get(), 0, 0, uint16_t(m_composed.width()),
+                                uint16_t(m_composed.height()), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, m_shared->seg, 0);
 }
 
 void X11LeftOutPainter::paint(uint8_t *pixels, int strideBytes)
 {
     if (m_composed.isEmpty())
         return;
-    auto image = answer<xcb_get_image_reply_t>(m_connection, xcb_get_image_reply, m_image);
+    auto image = answer<xcb_shm_get_image_reply_t>(m_connection, xcb_shm_get_image_reply, m_image);
     const std::size_t imageStride = std::size_t(m_composed.width()) * 4;
-    const bool whole =
-        image && std::size_t(xcb_get_image_data_length(image.get())) >= imageStride * m_composed.height();
     m_composed = QSize(0, 0);
-    if (!whole)
+    if (!image)
         return;
-    const uint8_t *source = xcb_get_image_data(image.get());
+    const uint8_t *source = m_shared->address;
     for (const QRect &rect : m_leftOut) {
         uint8_t *target =
             pixels + std::ptrdiff_t(rect.y() - m_monitor.y()) * strideBytes + (rect.x() - m_monitor.x()) * 4;

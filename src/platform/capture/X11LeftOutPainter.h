@@ -4,11 +4,13 @@
 
 #include <xcb/damage.h>
 #include <xcb/render.h>
+#include <xcb/shm.h>
 
 #include <QHash>
 #include <QRect>
 #include <QRegion>
 
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -87,5 +89,7 @@ private:
     XcbResource<&xcb_render_free_picture> m_scratchPicture;
     QSize m_scratchSize;
     QSize m_composed{0, 0}; // asked for, not yet painted
-    xcb_get_image_cookie_t m_image{};
+    struct SharedImage;
+    std::unique_ptr<SharedImage> m_shared; // where the composed image lands
+    xcb_shm_get_image_cookie_t m_image{};
 };
