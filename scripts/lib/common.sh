@@ -12,7 +12,7 @@ MIVRA_PACKAGES=(
   qml6-module-qtmultimedia qcoro-qt6-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libx264-dev libyuv-dev
-  libxcb1-dev libxcb-shm0-dev libxcb-xfixes0-dev libxcb-damage0-dev libxcb-randr0-dev libxcb-composite0-dev
+  libxcb1-dev libxcb-shm0-dev libxcb-xfixes0-dev libxcb-damage0-dev libxcb-randr0-dev libxcb-composite0-dev libxcb-render0-dev
   libpulse-dev libsqlite3-dev sqlite3 libcpp-httplib-dev libssl-dev nlohmann-json3-dev libcurl4-openssl-dev
   ffmpeg pulseaudio pulseaudio-utils xvfb xauth x11-utils xdotool chromium
   libpipewire-0.3-dev pipewire pipewire-bin wireplumber dbus-daemon
