@@ -152,14 +152,13 @@ TEST(CameraBubble, PermissionAndDeviceDecideWhetherItShows)
     EXPECT_TRUE(denied.contains(QLatin1String("Settings > Privacy > Camera")));
 }
 
-TEST(CameraBubbleWindow, PaintsTheMirroredPictureInARimmedCircleWithASoftShadow)
+TEST(CameraBubbleWindow, PaintsThePictureInARimmedCircleWithASoftShadow)
 {
     if (!QGuiApplication::primaryScreen())
         GTEST_SKIP() << "no display";
     CameraBubbleWindow window(220);
-    QImage camera(320, 180, QImage::Format_RGB32); // wider than tall: cropped to its middle
+    QImage camera(320, 180, QImage::Format_RGB32);
     camera.fill(Qt::red);
-    QPainter(&camera).fillRect(0, 0, 160, 180, Qt::green);
     window.setPreview(CameraBubbleWindow::filled(camera, 208));
     QImage shot(220, 220, QImage::Format_ARGB32_Premultiplied);
     shot.fill(Qt::transparent);
@@ -172,9 +171,6 @@ TEST(CameraBubbleWindow, PaintsTheMirroredPictureInARimmedCircleWithASoftShadow)
     const auto alpha = [&shot](int x, int y) { return shot.pixelColor(x, y).alpha(); };
     EXPECT_EQ(alpha(3, 3), 0) << "corners stay clear";
     EXPECT_EQ(alpha(110, 110), 255);
-    // Mirrored: the camera's green left half shows on the right.
-    EXPECT_GT(shot.pixelColor(160, 110).green(), 200);
-    EXPECT_GT(shot.pixelColor(60, 110).red(), 200);
     // A half-white rim over the picture's edge.
     EXPECT_GT(shot.pixelColor(110, 5).blue(), 100);
     // Below the circle the shadow fades out, deeper just under it.
@@ -183,28 +179,24 @@ TEST(CameraBubbleWindow, PaintsTheMirroredPictureInARimmedCircleWithASoftShadow)
     EXPECT_LT(alpha(110, 214), 120);
 }
 
-// The window's place and size as the X server has them.
+// What `program ARGUMENTS` prints: the X server's own answers through
+// xwininfo, xprop and xdotool.
+QString ask(const QString &program, const QStringList &arguments)
+{
+    QProcess tool;
+    tool.start(program, arguments);
+    tool.waitForFinished(10000);
+    return QString::fromUtf8(tool.readAllStandardOutput());
+}
+
 QRect serverGeometry(WId window)
 {
-    QProcess info;
-    info.start(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(window)});
-    if (!info.waitForFinished(10000))
-        return {};
-    const QString out = QString::fromUtf8(info.readAllStandardOutput());
+    const QString out = ask(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(window)});
     const auto number = [&out](const char *label) {
         const QRegularExpression line(QString::fromLatin1(label) + QStringLiteral(":\\s+(-?\\d+)"));
         return line.match(out).captured(1).toInt();
     };
     return {number("Absolute upper-left X"), number("Absolute upper-left Y"), number("Width"), number("Height")};
-}
-
-// The X server's answer to `xdotool ARGUMENTS`; for a search, the first window found.
-QString xdotool(const QStringList &arguments)
-{
-    QProcess tool;
-    tool.start(QStringLiteral("xdotool"), arguments);
-    tool.waitForFinished(10000);
-    return QString::fromUtf8(tool.readAllStandardOutput()).section(QLatin1Char('\n'), 0, 0);
 }
 
 // `mivra record --camera` on an X server of its own, uploading to the real
@@ -233,8 +225,9 @@ protected:
         // The first recording measures the encoder before it starts.
         if (!waitUntil([&] { return home.log().count(QStringLiteral("phase recording")) > recordings; }, 60000))
             return 0;
-        return xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                        QStringLiteral("Mivra Video Camera")})
+        return ask(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                               QStringLiteral("--name"), QStringLiteral("Mivra Video Camera")})
+            .section(QLatin1Char('\n'), 0, 0)
             .toULong();
     }
     // Done, as Ctrl-C says it: the link is made and printed (copied, not opened).
@@ -263,18 +256,15 @@ TEST_F(BubbleWindowOfTheApp, OpensCentredMovesWhenDraggedAndReopensThere)
         const WId bubble = record(app);
         ASSERT_NE(bubble, 0u) << home.log().toStdString();
         EXPECT_EQ(serverGeometry(bubble), QRect(centred, QSize(220, 220)));
-        QProcess hints;
-        hints.start(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(bubble)});
-        ASSERT_TRUE(hints.waitForFinished(10000));
-        const QByteArray props = hints.readAllStandardOutput();
-        EXPECT_TRUE(props.contains("_NET_WM_DESKTOP(CARDINAL) = 4294967295")) << props.constData();
-        EXPECT_TRUE(props.contains("_NET_WM_STATE_STICKY")) << props.constData();
+        const QString props = ask(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(bubble)});
+        EXPECT_TRUE(props.contains("_NET_WM_DESKTOP(CARDINAL) = 4294967295")) << props.toStdString();
+        EXPECT_TRUE(props.contains("_NET_WM_STATE_STICKY")) << props.toStdString();
 
         const QPoint grab = centred + QPoint(110, 60);
-        const auto at = [](QPoint p) { return QStringList{QString::number(p.x()), QString::number(p.y())}; };
-        xdotool(QStringList{QStringLiteral("mousemove")} + at(grab) +
-                QStringList{QStringLiteral("mousedown"), QStringLiteral("1"), QStringLiteral("mousemove")} +
-                at(grab + moved - centred) + QStringList{QStringLiteral("mouseup"), QStringLiteral("1")});
+        const QPoint drop = grab + moved - centred;
+        ask(QStringLiteral("xdotool"), QString::asprintf("mousemove %d %d mousedown 1 mousemove %d %d mouseup 1",
+                                                         grab.x(), grab.y(), drop.x(), drop.y())
+                                           .split(QLatin1Char(' ')));
         ASSERT_TRUE(waitUntil([&] { return serverGeometry(bubble).topLeft() == moved; }));
         // Saved with the lower left corner, y upward.
         ASSERT_TRUE(waitUntil([&] {
@@ -294,24 +284,23 @@ TEST_F(BubbleWindowOfTheApp, OpensCentredMovesWhenDraggedAndReopensThere)
     auto source = platform.openScreen(platform.displays().first());
     FrameCollector screen;
     screen.start(*source);
-    const auto looks = [&moved](const VideoFrame &f) {
-        const auto near = [&](QPoint offset, QColor expected) {
-            const QColor seen = QColor::fromRgb(pixelAt(f, moved.x() + offset.x(), moved.y() + offset.y()));
-            return std::abs(seen.red() - expected.red()) + std::abs(seen.green() - expected.green()) +
-                       std::abs(seen.blue() - expected.blue()) <
-                   60;
-        };
-        return near({60, 150}, Qt::green) && near({160, 150}, Qt::red) && near({3, 3}, QColor(0x4070a0));
+    QImage shot;
+    const auto near = [&shot](QPoint at, QColor expected) {
+        const QColor seen = shot.pixelColor(at + QPoint(40, 40));
+        return std::abs(seen.red() - expected.red()) + std::abs(seen.green() - expected.green()) +
+                   std::abs(seen.blue() - expected.blue()) <
+               60;
     };
-    EXPECT_TRUE(screen.waitForPicture(looks, 10000)) << "see camera-bubble.png";
+    const bool looks = screen.waitForPicture(
+        [&](const VideoFrame &f) {
+            shot = QImage(f.pixels.get(), f.width, f.height, f.strideBytes, QImage::Format_RGB32)
+                       .copy(QRect(moved - QPoint(40, 40), QSize(300, 300)));
+            return near({60, 150}, Qt::green) && near({160, 150}, Qt::red) && near({3, 3}, QColor(0x4070a0));
+        },
+        10000);
     source->stop();
-    const auto frames = screen.frames();
-    ASSERT_FALSE(frames.empty());
-    const auto shown = std::find_if(frames.begin(), frames.end(), looks);
-    const VideoFrame &picture = shown != frames.end() ? *shown : frames.back();
-    QImage(picture.pixels.get(), picture.width, picture.height, picture.strideBytes, QImage::Format_RGB32)
-        .copy(QRect(moved - QPoint(40, 40), QSize(300, 300)))
-        .save(QStringLiteral(MIVRA_BINARY_DIR "/camera-bubble.png"));
+    shot.save(QStringLiteral(MIVRA_BINARY_DIR "/camera-bubble.png"));
+    EXPECT_TRUE(looks) << "see camera-bubble.png";
     finish(app);
 }
 
