@@ -69,7 +69,7 @@ struct BarRig {
         waitUntil([&] { return frames > 0; });
         QObject::disconnect(counter);
         QQuickItem *found = item(name);
-        return QRectF(found->mapToScene(QPointF(0, 0)), found->size());
+        return found->mapRectToScene(QRectF(QPointF(), found->size()));
     }
     void click(const char *name) { QTest::mouseClick(&view, Qt::LeftButton, {}, frame(name).center().toPoint()); }
     bool armed() const { return root()->property("confirmDiscard").toBool(); }
@@ -160,7 +160,7 @@ TEST(RecordingBarView, HintSaysWhatDraggingDoesOnTheSideAwayFromTheBubble)
     };
     const Case cases[] = {
         {Edge::top, BubbleSpot::bottomLeft, 0, "You can drag this bar anywhere."},
-        {Edge::belowBubble, BubbleSpot::bottomLeft, -40,
+        {Edge::belowBubble, BubbleSpot::bottomLeft, -30,
          "Drag your bubble anywhere; in the video it shows bottom left."},
         {Edge::aboveBubble, BubbleSpot::topRight, 25, "Drag your bubble anywhere; in the video it shows top right."},
         {Edge::belowBubble, BubbleSpot::asOnScreen, 0, "Drag your bubble and these controls follow."},
@@ -204,10 +204,16 @@ TEST(RecordingBarView, DiscardTakesASecondClickBeforeItDisarms)
 {
     // Clicks 5 s apart: the arming has lapsed, so the second click arms again.
     BarRig slow;
+    slow.placement.setPillOffset(-40);
     slow.reach(Kind::recording);
+    slow.rig.now = slow.rig.now.addSecs(100 * 60 + 5);
+    ASSERT_TRUE(waitUntil([&] { return slow.rig.state->elapsed() == QStringLiteral("100:05"); }));
     slow.show();
     slow.click("discardButton");
     EXPECT_TRUE(slow.armed());
+    // Long and armed, shifted towards the bubble, the pill still shows whole.
+    EXPECT_GE(slow.frame("pill").left(), 0);
+    EXPECT_LE(slow.frame("pill").right(), 300);
     EXPECT_EQ(slow.text("discardButton"), QStringLiteral("Discard?"));
     EXPECT_TRUE(slow.item("discardButton")->property("destructive").toBool());
     ASSERT_TRUE(waitUntil([&] { return !slow.armed(); }));

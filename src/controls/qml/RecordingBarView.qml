@@ -84,8 +84,14 @@ Item {
             id: pill
             objectName: "pill"
             visible: view.phase !== "idle"
+            // A long recording with the discard armed can be wider than the
+            // bar: it is drawn smaller, and shifted towards the bubble only as
+            // far as it stays whole.
+            readonly property real fit: Math.min(1, (view.width - 4) / width)
+            readonly property real room: Math.max(0, (view.width - 4 - width * fit) / 2)
+            scale: fit
             anchors.horizontalCenter: parent.horizontalCenter
-            anchors.horizontalCenterOffset: view.backend.pillOffset
+            anchors.horizontalCenterOffset: Math.max(-room, Math.min(room, view.backend.pillOffset))
             width: content.width + 28
             height: content.height + 14
             radius: height / 2
