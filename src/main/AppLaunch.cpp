@@ -24,6 +24,7 @@
 #include "platform/UrlOpener.h"
 #include "platform/capture/CaptureBackendChoice.h"
 #include "platform/capture/PortalScreenCast.h"
+#include "platform/capture/WaylandCapturePlatform.h"
 #include "service/ServiceOrigin.h"
 #include "service/Uploader.h"
 #include "setup/AppSetup.h"
@@ -86,7 +87,15 @@ int runPrimary(QApplication &app, InstanceServer &server, const QList<QUrl> &url
         return std::make_unique<AppState>(std::move(parts));
     });
     AppState &state = AppState::shared();
-    AppSetup setupParts(state, store, [store] { return PortalScreenCast::remembersChoice(*store); });
+    // The setup card asks the portal only where recordings go through it.
+    std::function<bool()> screenRemembered;
+    std::function<QCoro::Task<>()> askScreen;
+    if (chooseCaptureBackend() == CaptureBackend::wayland) {
+        auto asker = std::make_shared<WaylandCapturePlatform>(store);
+        screenRemembered = [store] { return PortalScreenCast::remembersChoice(*store); };
+        askScreen = [asker] { return asker->askOnce(); };
+    }
+    AppSetup setupParts(state, store, std::move(screenRemembered), std::move(askScreen));
     // The command line's requests, answered on the app's own state.
     AppRequests requests(state, *uploader);
     QObject::connect(&server, &InstanceServer::requestReceived, &requests, &AppRequests::serve);

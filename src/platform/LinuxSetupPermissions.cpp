@@ -1,6 +1,7 @@
 #include "platform/LinuxSetupPermissions.h"
 
 #include "base/Diag.h"
+#include "base/Errors.h"
 
 #include <QAudioDevice>
 #include <QDir>
@@ -14,16 +15,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace {
-bool isWayland()
-{
-    return qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ||
-           qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland");
-}
-} // namespace
-
-LinuxSetupPermissions::LinuxSetupPermissions(std::function<bool()> screenRemembered)
-    : m_screenRemembered(std::move(screenRemembered))
+LinuxSetupPermissions::LinuxSetupPermissions(std::function<bool()> screenRemembered,
+                                             std::function<QCoro::Task<>()> askScreen)
+    : m_screenRemembered(std::move(screenRemembered)), m_askScreen(std::move(askScreen))
 {
 }
 
@@ -59,11 +53,20 @@ QCoro::Task<> LinuxSetupPermissions::requestMicrophone()
 
 bool LinuxSetupPermissions::screenPreflight()
 {
-    return !isWayland() || (m_screenRemembered && m_screenRemembered());
+    return !m_askScreen || (m_screenRemembered && m_screenRemembered());
 }
 
 QCoro::Task<bool> LinuxSetupPermissions::requestScreen()
 {
+    // Remembered already: asking again would only show the dialog once more.
+    if (screenPreflight())
+        co_return true;
+    try {
+        co_await m_askScreen();
+    } catch (const std::exception &error) {
+        // Cancelled or refused: the card stays on this step, no message box.
+        Diag::log(QStringLiteral("setup: screen not shared: ") + errorDebugText(error));
+    }
     co_return screenPreflight();
 }
 

@@ -9,15 +9,20 @@
 //   exists but this user may not open it (the "video" group);
 // - microphone: authorized when the sound server is reachable and offers an
 //   input;
-// - screen: X11 lets any client read the screen; on Wayland the screen-cast
-//   portal must have handed out a restore token (`screenRemembered`).
+// - screen: X11 lets any client read the screen (no `askScreen`); through the
+//   Wayland screen-cast portal a restore token must have been handed out
+//   (`screenRemembered`), and asking opens one portal session (`askScreen`:
+//   the desktop's dialog, then the token is kept and the session closed).
 // There is nothing to ask for a device file or the sound server, so a
 // request measures again; "open settings" starts the desktop's privacy or
 // sound settings when one of the known programs is installed (for the
-// screen there is no such pane: the portal asks when a recording starts).
+// screen there is no such pane: the portal asks again when a recording
+// starts).
 class LinuxSetupPermissions final : public SetupPermissions {
 public:
-    explicit LinuxSetupPermissions(std::function<bool()> screenRemembered);
+    // `askScreen` may throw with a sentence (cancelled, refused, no portal):
+    // the step then just stays undone.
+    LinuxSetupPermissions(std::function<bool()> screenRemembered, std::function<QCoro::Task<>()> askScreen);
 
     Authorization cameraStatus() override;
     Authorization microphoneStatus() override;
@@ -30,4 +35,5 @@ public:
 
 private:
     std::function<bool()> m_screenRemembered;
+    std::function<QCoro::Task<>()> m_askScreen;
 };

@@ -13,12 +13,13 @@
 #include <QQmlContext>
 #include <QQmlEngine>
 
-AppSetup::AppSetup(AppState &state, std::shared_ptr<PreferenceStore> store, std::function<bool()> screenRemembered)
+AppSetup::AppSetup(AppState &state, std::shared_ptr<PreferenceStore> store, std::function<bool()> screenRemembered,
+                   std::function<QCoro::Task<>()> askScreen)
 {
     const auto bundle = BundleInfo::running();
     Setup::Parts parts;
     parts.store = std::move(store);
-    parts.permissions = std::make_shared<LinuxSetupPermissions>(std::move(screenRemembered));
+    parts.permissions = std::make_shared<LinuxSetupPermissions>(std::move(screenRemembered), std::move(askScreen));
     parts.runningBundle = bundle ? bundle->path : QString();
     parts.launcher = &m_launcher;
     parts.quit = [] { QCoreApplication::quit(); };

@@ -2,6 +2,7 @@
 
 #include "platform/AppLauncher.h"
 
+#include <QCoroTask>
 #include <QNetworkAccessManager>
 #include <QObject>
 
@@ -22,7 +23,8 @@ class UpdatesWindowHost;
 class AppSetup final : public QObject {
     Q_OBJECT
 public:
-    AppSetup(AppState &state, std::shared_ptr<PreferenceStore> store, std::function<bool()> screenRemembered);
+    AppSetup(AppState &state, std::shared_ptr<PreferenceStore> store, std::function<bool()> screenRemembered,
+             std::function<QCoro::Task<>()> askScreen);
     ~AppSetup() override;
 
     Setup &setup() { return *m_setup; }

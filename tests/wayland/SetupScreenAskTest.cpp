@@ -1,0 +1,93 @@
+#include "Await.h"
+#include "FakeScreenCastPortal.h"
+#include "MemoryPreferenceStore.h"
+#include "WaylandTestServices.h"
+#include "platform/LinuxSetupPermissions.h"
+#include "platform/capture/WaylandCapturePlatform.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+
+using Answer = FakeScreenCastPortal::Answer;
+
+namespace {
+
+// The setup card's screen step against a scripted portal: one ask opens one
+// session, keeps the token and closes the session; a refusal is quiet.
+class SetupScreenAskTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QString whyNot;
+        if (!bus.start(folder.path(), &whyNot))
+            GTEST_SKIP() << "No private session bus: " << whyNot.toStdString();
+        ASSERT_TRUE(fake.registerOn(bus.connect()));
+        fake.makeRemote = [] {
+            int pair[2];
+            if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
+                return -1;
+            ::close(pair[1]);
+            return pair[0];
+        };
+        PortalScreenCast::Options options;
+        options.bus = bus.connect();
+        auto platform =
+            std::make_shared<WaylandCapturePlatform>(std::make_shared<PortalScreenCast>(preferences, options));
+        permissions =
+            std::make_unique<LinuxSetupPermissions>([this] { return PortalScreenCast::remembersChoice(*preferences); },
+                                                    [platform] { return platform->askOnce(); });
+    }
+    void TearDown() override { fake.unregister(); }
+
+    QTemporaryDir folder{QDir::tempPath() + QStringLiteral("/mivra-bus-XXXXXX")};
+    PrivateSessionBus bus;
+    FakeScreenCastPortal fake;
+    std::shared_ptr<MemoryPreferenceStore> preferences = std::make_shared<MemoryPreferenceStore>();
+    std::unique_ptr<LinuxSetupPermissions> permissions;
+};
+
+TEST_F(SetupScreenAskTest, OneAskIsRememberedAndARefusalStaysUndone)
+{
+    const struct {
+        const char *name;
+        QString method; // answered with `answer`; the rest succeed
+        Answer answer;
+        bool granted;
+    } cases[] = {
+        {"shared", QString(), Answer::success, true},
+        {"cancelled in the dialog", QStringLiteral("Start"), Answer::cancelled, false},
+        {"refused by the desktop", QStringLiteral("SelectSources"), Answer::refused, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        preferences->remove(PortalScreenCast::restoreTokenKey);
+        fake.answers.clear();
+        fake.calls.clear();
+        fake.closedSessions.clear();
+        if (!c.method.isEmpty())
+            fake.answers.insert(c.method, c.answer);
+
+        EXPECT_FALSE(permissions->screenPreflight());
+        EXPECT_EQ(run(permissions->requestScreen()), c.granted);
+        EXPECT_EQ(permissions->screenPreflight(), c.granted);
+        EXPECT_EQ(fake.methods().count(QStringLiteral("CreateSession")), 1);
+        EXPECT_EQ(fake.callOf(QStringLiteral("SelectSources")).options.value(QStringLiteral("persist_mode")).toUInt(),
+                  2u);
+        // The desktop stops sharing at once, whatever the answer.
+        EXPECT_TRUE(waitUntil([&] { return fake.closedSessions.size() == 1; }, 3000));
+    }
+}
+
+TEST_F(SetupScreenAskTest, AskingWhenRememberedOrOnX11OpensNoDialog)
+{
+    preferences->setValue(PortalScreenCast::restoreTokenKey, QStringLiteral("kept"));
+    EXPECT_TRUE(run(permissions->requestScreen()));
+    EXPECT_TRUE(fake.calls.isEmpty());
+
+    LinuxSetupPermissions x11({}, {});
+    EXPECT_TRUE(x11.screenPreflight());
+    EXPECT_TRUE(run(x11.requestScreen()));
+}
+
+} // namespace
