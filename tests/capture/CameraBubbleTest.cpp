@@ -8,6 +8,7 @@
 #include "PrivateXServer.h"
 #include "ServerProcess.h"
 #include "X11TestScene.h"
+#include "XWindows.h"
 
 #include "capture/BubbleInVideo.h"
 #include "capture/CameraBubble.h"
@@ -23,7 +24,6 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QScreen>
 #include <QWidget>
 #include <QWindow>
@@ -179,26 +179,6 @@ TEST(CameraBubbleWindow, PaintsThePictureInARimmedCircleWithASoftShadow)
     EXPECT_LT(alpha(110, 214), 120);
 }
 
-// What `program ARGUMENTS` prints: the X server's own answers through
-// xwininfo, xprop and xdotool.
-QString ask(const QString &program, const QStringList &arguments)
-{
-    QProcess tool;
-    tool.start(program, arguments);
-    tool.waitForFinished(10000);
-    return QString::fromUtf8(tool.readAllStandardOutput());
-}
-
-QRect serverGeometry(WId window)
-{
-    const QString out = ask(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(window)});
-    const auto number = [&out](const char *label) {
-        const QRegularExpression line(QString::fromLatin1(label) + QStringLiteral(":\\s+(-?\\d+)"));
-        return line.match(out).captured(1).toInt();
-    };
-    return {number("Absolute upper-left X"), number("Absolute upper-left Y"), number("Width"), number("Height")};
-}
-
 // `mivra record --camera` on an X server of its own, uploading to the real
 // server: the bubble opens centred under the top edge, follows a real drag,
 // and the next recording opens it where it was left.
@@ -215,7 +195,7 @@ protected:
         home.env.insert(QStringLiteral("MIVRA_SERVICE_ORIGIN"), QString::fromStdString(server.origin()));
     }
     // Starts a recording and returns its bubble window once it shows.
-    WId record(QProcess &app)
+    quint64 record(QProcess &app)
     {
         app.setProcessEnvironment(home.env);
         app.start(appBinary(),
@@ -225,10 +205,7 @@ protected:
         // The first recording measures the encoder before it starts.
         if (!waitUntil([&] { return home.log().count(QStringLiteral("phase recording")) > recordings; }, 60000))
             return 0;
-        return ask(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                               QStringLiteral("--name"), QStringLiteral("Mivra Video Camera")})
-            .section(QLatin1Char('\n'), 0, 0)
-            .toULong();
+        return visibleWindowNamed(QStringLiteral("Mivra Video Camera"));
     }
     // Done, as Ctrl-C says it: the link is made and printed (copied, not opened).
     void finish(QProcess &app)
@@ -253,18 +230,18 @@ TEST_F(BubbleWindowOfTheApp, OpensCentredMovesWhenDraggedAndReopensThere)
     const QPoint moved = centred + QPoint(-300, 200);
     {
         QProcess app;
-        const WId bubble = record(app);
+        const quint64 bubble = record(app);
         ASSERT_NE(bubble, 0u) << home.log().toStdString();
         EXPECT_EQ(serverGeometry(bubble), QRect(centred, QSize(220, 220)));
-        const QString props = ask(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(bubble)});
-        EXPECT_TRUE(props.contains("_NET_WM_DESKTOP(CARDINAL) = 4294967295")) << props.toStdString();
-        EXPECT_TRUE(props.contains("_NET_WM_STATE_STICKY")) << props.toStdString();
+        QProcess xprop;
+        xprop.start(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(bubble)});
+        ASSERT_TRUE(xprop.waitForFinished(10000));
+        const QByteArray props = xprop.readAllStandardOutput();
+        EXPECT_TRUE(props.contains("_NET_WM_DESKTOP(CARDINAL) = 4294967295")) << props.constData();
+        EXPECT_TRUE(props.contains("_NET_WM_STATE_STICKY")) << props.constData();
 
         const QPoint grab = centred + QPoint(110, 60);
-        const QPoint drop = grab + moved - centred;
-        ask(QStringLiteral("xdotool"), QString::asprintf("mousemove %d %d mousedown 1 mousemove %d %d mouseup 1",
-                                                         grab.x(), grab.y(), drop.x(), drop.y())
-                                           .split(QLatin1Char(' ')));
+        dragWithPointer(grab, grab + moved - centred);
         ASSERT_TRUE(waitUntil([&] { return serverGeometry(bubble).topLeft() == moved; }));
         // Saved with the lower left corner, y upward.
         ASSERT_TRUE(waitUntil([&] {
@@ -274,7 +251,7 @@ TEST_F(BubbleWindowOfTheApp, OpensCentredMovesWhenDraggedAndReopensThere)
         finish(app);
     }
     QProcess app;
-    const WId bubble = record(app);
+    const quint64 bubble = record(app);
     ASSERT_NE(bubble, 0u) << home.log().toStdString();
     EXPECT_EQ(serverGeometry(bubble), QRect(moved, QSize(220, 220)));
 
