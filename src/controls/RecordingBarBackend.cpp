@@ -4,6 +4,7 @@
 #include "app/MainThreadTask.h"
 #include "controls/ShownState.h"
 
+#include <QApplication>
 #include <QMetaEnum>
 #include <QToolTip>
 
@@ -75,10 +76,13 @@ void RecordingBarBackend::discard()
 
 void RecordingBarBackend::showTooltip(const QString &text, QPointF globalPosition)
 {
-    QToolTip::showText(globalPosition.toPoint(), text);
+    // Tooltip windows are widgets: a process without widgets goes without them.
+    if (qobject_cast<QApplication *>(QCoreApplication::instance()))
+        QToolTip::showText(globalPosition.toPoint(), text);
 }
 
 void RecordingBarBackend::hideTooltip()
 {
-    QToolTip::hideText();
+    if (qobject_cast<QApplication *>(QCoreApplication::instance()))
+        QToolTip::hideText();
 }
