@@ -174,36 +174,31 @@ TEST_F(ServerProtocol, CompleteWantsParts1ToNEachButTheLastPartSizeLong)
     EXPECT_EQ(api.publicGet("/r/" + id).body, full + "short");
 }
 
-TEST_F(ServerProtocol, RenameAnswersATitleResponse)
+TEST_F(ServerProtocol, RenameAndExpiryAnswerTheirRecordsAndTheListFollows)
 {
     const std::string id = api.uploadMultipart(videoBytes(100), partSize, "old");
-    const Http r = api.post("/api/videos/" + id + "/title", R"({"title":"New name \u00e9"})");
-    ASSERT_EQ(r.status, 200) << r.body;
-    const json::Value v = r.json();
-    expectShape(v, {{"id", false}, {"title", false}});
-    EXPECT_EQ(v.find("id")->asString(), id);
-    EXPECT_EQ(v.find("title")->asString(), "New name \xc3\xa9");
-    const json::Value list = api.get("/api/videos").json();
-    EXPECT_EQ(list.find("videos")->asArray().at(0).find("title")->asString(), "New name \xc3\xa9");
-}
-
-TEST_F(ServerProtocol, ExpiryChangeAnswersAKeepResponse)
-{
-    const std::string id = api.uploadMultipart(videoBytes(100), partSize);
     server.clock().advance(5000);
-    Http r = api.post("/api/videos/" + id + "/expiry", R"({"lifetime":86400})");
-    ASSERT_EQ(r.status, 200) << r.body;
-    json::Value v = r.json();
-    expectShape(v, {{"id", false}, {"expiresAt", true}});
-    EXPECT_EQ(v.find("id")->asString(), id);
-    EXPECT_EQ(v.find("expiresAt")->asInteger(), now() + 86400LL * 1000); // counted from now
-
-    r = api.post("/api/videos/" + id + "/expiry", R"({"lifetime":"forever"})");
-    ASSERT_EQ(r.status, 200) << r.body;
-    EXPECT_EQ(r.json().find("expiresAt")->asInteger(), kForeverExpiresAtMs);
-    // The list reports the new expiry.
-    EXPECT_EQ(api.get("/api/videos").json().find("videos")->asArray().at(0).find("expiresAt")->asInteger(),
-              kForeverExpiresAtMs);
+    // Each edit, the keys of its answer, and the key the list shows it in.
+    const struct {
+        std::string path, body;
+        const char *key;
+        json::Value value;
+    } edits[] = {
+        {"/title", R"({"title":"New name \u00e9"})", "title", json::Value("New name \xc3\xa9")},
+        {"/expiry", R"({"lifetime":86400})", "expiresAt",
+         json::Value(std::int64_t(now() + 86400LL * 1000))}, // counted from now
+        {"/expiry", R"({"lifetime":"forever"})", "expiresAt", json::Value(std::int64_t(kForeverExpiresAtMs))},
+    };
+    for (const auto &e : edits) {
+        const Http r = api.post("/api/videos/" + id + e.path, e.body);
+        ASSERT_EQ(r.status, 200) << e.body << r.body;
+        const json::Value v = r.json();
+        expectShape(v, {{"id", false}, {e.key, e.value.isInteger()}});
+        EXPECT_EQ(v.find("id")->asString(), id);
+        EXPECT_EQ(json::serialize(*v.find(e.key)), json::serialize(e.value)) << e.body;
+        const json::Value listed = api.get("/api/videos").json().find("videos")->asArray().at(0);
+        EXPECT_EQ(json::serialize(*listed.find(e.key)), json::serialize(e.value)) << e.body;
+    }
 }
 
 TEST_F(ServerProtocol, DeleteRemovesAndAnswers404Afterwards)
