@@ -69,10 +69,11 @@ void askWindowManager(xcb_connection_t *connection, xcb_window_t root, xcb_windo
 
 void apply(QWindow *window)
 {
+    // The offscreen platform answers to the X11 interface without a connection.
     auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11)
+    xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
+    if (!connection)
         return;
-    xcb_connection_t *connection = x11->connection();
     const auto id = static_cast<xcb_window_t>(window->winId());
     const xcb_atom_t desktop = atom(connection, "_NET_WM_DESKTOP");
     const xcb_atom_t state = atom(connection, "_NET_WM_STATE");
