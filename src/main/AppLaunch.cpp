@@ -23,6 +23,7 @@
 #include "platform/TaskbarPresence.h"
 #include "platform/UrlOpener.h"
 #include "platform/capture/CaptureBackendChoice.h"
+#include "platform/capture/PortalCamera.h"
 #include "platform/capture/PortalScreenCast.h"
 #include "platform/capture/WaylandCapturePlatform.h"
 #include "service/ServiceOrigin.h"
@@ -95,7 +96,13 @@ int runPrimary(QApplication &app, InstanceServer &server, const QList<QUrl> &url
         screenRemembered = [store] { return PortalScreenCast::remembersChoice(*store); };
         askScreen = [asker] { return asker->askOnce(); };
     }
-    AppSetup setupParts(state, store, std::move(screenRemembered), std::move(askScreen));
+    // Sandboxed, the camera devices are out of sight: the portal stands in.
+    LinuxSetupPermissions::CameraPortal cameraPortal;
+    if (PortalCamera::sandboxed()) {
+        auto camera = std::make_shared<PortalCamera>(PortalScreenCast::Options{});
+        cameraPortal = {[camera] { return camera->status(); }, [camera] { return camera->ask(); }};
+    }
+    AppSetup setupParts(state, store, std::move(screenRemembered), std::move(askScreen), std::move(cameraPortal));
     // The command line's requests, answered on the app's own state.
     AppRequests requests(state, *uploader);
     QObject::connect(&server, &InstanceServer::requestReceived, &requests, &AppRequests::serve);

@@ -16,13 +16,16 @@
 #include <unistd.h>
 
 LinuxSetupPermissions::LinuxSetupPermissions(std::function<bool()> screenRemembered,
-                                             std::function<QCoro::Task<>()> askScreen)
-    : m_screenRemembered(std::move(screenRemembered)), m_askScreen(std::move(askScreen))
+                                             std::function<QCoro::Task<>()> askScreen, CameraPortal cameraPortal)
+    : m_screenRemembered(std::move(screenRemembered)), m_askScreen(std::move(askScreen)),
+      m_cameraPortal(std::move(cameraPortal))
 {
 }
 
 SetupPermissions::Authorization LinuxSetupPermissions::cameraStatus()
 {
+    if (m_cameraPortal.status)
+        return m_cameraPortal.status();
     const QStringList devices = QDir(QStringLiteral("/dev")).entryList({QStringLiteral("video*")}, QDir::System);
     if (devices.isEmpty())
         return Authorization::notDetermined;
@@ -43,7 +46,8 @@ SetupPermissions::Authorization LinuxSetupPermissions::microphoneStatus()
 
 QCoro::Task<> LinuxSetupPermissions::requestCamera()
 {
-    co_return;
+    if (m_cameraPortal.ask)
+        co_await m_cameraPortal.ask();
 }
 
 QCoro::Task<> LinuxSetupPermissions::requestMicrophone()

@@ -6,7 +6,8 @@
 
 // The setup card's questions on a Linux desktop:
 // - camera: authorized when a video device exists and opens; denied when one
-//   exists but this user may not open it (the "video" group);
+//   exists but this user may not open it (the "video" group); in a sandbox
+//   the camera portal answers and asks instead (`CameraPortal`);
 // - microphone: authorized when the sound server is reachable and offers an
 //   input;
 // - screen: X11 lets any client read the screen (no `askScreen`); through the
@@ -22,7 +23,12 @@ class LinuxSetupPermissions final : public SetupPermissions {
 public:
     // `askScreen` may throw with a sentence (cancelled, refused, no portal):
     // the step then just stays undone.
-    LinuxSetupPermissions(std::function<bool()> screenRemembered, std::function<QCoro::Task<>()> askScreen);
+    struct CameraPortal {
+        std::function<Authorization()> status;
+        std::function<QCoro::Task<>()> ask;
+    };
+    LinuxSetupPermissions(std::function<bool()> screenRemembered, std::function<QCoro::Task<>()> askScreen,
+                          CameraPortal cameraPortal = {});
 
     Authorization cameraStatus() override;
     Authorization microphoneStatus() override;
@@ -36,4 +42,5 @@ public:
 private:
     std::function<bool()> m_screenRemembered;
     std::function<QCoro::Task<>()> m_askScreen;
+    CameraPortal m_cameraPortal;
 };

@@ -14,12 +14,13 @@
 #include <QQmlEngine>
 
 AppSetup::AppSetup(AppState &state, std::shared_ptr<PreferenceStore> store, std::function<bool()> screenRemembered,
-                   std::function<QCoro::Task<>()> askScreen)
+                   std::function<QCoro::Task<>()> askScreen, LinuxSetupPermissions::CameraPortal cameraPortal)
 {
     const auto bundle = BundleInfo::running();
     Setup::Parts parts;
     parts.store = std::move(store);
-    parts.permissions = std::make_shared<LinuxSetupPermissions>(std::move(screenRemembered), std::move(askScreen));
+    parts.permissions = std::make_shared<LinuxSetupPermissions>(std::move(screenRemembered), std::move(askScreen),
+                                                                std::move(cameraPortal));
     parts.runningBundle = bundle ? bundle->path : QString();
     parts.launcher = &m_launcher;
     parts.quit = [] { QCoreApplication::quit(); };

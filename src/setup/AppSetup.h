@@ -1,8 +1,8 @@
 #pragma once
 
 #include "platform/AppLauncher.h"
+#include "platform/LinuxSetupPermissions.h"
 
-#include <QCoroTask>
 #include <QNetworkAccessManager>
 #include <QObject>
 
@@ -24,7 +24,7 @@ class AppSetup final : public QObject {
     Q_OBJECT
 public:
     AppSetup(AppState &state, std::shared_ptr<PreferenceStore> store, std::function<bool()> screenRemembered,
-             std::function<QCoro::Task<>()> askScreen);
+             std::function<QCoro::Task<>()> askScreen, LinuxSetupPermissions::CameraPortal cameraPortal = {});
     ~AppSetup() override;
 
     Setup &setup() { return *m_setup; }

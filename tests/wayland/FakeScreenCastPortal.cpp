@@ -96,6 +96,21 @@ void FakeScreenCastPortal::handle(const QDBusMessage &message)
     const QString member = message.member();
     const QVariantList args = message.arguments();
 
+    if (member == QStringLiteral("Get")) {
+        m_bus.send(message.createReply(QVariant::fromValue(QDBusVariant(cameraPresent))));
+        return;
+    }
+    if (interface == QStringLiteral("org.freedesktop.portal.Camera")) {
+        if (member == QStringLiteral("AccessCamera")) {
+            cameraAllowed = answers.value(member, Answer::success) == Answer::success;
+            answer(message, member, qdbus_cast<QVariantMap>(args.value(0)), {});
+        } else if (cameraAllowed) {
+            m_bus.send(message.createReply(QVariant::fromValue(QDBusUnixFileDescriptor(0))));
+        } else {
+            m_bus.send(message.createErrorReply(QDBusError::AccessDenied, QStringLiteral("Permission denied")));
+        }
+        return;
+    }
     if (interface == QStringLiteral("org.freedesktop.DBus.Properties")) {
         QVariantMap properties{{QStringLiteral("version"), version},
                                {QStringLiteral("AvailableSourceTypes"), sourceTypes},

@@ -10,7 +10,7 @@
 
 #include <functional>
 
-// A ScreenCast portal scripted by the test, serving
+// A ScreenCast (and Camera) portal scripted by the test, serving
 // /org/freedesktop/portal/desktop and its request and session objects on a
 // private bus. It records what it was asked.
 class FakeScreenCastPortal final : public QDBusVirtualObject {
@@ -39,6 +39,10 @@ public:
     QSize size{1280, 720};
     // Gives the descriptor OpenPipeWireRemote returns; the fake closes it.
     std::function<int()> makeRemote;
+    // The camera portal: AccessCamera answers as `answers` say, and once it
+    // succeeded the camera's OpenPipeWireRemote is allowed.
+    bool cameraPresent = true;
+    bool cameraAllowed = false;
 
     // What it saw.
     QList<Call> calls;

@@ -3,19 +3,32 @@
 #include "MemoryPreferenceStore.h"
 #include "WaylandTestServices.h"
 #include "platform/LinuxSetupPermissions.h"
+#include "platform/capture/PortalCamera.h"
 #include "platform/capture/WaylandCapturePlatform.h"
 
 #include <gtest/gtest.h>
 
+#include <future>
+
 #include <sys/socket.h>
 
 using Answer = FakeScreenCastPortal::Answer;
+using Authorization = SetupPermissions::Authorization;
 
 namespace {
 
-// The setup card's screen step against a scripted portal: one ask opens one
-// session, keeps the token and closes the session; a refusal is quiet.
-class SetupScreenAskTest : public ::testing::Test {
+// The status call blocks, so it runs beside the loop that lets the fake answer.
+Authorization statusOf(SetupPermissions &permissions)
+{
+    std::future<Authorization> status = std::async(std::launch::async, [&] { return permissions.cameraStatus(); });
+    waitUntil([&] { return status.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+    return status.get();
+}
+
+// The setup card's portal steps against a scripted portal: one screen ask
+// opens one session, keeps the token and closes the session; a refusal is
+// quiet. In a sandbox the camera is asked about through the portal.
+class SetupPortalAskTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -30,7 +43,6 @@ protected:
             ::close(pair[1]);
             return pair[0];
         };
-        PortalScreenCast::Options options;
         options.bus = bus.connect();
         auto platform =
             std::make_shared<WaylandCapturePlatform>(std::make_shared<PortalScreenCast>(preferences, options));
@@ -45,9 +57,10 @@ protected:
     FakeScreenCastPortal fake;
     std::shared_ptr<MemoryPreferenceStore> preferences = std::make_shared<MemoryPreferenceStore>();
     std::unique_ptr<LinuxSetupPermissions> permissions;
+    PortalScreenCast::Options options;
 };
 
-TEST_F(SetupScreenAskTest, OneAskIsRememberedAndARefusalStaysUndone)
+TEST_F(SetupPortalAskTest, OneAskIsRememberedAndARefusalStaysUndone)
 {
     const struct {
         const char *name;
@@ -79,7 +92,7 @@ TEST_F(SetupScreenAskTest, OneAskIsRememberedAndARefusalStaysUndone)
     }
 }
 
-TEST_F(SetupScreenAskTest, AskingWhenRememberedOrOnX11OpensNoDialog)
+TEST_F(SetupPortalAskTest, AskingWhenRememberedOrOnX11OpensNoDialog)
 {
     preferences->setValue(PortalScreenCast::restoreTokenKey, QStringLiteral("kept"));
     EXPECT_TRUE(run(permissions->requestScreen()));
@@ -88,6 +101,31 @@ TEST_F(SetupScreenAskTest, AskingWhenRememberedOrOnX11OpensNoDialog)
     LinuxSetupPermissions x11({}, {});
     EXPECT_TRUE(x11.screenPreflight());
     EXPECT_TRUE(run(x11.requestScreen()));
+}
+
+TEST_F(SetupPortalAskTest, SandboxedCameraIsAskedForThroughThePortal)
+{
+    PortalCamera camera(options);
+    LinuxSetupPermissions sandboxed({}, {}, {[&] { return camera.status(); }, [&] { return camera.ask(); }});
+    const struct {
+        const char *name;
+        bool present;
+        Answer answer;
+        Authorization after;
+    } cases[] = {
+        {"allowed", true, Answer::success, Authorization::authorized},
+        {"cancelled", true, Answer::cancelled, Authorization::notDetermined},
+        {"no camera", false, Answer::success, Authorization::notDetermined},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        fake.cameraPresent = c.present;
+        fake.cameraAllowed = false;
+        fake.answers = {{QStringLiteral("AccessCamera"), c.answer}};
+        EXPECT_EQ(statusOf(sandboxed), Authorization::notDetermined);
+        run(sandboxed.requestCamera());
+        EXPECT_EQ(statusOf(sandboxed), c.after);
+    }
 }
 
 } // namespace
