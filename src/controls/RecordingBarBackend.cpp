@@ -2,11 +2,14 @@
 
 #include "app/AppState.h"
 #include "app/MainThreadTask.h"
+#include "controls/RecordingBar.h"
 #include "controls/ShownState.h"
+#include "platform/LeftOutWindows.h"
 
 #include <QApplication>
 #include <QMetaEnum>
 #include <QToolTip>
+#include <QWidget>
 
 RecordingBarBackend::RecordingBarBackend(AppState *state, BarPlacement *placement, bool showHint, QObject *parent)
     : QObject(parent), m_state(state), m_placement(placement), m_showHint(showHint)
@@ -77,8 +80,26 @@ void RecordingBarBackend::discard()
 void RecordingBarBackend::showTooltip(const QString &text, QPointF globalPosition)
 {
     // Tooltip windows are widgets: a process without widgets goes without them.
-    if (qobject_cast<QApplication *>(QCoreApplication::instance()))
-        QToolTip::showText(globalPosition.toPoint(), text);
+    if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
+        return;
+    QToolTip::showText(globalPosition.toPoint(), text);
+    if (!RecordingBar::capturable())
+        leaveTooltipOut();
+}
+
+void RecordingBarBackend::leaveTooltipOut()
+{
+    // The tip is a window of its own above the bar: it stays out of the video with the bar.
+    const auto windows = QApplication::topLevelWidgets();
+    for (QWidget *widget : windows) {
+        if (!widget->inherits("QTipLabel") || !widget->isVisible() || !widget->windowHandle())
+            continue;
+        const auto id = static_cast<quint32>(widget->winId());
+        if (!LeftOutWindows::instance().ids().contains(id)) {
+            LeftOutWindows::instance().add(id);
+            QObject::connect(widget, &QObject::destroyed, [id] { LeftOutWindows::instance().remove(id); });
+        }
+    }
 }
 
 void RecordingBarBackend::hideTooltip()

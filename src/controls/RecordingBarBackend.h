@@ -52,6 +52,7 @@ Q_SIGNALS:
     void pillOffsetChanged();
 
 private:
+    void leaveTooltipOut();
     AppState *m_state;
     BarPlacement *m_placement;
     bool m_showHint;
