@@ -7,8 +7,8 @@
 #include <QCoroSignal>
 #include <QDBusArgument>
 #include <QDBusMessage>
-#include <QDBusVariant>
 #include <QDBusObjectPath>
+#include <QDBusVariant>
 #include <QFile>
 
 namespace {
