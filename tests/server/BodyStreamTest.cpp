@@ -107,6 +107,10 @@ TEST(ServerBodyStream, ABodyCutShortStoresNothing)
     const Api api = server.api(newToken());
     const std::string id = api.create();
     const std::string bytes = videoBytes(2 * 1024 * 1024);
+    // Part 1 arrived whole once; a re-send cut short changes its bytes, so its
+    // old etag must no longer complete the video.
+    const Http earlier = api.put("/api/videos/" + id + "/parts/1", videoBytes(1024 * 1024));
+    ASSERT_EQ(earlier.status, 200);
 
     // The client goes away after part of the body, across a piece boundary or not.
     for (const std::size_t sent : {std::size_t(100), std::size_t(1536 * 1024)}) {
@@ -115,6 +119,7 @@ TEST(ServerBodyStream, ABodyCutShortStoresNothing)
         EXPECT_NE(rawStatus(answer), 200) << sent;
         const std::string claimed = R"({"partNumber":1,"etag":")" + sha256Hex(bytes.substr(0, sent)) + R"("})";
         EXPECT_NE(api.complete(id, {claimed}).status, 200) << sent;
+        EXPECT_NE(api.complete(id, {earlier.body}).status, 200) << sent;
     }
     // The upload is still whole and can go on.
     const Http part = api.put("/api/videos/" + id + "/parts/1", bytes);
