@@ -34,9 +34,11 @@
 #include "ui/TrayItem.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QSystemTrayIcon>
+#include <QThread>
 #include <QTimer>
 
 namespace {
@@ -153,27 +155,49 @@ int runPrimary(QApplication &app, InstanceServer &server, const QList<QUrl> &url
     return status;
 }
 
-// Delivers the URLs to a running app; -1 when none runs.
-int handOverStatus(QCoreApplication &app, const QString &socketPath, const QList<QUrl> &urls)
+SingleInstance::HandOver handOver(QCoreApplication &app, const QString &socketPath, const QList<QUrl> &urls)
 {
-    int status = -1;
+    auto outcome = SingleInstance::HandOver::noInstance;
     QCoro::connect(SingleInstance::handOver(socketPath, urls), &app, [&](SingleInstance::HandOver result) {
-        switch (result) {
-        case SingleInstance::HandOver::delivered:
-            status = 0;
-            break;
-        case SingleInstance::HandOver::noInstance:
-            status = -1;
-            break;
-        case SingleInstance::HandOver::noAnswer:
-            status = failure(QStringLiteral("the running Mivra Video did not answer"));
-            break;
-        }
+        outcome = result;
         // The answer may come before the loop runs, when quit() would be lost.
         QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
     });
     app.exec();
-    return status;
+    return outcome;
+}
+
+int noAnswer()
+{
+    return failure(QStringLiteral("the running Mivra Video did not answer"));
+}
+
+// Delivers the URLs to a running app; -1 when none runs.
+int handOverStatus(QCoreApplication &app, const QString &socketPath, const QList<QUrl> &urls)
+{
+    switch (handOver(app, socketPath, urls)) {
+    case SingleInstance::HandOver::delivered:
+        return 0;
+    case SingleInstance::HandOver::noInstance:
+        return -1;
+    case SingleInstance::HandOver::noAnswer:
+        break;
+    }
+    return noAnswer();
+}
+
+// An app that is quitting has stopped answering but still holds its socket
+// for a moment; it does so right after installing or updating itself, when
+// it starts this copy. True once the socket is let go within `limit`.
+bool socketLetGo(const QString &socketPath, std::chrono::milliseconds limit)
+{
+    QDeadlineTimer deadline(limit);
+    while (SingleInstance::someoneListens(socketPath)) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(50);
+    }
+    return true;
 }
 
 } // namespace
@@ -210,9 +234,11 @@ int run(int argc, char **argv, const QList<QUrl> &urls)
     QApplication::setDesktopFileName(QStringLiteral("mivra"));
     // Two tries: a launch that lost the race to become the app hands over instead.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const int status = handOverStatus(app, socketPath, urls);
-        if (status >= 0)
-            return status;
+        const SingleInstance::HandOver outcome = handOver(app, socketPath, urls);
+        if (outcome == SingleInstance::HandOver::delivered)
+            return 0;
+        if (outcome == SingleInstance::HandOver::noAnswer && !socketLetGo(socketPath, std::chrono::seconds(10)))
+            return noAnswer();
         InstanceServer server(socketPath);
         if (server.listen())
             return runPrimary(app, server, urls);

@@ -3,7 +3,11 @@
 #include "Await.h"
 #include "PrivateHome.h"
 
+#include "platform/SingleInstance.h"
+
 #include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <gtest/gtest.h>
 
 namespace {
@@ -54,6 +58,32 @@ TEST_F(LaunchTest, CommandLineConventions)
     const ChildRun orphan = runApp({QStringLiteral("mivra://stop")}, headless);
     EXPECT_EQ(orphan.status, 1);
     EXPECT_TRUE(orphan.err.contains(QStringLiteral("not running"))) << orphan.err.toStdString();
+}
+
+TEST_F(LaunchTest, ALaunchWhileTheRunningAppQuitsBecomesTheApp)
+{
+    // A quitting app holds its socket without answering, as right after it
+    // installed or updated itself and started the new copy.
+    const QString socketPath = m_home.path(QStringLiteral("mivra-instance"));
+    auto quitting = std::make_unique<QLocalServer>();
+    ASSERT_TRUE(quitting->listen(socketPath));
+    QList<QLocalSocket *> held; // the server's children
+    QObject::connect(quitting.get(), &QLocalServer::newConnection, [&] {
+        while (quitting->hasPendingConnections())
+            held << quitting->nextPendingConnection();
+    });
+    QProcess app;
+    app.setProcessEnvironment(m_home.env);
+    app.start(appBinary(), {});
+    // The request arrives and goes unanswered until the app lets go.
+    ASSERT_TRUE(waitUntil([&] {
+        return std::any_of(held.begin(), held.end(), [](QLocalSocket *s) { return s->bytesAvailable() > 0; });
+    }));
+    quitting.reset();
+    EXPECT_TRUE(waitUntil([&] { return SingleInstance::someoneListens(socketPath); }, 10000))
+        << app.readAllStandardError().toStdString();
+    EXPECT_EQ(app.state(), QProcess::Running);
+    stopChild(app);
 }
 
 } // namespace
