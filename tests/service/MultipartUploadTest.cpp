@@ -234,8 +234,11 @@ TEST(Upload, CancelEndsARetryWaitOrPartsInFlightAtOnce)
         };
         auto cancel = std::make_shared<UploadCancellation>();
         auto task = rig.uploader->uploadFile(job(rig.makeFile(inWait ? 25 : 50)), {}, cancel);
-        ASSERT_TRUE(
-            waitUntil([&] { return inWait ? rig.retryWaits.size() == 1 : rig.server.heldPaths().size() == 3; }));
+        // All three parts must have reached the server before the cancel, or the count below races.
+        ASSERT_TRUE(waitUntil([&] {
+            return inWait ? rig.retryWaits.size() == 1 && partPaths(rig.server).size() == 3
+                          : rig.server.heldPaths().size() == 3;
+        }));
         QElapsedTimer clock;
         clock.start();
         cancel->cancel();
