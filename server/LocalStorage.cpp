@@ -385,7 +385,7 @@ std::optional<std::string> LocalStorage::partDigest(const std::string &videoId, 
     Fd fd(::open(p.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0)
         return std::nullopt;
-    crypto::Sha256 digest;
+    crypto::PartDigest digest;
     std::vector<char> buf(kWriteBuffer);
     std::uint64_t offset = std::uint64_t(number - 1) * std::uint64_t(partSize);
     for (std::uint64_t left = sizeBytes; left > 0;) {

@@ -461,7 +461,7 @@ struct Received {
     std::uint64_t bytes = 0;
 };
 
-Received receiveInto(ByteSink &blob, const BodyReader &body, std::uint64_t limit, crypto::Sha256 *digest, bool checkMp4)
+Received receiveInto(ByteSink &blob, const BodyReader &body, std::uint64_t limit, crypto::PartDigest *digest, bool checkMp4)
 {
     Received r;
     std::string head;
@@ -548,7 +548,7 @@ Reply Service::putPart(const std::string &owner, const std::string &id, const st
     }
 
     // The bytes stream to storage with no row lock held.
-    crypto::Sha256 digest;
+    crypto::PartDigest digest;
     const Received got = receiveInto(*writer, body, std::uint64_t(partSize), &digest, false);
     if (std::optional<Reply> failure =
             receiveFailure(got, "a part must be at most partSize (" + std::to_string(partSize) + " bytes)"))

@@ -277,10 +277,10 @@ TEST_F(ServerSecurity, CompleteChecksPartsAndEtagsAndHappensOnce)
     auto complete = [&](const std::vector<std::string> &parts) { return alice->complete(id, parts); };
 
     // A part that was never uploaded.
-    const std::string p4 = R"({"partNumber":4,"etag":")" + sha256Hex("4") + "\"}";
+    const std::string p4 = R"({"partNumber":4,"etag":")" + partEtag("4") + "\"}";
     EXPECT_EQ(complete({p1, p2, p3, p4}).status, 400);
     // A wrong etag.
-    const std::string wrong = R"({"partNumber":2,"etag":")" + sha256Hex("not it") + "\"}";
+    const std::string wrong = R"({"partNumber":2,"etag":")" + partEtag("not it") + "\"}";
     const Http w = complete({p1, wrong, p3});
     EXPECT_EQ(w.status, 400);
     EXPECT_NE(w.json().find("error")->asString().find("etag"), std::string::npos);

@@ -294,7 +294,7 @@ std::vector<std::string> checkConsistency(const fs::path &dataDir)
         f.seekg(std::streamoff(part.number - 1) * std::streamoff(it->second.partSize));
         std::string bytes(std::size_t(part.sizeBytes), '\0');
         f.read(bytes.data(), std::streamsize(bytes.size()));
-        if (f.gcount() != std::streamsize(bytes.size()) || crypto::sha256Hex(bytes) != part.etag)
+        if (f.gcount() != std::streamsize(bytes.size()) || crypto::partEtag(bytes) != part.etag)
             problems.push_back("stored bytes do not match part row " + id + " #" + std::to_string(part.number));
     }
     return problems;

@@ -41,7 +41,7 @@ private:
 std::string newToken();
 // size bytes that begin like an MP4 (a file-type box), the rest random.
 std::string videoBytes(std::size_t size);
-using crypto::sha256Hex;
+using crypto::partEtag;
 
 // A reply, in the shape tests want it.
 struct Http {
