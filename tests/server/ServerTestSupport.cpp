@@ -6,21 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <fstream>
 #include <map>
 #include <netinet/in.h>
 #include <poll.h>
 #include <set>
-#include <sstream>
 #include <sys/socket.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -182,14 +175,8 @@ InProcessServer::InProcessServer(Options options, const fs::path &dataDir)
     m_app->start();
 }
 
-InProcessServer::~InProcessServer()
+RawConnection::RawConnection(int port, const char *from) : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
 {
-    m_app.reset();
-}
-
-int connectFrom(int port, const char *from)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in local{};
     local.sin_family = AF_INET;
     ::inet_pton(AF_INET, from, &local.sin_addr);
@@ -197,44 +184,52 @@ int connectFrom(int port, const char *from)
     addr.sin_family = AF_INET;
     addr.sin_port = htons(std::uint16_t(port));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0 ||
-        ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-        ::close(fd);
-        return -1;
+    if (::bind(m_fd, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0 ||
+        ::connect(m_fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+        ::close(m_fd);
+        m_fd = -1;
     }
-    return fd;
 }
 
-std::string rawRequest(int port, const std::string &request, int timeoutMs)
+RawConnection::~RawConnection()
 {
-    const int fd = connectFrom(port);
-    if (fd < 0)
-        return {};
-    std::size_t sent = 0;
-    while (sent < request.size()) {
-        const ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+void RawConnection::send(const std::string &bytes) const
+{
+    for (std::size_t sent = 0; sent < bytes.size();) {
+        const ssize_t n = ::send(m_fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
         if (n <= 0)
-            break;
+            return;
         sent += std::size_t(n);
     }
+}
+
+void RawConnection::closeWrite() const
+{
+    ::shutdown(m_fd, SHUT_WR);
+}
+
+std::string RawConnection::readAll(int idleMs) const
+{
     std::string answer;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-        if (left <= 0)
-            break;
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, int(left)) <= 0)
-            break;
-        char buf[65536];
-        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    char buf[65536];
+    for (pollfd p{m_fd, POLLIN, 0}; ::poll(&p, 1, idleMs) > 0;) {
+        const ssize_t n = ::recv(m_fd, buf, sizeof buf, 0);
         if (n <= 0)
             break;
         answer.append(buf, std::size_t(n));
     }
-    ::close(fd);
     return answer;
+}
+
+std::string rawRequest(int port, const std::string &request)
+{
+    const RawConnection c(port);
+    c.send(request);
+    return c.readAll();
 }
 
 int rawStatus(const std::string &answer)

@@ -19,7 +19,7 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <sys/types.h>
+#include <utility>
 #include <vector>
 
 namespace servertest {
@@ -117,7 +117,6 @@ public:
     };
     InProcessServer(); // default options
     explicit InProcessServer(Options options, const std::filesystem::path &dataDir = {});
-    ~InProcessServer();
 
     int port() const { return m_app->port(); }
     std::string url() const { return m_app->listenUrl(); }
@@ -135,12 +134,27 @@ private:
 };
 
 // A connection to 127.0.0.1:port from the loopback address `from` (any of
-// 127.0.0.0/8), so tests can play several clients; -1 on failure.
-int connectFrom(int port, const char *from = "127.0.0.1");
+// 127.0.0.0/8), so tests can play several clients and send what a polite
+// client never would.
+class RawConnection {
+public:
+    explicit RawConnection(int port, const char *from = "127.0.0.1");
+    RawConnection(RawConnection &&other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    ~RawConnection();
+    bool connected() const { return m_fd >= 0; }
+    int fd() const { return m_fd; }
+    void send(const std::string &bytes) const; // all of them, unless the server closes
+    void closeWrite() const;
+    // Everything the server answers until it closes the connection or stays
+    // silent for idleMs.
+    std::string readAll(int idleMs = 10000) const;
 
-// Sends bytes on a fresh connection to 127.0.0.1:port and returns everything
-// the server answers until it closes the connection or timeoutMs passes.
-std::string rawRequest(int port, const std::string &request, int timeoutMs = 3000);
+private:
+    int m_fd = -1;
+};
+
+// Sends a request on a fresh connection and returns all the server answers.
+std::string rawRequest(int port, const std::string &request);
 // The status code of the first reply in a raw answer, or 0.
 int rawStatus(const std::string &answer);
 
