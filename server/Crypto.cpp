@@ -1,6 +1,7 @@
 #include "Crypto.h"
 
 #include <openssl/evp.h>
+#include <xxhash.h>
 
 #include <cerrno>
 #include <stdexcept>
@@ -112,6 +113,76 @@ std::string sha256Hex(std::string_view data)
     Sha256 h;
     h.update(data.data(), data.size());
     return h.finishHex();
+}
+
+namespace {
+constexpr std::string_view kXxh3Prefix = "xxh3-";
+
+bool isLowerHex(std::string_view s)
+{
+    for (const char c : s)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    return true;
+}
+} // namespace
+
+struct PartDigest::Impl {
+    explicit Impl(Kind kind) : kind(kind)
+    {
+        if (kind == Kind::sha256) {
+            sha.emplace();
+            return;
+        }
+        xxh = XXH3_createState();
+        if (!xxh || XXH3_128bits_reset(xxh) != XXH_OK)
+            throw std::runtime_error("XXH3 is not available");
+    }
+    ~Impl() { XXH3_freeState(xxh); }
+
+    Kind kind;
+    XXH3_state_t *xxh = nullptr;
+    std::optional<Sha256> sha;
+};
+
+PartDigest::PartDigest(Kind kind) : m_impl(std::make_unique<Impl>(kind))
+{
+}
+
+PartDigest::~PartDigest() = default;
+
+std::optional<PartDigest::Kind> PartDigest::kindOf(std::string_view etag)
+{
+    if (etag.size() == kXxh3Prefix.size() + 32 && etag.starts_with(kXxh3Prefix) &&
+        isLowerHex(etag.substr(kXxh3Prefix.size())))
+        return Kind::xxh3;
+    if (etag.size() == 64 && isLowerHex(etag))
+        return Kind::sha256;
+    return std::nullopt;
+}
+
+void PartDigest::update(const void *data, std::size_t size)
+{
+    if (m_impl->sha)
+        m_impl->sha->update(data, size);
+    else if (size > 0)
+        XXH3_128bits_update(m_impl->xxh, data, size);
+}
+
+std::string PartDigest::finishEtag()
+{
+    if (m_impl->sha)
+        return m_impl->sha->finishHex();
+    XXH128_canonical_t canonical;
+    XXH128_canonicalFromHash(&canonical, XXH3_128bits_digest(m_impl->xxh));
+    return std::string(kXxh3Prefix) + toHex(canonical.digest, sizeof canonical.digest);
+}
+
+std::string partEtag(std::string_view bytes)
+{
+    PartDigest digest;
+    digest.update(bytes.data(), bytes.size());
+    return digest.finishEtag();
 }
 
 } // namespace crypto

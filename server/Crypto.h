@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -40,11 +41,29 @@ private:
 std::string sha256Hex(std::string_view data);
 
 // A part's etag digests its bytes, so recovery can tell a part a machine crash
-// tore from one that reached the disk.
-using PartDigest = Sha256;
-inline std::string partEtag(std::string_view bytes)
-{
-    return sha256Hex(bytes);
-}
+// tore from one that reached the disk. New etags are "xxh3-" and the XXH3-128
+// of the bytes in hex (fast enough to keep pace with a disk); parts stored by
+// older servers keep their etags of 64 hex digits (SHA-256).
+class PartDigest {
+public:
+    enum class Kind { xxh3, sha256 };
+    explicit PartDigest(Kind kind = Kind::xxh3);
+    ~PartDigest();
+    PartDigest(const PartDigest &) = delete;
+    PartDigest &operator=(const PartDigest &) = delete;
+
+    // The kind of digest an etag was made with; nullopt for a foreign shape.
+    static std::optional<Kind> kindOf(std::string_view etag);
+
+    void update(const void *data, std::size_t size);
+    // The etag; the object is spent afterwards.
+    std::string finishEtag();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+std::string partEtag(std::string_view bytes);
 
 } // namespace crypto

@@ -378,14 +378,17 @@ std::string LocalStorage::uploadHead(const std::string &videoId, std::size_t siz
     return head;
 }
 
-std::optional<std::string> LocalStorage::partDigest(const std::string &videoId, int number, std::int64_t partSize,
-                                                    std::uint64_t sizeBytes)
+bool LocalStorage::partMatches(const std::string &videoId, int number, std::int64_t partSize, std::uint64_t sizeBytes,
+                               const std::string &etag)
 {
+    const std::optional<crypto::PartDigest::Kind> kind = crypto::PartDigest::kindOf(etag);
+    if (!kind)
+        return false;
     const fs::path p = uploadPath(videoId);
     Fd fd(::open(p.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0)
-        return std::nullopt;
-    crypto::PartDigest digest;
+        return false;
+    crypto::PartDigest digest(*kind);
     std::vector<char> buf(kWriteBuffer);
     std::uint64_t offset = std::uint64_t(number - 1) * std::uint64_t(partSize);
     for (std::uint64_t left = sizeBytes; left > 0;) {
@@ -393,12 +396,12 @@ std::optional<std::string> LocalStorage::partDigest(const std::string &videoId, 
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            return std::nullopt;
+            return false;
         digest.update(buf.data(), std::size_t(n));
         offset += std::uint64_t(n);
         left -= std::uint64_t(n);
     }
-    return digest.finishHex();
+    return digest.finishEtag() == etag;
 }
 
 std::optional<std::uint64_t> LocalStorage::uploadExtent(const std::string &videoId)

@@ -23,8 +23,8 @@ public:
     bool hasUpload(const std::string &videoId) override;
     std::optional<std::uint64_t> uploadExtent(const std::string &videoId) override;
     std::string uploadHead(const std::string &videoId, std::size_t size) override;
-    std::optional<std::string> partDigest(const std::string &videoId, int number, std::int64_t partSize,
-                                          std::uint64_t sizeBytes) override;
+    bool partMatches(const std::string &videoId, int number, std::int64_t partSize, std::uint64_t sizeBytes,
+                     const std::string &etag) override;
     void removeUpload(const std::string &videoId) override;
     std::vector<std::string> listUploads() override;
 

@@ -36,7 +36,7 @@ RecoveryReport Service::recover(bool machineRestarted)
     // those whose bytes still have their digest count.
     auto partIntact = [&](const std::string &id, const VideoRow &row, const PartRow &p) {
         return !machineRestarted ||
-               m_storage->partDigest(id, p.number, row.partSize, std::uint64_t(p.sizeBytes)) == p.etag;
+               m_storage->partMatches(id, p.number, row.partSize, std::uint64_t(p.sizeBytes), p.etag);
     };
 
     // A complete that was accepted is finished: its parts were checked and

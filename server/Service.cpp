@@ -461,7 +461,8 @@ struct Received {
     std::uint64_t bytes = 0;
 };
 
-Received receiveInto(ByteSink &blob, const BodyReader &body, std::uint64_t limit, crypto::PartDigest *digest, bool checkMp4)
+Received receiveInto(ByteSink &blob, const BodyReader &body, std::uint64_t limit, crypto::PartDigest *digest,
+                     bool checkMp4)
 {
     Received r;
     std::string head;
@@ -559,7 +560,7 @@ Reply Service::putPart(const std::string &owner, const std::string &id, const st
         return errorReply(413, "a video must be at most " + std::to_string(m_options.maxVideoBytes) + " bytes");
     writer->finish();
     crashPoint("part-written");
-    const std::string etag = digest.finishHex();
+    const std::string etag = digest.finishEtag();
 
     auto guard = m_rowLocks.lock(id);
     const std::optional<VideoRow> row = ownedVideo(owner, id);

@@ -82,9 +82,10 @@ public:
     virtual std::optional<std::uint64_t> uploadExtent(const std::string &videoId) = 0;
     // The first bytes of an upload (fewer when it is shorter).
     virtual std::string uploadHead(const std::string &videoId, std::size_t size) = 0;
-    // SHA-256 (hex) of the stored bytes of a part; nullopt when they cannot be read.
-    virtual std::optional<std::string> partDigest(const std::string &videoId, int number, std::int64_t partSize,
-                                                  std::uint64_t sizeBytes) = 0;
+    // Whether the stored bytes of a part still have the etag made when it
+    // arrived (by the digest the etag names); false when they cannot be read.
+    virtual bool partMatches(const std::string &videoId, int number, std::int64_t partSize, std::uint64_t sizeBytes,
+                             const std::string &etag) = 0;
     virtual void removeUpload(const std::string &videoId) = 0;
     virtual std::vector<std::string> listUploads() = 0;
 

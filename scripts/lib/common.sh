@@ -13,7 +13,7 @@ MIVRA_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libx264-dev libyuv-dev
   libxcb1-dev libxcb-shm0-dev libxcb-xfixes0-dev libxcb-damage0-dev libxcb-randr0-dev libxcb-composite0-dev libxcb-render0-dev
-  libpulse-dev libsqlite3-dev sqlite3 libcpp-httplib-dev libssl-dev nlohmann-json3-dev libcurl4-openssl-dev
+  libpulse-dev libsqlite3-dev sqlite3 libcpp-httplib-dev libssl-dev libxxhash-dev nlohmann-json3-dev libcurl4-openssl-dev
   ffmpeg pulseaudio pulseaudio-utils xvfb xauth x11-utils xdotool chromium
   libpipewire-0.3-dev pipewire pipewire-bin wireplumber dbus-daemon
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-pipewire

@@ -1,0 +1,100 @@
+// Part etags after the machine went down: start-up re-digests each recorded
+// part with the digest its etag names, so parts stored by an older server
+// (SHA-256 etags) still count when whole, and a torn part of either form does not.
+#include "ServerTestSupport.h"
+#include "SqliteMetadata.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+using namespace servertest;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::int64_t kPartSize = 64 * 1024;
+constexpr int kParts = 4;
+
+std::string slice(const std::string &bytes, int number)
+{
+    return bytes.substr(std::size_t(number - 1) * kPartSize, kPartSize);
+}
+
+} // namespace
+
+TEST(PartEtag, NamesItsDigestAndChangesWithTheBytes)
+{
+    using Kind = crypto::PartDigest::Kind;
+    const std::string etag = partEtag("part bytes");
+    EXPECT_EQ(crypto::PartDigest::kindOf(etag), Kind::xxh3) << etag;
+    EXPECT_NE(etag, partEtag("part bytez"));
+    EXPECT_EQ(crypto::PartDigest::kindOf(crypto::sha256Hex("part bytes")), Kind::sha256);
+    for (const char *foreign : {"", "xxh3-", "\"abc\"", "XXH3-0123456789abcdef0123456789abcdef"})
+        EXPECT_FALSE(crypto::PartDigest::kindOf(foreign)) << foreign;
+}
+
+// Per part: whether its row carries an old (SHA-256) etag, whether its bytes
+// were torn by the power cut, and whether start-up keeps it.
+TEST(PartEtag, RecoveryChecksEachPartByTheDigestItsEtagNames)
+{
+    struct Part {
+        bool oldEtag;
+        bool torn;
+    };
+    const std::vector<Part> parts{{false, false}, {true, false}, {false, true}, {true, true}};
+    TempDir dir;
+    const fs::path data = dir.path() / "data";
+    const std::string token = newToken();
+    const std::string bytes = videoBytes(kParts * kPartSize);
+    std::string uploading, completing, tornCompleting;
+    {
+        InProcessServer server({}, data);
+        const Api api = server.api(token);
+        for (std::string *id : {&uploading, &completing, &tornCompleting}) {
+            *id = api.create();
+            api.putParts(*id, bytes, kPartSize);
+        }
+    }
+    {
+        // What an older server left: SHA-256 etags, and two completes accepted.
+        SqliteMetadata metadata(data / "mivra.sqlite3");
+        for (int n = 1; n <= kParts; ++n) {
+            const std::string sha = crypto::sha256Hex(slice(bytes, n));
+            if (parts[std::size_t(n - 1)].oldEtag)
+                metadata.putPart(uploading, PartRow{n, kPartSize, sha});
+            for (const std::string &id : {completing, tornCompleting})
+                metadata.putPart(id, PartRow{n, kPartSize, sha});
+        }
+        for (const std::string &id : {completing, tornCompleting}) {
+            VideoRow row = *metadata.findVideo(id);
+            row.sizeBytes = std::int64_t(bytes.size());
+            ASSERT_TRUE(metadata.beginComplete(row, kParts));
+        }
+    }
+    auto tear = [&](const std::string &id, int number) {
+        std::fstream f(data / "uploads" / id, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(std::int64_t(number - 1) * kPartSize + 100);
+        f.write("\0\0\0\0", 4);
+    };
+    for (int n = 1; n <= kParts; ++n)
+        if (parts[std::size_t(n - 1)].torn)
+            tear(uploading, n);
+    tear(tornCompleting, 3);
+    std::ofstream(data / "boot-id") << "a boot before this one\n";
+
+    InProcessServer server({}, data);
+    std::vector<int> kept, expected;
+    for (const PartRow &p : server.service().metadata().parts(uploading))
+        kept.push_back(p.number);
+    for (int n = 1; n <= kParts; ++n)
+        if (!parts[std::size_t(n - 1)].torn)
+            expected.push_back(n);
+    EXPECT_EQ(kept, expected);
+
+    const Api api = server.api(token);
+    const Http whole = api.publicGet("/r/" + completing);
+    EXPECT_EQ(whole.status, 200);
+    EXPECT_TRUE(whole.body == bytes) << "a complete with old etags is finished with its own bytes";
+    EXPECT_EQ(api.publicGet("/r/" + tornCompleting).status, 404) << "a torn complete is never served";
+}
