@@ -1,7 +1,8 @@
 // The camera bubble: where it goes, when it may show, how it paints, and the
 // app's real window on an X server (its place and size as the server reports
-// them).
+// them) and in the videos it makes.
 #include "Await.h"
+#include "FfprobeReport.h"
 #include "FrameCollector.h"
 #include "MemoryPreferenceStore.h"
 #include "PrivateHome.h"
@@ -180,8 +181,9 @@ TEST(CameraBubbleWindow, PaintsThePictureInARimmedCircleWithASoftShadow)
 }
 
 // `mivra record --camera` on an X server of its own, uploading to the real
-// server: the bubble opens centred under the top edge, follows a real drag,
-// and the next recording opens it where it was left.
+// server: the bubble opens centred under the top edge, follows a real drag
+// and the next recording opens it where it was left. Drawn in a corner of the
+// video, the window stays out of it; recorded as on screen, it is in it.
 class BubbleWindowOfTheApp : public ::testing::Test {
 protected:
     void SetUp() override
@@ -193,92 +195,126 @@ protected:
         home.env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display.display()));
         home.env.insert(QStringLiteral("MIVRA_CAMERA"), QStringLiteral("test"));
         home.env.insert(QStringLiteral("MIVRA_SERVICE_ORIGIN"), QString::fromStdString(server.origin()));
+        desktop.addWindow(QRect(0, 0, 1920, 1080), kDesktop.rgb());
     }
     // Starts a recording and returns its bubble window once it shows.
-    quint64 record(QProcess &app)
+    quint64 record(QProcess &app, const QString &spot)
     {
-        app.setProcessEnvironment(home.env);
-        app.start(appBinary(),
-                  {QStringLiteral("record"), QStringLiteral("--silent"), QStringLiteral("--camera"),
-                   QStringLiteral("--no-mic"), QStringLiteral("--bubble-spot"), QStringLiteral("bottomRight")});
         const int recordings = home.log().count(QStringLiteral("phase recording"));
+        app.setProcessEnvironment(home.env);
+        app.start(appBinary(), {QStringLiteral("record"), QStringLiteral("--silent"), QStringLiteral("--camera"),
+                                QStringLiteral("--no-mic"), QStringLiteral("--bubble-spot"), spot});
         // The first recording measures the encoder before it starts.
-        if (!waitUntil([&] { return home.log().count(QStringLiteral("phase recording")) > recordings; }, 60000))
-            return 0;
-        return visibleWindowNamed(QStringLiteral("Mivra Video Camera"));
+        quint64 bubble = 0;
+        waitUntil([&] { return home.log().count(QStringLiteral("phase recording")) > recordings; }, 60000);
+        waitUntil([&] { return (bubble = visibleWindowNamed(QStringLiteral("Mivra Video Camera"))) != 0; });
+        return bubble;
     }
-    // Done, as Ctrl-C says it: the link is made and printed (copied, not opened).
-    void finish(QProcess &app)
+    // Waits until the screen shows the bubble at `at`: the mirrored camera
+    // (its green right half on the left) in the round window, the desktop in
+    // its corners. Saves what it saw as `name`.png.
+    bool showsBubbleAt(QPoint at, const QString &name)
+    {
+        LinuxCapturePlatform platform;
+        auto source = platform.openScreen(platform.displays().first());
+        FrameCollector screen;
+        screen.start(*source);
+        QImage shot;
+        const bool shows = screen.waitForPicture(
+            [&](const VideoFrame &f) {
+                shot = QImage(f.pixels.get(), f.width, f.height, f.strideBytes, QImage::Format_RGB32)
+                           .copy(QRect(at - QPoint(40, 40), QSize(300, 300)));
+                return near(shot, {100, 190}, Qt::green) && near(shot, {200, 190}, Qt::red) &&
+                       near(shot, {43, 43}, kDesktop);
+            },
+            10000);
+        source->stop();
+        shot.save(QStringLiteral(MIVRA_BINARY_DIR "/%1.png").arg(name));
+        return shows;
+    }
+    // Done, as Ctrl-C says it: the link is made and printed (copied, not
+    // opened). Returns the last picture of the recording on the service.
+    QImage finish(QProcess &app)
     {
         ::kill(pid_t(app.processId()), SIGINT);
-        ASSERT_TRUE(app.waitForFinished(60000));
+        EXPECT_TRUE(app.waitForFinished(60000));
         EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(app.exitCode(), 0) << app.readAllStandardError().constData();
-        EXPECT_TRUE(app.readAllStandardOutput().startsWith(QByteArray::fromStdString(server.origin())));
+        const QString link = QString::fromUtf8(app.readAllStandardOutput()).trimmed();
+        EXPECT_TRUE(link.startsWith(QString::fromStdString(server.origin()))) << link.toStdString();
+        const QString media =
+            QString::fromStdString(server.origin()) + QStringLiteral("/r/") + link.section(QLatin1Char('/'), -1);
+        const double end = std::max(0.0, ffprobe(media).durationSeconds() - 0.2);
+        const QByteArray bgrx = decodeFrameBgrx(media, end, 1920, 1080);
+        return bgrx.isEmpty()
+                   ? QImage()
+                   : QImage(reinterpret_cast<const uchar *>(bgrx.constData()), 1920, 1080, QImage::Format_RGB32).copy();
+    }
+    static bool near(const QImage &image, QPoint at, QColor expected)
+    {
+        const QColor seen = image.pixelColor(at);
+        return std::abs(seen.red() - expected.red()) + std::abs(seen.green() - expected.green()) +
+                   std::abs(seen.blue() - expected.blue()) <
+               60;
     }
 
+    static inline const QColor kDesktop{0x4070a0};
     PrivateXServer display{QSize(1920, 1080)};
+    X11TestScene desktop; // to tell the window's corners from
     PrivateHome home;
     ServerProcess server{home.path(QStringLiteral("server")).toStdString(), {"--quiet"}};
 };
 
-TEST_F(BubbleWindowOfTheApp, OpensCentredMovesWhenDraggedAndReopensThere)
+TEST_F(BubbleWindowOfTheApp, OpensCentredFollowsADragReopensThereAndIsInTheVideoOnlyAsOnScreen)
 {
-    X11TestScene scene; // a desktop to tell the window's corners from
-    scene.addWindow(QRect(0, 0, 1920, 1080), 0x4070a0);
     const QPoint centred(960 - 110, 8);
     const QPoint moved = centred + QPoint(-300, 200);
+    const auto placeOf = [](quint64 window) { return serverGeometry(window).topLeft(); };
+    QImage inCorner;
     {
         QProcess app;
-        const quint64 bubble = record(app);
+        const quint64 bubble = record(app, QStringLiteral("bottomRight"));
         ASSERT_NE(bubble, 0u) << home.log().toStdString();
         EXPECT_EQ(serverGeometry(bubble), QRect(centred, QSize(220, 220)));
-        QProcess xprop;
-        xprop.start(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(bubble)});
-        ASSERT_TRUE(xprop.waitForFinished(10000));
-        const QByteArray props = xprop.readAllStandardOutput();
-        EXPECT_TRUE(props.contains("_NET_WM_DESKTOP(CARDINAL) = 4294967295")) << props.constData();
-        EXPECT_TRUE(props.contains("_NET_WM_STATE_STICKY")) << props.constData();
+        QByteArray props;
+        EXPECT_TRUE(waitUntil([&] {
+            QProcess xprop;
+            xprop.start(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(bubble)});
+            xprop.waitForFinished(10000);
+            props = xprop.readAllStandardOutput();
+            return props.contains("_NET_WM_DESKTOP(CARDINAL) = 4294967295") && props.contains("_NET_WM_STATE_STICKY");
+        })) << props.constData();
 
         const QPoint grab = centred + QPoint(110, 60);
         dragWithPointer(grab, grab + moved - centred);
-        ASSERT_TRUE(waitUntil([&] { return serverGeometry(bubble).topLeft() == moved; }));
+        ASSERT_TRUE(waitUntil([&] { return placeOf(bubble) == moved; }));
         // Saved with the lower left corner, y upward.
         ASSERT_TRUE(waitUntil([&] {
             return FilePreferenceStore(home.preferencesPath()).numbersValue(kOriginKey) ==
                    QList<double>{550, 1080 - 208 - 220};
         }));
-        finish(app);
+        EXPECT_TRUE(showsBubbleAt(moved, QStringLiteral("camera-bubble-moved"))) << "see camera-bubble-moved.png";
+        inCorner = finish(app);
     }
     QProcess app;
-    const quint64 bubble = record(app);
+    const quint64 bubble = record(app, QStringLiteral("asOnScreen"));
     ASSERT_NE(bubble, 0u) << home.log().toStdString();
-    EXPECT_EQ(serverGeometry(bubble), QRect(moved, QSize(220, 220)));
+    EXPECT_EQ(placeOf(bubble), moved);
+    EXPECT_TRUE(showsBubbleAt(moved, QStringLiteral("camera-bubble"))) << "see camera-bubble.png";
+    const QImage asOnScreen = finish(app);
 
-    // As the screen shows it: the mirrored camera (its green right half on
-    // the left) inside the round window, the desktop in the corners.
-    LinuxCapturePlatform platform;
-    auto source = platform.openScreen(platform.displays().first());
-    FrameCollector screen;
-    screen.start(*source);
-    QImage shot;
-    const auto near = [&shot](QPoint at, QColor expected) {
-        const QColor seen = shot.pixelColor(at + QPoint(40, 40));
-        return std::abs(seen.red() - expected.red()) + std::abs(seen.green() - expected.green()) +
-                   std::abs(seen.blue() - expected.blue()) <
-               60;
-    };
-    const bool looks = screen.waitForPicture(
-        [&](const VideoFrame &f) {
-            shot = QImage(f.pixels.get(), f.width, f.height, f.strideBytes, QImage::Format_RGB32)
-                       .copy(QRect(moved - QPoint(40, 40), QSize(300, 300)));
-            return near({60, 150}, Qt::green) && near({160, 150}, Qt::red) && near({3, 3}, QColor(0x4070a0));
-        },
-        10000);
-    source->stop();
-    shot.save(QStringLiteral(MIVRA_BINARY_DIR "/camera-bubble.png"));
-    EXPECT_TRUE(looks) << "see camera-bubble.png";
-    finish(app);
+    // The window's left (green) and right (red) halves, and the same in the
+    // bottom right corner (1676-1895, 836-1055).
+    ASSERT_FALSE(inCorner.isNull());
+    ASSERT_FALSE(asOnScreen.isNull());
+    for (const auto &[video, windowShows] : {std::pair{inCorner, false}, {asOnScreen, true}}) {
+        SCOPED_TRACE(windowShows ? "as on screen" : "in the corner");
+        EXPECT_TRUE(near(video, moved + QPoint(60, 150), windowShows ? QColor(Qt::green) : kDesktop));
+        EXPECT_TRUE(near(video, moved + QPoint(160, 150), windowShows ? QColor(Qt::red) : kDesktop));
+        EXPECT_TRUE(near(video, {1746, 966}, windowShows ? kDesktop : QColor(Qt::green)));
+        EXPECT_TRUE(near(video, {1826, 966}, windowShows ? kDesktop : QColor(Qt::red)));
+        EXPECT_TRUE(near(video, {400, 600}, kDesktop));
+    }
 }
 
 } // namespace

@@ -1,6 +1,10 @@
+// The recorder over a capture platform and writer the test steers: which
+// display it records and at what size, and how starts, stops, losses and
+// failures end.
 #include "capture/ScreenRecorder.h"
+#include "capture/BubbleGeometry.h"
+
 #include "Await.h"
-#include "FakeCapture.h"
 #include "PrivateHome.h"
 #include "base/Diag.h"
 
@@ -13,7 +17,114 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <mutex>
+
 namespace {
+
+// What the fakes did, kept by the test: the recorder releases the fakes
+// themselves on another thread once a recording ends.
+struct FakeEvents {
+    std::mutex mutex;
+    int sourcesStarted = 0, sourcesStopped = 0, microphonesStarted = 0, finishCalls = 0, cameraPictures = 0;
+    CaptureFailureHandler screenFailure, microphoneFailure;
+    // What a capture thread does when the display (or the sound server) goes away.
+    void reportFailure(const QString &text, bool microphone)
+    {
+        std::unique_lock lock(mutex);
+        CaptureFailureHandler handler = microphone ? microphoneFailure : screenFailure;
+        lock.unlock();
+        handler(text);
+    }
+};
+
+class FakeScreenSource final : public ScreenSource {
+public:
+    explicit FakeScreenSource(std::shared_ptr<FakeEvents> events) : events(std::move(events)) {}
+    void start(std::function<void(VideoFrame)>, CaptureFailureHandler onFailure) override
+    {
+        std::lock_guard lock(events->mutex);
+        events->screenFailure = std::move(onFailure);
+        ++events->sourcesStarted;
+    }
+    void stop() override
+    {
+        std::lock_guard lock(events->mutex);
+        ++events->sourcesStopped;
+    }
+    int64_t framesCaptured() const override { return 0; }
+    std::shared_ptr<FakeEvents> events;
+};
+
+class FakeMicrophone final : public Microphone {
+public:
+    explicit FakeMicrophone(std::shared_ptr<FakeEvents> events) : events(std::move(events)) {}
+    int sampleRate() const override { return 48000; }
+    int channels() const override { return 1; }
+    void start(std::function<void(AudioChunk)>, CaptureFailureHandler onFailure) override
+    {
+        std::lock_guard lock(events->mutex);
+        events->microphoneFailure = std::move(onFailure);
+        ++events->microphonesStarted;
+    }
+    void stop() override {}
+    std::shared_ptr<FakeEvents> events;
+};
+
+class FakeCapturePlatform final : public CapturePlatform {
+public:
+    QList<DisplayInfo> displays() override { return list; }
+    std::optional<quint32> displayIdOf(QScreen *, const QList<DisplayInfo> &) override { return screenDisplayId; }
+    std::unique_ptr<ScreenSource> openScreen(const DisplayInfo &display) override
+    {
+        opened = display;
+        return std::make_unique<FakeScreenSource>(events);
+    }
+    std::unique_ptr<Microphone> openMicrophone() override
+    {
+        if (microphoneError)
+            throw *microphoneError;
+        return std::make_unique<FakeMicrophone>(events);
+    }
+
+    QList<DisplayInfo> list;
+    std::optional<quint32> screenDisplayId;
+    std::optional<RecorderError> microphoneError;
+    std::optional<DisplayInfo> opened;
+    std::shared_ptr<FakeEvents> events = std::make_shared<FakeEvents>();
+};
+
+// A writer whose finish the test decides: at once, with an error, or never.
+// It draws a bubble when given a spot, counting the camera pictures.
+class FakeWriter final : public RecordingWriter {
+public:
+    enum class Finish { ok, error, never };
+    FakeWriter(const WriterSettings &settings, Finish finish, std::shared_ptr<FakeEvents> events)
+        : m_bubble(settings.bubbleSpot.has_value()), m_finish(finish), m_events(std::move(events))
+    {
+    }
+    void videoFrame(VideoFrame) override {}
+    void audioChunk(AudioChunk) override {}
+    void cameraFrame(VideoFrame) override
+    {
+        std::lock_guard lock(m_events->mutex);
+        ++m_events->cameraPictures;
+    }
+    bool drawsBubble() const override { return m_bubble; }
+    void finish(int64_t, std::function<void(std::optional<QString>)> done) override
+    {
+        {
+            std::lock_guard lock(m_events->mutex);
+            ++m_events->finishCalls;
+        }
+        if (m_finish != Finish::never)
+            done(m_finish == Finish::error ? std::optional(QStringLiteral("The disk is full.")) : std::nullopt);
+    }
+
+private:
+    bool m_bubble;
+    Finish m_finish;
+    std::shared_ptr<FakeEvents> m_events;
+};
 
 DisplayInfo display(quint32 id, double widthPoints, double heightPoints)
 {
@@ -24,39 +135,48 @@ DisplayInfo display(quint32 id, double widthPoints, double heightPoints)
 class ScreenRecorderTest : public ::testing::Test {
 protected:
     ScreenRecorderTest() { platform->list = {display(7, 1920, 1080), display(9, 1512, 982)}; }
-    std::unique_ptr<ScreenRecorder> makeRecorder(FakeWriter::Finish finish = FakeWriter::Finish::ok,
-                                                 double timeoutSeconds = 10.0, QString errorText = {})
+    // With `finish` unset, the real writers.
+    std::unique_ptr<ScreenRecorder> makeRecorder(std::optional<FakeWriter::Finish> finish = FakeWriter::Finish::ok,
+                                                 double timeoutSeconds = 10.0)
     {
         ScreenRecorder::Options options;
         options.finishTimeoutSeconds = timeoutSeconds;
         options.choosePreset = [](PixelSize) { return QStringLiteral("ultrafast"); };
-        options.makeWriter = [this, finish, errorText](const WriterSettings &settings) {
-            writerSettings = settings;
-            return std::make_unique<FakeWriter>(settings, finish, errorText, platform->events);
-        };
+        if (finish)
+            options.makeWriter = [this, finish](const WriterSettings &settings) {
+                writerSettings = settings;
+                return std::make_unique<FakeWriter>(settings, *finish, platform->events);
+            };
         return std::make_unique<ScreenRecorder>(platform, options);
     }
     QString output() const { return dir.filePath(QStringLiteral("Mivra test.mp4")); }
+    FakeEvents &events() { return *platform->events; }
 
     PrivateHome home{PrivateHome::thisProcess};
     QTemporaryDir dir;
     std::shared_ptr<FakeCapturePlatform> platform = std::make_shared<FakeCapturePlatform>();
     WriterSettings writerSettings;
-    FakeEvents &events() { return *platform->events; }
 };
 
-TEST_F(ScreenRecorderTest, WithoutAScreenRecordsTheFirstDisplayAtScaleTwoAndSaysSo)
+TEST_F(ScreenRecorderTest, WithoutAScreenRecordsTheFirstDisplayAtScaleTwoStopsOnceAndSaysSo)
 {
     // The log's place is fixed by the first test that logged; it may be gone.
     QDir().mkpath(QFileInfo(Diag::path()).path());
     auto recorder = makeRecorder();
+    EXPECT_EQ(failureText(recorder->stop()), QStringLiteral("Not recording."));
     run(recorder->start(output(), nullptr, false, BubbleSpot::topRight));
     ASSERT_TRUE(platform->opened);
     EXPECT_EQ(platform->opened->id, 7u);
-    EXPECT_EQ(recorder->size(), (PixelSize{2560, 1440}));
     EXPECT_EQ(writerSettings.size, (PixelSize{2560, 1440}));
     EXPECT_EQ(writerSettings.audioSampleRate, 0);
+    const RecordingResult result = run(recorder->stop());
+    EXPECT_EQ(result.filePath, output());
+    EXPECT_EQ(QSize(result.width, result.height), QSize(2560, 1440));
     EXPECT_EQ(events().sourcesStarted, 1);
+    EXPECT_EQ(events().sourcesStopped, 1);
+    EXPECT_EQ(events().finishCalls, 1);
+    EXPECT_EQ(failureText(recorder->stop()), QStringLiteral("Not recording."));
+
     run(recorder->start(output(), nullptr, true, std::nullopt));
     QFile log(Diag::path());
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));
@@ -80,41 +200,38 @@ TEST_F(ScreenRecorderTest, RecordsTheDisplayOfTheGivenScreenAtItsScale)
     EXPECT_EQ(events().microphonesStarted, 1);
 }
 
-TEST_F(ScreenRecorderTest, StopReturnsTheResultOnlyWhileRecording)
-{
-    auto recorder = makeRecorder();
-    EXPECT_EQ(failureText(recorder->stop()), QStringLiteral("Not recording."));
-    run(recorder->start(output(), nullptr, false, std::nullopt));
-    const RecordingResult result = run(recorder->stop());
-    EXPECT_EQ(result.filePath, output());
-    EXPECT_EQ(result.width, 2560);
-    EXPECT_EQ(result.height, 1440);
-    EXPECT_EQ(result.durationMs, 0); // the fake wrote no file
-    EXPECT_EQ(events().finishCalls, 1);
-    EXPECT_EQ(events().sourcesStopped, 1);
-    EXPECT_FALSE(recorder->isRecording());
-    EXPECT_EQ(failureText(recorder->stop()), QStringLiteral("Not recording."));
-}
-
-TEST_F(ScreenRecorderTest, CaptureAndWriterFailuresAreReportedByStopAndTheFileStillCloses)
+TEST_F(ScreenRecorderTest, LossesAndWriterFailuresAreToldByStopOnceTheFileIsClosed)
 {
     const struct {
+        const char *name;
         FakeWriter::Finish finish;
-        const char *captureFailure; // reported mid-recording, if any
-        const char *said;
-    } cases[] = {{FakeWriter::Finish::ok, "The X display went away.", "The X display went away."},
-                 {FakeWriter::Finish::error, nullptr, "The disk is full."}};
+        const char *screenLost, *microphoneLost; // reported mid-recording, twice
+        QString stopSays;
+    } cases[] = {
+        {"writer fails", FakeWriter::Finish::error, nullptr, nullptr, QStringLiteral("The disk is full.")},
+        {"screen lost", FakeWriter::Finish::ok, "The screen went away.", nullptr,
+         QStringLiteral("The screen went away.")},
+        {"microphone lost: the screen goes on", FakeWriter::Finish::ok, nullptr, "The microphone went away.", {}},
+    };
     for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
         platform->events = std::make_shared<FakeEvents>();
-        auto recorder = makeRecorder(c.finish, 10.0, QStringLiteral("The disk is full."));
-        run(recorder->start(output(), nullptr, false, std::nullopt));
-        if (c.captureFailure) {
-            events().reportFailure(QString::fromLatin1(c.captureFailure));
-            QCoreApplication::processEvents(); // the report hops to the main thread
-            EXPECT_TRUE(recorder->isRecording());
+        auto recorder = makeRecorder(c.finish);
+        QStringList lost;
+        recorder->setOnLost([&](const QString &why) { lost << why; });
+        run(recorder->start(output(), nullptr, true, std::nullopt));
+        for (int i = 0; i < 2; ++i) {
+            if (c.screenLost)
+                events().reportFailure(QString::fromLatin1(c.screenLost), false);
+            if (c.microphoneLost)
+                events().reportFailure(QString::fromLatin1(c.microphoneLost), true);
+            settle(); // the report hops to the main thread
         }
-        EXPECT_EQ(failureText(recorder->stop()), QString::fromLatin1(c.said));
-        EXPECT_EQ(events().finishCalls, 1);
+        // A loss reported twice is news once; stop, not the loss, ends it.
+        EXPECT_EQ(lost, c.screenLost ? QStringList{QString::fromLatin1(c.screenLost)} : QStringList{});
+        EXPECT_TRUE(recorder->isRecording());
+        EXPECT_EQ(failureText(recorder->stop()), c.stopSays);
+        EXPECT_EQ(events().finishCalls, 1) << "the file is closed either way";
         EXPECT_FALSE(recorder->isRecording());
     }
 }
@@ -129,7 +246,6 @@ TEST_F(ScreenRecorderTest, AWriterThatNeverFinishesTimesOutAndStopSucceeds)
     EXPECT_GE(timer.elapsed(), 290);
     EXPECT_EQ(result.filePath, output());
     EXPECT_FALSE(recorder->finished());
-    EXPECT_FALSE(recorder->isRecording());
 }
 
 TEST_F(ScreenRecorderTest, StartErrorsArePassedUpAndAnOldFileIsDeleted)
@@ -156,12 +272,39 @@ TEST_F(ScreenRecorderTest, AFailureFromAnEarlierRecordingDoesNotSpoilTheNextOne)
 {
     auto recorder = makeRecorder();
     run(recorder->start(output(), nullptr, false, std::nullopt));
-    CaptureFailureHandler first = events().lastFailureHandler;
+    CaptureFailureHandler first = events().screenFailure;
     run(recorder->stop());
     run(recorder->start(output(), nullptr, false, std::nullopt));
     first(QStringLiteral("late"));
-    QCoreApplication::processEvents();
+    settle();
     EXPECT_NO_THROW(run(recorder->stop()));
+}
+
+TEST_F(ScreenRecorderTest, ASpotDrawsTheBubbleAtTheScreensPointScaleWhileRecording)
+{
+    platform->list = {display(9, 1512, 982)};
+    auto recorder = makeRecorder();
+    // No screen: two pixels a point, so 1512 points make 2560 pixels.
+    run(recorder->start(output(), nullptr, false, BubbleSpot::topRight));
+    EXPECT_EQ(writerSettings.bubbleSpot, BubbleSpot::topRight);
+    EXPECT_EQ(writerSettings.size, (PixelSize{2560, 1662}));
+    EXPECT_EQ(BubbleGeometry::forPointScale(writerSettings.pointScale).diameter, 372);
+    const std::function<void(VideoFrame)> intake = recorder->cameraIntake();
+    ASSERT_TRUE(intake);
+    intake(VideoFrame{});
+    intake(VideoFrame{});
+    EXPECT_EQ(events().cameraPictures, 2);
+    run(recorder->stop());
+    EXPECT_FALSE(recorder->cameraIntake()) << "nothing to draw into once stopped";
+}
+
+TEST_F(ScreenRecorderTest, ACompositedScreenThatSendsNothingLeavesNoFile)
+{
+    auto recorder = makeRecorder(std::nullopt);
+    run(recorder->start(output(), nullptr, false, BubbleSpot::bottomLeft));
+    ASSERT_TRUE(recorder->cameraIntake()) << "a spot takes the compositing writer";
+    EXPECT_EQ(failureText(recorder->stop()), QStringLiteral("Nothing was recorded: the screen never sent a picture."));
+    EXPECT_FALSE(QFile::exists(output()));
 }
 
 } // namespace

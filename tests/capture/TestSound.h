@@ -2,6 +2,7 @@
 
 #include <QProcess>
 #include <QString>
+#include <QTemporaryDir>
 
 // The test sound server: scripts/test starts PulseAudio with a null sink
 // "mivra-feed" whose monitor is remapped as the microphone "mivra-mic".
@@ -15,6 +16,6 @@ public:
     bool running() const { return m_player.state() == QProcess::Running; }
 
 private:
-    QString m_wavPath;
+    QTemporaryDir m_dir; // the tone's file, this feed's own
     QProcess m_player;
 };

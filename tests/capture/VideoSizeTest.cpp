@@ -2,13 +2,6 @@
 
 #include <gtest/gtest.h>
 
-TEST(VideoSize, HoldsTheWorkedExamples)
-{
-    EXPECT_EQ(videoSizeFor(1512, 982, 2.0), (PixelSize{2560, 1662}));
-    EXPECT_EQ(videoSizeFor(1920, 1080, 1.0), (PixelSize{1920, 1080}));
-    EXPECT_EQ(videoSizeFor(1920, 1080, kDefaultPointScale), (PixelSize{2560, 1440}));
-}
-
 TEST(VideoSize, IsAlwaysEvenAndAtMost2560OnTheLongerSide)
 {
     for (double w : {333.0, 799.5, 1366.0, 1440.0, 2561.0, 3001.0, 5120.0})

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
 
 namespace {
 
@@ -59,7 +59,7 @@ protected:
     void TearDown() override { LeftOutWindows::instance().remove(ours); }
 
     // A fresh scene (windows stacked in the order made) with our window in
-    // it; a source delivering into `collected` once its pictures settle.
+    // it; a source delivering into `collected`.
     std::unique_ptr<ScreenSource> record(FrameCollector &collected, bool beneath, bool leftOut, bool above)
     {
         LeftOutWindows::instance().remove(ours);
@@ -74,9 +74,6 @@ protected:
         scene->movePointer(1500, 900);
         auto source = platform.openScreen(platform.displays().first());
         collected.start(*source);
-        collected.waitBeyond(0);
-        for (int i = 0; i < 20 && collected.waitBeyond(collected.count(), 150); ++i) {
-        }
         return source;
     }
 
@@ -118,11 +115,16 @@ TEST_F(X11LeftOutTest, PicturesShowWhatLiesBeneathOurLeftOutWindows)
         SCOPED_TRACE(c.name);
         FrameCollector collected;
         auto source = record(collected, c.beneath, c.leftOut, c.above);
+        collected.waitForPicture([&c](const VideoFrame &frame) {
+            return std::all_of(c.spots.begin(), c.spots.end(), [&frame](const Spot &spot) {
+                return pixelAt(frame, spot.at.x(), spot.at.y()) == spot.rgb;
+            });
+        });
+        source->stop();
         const VideoFrame frame = collected.last();
         ASSERT_TRUE(frame.pixels);
         for (const Spot &spot : c.spots)
             EXPECT_EQ(pixelAt(frame, spot.at.x(), spot.at.y()), spot.rgb) << spot.at.x() << "," << spot.at.y();
-        source->stop();
         EXPECT_TRUE(collected.failures().isEmpty());
     }
 }
@@ -131,6 +133,9 @@ TEST_F(X11LeftOutTest, DrawingInsideOurLeftOutWindowIsNoChange)
 {
     FrameCollector collected;
     auto source = record(collected, true, true, false);
+    ASSERT_TRUE(collected.waitForPicture([](const VideoFrame &f) { return pixelAt(f, 300, 200) == kBeneath; }));
+    for (int i = 0; i < 20 && collected.waitBeyond(collected.count(), 150); ++i) {
+    }
     for (uint32_t shade = 0; shade < 4; ++shade) {
         scene->fill(ours, QRect(0, 0, 220, 220), 0x101010 * (shade + 1));
         EXPECT_FALSE(collected.waitBeyond(collected.count(), 100)) << shade;

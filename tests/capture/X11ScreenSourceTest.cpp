@@ -1,3 +1,4 @@
+#include "Await.h"
 #include "FrameCollector.h"
 #include "PrivateXServer.h"
 #include "X11TestScene.h"
@@ -5,6 +6,8 @@
 #include "platform/capture/LinuxCapturePlatform.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -32,13 +35,15 @@ protected:
     std::unique_ptr<X11TestScene> scene;
 };
 
-TEST_F(X11ScreenSourceTest, ListsTheMonitorCoveringTheScreen)
+TEST_F(X11ScreenSourceTest, ListsTheMonitorCoveringTheScreenAndRefusesOneBeyondIt)
 {
-    const DisplayInfo &first = displays.first();
+    DisplayInfo first = displays.first();
     EXPECT_NE(first.id, 0u);
-    EXPECT_EQ(first.pixelRect.topLeft(), QPoint(0, 0));
-    EXPECT_EQ(first.pixelRect.size(), scene->screenSize());
+    EXPECT_EQ(first.pixelRect, QRect(QPoint(0, 0), scene->screenSize()));
     EXPECT_DOUBLE_EQ(first.widthPoints, first.pixelRect.width()); // no desktop scale set
+    first.pixelRect = QRect(first.pixelRect.right() + 1, 0, 800, 600);
+    EXPECT_EQ(failureText([&] { platform.openScreen(first); }),
+              QStringLiteral("The display to record is no longer on the X screen."));
 }
 
 TEST_F(X11ScreenSourceTest, SeesWhatIsDrawnAndNothingWhenTheScreenIsQuiet)
@@ -101,27 +106,18 @@ TEST_F(X11ScreenSourceTest, StampsPicturesWithTheMonotonicClockAtMostThirtyASeco
     const std::vector<VideoFrame> frames = collected.frames();
     ASSERT_GE(frames.size(), 5u);
     int64_t previous = startUs;
+    std::vector<int64_t> gaps;
     for (const VideoFrame &frame : frames) {
         EXPECT_GT(frame.timestampUs, previous);
         EXPECT_LE(frame.timestampUs, endUs);
+        if (&frame != &frames.front())
+            gaps.push_back(frame.timestampUs - previous);
         previous = frame.timestampUs;
     }
-    // Grabs start on a 1/30 s schedule (a stamp is taken when its grab
-    // completes, so single gaps vary a little).
-    const double spacingUs = double(frames.back().timestampUs - frames.front().timestampUs) / double(frames.size() - 1);
-    EXPECT_GE(spacingUs, 30000.0);
-}
-
-TEST_F(X11ScreenSourceTest, RefusesAMonitorThatIsNotOnTheScreen)
-{
-    DisplayInfo gone = displays.first();
-    gone.pixelRect = QRect(gone.pixelRect.right() + 1, 0, 800, 600);
-    try {
-        platform.openScreen(gone);
-        FAIL() << "no error";
-    } catch (const RecorderError &error) {
-        EXPECT_EQ(error.description().toStdString(), "The display to record is no longer on the X screen.");
-    }
+    // Grabs start on a 1/30 s schedule; a stamp is taken when its grab
+    // completes, so a slow grab shortens the gap after it: the median holds.
+    std::nth_element(gaps.begin(), gaps.begin() + gaps.size() / 2, gaps.end());
+    EXPECT_GE(gaps[gaps.size() / 2], 30000);
 }
 
 TEST(X11Platform, SaysSoWhenThereIsNoXDisplay)
@@ -129,12 +125,8 @@ TEST(X11Platform, SaysSoWhenThereIsNoXDisplay)
     const QByteArray saved = qgetenv("DISPLAY");
     qputenv("DISPLAY", ":1999"); // no server there
     LinuxCapturePlatform platform;
-    try {
-        platform.displays();
-        ADD_FAILURE() << "no error";
-    } catch (const RecorderError &error) {
-        EXPECT_EQ(error.description().toStdString(), "No X display can be reached, so the screen cannot be recorded.");
-    }
+    EXPECT_EQ(failureText([&] { platform.displays(); }),
+              QStringLiteral("No X display can be reached, so the screen cannot be recorded."));
     qputenv("DISPLAY", saved);
 }
 

@@ -1,0 +1,244 @@
+// The direct and the compositing writer on their own, no display: what they
+// make of pictures and sound handed to them, decoded back from the file.
+#include "capture/CameraPicture.h"
+#include "capture/CompositeWriter.h"
+#include "capture/DirectWriter.h"
+#include "capture/Recorder.h"
+#include "platform/camera/SyntheticCamera.h"
+
+#include "ChildProcess.h"
+#include "FfprobeReport.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <csignal>
+#include <future>
+#include <thread>
+
+namespace {
+
+constexpr int kRate = 48000;
+
+// A screen picture stamped atUs, each pixel 0xXXRRGGBB from `colour(x, y)`.
+template <typename Colour> VideoFrame screen(int width, int height, int64_t atUs, Colour colour)
+{
+    std::shared_ptr<uint8_t[]> pixels(new uint8_t[std::size_t(width) * height * 4]);
+    auto *words = reinterpret_cast<uint32_t *>(pixels.get());
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            words[std::size_t(y) * width + x] = colour(x, y);
+    return VideoFrame{pixels, width, height, width * 4, atUs};
+}
+VideoFrame solid(int width, int height, uint32_t rgb, int64_t atUs = 0)
+{
+    return screen(width, height, atUs, [rgb](int, int) { return rgb; });
+}
+
+// 10 ms of mono sound starting at atUs: silence before toneUs, a tone after.
+AudioChunk sound(int64_t atUs, int64_t toneUs)
+{
+    AudioChunk chunk{std::vector<float>(kRate / 100), 1, kRate, atUs};
+    for (std::size_t i = 0; i < chunk.samples.size(); ++i) {
+        const int64_t t = atUs + int64_t(i) * 1'000'000 / kRate;
+        chunk.samples[i] = t >= toneUs ? 0.5f * std::sin(float(t) * 2.0f * 3.14159265f * 440.0f / 1e6f) : 0.0f;
+    }
+    return chunk;
+}
+
+WriterSettings settings(const QTemporaryDir &dir, PixelSize size, const QString &name)
+{
+    WriterSettings settings;
+    settings.path = dir.filePath(name + QStringLiteral(".mp4"));
+    settings.size = size;
+    settings.preset = QStringLiteral("ultrafast");
+    return settings;
+}
+
+// Finishes at endUs and waits for the file; the error's text if writing failed.
+std::optional<QString> finished(RecordingWriter &writer, int64_t endUs)
+{
+    std::promise<std::optional<QString>> done;
+    writer.finish(endUs, [&done](std::optional<QString> error) { done.set_value(error); });
+    return done.get_future().get();
+}
+
+struct Pixel {
+    int b, g, r;
+};
+constexpr Pixel kGray{64, 64, 64};
+constexpr Pixel kGreen{0, 255, 0};
+constexpr Pixel kRed{0, 0, 255};
+
+// One picture decoded from the file; at() reads a pixel of it.
+struct Decoded {
+    Decoded(const QString &path, double atSeconds, PixelSize size)
+        : bytes(decodeFrameBgrx(path, atSeconds, size.width, size.height)), width(size.width)
+    {
+    }
+    Pixel at(int x, int y) const
+    {
+        const auto *p = reinterpret_cast<const uint8_t *>(bytes.constData()) + (std::size_t(y) * width + x) * 4;
+        return {p[0], p[1], p[2]};
+    }
+    QByteArray bytes;
+    int width;
+};
+
+::testing::AssertionResult near(Pixel got, Pixel want, int tolerance = 12)
+{
+    if (std::abs(got.b - want.b) <= tolerance && std::abs(got.g - want.g) <= tolerance &&
+        std::abs(got.r - want.r) <= tolerance)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "got B,G,R " << got.b << "," << got.g << "," << got.r << ", wanted "
+                                         << want.b << "," << want.g << "," << want.r;
+}
+
+// Seconds into the file where the tone begins.
+double toneOnsetSeconds(const QString &path)
+{
+    const QVector<float> samples = decodeAudioMono(path, kRate);
+    for (qsizetype i = 0; i < samples.size(); ++i)
+        if (std::abs(samples[i]) > 0.1f)
+            return double(i) / kRate;
+    return -1;
+}
+
+TEST(DirectWriter, SoundLinesUpWithTheFirstPicture)
+{
+    // Sound from before the first picture is cut at it, whether it came
+    // before that picture or with it; sound that starts later keeps its
+    // distance from it. The tone always starts 200 ms into the sound.
+    const struct {
+        int64_t soundFromUs; // relative to the first picture
+        double onsetSeconds;
+    } cases[] = {{-100'000, 0.1}, {0, 0.2}, {500'000, 0.7}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.soundFromUs);
+        QTemporaryDir dir;
+        WriterSettings direct = settings(dir, PixelSize{320, 180}, QStringLiteral("direct"));
+        direct.audioSampleRate = kRate;
+        direct.audioChannels = 1;
+        DirectWriter writer(direct);
+        const int64_t startUs = monotonicNowUs();
+        const int64_t toneUs = startUs + c.soundFromUs + 200'000;
+        int64_t at = startUs + c.soundFromUs;
+        for (; at < startUs; at += 10'000)
+            writer.audioChunk(sound(at, toneUs));
+        writer.videoFrame(solid(320, 180, 0x808080, startUs));
+        for (; at < startUs + 1'000'000; at += 10'000)
+            writer.audioChunk(sound(at, toneUs));
+        writer.videoFrame(solid(320, 180, 0x808080, startUs + 1'000'000));
+        ASSERT_EQ(finished(writer, startUs + 1'000'000), std::nullopt);
+        EXPECT_NEAR(toneOnsetSeconds(direct.path), c.onsetSeconds, 0.03);
+        EXPECT_NEAR(ffprobe(direct.path).durationSeconds(), 1.0, 0.1);
+    }
+}
+
+TEST(DirectWriter, NoPictureAtAllIsAnError)
+{
+    QTemporaryDir dir;
+    WriterSettings direct = settings(dir, PixelSize{320, 180}, QStringLiteral("direct"));
+    direct.audioSampleRate = kRate;
+    direct.audioChannels = 1;
+    DirectWriter writer(direct);
+    const int64_t startUs = monotonicNowUs();
+    writer.audioChunk(sound(startUs, startUs));
+    EXPECT_EQ(finished(writer, startUs + 300'000),
+              QStringLiteral("Nothing was recorded: no picture of the screen arrived."));
+}
+
+TEST(Writers, AScreenOfAnotherSizeIsScaledWholeNotCropped)
+{
+    // Four quadrants: blue, yellow over magenta, cyan.
+    const auto quadrants = [](int width, int height) {
+        return screen(width, height, monotonicNowUs(), [width, height](int x, int y) {
+            return y < height / 2 ? (x < width / 2 ? 0x0000FFu : 0xFFFF00u) : (x < width / 2 ? 0xFF00FFu : 0x00FFFFu);
+        });
+    };
+    QTemporaryDir dir;
+    const PixelSize size{1280, 720};
+    for (const bool composited : {false, true})
+        for (const QSize captured : {QSize(3840, 2160), QSize(1280, 720), QSize(1000, 800)}) {
+            SCOPED_TRACE(testing::Message() << (composited ? "composited " : "direct ") << captured.width());
+            const WriterSettings out =
+                settings(dir, size, QStringLiteral("%1-%2").arg(composited).arg(captured.width()));
+            std::unique_ptr<RecordingWriter> writer;
+            if (composited)
+                writer = std::make_unique<CompositeWriter>(out, 1.0, BubbleSpot::bottomRight);
+            else
+                writer = std::make_unique<DirectWriter>(out);
+            const VideoFrame picture = quadrants(captured.width(), captured.height());
+            writer->videoFrame(picture);
+            ASSERT_EQ(finished(*writer, picture.timestampUs + 500'000), std::nullopt);
+            const Decoded frame(out.path, 0, size);
+            ASSERT_FALSE(frame.bytes.isEmpty());
+            EXPECT_TRUE(near(frame.at(20, 20), Pixel{255, 0, 0}));
+            EXPECT_TRUE(near(frame.at(1260, 20), Pixel{0, 255, 255}));
+            EXPECT_TRUE(near(frame.at(20, 700), Pixel{255, 0, 255}));
+            EXPECT_TRUE(near(frame.at(1260, 700), Pixel{255, 255, 0}));
+            EXPECT_TRUE(near(frame.at(600, 340), Pixel{255, 0, 0}));
+            EXPECT_TRUE(near(frame.at(680, 380), Pixel{255, 255, 0}));
+        }
+}
+
+TEST(CompositeWriter, BubbleSitsInItsCornerMirroredWithRim)
+{
+    QTemporaryDir dir;
+    const PixelSize size{1920, 1080};
+    struct Case {
+        BubbleSpot spot;
+        int left, top; // the square's top-left pixel, rows from the top
+    };
+    // bottomRight: x 1676-1895, 24-243 px above the bottom edge.
+    for (const Case &c : {Case{BubbleSpot::bottomRight, 1676, 1080 - 244}, Case{BubbleSpot::bottomLeft, 24, 836},
+                          Case{BubbleSpot::topLeft, 24, 24}, Case{BubbleSpot::topRight, 1676, 24}}) {
+        SCOPED_TRACE(rawValue(c.spot).toStdString());
+        const WriterSettings out = settings(dir, size, rawValue(c.spot));
+        CompositeWriter writer(out, 1.0, c.spot);
+        writer.cameraFrame(*bgrxCameraPicture(SyntheticCamera::picture(0)));
+        writer.videoFrame(solid(1920, 1080, 0x404040));
+        ASSERT_EQ(finished(writer, 0), std::nullopt);
+        const Decoded frame(out.path, 0, size);
+        ASSERT_FALSE(frame.bytes.isEmpty());
+        const int cx = c.left + 110;
+        const int cy = c.top + 110;
+        // Mirrored: the camera's right half (green) shows on the left.
+        EXPECT_TRUE(near(frame.at(cx - 40, cy + 20), kGreen, 20));
+        EXPECT_TRUE(near(frame.at(cx + 40, cy + 20), kRed, 20));
+        // The rim, 1 px wide in full, half white over the screen; then the screen untouched.
+        EXPECT_TRUE(near(frame.at(c.left + 1, cy), Pixel{160, 160, 160}, 24));
+        EXPECT_TRUE(near(frame.at(c.left + 2, c.top + 2), kGray)); // inside the square, outside the circle
+        EXPECT_TRUE(near(frame.at(c.left - 3, cy), kGray));        // left of the square
+        EXPECT_TRUE(near(frame.at(c.left + 223, cy), kGray));      // right of it
+        EXPECT_TRUE(near(frame.at(cx, c.top - 3 < 0 ? 0 : c.top - 3), kGray));
+    }
+}
+
+// A composited recording whose process is killed keeps all but its last
+// fragment, and that plays.
+TEST(CompositeWriter, KilledRecordingStillPlays)
+{
+    QTemporaryDir dir;
+    const WriterSettings out = settings(dir, PixelSize{640, 360}, QStringLiteral("killed"));
+    const int status = runInChild([&out] {
+        const CompositeSettings composite{out.size, 1.0, BubbleSpot::topRight, false};
+        std::atomic<int64_t> now{0};
+        CompositeWriter writer(composite, makeMp4CompositeOutput(out, composite), [&now] { return now.load(); });
+        writer.cameraFrame(*bgrxCameraPicture(SyntheticCamera::picture(0)));
+        for (int i = 0; i < 90; ++i) {
+            now = i * 33'334;
+            writer.videoFrame(solid(640, 360, uint32_t(i * 2)));
+            while (writer.framesWritten() < i + 1)
+                std::this_thread::yield();
+        }
+        std::raise(SIGKILL);
+        return 0;
+    });
+    EXPECT_EQ(status, -1) << "the child was to die";
+    EXPECT_GT(decodableVideoSeconds(out.path), 1.9);
+}
+
+} // namespace
