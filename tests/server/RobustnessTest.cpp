@@ -92,13 +92,11 @@ struct ServiceRig {
 
 TEST(ServerRobustness, AThousandPartUploadCompletes)
 {
-    InProcessServer::Options options;
-    options.partSize = 1024;
-    InProcessServer server(options);
+    InProcessServer server({.partSize = 1024});
     const Api api = server.api(newToken());
     const std::string bytes = videoBytes(1000 * 1024 - 7);
     const std::string id = api.create();
-    const std::string body = Api::completeBody(api.putParts(id, bytes, options.partSize));
+    const std::string body = Api::completeBody(api.putParts(id, bytes, 1024));
     ASSERT_GT(body.size(), 64u * 1024) << "the complete body must pass the plain JSON limit";
     const Http r = api.post("/api/videos/" + id + "/complete", body);
     EXPECT_EQ(r.status, 200) << r.body;
@@ -160,7 +158,6 @@ TEST(ServerRobustness, StartUpKeepsWhatItCannotCheckAndAlwaysFinishes)
     rig.storage->publishError = 0;
     EXPECT_EQ(rig.service->recover(false).completesFinished, 1);
     EXPECT_TRUE(rig.served(completing) == bytes);
-    EXPECT_TRUE(rig.served(ready) == bytes);
 }
 
 TEST(ServerRobustness, AfterTheMachineWentDownPartsWhoseBytesWereLostAreDropped)

@@ -13,16 +13,14 @@ TEST(ServerIds, AreLongRandomAndUrlSafe)
     std::set<std::string> seen;
     for (int i = 0; i < 2000; ++i) {
         const std::string id = crypto::newVideoId();
-        EXPECT_EQ(id.size(), 24u);
         EXPECT_TRUE(crypto::isVideoId(id)) << id;
         EXPECT_NE(id.front(), '-');
         EXPECT_NE(id.back(), '_');
         EXPECT_TRUE(seen.insert(id).second);
     }
-    EXPECT_FALSE(crypto::isVideoId(".."));
-    EXPECT_FALSE(crypto::isVideoId("aaaaaaaaaaaaaaaaaaaaaaa/"));
-    EXPECT_FALSE(crypto::isVideoId("aaaaaaaaaaaaaaaaaaaaaaa."));
-    EXPECT_FALSE(crypto::isVideoId(std::string(25, 'a')));
+    for (const std::string &bad :
+         {std::string(".."), std::string(23, 'a') + "/", std::string(23, 'a') + ".", std::string(25, 'a')})
+        EXPECT_FALSE(crypto::isVideoId(bad)) << bad;
 }
 
 TEST(ServerConfigArgs, ParsesTheCommandLine)
