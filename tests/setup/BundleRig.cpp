@@ -1,14 +1,11 @@
 #include "BundleRig.h"
 
-#include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QThread>
 
 #include <openssl/evp.h>
 
@@ -60,16 +57,22 @@ QByteArray packTarXz(const QString &folder)
     return tar.readAllStandardOutput();
 }
 
-bool waitForFile(const QString &path, int timeoutMs)
+QByteArray feed(const QList<QByteArray> &items)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!QFile::exists(path)) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-    return true;
+    return "<?xml version=\"1.0\"?>\n<rss version=\"2.0\" "
+           "xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\">"
+           "<channel><title>Mivra Video</title>" +
+           items.join() + "</channel></rss>";
+}
+
+QByteArray feedItem(const QByteArray &version, const QUrl &url, qint64 length, const QByteArray &signature,
+                    const QByteArray &notes)
+{
+    return "<item><title>Version " + version + "</title><sparkle:version>" + version +
+           "</sparkle:version><sparkle:shortVersionString>" + version +
+           "</sparkle:shortVersionString><description><![CDATA[" + notes + "]]></description><enclosure url=\"" +
+           url.toEncoded() + "\" length=\"" + QByteArray::number(length) +
+           "\" type=\"application/x-xz\" sparkle:edSignature=\"" + signature + "\"/></item>";
 }
 
 QByteArray treeDigest(const QString &folder)

@@ -1,11 +1,16 @@
 #pragma once
 
 // Scratch bundles for the setup and update tests: a bundle folder with an
-// AppRun script and metainfo, packed as a real .tar.xz, an Ed25519 key pair
-// to sign it with, and a digest of a whole folder tree.
+// AppRun script and metainfo, packed as a real .tar.xz, an update feed
+// offering it, an Ed25519 key pair to sign it with, and a digest of a whole
+// folder tree.
+
+#include "QtPrinters.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
+#include <QUrl>
 
 namespace BundleRig {
 inline constexpr auto kOurs = "video.mivra.mac";
@@ -17,8 +22,11 @@ QString makeBundle(const QString &parent, const QString &name, const QString &ve
                    const QString &identifier = QString::fromLatin1(kOurs), const QString &launchedFile = {});
 // tar -cJ of `folder` with the folder itself as the only top entry.
 QByteArray packTarXz(const QString &folder);
-// Runs the event loop until `path` exists; false after `timeoutMs`.
-bool waitForFile(const QString &path, int timeoutMs = 10000);
+// An update feed of `items` made by feedItem.
+QByteArray feed(const QList<QByteArray> &items);
+// An item offering `version` at `url`, `length` bytes, signed with `signature`.
+QByteArray feedItem(const QByteArray &version, const QUrl &url, qint64 length, const QByteArray &signature,
+                    const QByteArray &notes = "<p>Faster links.</p>");
 // SHA-256 over every path, mode and content below `folder`.
 QByteArray treeDigest(const QString &folder);
 

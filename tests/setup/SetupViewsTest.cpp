@@ -1,5 +1,6 @@
 // The setup card, the leftover note and the updates window, rendered with
 // the software renderer and saved under <build>/setup-shots for a look.
+#include "Await.h"
 #include "BundleRig.h"
 #include "FeedServer.h"
 #include "SetupRig.h"
@@ -13,7 +14,6 @@
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <QQuickView>
-#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -84,11 +84,9 @@ TEST_F(SetupViewsTest, TheCardAndTheNoteShowTheirTexts)
 TEST_F(SetupViewsTest, TheUpdatesWindowFollowsTheCheck)
 {
     FeedServer server;
-    server.files["/appcast.xml"] = {
-        "<rss version=\"2.0\" xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\"><channel><item>"
-        "<sparkle:version>2.1.0</sparkle:version><description><![CDATA[<ul><li>Links are ready sooner.</li>"
-        "<li>The bubble keeps its place.</li></ul>]]></description><enclosure url=\"/m.tar.xz\" length=\"9\" "
-        "sparkle:edSignature=\"x\"/></item></channel></rss>"};
+    server.files["/appcast.xml"] = {BundleRig::feed(
+        {BundleRig::feedItem("2.1.0", QUrl("/m.tar.xz"), 9, "x",
+                             "<ul><li>Links are ready sooner.</li><li>The bubble keeps its place.</li></ul>")})};
     QTemporaryDir folder;
     QNetworkAccessManager network;
     Updates::Config config;
@@ -96,11 +94,9 @@ TEST_F(SetupViewsTest, TheUpdatesWindowFollowsTheCheck)
     config.feedUrl = server.url("/appcast.xml");
     Updates updates(config, &network);
     UpdatesWindowHost host(updates);
-    QSignalSpy changes(&updates, &Updates::changed);
     updates.checkForUpdates();
     ASSERT_TRUE(host.window());
-    while (updates.busy() && changes.wait(5000)) {
-    }
+    ASSERT_TRUE(waitUntil([&] { return !updates.busy(); }, 20000));
     const auto *message = host.window()->findChild<QObject *>("updateMessage");
     ASSERT_TRUE(message);
     EXPECT_EQ(message->property("text").toString(), "Mivra Video 2.1.0 is available");

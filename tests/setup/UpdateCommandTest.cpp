@@ -1,142 +1,103 @@
+#include "Await.h"
 #include "BundleRig.h"
 #include "FeedServer.h"
+#include "PrivateHome.h"
 
 #include "setup/BundleInfo.h"
 
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QLocalServer>
-#include <QProcess>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
 namespace {
-struct Outcome {
-    int status = -1;
-    QString out, err;
-};
+const QString kPackaged =
+    QStringLiteral("Mivra Video was installed by your package manager, so updates come from there.");
 
-const QString kBuiltBinary = QStringLiteral(MIVRA_BINARY_DIR "/src/mivra");
-
-// `mivra update` as a child, while this process serves the feed.
-Outcome runMivra(const QString &binary, const QStringList &arguments, const QProcessEnvironment &environment)
+// `mivra update` as a child; the loop runs meanwhile, so this process serves the feed.
+ChildRun runUpdate(const QString &binary, const QStringList &arguments, const QProcessEnvironment &environment)
 {
     QProcess process;
     process.setProcessEnvironment(environment);
-    QEventLoop loop;
-    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
-    QObject::connect(&process, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
-    QTimer::singleShot(60'000, &loop, &QEventLoop::quit); // a guard, not a wait
     process.start(binary, QStringList{QStringLiteral("update")} + arguments);
-    loop.exec();
+    if (!waitUntil([&] { return process.state() == QProcess::NotRunning; }, 60000))
+        stopChild(process);
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
 }
 
-class UpdateCommandTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        // Beside the build, so the program can be hard-linked into the bundle.
-        ASSERT_TRUE(scratch.isValid());
-        bundle = BundleRig::makeBundle(scratch.path(), QStringLiteral("Mivra Video"), QStringLiteral("1.2.0"));
-        binary = bundle + QStringLiteral("/bin/mivra");
-        QFile::remove(binary);
-        ASSERT_EQ(::link(QFile::encodeName(kBuiltBinary).constData(), QFile::encodeName(binary).constData()), 0);
-        QDir().mkpath(scratch.filePath(QStringLiteral("run")));
-        QFile::setPermissions(scratch.filePath(QStringLiteral("run")),
-                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), scratch.filePath(QStringLiteral("run")));
-        environment.insert(QStringLiteral("XDG_DATA_HOME"), scratch.filePath(QStringLiteral("data")));
-        environment.insert(QStringLiteral("XDG_STATE_HOME"), scratch.filePath(QStringLiteral("state")));
-        environment.insert(QStringLiteral("MIVRA_FEED_URL"), server.url(QStringLiteral("/appcast.xml")).toString());
-        environment.insert(QStringLiteral("MIVRA_UPDATE_PUBLIC_KEY"), QString::fromLatin1(key.publicKeyBase64()));
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        const QString made = BundleRig::makeBundle(scratch.filePath(QStringLiteral("build")),
-                                                   QStringLiteral("Mivra Video"), QStringLiteral("1.10.0"));
-        archive = BundleRig::packTarXz(made);
-    }
-
-    void publish(const QByteArray &version)
-    {
-        server.files["/appcast.xml"] = {
-            "<rss version=\"2.0\" xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\"><channel><item>"
-            "<sparkle:version>" +
-            version + "</sparkle:version><enclosure url=\"/m.tar.xz\" length=\"" + QByteArray::number(archive.size()) +
-            "\" sparkle:edSignature=\"" + key.signBase64(archive) + "\"/></item></channel></rss>"};
-        server.files["/m.tar.xz"] = {archive};
-    }
-
-    QTemporaryDir scratch{QStringLiteral(MIVRA_BINARY_DIR "/update-command-XXXXXX")};
-    QString bundle, binary;
-    QByteArray archive;
-    BundleRig::KeyPair key;
-    FeedServer server;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-};
-
-TEST_F(UpdateCommandTest, ChecksSaysWhyAndRefusesWhileTheAppRecords)
+// The built program, hard-linked into a scratch bundle of version 1.2.0 beside
+// the build (same file system), against a feed that may offer 1.10.0.
+TEST(UpdateCommandTest, ChecksInstallsAndSaysWhyNot)
 {
+    QTemporaryDir scratch(QStringLiteral(MIVRA_BINARY_DIR "/update-command-XXXXXX"));
+    const QString bundle = BundleRig::makeBundle(scratch.path(), "Mivra Video", "1.2.0");
+    const QString binary = bundle + "/bin/mivra";
+    QFile::remove(binary);
+    ASSERT_EQ(::link(QFile::encodeName(appBinary()).constData(), QFile::encodeName(binary).constData()), 0);
+    const QByteArray archive =
+        BundleRig::packTarXz(BundleRig::makeBundle(scratch.filePath("build"), "Mivra Video", "1.10.0"));
+    const BundleRig::KeyPair key;
+    FeedServer server;
+    PrivateHome home;
+    QDir().mkpath(home.path("XDG_DATA_HOME"));
+    QProcessEnvironment environment = home.env;
+    environment.insert("MIVRA_FEED_URL", server.url("/appcast.xml").toString());
+    environment.insert("MIVRA_UPDATE_PUBLIC_KEY", QString::fromLatin1(key.publicKeyBase64()));
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+
     const struct {
         QByteArray feedVersion; // empty: no feed
-        bool appBusy;
+        bool appBusy, packaged;
         QStringList arguments;
         int status;
-        QString out, err;
+        QString out, err; // err: how it starts
     } cases[] = {
-        {"1.10.0", false, {"--check"}, 0, "Mivra Video 1.10.0 is available\n", ""},
-        {"1.1", false, {"--check"}, 0, "Mivra Video is up to date (1.2.0)\n", ""},
-        {"", false, {"--check"}, 1, "", "mivra: The update feed could not be read: "},
-        {"1.10.0", true, {}, 1, "", "mivra: Mivra Video is recording or uploading"},
-        {"1.10.0", false, {"--now"}, 2, "", "mivra: update takes only --check"},
+        {"1.10.0", false, false, {"--check"}, 0, "Mivra Video 1.10.0 is available\n", ""},
+        {"1.1", false, false, {"--check"}, 0, "Mivra Video is up to date (1.2.0)\n", ""},
+        {"", false, false, {"--check"}, 1, "", "mivra: The update feed could not be read: "},
+        {"1.10.0", true, false, {}, 1, "", "mivra: Mivra Video is recording or uploading"},
+        {"1.10.0", false, false, {"--now"}, 2, "", "mivra: update takes only --check"},
+        // A package install leaves the feed alone.
+        {"1.10.0", false, true, {"--check"}, 0, kPackaged + "\n", ""},
+        {"1.10.0", false, true, {}, 1, "", "mivra: " + kPackaged},
+        // Last: the bundle is replaced in place.
+        {"1.10.0",
+         false,
+         false,
+         {},
+         0,
+         "Mivra Video 1.10.0 is available\nMivra Video 1.10.0 is installed\n",
+         "Downloading Mivra Video 1.10.0…\n"},
     };
     for (const auto &c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString() + " for " + c.feedVersion.toStdString());
         server.files.clear();
-        if (!c.feedVersion.isEmpty())
-            publish(c.feedVersion);
+        if (!c.feedVersion.isEmpty()) {
+            server.files["/appcast.xml"] = {BundleRig::feed(
+                {BundleRig::feedItem(c.feedVersion, QUrl("/m.tar.xz"), archive.size(), key.signBase64(archive))})};
+            server.files["/m.tar.xz"] = {archive};
+        }
         QLocalServer app;
-        const QString busy = scratch.filePath(QStringLiteral("run/mivra-busy"));
+        const QString busy = home.path("mivra-busy");
         if (c.appBusy) {
-            ASSERT_TRUE(app.listen(scratch.filePath(QStringLiteral("run/mivra-instance"))));
+            ASSERT_TRUE(app.listen(home.path("mivra-instance")));
             QFile(busy).open(QIODevice::WriteOnly);
         }
-        const Outcome outcome = runMivra(binary, c.arguments, environment);
+        const int requestsBefore = server.requests;
+        const ChildRun outcome = runUpdate(c.packaged ? appBinary() : binary, c.arguments, environment);
         QFile::remove(busy);
-        EXPECT_EQ(outcome.status, c.status) << qPrintable(c.arguments.join(' ') + outcome.err);
+        EXPECT_EQ(outcome.status, c.status) << outcome.err.toStdString();
         EXPECT_EQ(outcome.out, c.out);
         EXPECT_TRUE(c.err.isEmpty() ? outcome.err.isEmpty() : outcome.err.startsWith(c.err)) << qPrintable(outcome.err);
+        if (c.packaged) {
+            EXPECT_EQ(server.requests, requestsBefore);
+        }
     }
-    EXPECT_EQ(BundleInfo::read(bundle)->version, QStringLiteral("1.2.0"));
-}
-
-TEST_F(UpdateCommandTest, InstallsTheNewerBundleInPlace)
-{
-    QDir().mkpath(scratch.filePath(QStringLiteral("data")));
-    publish("1.10.0");
-    const Outcome outcome = runMivra(binary, {}, environment);
-    EXPECT_EQ(outcome.status, 0) << qPrintable(outcome.err);
-    EXPECT_EQ(outcome.out, QStringLiteral("Mivra Video 1.10.0 is available\nMivra Video 1.10.0 is installed\n"));
-    EXPECT_EQ(BundleInfo::read(bundle)->version, QStringLiteral("1.10.0"));
-}
-
-TEST_F(UpdateCommandTest, APackageInstallPointsToThePackageManager)
-{
-    publish("1.10.0");
-    const struct {
-        QStringList arguments;
-        int status;
-    } cases[] = {{{"--check"}, 0}, {{}, 1}};
-    for (const auto &c : cases) {
-        const Outcome outcome = runMivra(kBuiltBinary, c.arguments, environment);
-        EXPECT_EQ(outcome.status, c.status);
-        EXPECT_TRUE((outcome.out + outcome.err).contains(QStringLiteral("updates come from there")))
-            << qPrintable(outcome.err);
-    }
-    EXPECT_EQ(server.requests, 0);
+    EXPECT_EQ(BundleInfo::read(bundle)->version, "1.10.0");
 }
 } // namespace

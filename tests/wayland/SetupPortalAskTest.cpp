@@ -73,14 +73,11 @@ TEST_F(SetupPortalAskTest, OneAskIsRememberedAndARefusalStaysUndone)
         fake.calls.clear();
         fake.closedSessions.clear();
 
-        EXPECT_FALSE(permissions->screenPreflight());
         EXPECT_EQ(run(permissions->requestScreen()), c.granted);
         EXPECT_EQ(permissions->screenPreflight(), c.granted);
         EXPECT_EQ(fake.methods().count(QStringLiteral("CreateSession")), 1);
-        EXPECT_EQ(fake.callOf(QStringLiteral("SelectSources")).options.value(QStringLiteral("persist_mode")).toUInt(),
-                  2u);
         // The desktop stops sharing at once, whatever the answer.
-        EXPECT_TRUE(waitUntil([&] { return fake.closedSessions.size() == 1; }, 3000));
+        EXPECT_TRUE(waitUntil([&] { return fake.closedSessions.size() == 1; }));
     }
 }
 

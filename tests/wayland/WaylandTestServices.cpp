@@ -1,15 +1,11 @@
 #include "WaylandTestServices.h"
 
-#include "base/Errors.h"
-
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStandardPaths>
-#include <QThread>
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -19,30 +15,11 @@
 
 bool TestProcess::start(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment)
 {
-    stop();
-    if (QStandardPaths::findExecutable(program).isEmpty())
-        return false;
-    m_process = std::make_unique<QProcess>();
-    m_process->setProcessEnvironment(environment);
-    m_process->setProgram(program);
-    m_process->setArguments(arguments);
-    m_process->setStandardErrorFile(QProcess::nullDevice());
-    m_process->start();
-    return m_process->waitForStarted(5000);
-}
-
-void TestProcess::stop()
-{
-    if (!m_process)
-        return;
-    if (m_process->state() != QProcess::NotRunning) {
-        m_process->terminate(); // SIGTERM to this PID only
-        if (!m_process->waitForFinished(2000)) {
-            m_process->kill();
-            m_process->waitForFinished(2000);
-        }
-    }
-    m_process.reset();
+    stopChild(*this);
+    setProcessEnvironment(environment);
+    setStandardErrorFile(QProcess::nullDevice());
+    QProcess::start(program, arguments);
+    return waitForStarted(5000);
 }
 
 PrivateSessionBus::~PrivateSessionBus()
@@ -53,22 +30,20 @@ PrivateSessionBus::~PrivateSessionBus()
 
 bool PrivateSessionBus::start(const QString &folder, QString *whyNot)
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     if (!m_daemon.start(QStringLiteral("dbus-daemon"),
                         {QStringLiteral("--session"), QStringLiteral("--nofork"),
                          QStringLiteral("--address=unix:dir=") + folder, QStringLiteral("--print-address=1")},
-                        environment)) {
+                        QProcessEnvironment::systemEnvironment())) {
         *whyNot = QStringLiteral("dbus-daemon cannot be started (package dbus-daemon)");
         return false;
     }
-    QProcess *daemon = m_daemon.process();
-    while (!daemon->canReadLine()) {
-        if (!daemon->waitForReadyRead(5000)) {
+    while (!m_daemon.canReadLine()) {
+        if (!m_daemon.waitForReadyRead(5000)) {
             *whyNot = QStringLiteral("dbus-daemon printed no address");
             return false;
         }
     }
-    m_address = QString::fromUtf8(daemon->readLine()).trimmed();
+    m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
     return !m_address.isEmpty();
 }
 
@@ -152,16 +127,18 @@ std::optional<uint32_t> PrivatePipeWire::nodeId(const QString &nodeName) const
     return std::nullopt;
 }
 
-std::optional<uint32_t> PrivatePipeWire::startProducer(TestProcess &producer, const QString &nodeName,
-                                                       const QString &pattern, const QString &caps,
-                                                       const QString &extraSource)
+std::optional<uint32_t> PrivatePipeWire::startProducer(TestProcess &producer, const QString &pattern,
+                                                       const QString &caps)
 {
-    const QString pipeline = QStringLiteral("videotestsrc pattern=%1 %2 ! %3 ! pipewiresink mode=provide "
-                                            "stream-properties=props,node.name=%4,media.class=Video/Source")
-                                 .arg(pattern, extraSource, caps, nodeName);
+    // A fresh name each time: the node of a producer just stopped may still be listed.
+    static std::atomic<int> made{0};
+    const QString nodeName = QStringLiteral("mivra-test-screen-%1").arg(++made);
+    const QString pipeline = QStringLiteral("videotestsrc pattern=%1 ! %2 ! pipewiresink mode=provide "
+                                            "stream-properties=props,node.name=%3,media.class=Video/Source")
+                                 .arg(pattern, caps, nodeName);
     if (!producer.start(QStringLiteral("gst-launch-1.0"), QProcess::splitCommand(pipeline), environment()))
         return std::nullopt;
     std::optional<uint32_t> id;
-    waitUntil([&] { return (id = nodeId(nodeName)).has_value() || !producer.running(); }, 8000);
+    waitUntil([&] { return (id = nodeId(nodeName)).has_value() || producer.state() != QProcess::Running; }, 15000);
     return id;
 }

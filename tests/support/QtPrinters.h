@@ -1,0 +1,12 @@
+#pragma once
+
+// Readable Qt values in GoogleTest's failure messages.
+
+#include <QString>
+
+#include <ostream>
+
+inline void PrintTo(const QString &text, std::ostream *out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
