@@ -3,21 +3,13 @@
 // its Done button, and is in the video only when MIVRA_CAPTURABLE_CONTROLS=1.
 #include "Await.h"
 #include "FfprobeReport.h"
-#include "PrivateHome.h"
-#include "ServerProcess.h"
+#include "RoadRig.h"
 #include "XWindows.h"
 
-#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QPixmap>
 #include <QScreen>
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <optional>
 
 namespace {
 
@@ -60,38 +52,29 @@ QRect underBubble(const QRect &bubble)
     return {bubble.x() + bubble.width() / 2 - 150, bubble.y() + bubble.height() + 10, 300, 124};
 }
 
-class RecordingBarRoad : public ::testing::Test {
+class RecordingBarRoad : public RoadRig {
 protected:
-    void SetUp() override
-    {
-        if (QGuiApplication::platformName() != QLatin1String("xcb"))
-            GTEST_SKIP() << "needs an X display (run under Xvfb)";
-        if (!QFile::exists(appBinary()) || !ServerProcess::built())
-            GTEST_SKIP() << "the app or mivra-server is not built in this tree";
-        m_server.emplace(m_home.path("server").toStdString(), std::vector<std::string>{"--quiet"});
-        ASSERT_TRUE(m_server->started());
-        m_origin = QString::fromStdString(m_server->origin());
-        m_home.env.insert(QStringLiteral("MIVRA_SERVICE_ORIGIN"), m_origin);
-        m_home.env.insert(QStringLiteral("MIVRA_CAMERA"), QStringLiteral("test"));
-        m_home.env.insert(QStringLiteral("QT_QUICK_BACKEND"), QStringLiteral("software"));
-    }
-    // Starts the recording and returns the bar's and the bubble's windows once it runs.
+    // Starts the recording and returns the bar's and the bubble's windows once
+    // the bar stands under the bubble.
     std::pair<quint64, quint64> record(const QString &seconds)
     {
-        m_record.setProcessEnvironment(m_home.env);
-        m_record.setReadChannel(QProcess::StandardError);
-        m_record.start(appBinary(), {"record", "--camera", "--no-mic", "--silent", "--seconds", seconds});
+        home.env.insert(QStringLiteral("MIVRA_CAMERA"), QStringLiteral("test"));
+        home.env.insert(QStringLiteral("QT_QUICK_BACKEND"), QStringLiteral("software"));
         QByteArray err;
-        // The first recording measures the encoder's speed before it starts.
-        while (!err.contains("Ctrl-C") && m_record.waitForReadyRead(60000))
-            err += m_record.readAllStandardError();
-        return {visibleWindowNamed(QStringLiteral("Mivra Video Recording Controls")),
-                visibleWindowNamed(QStringLiteral("Mivra Video Camera"))};
+        EXPECT_TRUE(startRecording(m_record, {"--camera", "--no-mic", "--silent", "--seconds", seconds}, err))
+            << err.toStdString();
+        quint64 bar = 0, bubble = 0;
+        waitUntil([&] {
+            bar = visibleWindowNamed(QStringLiteral("Mivra Video Recording Controls"));
+            bubble = visibleWindowNamed(QStringLiteral("Mivra Video Camera"));
+            return bar && bubble && serverGeometry(bar) == underBubble(serverGeometry(bubble));
+        });
+        return {bar, bubble};
     }
-    // The printed link once the command ended by itself within `timeoutMs`.
-    QString link(int timeoutMs)
+    // The link the command printed once it ended by itself.
+    QString link()
     {
-        if (!m_record.waitForFinished(timeoutMs) || m_record.exitCode() != 0) {
+        if (!m_record.waitForFinished(40000) || m_record.exitCode() != 0) {
             ADD_FAILURE() << m_record.readAllStandardError().toStdString();
             return {};
         }
@@ -101,15 +84,7 @@ protected:
     // half a second before its end.
     std::pair<double, QImage> served(const QString &shareUrl, const QRect &area)
     {
-        QNetworkAccessManager network;
-        std::unique_ptr<QNetworkReply> reply(
-            network.get(QNetworkRequest(QUrl(m_origin + QStringLiteral("/r/") + shareUrl.section('/', -1)))));
-        waitUntil([&reply] { return reply->isFinished(); }, 20000);
-        const QString path = m_home.path(QStringLiteral("served.mp4"));
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(reply->readAll()) <= 0)
-            return {};
-        file.close();
+        const QString path = fetch(shareUrl.section(QLatin1Char('/'), -1));
         const FfprobeReport report = ffprobe(path);
         const int width = report.video.value(QStringLiteral("width")).toInt();
         const int height = report.video.value(QStringLiteral("height")).toInt();
@@ -120,9 +95,6 @@ protected:
         return {report.durationSeconds(), picture.scaled(QGuiApplication::primaryScreen()->size()).copy(area)};
     }
 
-    PrivateHome m_home;
-    std::optional<ServerProcess> m_server;
-    QString m_origin;
     QProcess m_record;
 };
 
@@ -153,8 +125,8 @@ TEST_F(RecordingBarRoad, StandsUnderTheBubbleFollowsItsDragAndDoneMakesTheLink)
     xdotool({QStringLiteral("mousemove"), QString::number(barArea.x() + done.x()),
              QString::number(barArea.y() + done.y()), QStringLiteral("click"), QStringLiteral("1")});
 
-    const QString shareUrl = link(40000);
-    ASSERT_TRUE(shareUrl.startsWith(m_origin)) << shareUrl.toStdString();
+    const QString shareUrl = link();
+    ASSERT_TRUE(shareUrl.startsWith(origin)) << shareUrl.toStdString();
     const auto [seconds, there] = served(shareUrl, barArea);
     EXPECT_LT(seconds, 30) << "Done ended it, not the 60 seconds";
     ASSERT_FALSE(there.isNull());
@@ -163,12 +135,12 @@ TEST_F(RecordingBarRoad, StandsUnderTheBubbleFollowsItsDragAndDoneMakesTheLink)
 
 TEST_F(RecordingBarRoad, IsInTheVideoWhenControlsAreCapturable)
 {
-    m_home.env.insert(QStringLiteral("MIVRA_CAPTURABLE_CONTROLS"), QStringLiteral("1"));
-    const auto [bar, bubble] = record(QStringLiteral("3"));
+    home.env.insert(QStringLiteral("MIVRA_CAPTURABLE_CONTROLS"), QStringLiteral("1"));
+    const quint64 bar = record(QStringLiteral("3")).first;
     ASSERT_NE(bar, 0u);
     const QRect barArea = serverGeometry(bar);
-    const QString shareUrl = link(40000);
-    ASSERT_TRUE(shareUrl.startsWith(m_origin)) << shareUrl.toStdString();
+    const QString shareUrl = link();
+    ASSERT_TRUE(shareUrl.startsWith(origin)) << shareUrl.toStdString();
     const QImage there = served(shareUrl, barArea).second;
     there.save(QStringLiteral(MIVRA_BINARY_DIR "/recording-bar-in-video.png"));
     EXPECT_GT(livePixels(there), 500) << "see recording-bar-in-video.png";
