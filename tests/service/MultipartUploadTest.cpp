@@ -10,19 +10,6 @@ namespace {
 
 using Report = QPair<qint64, qint64>;
 
-struct ProgressLog {
-    QList<Report> reports;
-    UploadProgress callback()
-    {
-        return [this](qint64 sent, qint64 total) { reports.append({sent, total}); };
-    }
-    bool neverAboveTotal() const
-    {
-        return std::all_of(reports.begin(), reports.end(),
-                           [](Report r) { return r.first >= 0 && r.first <= r.second; });
-    }
-};
-
 UploadJob job(const QString &path)
 {
     return UploadJob{path, QStringLiteral("Demo"), std::nullopt, std::nullopt, std::nullopt, std::nullopt};
@@ -74,87 +61,72 @@ TEST(Upload, EachFileSizeGoesUpWholeByTheRightPath)
     const struct {
         qint64 size, partSize;
         int parts;
-    } cases[] = {
-        {0, 0, 0}, {0, 10, 0}, {10, 10, 0}, {11, 10, 2}, {25, 10, 3}, {1000000, 64 * 1024, 16}, {3000000, 8000000, 0}};
+    } cases[] = {{0, 0, 0},
+                 {0, 10, 0},
+                 {10, 10, 0},
+                 {11, 10, 2},
+                 {20, 10, 2},
+                 {25, 10, 3},
+                 {1000000, 64 * 1024, 16},
+                 {3000000, 8000000, 0}};
     for (const auto &c : cases) {
         SCOPED_TRACE(QStringLiteral("%1 in %2").arg(c.size).arg(c.partSize).toStdString());
         ServiceRig rig;
         rig.server.partSize = c.partSize;
         const QString file = rig.makeFile(c.size);
-        ProgressLog progress;
-        run(rig.uploader->uploadFile(job(file), progress.callback()));
+        QList<Report> reports;
+        run(rig.uploader->uploadFile(job(file), [&](qint64 sent, qint64 total) { reports.append({sent, total}); }));
         EXPECT_EQ(rig.server.uploadedBytes(), rig.fileBytes(file));
-        EXPECT_EQ(progress.reports.last(), (Report{c.size, c.size}));
-        EXPECT_TRUE(progress.neverAboveTotal());
+        EXPECT_EQ(reports.last(), (Report{c.size, c.size}));
+        EXPECT_TRUE(std::all_of(reports.begin(), reports.end(), [](Report r) { return r.first <= r.second; }));
+        EXPECT_TRUE(c.size < 1000 || reports.size() > 1) << "running totals, not only the end";
         EXPECT_EQ(rig.logLines.first(),
                   QStringLiteral("upload vid1: %1 bytes, partSize %2").arg(c.size).arg(c.partSize));
-        const auto parts = rig.server.requestsTo("PUT", "/api/videos/vid1/parts/");
-        EXPECT_EQ(parts.size(), c.parts);
+        const auto parts = rig.server.requestsTo("PUT", "/api/videos/vid1");
         EXPECT_EQ(rig.server.requestsTo("POST", "/api/videos/vid1/complete").size(), c.parts ? 1 : 0);
-        if (c.parts) {
-            EXPECT_EQ(parts[0].header("Content-Type"), "application/octet-stream");
-            EXPECT_EQ(rig.uploader->peakPartBodiesHeld(), std::min(c.parts, 3));
-        } else {
-            const auto put = rig.server.requestsTo("PUT", "/api/videos/vid1");
-            ASSERT_EQ(put.size(), 1);
-            EXPECT_EQ(put[0].header("Content-Type"), "video/mp4");
-        }
-        if (c.size > 1000)
-            EXPECT_GT(progress.reports.size(), 1) << "running totals, not only the end";
+        ASSERT_EQ(parts.size(), std::max(c.parts, 1));
+        EXPECT_EQ(parts[0].header("Content-Type"), c.parts ? "application/octet-stream" : "video/mp4");
+        EXPECT_EQ(rig.uploader->peakPartBodiesHeld(), std::clamp(c.parts, 1, 3));
     }
 }
 
-TEST(Upload, NeverMoreThanThreePartsAndTheNextStartsWhenAnyFinishes)
+TEST(Upload, AtMostThreePartsAtOnceFinishingInAnyOrderCompleteInOrder)
 {
     ServiceRig rig;
     rig.server.script = holdParts;
-    auto task = rig.uploader->uploadFile(job(rig.makeFile(70)), {});
+    const QString file = rig.makeFile(45);
+    auto task = rig.uploader->uploadFile(UploadJob{file, "T", qint64(900), 4, 2, Lifetime::forever()}, {});
+    const QList<QByteArray> all{"1", "2", "3", "4", "5"};
     ASSERT_TRUE(waitUntil([&] { return rig.server.heldPaths().size() == 3; }));
-    EXPECT_EQ(partPaths(rig.server), (QList<QByteArray>{"1", "2", "3"}));
-
-    // Part 2 finishing first lets part 4 in, and only part 4.
-    rig.server.release("/api/videos/vid1/parts/2");
-    ASSERT_TRUE(waitUntil([&] { return partPaths(rig.server).size() == 4; }));
-    EXPECT_EQ(partPaths(rig.server), (QList<QByteArray>{"1", "2", "3", "4"}));
-    EXPECT_EQ(rig.server.heldPaths().size(), 3);
-
-    rig.server.release("/api/videos/vid1/parts/3");
-    rig.server.release("/api/videos/vid1/parts/1");
-    ASSERT_TRUE(waitUntil([&] { return partPaths(rig.server).size() == 6; }));
-    EXPECT_EQ(partPaths(rig.server).mid(4), (QList<QByteArray>{"5", "6"}));
-    ASSERT_TRUE(waitUntil([&] {
-        rig.server.releaseAll();
-        return task.isReady();
-    }));
+    EXPECT_EQ(partPaths(rig.server), all.mid(0, 3));
+    // Each part that finishes lets the next one in, and only that one.
+    const struct {
+        const char *finishes;
+        int started;
+    } steps[] = {{"2", 4}, {"3", 5}, {"5", 5}, {"1", 5}, {"4", 5}};
+    for (const auto &step : steps) {
+        SCOPED_TRACE(step.finishes);
+        const qsizetype done = rig.logLines.filter(" done (").size();
+        rig.server.release(QByteArray("/api/videos/vid1/parts/") + step.finishes);
+        ASSERT_TRUE(waitUntil([&] {
+            return rig.logLines.filter(" done (").size() > done && partPaths(rig.server).size() == step.started;
+        }));
+        EXPECT_EQ(partPaths(rig.server), all.mid(0, step.started));
+    }
     run(std::move(task));
-    // Never a fourth at once, at any moment.
     EXPECT_EQ(rig.server.peakPending(), 3);
     EXPECT_EQ(rig.uploader->peakPartBodiesHeld(), 3);
     EXPECT_EQ(rig.uploader->partBodiesHeld(), 0);
-}
-
-TEST(Upload, PartsFinishingOutOfOrderCompleteInOrderWithTheServicesTags)
-{
-    ServiceRig rig;
-    rig.server.script = holdParts;
-    const QString file = rig.makeFile(25);
-    auto task = rig.uploader->uploadFile(UploadJob{file, "T", qint64(900), 4, 2, Lifetime::forever()}, {});
-    ASSERT_TRUE(waitUntil([&] { return rig.server.heldPaths().size() == 3; }));
-    int released = 0;
-    for (const char *n : {"3", "1", "2"}) {
-        rig.server.release(QByteArray("/api/videos/vid1/parts/") + n);
-        ++released;
-        ASSERT_TRUE(waitUntil([&] { return rig.logLines.filter(" done (").size() == released; }));
-    }
-    run(std::move(task));
+    EXPECT_EQ(rig.server.uploadedBytes(), rig.fileBytes(file));
+    EXPECT_EQ(rig.logLines.filter(" done (").join('|'),
+              "upload vid1: part 2/5 done (10 bytes)|upload vid1: part 3/5 done (10 bytes)|upload vid1: part 5/5 done "
+              "(5 bytes)|upload vid1: part 1/5 done (10 bytes)|upload vid1: part 4/5 done (10 bytes)");
+    // Neither the title nor the lifetime: those went with the create.
     const auto complete = rig.server.requestsTo("POST", "/api/videos/vid1/complete");
     ASSERT_EQ(complete.size(), 1);
     EXPECT_EQ(complete[0].body, R"({"durationMs":900,"height":2,"parts":[{"etag":"etag-1","partNumber":1},)"
-                                R"({"etag":"etag-2","partNumber":2},{"etag":"etag-3","partNumber":3}],"width":4})");
-    EXPECT_EQ(rig.logLines.filter(" done ("),
-              (QStringList{"upload vid1: part 3/3 done (5 bytes)", "upload vid1: part 1/3 done (10 bytes)",
-                           "upload vid1: part 2/3 done (10 bytes)"}));
-    EXPECT_EQ(rig.server.uploadedBytes(), rig.fileBytes(file));
+                                R"({"etag":"etag-2","partNumber":2},{"etag":"etag-3","partNumber":3},)"
+                                R"({"etag":"etag-4","partNumber":4},{"etag":"etag-5","partNumber":5}],"width":4})");
 }
 
 TEST(Upload, APartIsTriedThreeTimesWithGrowingWaits)
@@ -164,7 +136,7 @@ TEST(Upload, APartIsTriedThreeTimesWithGrowingWaits)
         const char *what;
         int failures;
         ScriptedReply reply;
-        const char *failure; // empty: the upload succeeds
+        const char *failure; // empty: the upload succeeds; "*": any sentence
     } cases[] = {
         {"fails twice", 2, ScriptedReply::json(502, "busy"), ""},
         {"fails always", 99, ScriptedReply::json(503, R"({"error":"down"})"),
@@ -187,7 +159,6 @@ TEST(Upload, APartIsTriedThreeTimesWithGrowingWaits)
         if (*c.failure == 0) {
             EXPECT_EQ(failure, QString());
             EXPECT_EQ(rig.retryWaits, (QList<int>{0, 1}));
-            EXPECT_EQ(rig.logLines.filter("part 2/3 done").size(), 1);
             EXPECT_EQ(rig.server.uploadedBytes(), rig.fileBytes(file));
         } else {
             EXPECT_TRUE(*c.failure == '*' ? failure.endsWith('.') : failure == QString::fromUtf8(c.failure))
@@ -223,7 +194,8 @@ TEST(Upload, AFailedPartStopsTheOthersAndStartsNoMore)
 TEST(Upload, CancelEndsARetryWaitOrPartsInFlightAtOnce)
 {
     UploaderTimings timings = ServiceRig::fastTimings();
-    timings.retryWait = [](int) { return std::chrono::seconds(30); };
+    // Far longer than any test runs: only the cancel can end it.
+    timings.retryWait = [](int) { return std::chrono::hours(1); };
     for (const bool inWait : {true, false}) {
         SCOPED_TRACE(inWait ? "in a retry wait" : "parts in flight");
         ServiceRig rig(timings);
@@ -239,14 +211,12 @@ TEST(Upload, CancelEndsARetryWaitOrPartsInFlightAtOnce)
             return inWait ? rig.retryWaits.size() == 1 && partPaths(rig.server).size() == 3
                           : rig.server.heldPaths().size() == 3;
         }));
-        QElapsedTimer clock;
-        clock.start();
         cancel->cancel();
+        ASSERT_TRUE(waitUntil([&] { return task.isReady(); }, 60000)) << "the cancel did not end the upload";
         EXPECT_TRUE(expectFailure<TransportError>(std::move(task)).isCancellation());
-        EXPECT_LT(clock.elapsed(), 5000) << "the 30 s wait was not cut short";
         EXPECT_EQ(rig.server.requestsTo("PUT", "/api/videos/vid1/parts/1").size(), 1);
         EXPECT_EQ(partPaths(rig.server).size(), 3);
-        EXPECT_EQ(rig.retryWaits.size(), inWait ? 1 : 0);
+        EXPECT_EQ(rig.retryWaits.size(), inWait ? 1 : 0) << "a cancelled part is not tried again";
         EXPECT_TRUE(rig.server.requestsTo("POST", "/api/videos/vid1/complete").isEmpty());
         EXPECT_EQ(rig.uploader->partBodiesHeld(), 0);
     }
@@ -257,12 +227,12 @@ TEST(Upload, WhatCannotBeUploadedStopsEarly)
     for (const qint64 partSize : {qint64(0), qint64(-1)}) {
         ServiceRig rig;
         rig.server.partSize = partSize;
-        const UploadError e = expectFailure<UploadError>(rig.uploader->uploadFile(job(rig.makeFile(5)), {}));
-        EXPECT_EQ(e.kind(), UploadError::Kind::badResponse) << partSize;
+        EXPECT_EQ(failureText(rig.uploader->uploadFile(job(rig.makeFile(5)), {})), "Unexpected response from server.");
         EXPECT_EQ(rig.server.requests.size(), 1);
     }
     ServiceRig rig;
-    expectFailure<FileAccessError>(rig.uploader->uploadFile(job(rig.dir.filePath("missing.mp4")), {}));
+    EXPECT_EQ(failureText(rig.uploader->uploadFile(job(rig.dir.filePath("missing.mp4")), {})),
+              "Could not open the recording file: No such file.");
     EXPECT_TRUE(rig.server.requests.isEmpty());
     rig.server.script = [](const RecordedRequest &) { return ScriptedReply::json(200, R"({"id":"vid1"})"); };
     expectFailure<ReplyDecodingError>(rig.uploader->uploadFile(job(rig.makeFile(5)), {}));

@@ -16,33 +16,22 @@ namespace {
 
 // MemoryPreferenceStore is not meant for threads; this one is, and it is
 // slow to write, to widen the window in which two first uses could race.
-class SlowLockedStore final : public PreferenceStore {
-public:
+struct SlowLockedStore final : PreferenceStore {
     std::optional<PrefValue> value(const QString &key) const override
     {
-        const std::lock_guard lock(m_mutex);
-        return m_inner.value(key);
+        const std::lock_guard lock(mutex);
+        return inner.value(key);
     }
     bool setValue(const QString &key, const PrefValue &value) override
     {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        const std::lock_guard lock(m_mutex);
-        return m_inner.setValue(key, value);
+        const std::lock_guard lock(mutex);
+        return inner.setValue(key, value);
     }
-    bool remove(const QString &key) override
-    {
-        const std::lock_guard lock(m_mutex);
-        return m_inner.remove(key);
-    }
-    int writes() const
-    {
-        const std::lock_guard lock(m_mutex);
-        return m_inner.writes;
-    }
+    bool remove(const QString &) override { return false; }
 
-private:
-    mutable std::mutex m_mutex;
-    MemoryPreferenceStore m_inner;
+    mutable std::mutex mutex;
+    MemoryPreferenceStore inner;
 };
 
 } // namespace
@@ -83,7 +72,7 @@ TEST(DeviceToken, ConcurrentFirstUseMakesOneToken)
         t.join();
     for (const QString &s : seen)
         EXPECT_EQ(s, seen[0]);
-    EXPECT_EQ(store.writes(), 1);
+    EXPECT_EQ(store.inner.writes, 1);
 }
 
 TEST(ServiceOrigin, EnvironmentOverridesOnlyWithAUsableOrigin)

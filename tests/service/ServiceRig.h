@@ -9,7 +9,6 @@
 
 #include <QFile>
 #include <QTemporaryDir>
-#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -23,7 +22,6 @@ inline void PrintTo(const QString &s, std::ostream *os)
 
 // A reachability the test switches by hand.
 class SwitchReachability final : public Reachability {
-    Q_OBJECT
 public:
     bool offline = false;
     bool isOffline() const override { return offline; }
@@ -41,48 +39,40 @@ struct ServiceRig {
     explicit ServiceRig(UploaderTimings timings = fastTimings(), Reachability *reachability = nullptr,
                         const QUrl &origin = {})
     {
-        UploaderOptions options;
-        options.timings = std::move(timings);
-        auto inner = options.timings.retryWait;
-        options.timings.retryWait = [this, inner](int attempt) {
+        auto inner = timings.retryWait;
+        timings.retryWait = [this, inner](int attempt) {
             retryWaits.append(attempt);
             return inner(attempt);
         };
-        options.log = [this](const QString &line) { logLines.append(line); };
-        options.reachability = reachability;
+        UploaderOptions options{std::move(timings), [this](const QString &line) { logLines.append(line); },
+                                reachability};
         uploader = std::make_unique<Uploader>(origin.isEmpty() ? server.origin() : origin, prefs, std::move(options));
     }
 
     static UploaderTimings fastTimings()
     {
-        UploaderTimings t;
-        t.requestTimeout = std::chrono::seconds(10);
-        t.resourceTimeout = std::chrono::seconds(60);
-        t.retryWait = [](int attempt) { return std::chrono::milliseconds(20 * (attempt + 1)); };
-        return t;
+        return {std::chrono::seconds(10), std::chrono::seconds(60),
+                [](int attempt) { return std::chrono::milliseconds(20 * (attempt + 1)); }};
     }
 
     // A file of `size` bytes with a recognisable pattern, after `head`.
     QString makeFile(qint64 size, const QString &name = QStringLiteral("rec.mp4"), const QByteArray &head = {})
     {
-        const QString path = dir.filePath(name);
-        QFile f(path);
-        f.open(QIODevice::WriteOnly);
         QByteArray bytes(size, Qt::Uninitialized);
         for (qint64 i = 0; i < size; ++i)
             bytes[i] = char('a' + (i * 7 + i / 26) % 26);
-        f.write(head + bytes.mid(head.size()));
-        return path;
+        QFile file(dir.filePath(name));
+        file.open(QIODevice::WriteOnly);
+        file.write(head + bytes.mid(head.size()));
+        return file.fileName();
     }
 
     QByteArray fileBytes(const QString &path)
     {
-        QFile f(path);
-        f.open(QIODevice::ReadOnly);
-        return f.readAll();
+        QFile file(path);
+        file.open(QIODevice::ReadOnly);
+        return file.readAll();
     }
-
-    QStringList logLinesContaining(const QString &part) const { return logLines.filter(part); }
 
     ScriptedServer server;
     MemoryPreferenceStore prefs;

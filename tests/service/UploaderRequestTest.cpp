@@ -1,7 +1,7 @@
 // The simple endpoints and the reply rules, against the scripted server.
 #include "ServiceRig.h"
 
-TEST(UploaderRequests, TokenIsStoredBeforeTheFirstRequestAndReused)
+TEST(UploaderRequests, EachEndpointSendsItsMethodPathBodyAndTheStoredToken)
 {
     ServiceRig rig;
     QString tokenWhenSent;
@@ -10,28 +10,6 @@ TEST(UploaderRequests, TokenIsStoredBeforeTheFirstRequestAndReused)
         return std::nullopt;
     };
     run(rig.uploader->listVideos());
-    run(rig.uploader->rename(QStringLiteral("vid1"), QStringLiteral("T")));
-    ASSERT_EQ(rig.server.requests.size(), 2);
-    const QByteArray token = rig.server.requests[0].header("X-Device-Token");
-    EXPECT_EQ(token.size(), 64);
-    EXPECT_EQ(QString::fromLatin1(token), tokenWhenSent);
-    EXPECT_EQ(rig.server.requests[1].header("X-Device-Token"), token);
-}
-
-TEST(UploaderRequests, EachEndpointSendsItsMethodPathAndBody)
-{
-    ServiceRig rig;
-    rig.server.script = [](const RecordedRequest &r) -> std::optional<ScriptedReply> {
-        if (r.method == "GET")
-            return ScriptedReply::json(200, R"({"videos":[{"id":"a","expiresAt":1700000000000,"title":"One"},)"
-                                            R"({"id":"b","expiresAt":1,"title":null,"views":3}]})");
-        return std::nullopt;
-    };
-    const VideoList list = run(rig.uploader->listVideos());
-    ASSERT_EQ(list.videos.size(), 2);
-    EXPECT_EQ(list.videos[0].title, QStringLiteral("One"));
-    EXPECT_EQ(list.videos[0].expiresAtMs, 1700000000000);
-    EXPECT_FALSE(list.videos[1].title.has_value());
     EXPECT_EQ(run(rig.uploader->rename(QStringLiteral("vid1"), QStringLiteral("Démo \"2\""))).title,
               QStringLiteral("Démo \"2\""));
     run(rig.uploader->setExpiry(QStringLiteral("vid1"), Lifetime::forever()));
@@ -49,19 +27,23 @@ TEST(UploaderRequests, EachEndpointSendsItsMethodPathAndBody)
         {"DELETE", "/api/videos/..%2Fx%3Fy%23z", "", ""},
     };
     ASSERT_EQ(rig.server.requests.size(), std::size(expected));
+    // The token was stored before the first request carried it.
+    const QByteArray token = rig.server.requests[0].header("X-Device-Token");
+    EXPECT_EQ(token.size(), 64);
+    EXPECT_EQ(QString::fromLatin1(token), tokenWhenSent);
     for (const auto &e : expected) {
         const RecordedRequest &r = rig.server.requests[&e - expected];
         EXPECT_EQ(r.method, e.method);
         EXPECT_EQ(r.path, e.path);
         EXPECT_EQ(r.header("Content-Type"), e.contentType) << e.path.constData();
         EXPECT_EQ(r.body, e.body);
+        EXPECT_EQ(r.header("X-Device-Token"), token);
     }
 }
 
 TEST(UploaderRequests, EachReplyEndsAsItsSuccessOrError)
 {
     // Each reply to a list and to a delete: the error sentence, empty for success.
-    const QByteArray long400 = QByteArray(400, 'e');
     const struct {
         const char *what;
         ScriptedReply reply;
@@ -69,12 +51,13 @@ TEST(UploaderRequests, EachReplyEndsAsItsSuccessOrError)
     } cases[] = {
         {"404", ScriptedReply::json(404, R"({"error":"gone"})"), R"(Server returned 404: {"error":"gone"})", ""},
         {"204", ScriptedReply::json(204, {}), "The server's reply could not be read: it is not valid JSON", ""},
-        {"200 not JSON", ScriptedReply::json(200, "{not json"), "The server's reply could not be read: it is not valid JSON",
-         ""},
-        {"403", ScriptedReply::json(403, R"({"error":"no"})"), R"(Server returned 403: {"error":"no"})",
-         R"(Server returned 403: {"error":"no"})"},
-        {"long 500", ScriptedReply::json(500, long400), "Server returned 500: " + QString(QByteArray(300, 'e')),
-         "Server returned 500: " + QString(QByteArray(300, 'e'))},
+        {"200 not JSON", ScriptedReply::json(200, "{not json"),
+         "The server's reply could not be read: it is not valid JSON", ""},
+        // The body is quoted as it is, placeholders and all.
+        {"403", ScriptedReply::json(403, R"({"error":"%1 %2"})"), R"(Server returned 403: {"error":"%1 %2"})",
+         R"(Server returned 403: {"error":"%1 %2"})"},
+        {"long 500", ScriptedReply::json(500, QByteArray(400, 'e')), "Server returned 500: " + QString(300, 'e'),
+         "Server returned 500: " + QString(300, 'e')},
         // A 3xx that is not followed is still outside 200-299.
         {"304", ScriptedReply::json(304, {}), "Server returned 304: ", "Server returned 304: "},
         {"200 of another shape", ScriptedReply::json(200, R"({"id":"a"})"),
@@ -102,15 +85,13 @@ TEST(UploaderRequests, TransportFailuresPassUpAsTheyAre)
         EXPECT_FALSE(e.isCancellation());
         EXPECT_TRUE(e.description().endsWith('.')) << e.description().toStdString();
     }
-    // Nobody listening.
-    QTcpServer closed;
-    closed.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = closed.serverPort();
-    closed.close();
-    MemoryPreferenceStore prefs;
-    Uploader nowhere(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port)), prefs,
-                     UploaderOptions{ServiceRig::fastTimings(), [](const QString &) {}, nullptr});
-    EXPECT_EQ(expectFailure<TransportError>(nowhere.listVideos()).code(), QNetworkReply::ConnectionRefusedError);
+    // Nobody listening: the port stays bound (so no test running beside this
+    // one can take it) but never listens.
+    QTcpSocket bound;
+    ASSERT_TRUE(bound.bind(QHostAddress::LocalHost, 0));
+    ServiceRig rig(ServiceRig::fastTimings(), nullptr,
+                   QUrl(QStringLiteral("http://127.0.0.1:%1").arg(bound.localPort())));
+    EXPECT_EQ(expectFailure<TransportError>(rig.uploader->listVideos()).code(), QNetworkReply::ConnectionRefusedError);
 }
 
 TEST(UploaderRequests, SlowAnswersAreBoundedByTheRequestAndResourceLimits)
@@ -120,20 +101,17 @@ TEST(UploaderRequests, SlowAnswersAreBoundedByTheRequestAndResourceLimits)
         const char *what;
         milliseconds requestTimeout, resourceTimeout;
         ScriptedReply reply;
-        QString failure;
+        QString failure; // empty: the list arrives
     } cases[] = {
         {"silent", milliseconds(300), milliseconds(60000), ScriptedReply::hold(), "*"},
-        {"just inside the time-out", milliseconds(2000), milliseconds(60000),
+        {"well inside the time-out", milliseconds(5000), milliseconds(60000),
          ScriptedReply::json(200, R"({"videos":[]})", 200), ""},
         {"past the resource limit", milliseconds(10000), milliseconds(300),
          ScriptedReply::json(200, R"({"videos":[]})", 3000), "The request took too long."},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        UploaderTimings timings = ServiceRig::fastTimings();
-        timings.requestTimeout = c.requestTimeout;
-        timings.resourceTimeout = c.resourceTimeout;
-        ServiceRig rig(timings);
+        ServiceRig rig({c.requestTimeout, c.resourceTimeout, ServiceRig::fastTimings().retryWait});
         rig.server.script = [&](const RecordedRequest &) { return c.reply; };
         if (c.failure.isEmpty()) {
             EXPECT_EQ(run(rig.uploader->listVideos()).videos.size(), 0);
@@ -141,8 +119,7 @@ TEST(UploaderRequests, SlowAnswersAreBoundedByTheRequestAndResourceLimits)
         }
         const TransportError e = expectFailure<TransportError>(rig.uploader->listVideos());
         EXPECT_EQ(e.code(), QNetworkReply::TimeoutError);
-        if (c.failure != QLatin1String("*"))
-            EXPECT_EQ(e.description(), c.failure);
+        EXPECT_TRUE(c.failure == QLatin1String("*") || e.description() == c.failure) << e.description().toStdString();
     }
 }
 
@@ -155,14 +132,13 @@ TEST(UploaderRequests, OfflineRequestsWaitForTheNetworkUpToTheResourceLimit)
     ASSERT_TRUE(waitUntil([&] { return !rig.logLines.filter(QStringLiteral("waiting for the network")).isEmpty(); }));
     EXPECT_TRUE(rig.server.requests.isEmpty());
     reachability.setOffline(false);
-    EXPECT_EQ(run(std::move(task)).videos.size(), 0);
+    run(std::move(task));
     EXPECT_EQ(rig.server.requests.size(), 1);
     EXPECT_EQ(rig.logLines.filter(QStringLiteral("waiting for the network")).size(), 1);
 
     reachability.offline = true;
-    UploaderTimings timings = ServiceRig::fastTimings();
-    timings.resourceTimeout = std::chrono::milliseconds(150);
-    ServiceRig waiting(timings, &reachability);
+    ServiceRig waiting({std::chrono::seconds(10), std::chrono::milliseconds(150), ServiceRig::fastTimings().retryWait},
+                       &reachability);
     expectFailure<TransportError>(waiting.uploader->listVideos());
     EXPECT_TRUE(waiting.server.requests.isEmpty());
 }

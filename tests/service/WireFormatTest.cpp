@@ -38,10 +38,8 @@ TEST(WireDecoding, ReadsEveryRecordAndIgnoresUnknownKeys)
 
     EXPECT_EQ(decodeReply<KeepResponse>(R"({"id":"a1","expiresAt":-5})").expiresAtMs, -5);
     EXPECT_EQ(decodeReply<TitleResponse>(R"({"id":"a1","title":"Démo"})").title, QStringLiteral("Démo"));
-}
 
-TEST(WireDecoding, ListItemTitleIsOptionalButTyped)
-{
+    // A list item's title may be missing or null, but when there it is text.
     const VideoList list =
         decodeReply<VideoList>(R"({"videos":[{"id":"a","expiresAt":1},{"id":"b","expiresAt":2,"title":null},)"
                                R"({"id":"c","expiresAt":3,"title":""},{"id":"d","expiresAt":4,"title":"Demo"}]})");
@@ -50,8 +48,6 @@ TEST(WireDecoding, ListItemTitleIsOptionalButTyped)
     EXPECT_FALSE(list.videos[1].title.has_value());
     EXPECT_EQ(list.videos[2].title, QString());
     EXPECT_EQ(list.videos[3].title, QStringLiteral("Demo"));
-
-    EXPECT_EQ(decodeReply<VideoList>(R"({"videos":[]})").videos.size(), 0);
 }
 
 TEST(WireDecoding, AnythingButTheRecordFails)
@@ -89,36 +85,31 @@ TEST(WireDecoding, AnythingButTheRecordFails)
             << &failure - failures;
 }
 
-TEST(UploadErrorText, TheThreeCasesReadAsDesigned)
-{
-    EXPECT_EQ(UploadError::badResponse().description(), QStringLiteral("Unexpected response from server."));
-    EXPECT_EQ(UploadError::http(418, "%1 %2").description(), QStringLiteral("Server returned 418: %1 %2"));
-}
-
 TEST(UploadErrorText, ExcerptIsTheFirst300BytesOrNothing)
 {
-    const QByteArray ascii = QByteArray(299, 'x') + "yz";
-    EXPECT_EQ(UploadError::excerpt(ascii), QString(QByteArray(299, 'x') + "y"));
-
-    // 299 ASCII bytes, then "é" (2 bytes) straddles the cut.
-    EXPECT_EQ(UploadError::excerpt(QByteArray(299, 'x') + "\xC3\xA9"), QString());
-
-    // 298 + "é" ends exactly at the cut: valid.
-    const QByteArray fits = QByteArray(298, 'x') + "\xC3\xA9" + "tail";
-    EXPECT_EQ(UploadError::excerpt(fits), QString::fromUtf8(QByteArray(298, 'x') + "\xC3\xA9"));
-
-    // A 4-byte character cut after 1, 2 or 3 of its bytes.
-    for (int keep = 1; keep <= 3; ++keep)
-        EXPECT_EQ(UploadError::excerpt(QByteArray(300 - keep, 'x') + "\xF0\x9F\x8E\xA5"), QString()) << keep;
-
-    // Not UTF-8 at all, overlong forms and encoded surrogates.
-    EXPECT_EQ(UploadError::excerpt("abc\xFF"), QString());
-    EXPECT_EQ(UploadError::excerpt("\xC0\xAF"), QString());
-    EXPECT_EQ(UploadError::excerpt("\xED\xA0\x80"), QString());
-    EXPECT_EQ(UploadError::excerpt("short body"), QStringLiteral("short body"));
+    const QByteArray x298(298, 'x'), x299(299, 'x');
+    const struct {
+        QByteArray body;
+        QString excerpt;
+    } cases[] = {
+        {x299 + "yz", QString(x299 + "y")},
+        {x299 + "\xC3\xA9", {}},                                       // "é" straddles the cut
+        {x298 + "\xC3\xA9tail", QString::fromUtf8(x298 + "\xC3\xA9")}, // "é" ends at the cut
+        // A 4-byte character cut after 1, 2 or 3 of its bytes.
+        {x299 + "\xF0\x9F\x8E\xA5", {}},
+        {x298 + "\xF0\x9F\x8E\xA5", {}},
+        {QByteArray(297, 'x') + "\xF0\x9F\x8E\xA5", {}},
+        // Not UTF-8 at all, overlong forms and encoded surrogates.
+        {"abc\xFF", {}},
+        {"\xC0\xAF", {}},
+        {"\xED\xA0\x80", {}},
+        {"short body", QStringLiteral("short body")},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(UploadError::excerpt(c.body), c.excerpt) << &c - cases;
 }
 
-TEST(WireBodies, CompleteListsPartsInOrderWithTheServicesOwnTags)
+TEST(WireBodies, CompleteListsPartsInOrderWithTheServicesOwnNumbers)
 {
     QMap<qint64, PartResponse> parts;
     // Inserted as they finished: 3, 1, 2; the service numbered them its own way.
@@ -127,18 +118,12 @@ TEST(WireBodies, CompleteListsPartsInOrderWithTheServicesOwnTags)
     parts.insert(2, PartResponse{20, "b"});
     EXPECT_EQ(WireBodies::complete(parts, std::nullopt, std::nullopt, std::nullopt),
               R"({"parts":[{"etag":"a","partNumber":10},{"etag":"b","partNumber":20},{"etag":"c","partNumber":30}]})");
-    const QByteArray withFrame = WireBodies::complete(parts, qint64(5000), 640, 480);
-    EXPECT_TRUE(withFrame.contains("\"durationMs\":5000"));
-    EXPECT_FALSE(withFrame.contains("title"));
-    EXPECT_FALSE(withFrame.contains("lifetime"));
 }
 
-TEST(PartPlan, SlicesCoverTheFileExactly)
+TEST(PartPlan, SlicesAreComputedOnDemand)
 {
-    EXPECT_EQ(PartPlan(25, 10).slices(), (QList<PartSlice>{{1, 0, 10}, {2, 10, 10}, {3, 20, 5}}));
-    EXPECT_EQ(PartPlan(11, 10).slices(), (QList<PartSlice>{{1, 0, 10}, {2, 10, 1}}));
-    EXPECT_EQ(PartPlan(20, 10).slices(), (QList<PartSlice>{{1, 0, 10}, {2, 10, 10}}));
-    // Computed on demand: a one-byte part size on a huge file costs nothing.
+    // A one-byte part size on a huge file costs nothing; the slices of small
+    // files are checked byte for byte by the uploads in MultipartUploadTest.
     const PartPlan huge(qint64(1) << 40, 1);
     EXPECT_EQ(huge.count(), qint64(1) << 40);
     EXPECT_EQ(huge.at(huge.count() - 1), (PartSlice{qint64(1) << 40, (qint64(1) << 40) - 1, 1}));
