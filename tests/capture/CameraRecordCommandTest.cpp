@@ -1,6 +1,6 @@
 // `mivra record --camera` with the synthetic camera, on an X server of its
 // own: the file it leaves has the bubble in the corner asked for, moving.
-#include "FfprobeReport.h"
+#include "DecodedPicture.h"
 #include "PrivateHome.h"
 #include "PrivateXServer.h"
 
@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 
 namespace {
@@ -33,19 +34,18 @@ TEST(CameraRecordCommand, BubbleInTheChosenCornerMovesWithTheCamera)
     int fewestWhite = INT_MAX;
     int mostWhite = 0;
     for (double t = 0.1; t < 2.6; t += 0.25) {
-        const QByteArray frame = decodeFrameBgrx(path, t, 1920, 1080);
-        ASSERT_FALSE(frame.isEmpty()) << t;
-        const auto pixel = [&frame](int x, int y) {
-            return reinterpret_cast<const uint8_t *>(frame.constData()) + (std::size_t(y) * 1920 + x) * 4;
-        };
+        const QImage frame = decodedPicture(path, t, QSize(1920, 1080));
+        ASSERT_FALSE(frame.isNull()) << t;
         // The camera's picture fills the chosen corner (how it is mirrored
         // and rimmed is the compositor's test).
-        EXPECT_GT(pixel(94, 174)[1], 200) << t;
+        EXPECT_GT(frame.pixelColor(94, 174).green(), 200) << t;
         // The white square runs along the camera's top edge.
         int white = 0;
         for (int y = 24; y < 60; ++y)
-            for (int x = 24; x < 244; ++x)
-                white += pixel(x, y)[0] > 200 && pixel(x, y)[1] > 200 && pixel(x, y)[2] > 200;
+            for (int x = 24; x < 244; ++x) {
+                const QColor seen = frame.pixelColor(x, y);
+                white += std::min({seen.red(), seen.green(), seen.blue()}) > 200;
+            }
         fewestWhite = std::min(fewestWhite, white);
         mostWhite = std::max(mostWhite, white);
     }

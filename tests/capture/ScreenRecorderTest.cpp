@@ -17,56 +17,37 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <mutex>
+#include <atomic>
 
 namespace {
 
 // What the fakes did, kept by the test: the recorder releases the fakes
 // themselves on another thread once a recording ends.
 struct FakeEvents {
-    std::mutex mutex;
-    int sourcesStarted = 0, sourcesStopped = 0, microphonesStarted = 0, finishCalls = 0, cameraPictures = 0;
+    std::atomic<int> sourcesStarted = 0, sourcesStopped = 0, microphonesStarted = 0, finishCalls = 0,
+                     cameraPictures = 0;
+    // What a capture thread calls when the display (or the sound server) goes away.
     CaptureFailureHandler screenFailure, microphoneFailure;
-    // What a capture thread does when the display (or the sound server) goes away.
-    void reportFailure(const QString &text, bool microphone)
-    {
-        std::unique_lock lock(mutex);
-        CaptureFailureHandler handler = microphone ? microphoneFailure : screenFailure;
-        lock.unlock();
-        handler(text);
-    }
 };
 
-class FakeScreenSource final : public ScreenSource {
+// The screen and the microphone in one: started on the main thread, stopped on another.
+class FakeSource final : public ScreenSource, public Microphone {
 public:
-    explicit FakeScreenSource(std::shared_ptr<FakeEvents> events) : events(std::move(events)) {}
+    explicit FakeSource(std::shared_ptr<FakeEvents> events) : events(std::move(events)) {}
     void start(std::function<void(VideoFrame)>, CaptureFailureHandler onFailure) override
     {
-        std::lock_guard lock(events->mutex);
         events->screenFailure = std::move(onFailure);
         ++events->sourcesStarted;
     }
-    void stop() override
-    {
-        std::lock_guard lock(events->mutex);
-        ++events->sourcesStopped;
-    }
-    int64_t framesCaptured() const override { return 0; }
-    std::shared_ptr<FakeEvents> events;
-};
-
-class FakeMicrophone final : public Microphone {
-public:
-    explicit FakeMicrophone(std::shared_ptr<FakeEvents> events) : events(std::move(events)) {}
-    int sampleRate() const override { return 48000; }
-    int channels() const override { return 1; }
     void start(std::function<void(AudioChunk)>, CaptureFailureHandler onFailure) override
     {
-        std::lock_guard lock(events->mutex);
         events->microphoneFailure = std::move(onFailure);
         ++events->microphonesStarted;
     }
-    void stop() override {}
+    void stop() override { ++events->sourcesStopped; }
+    int64_t framesCaptured() const override { return 0; }
+    int sampleRate() const override { return 48000; }
+    int channels() const override { return 1; }
     std::shared_ptr<FakeEvents> events;
 };
 
@@ -77,13 +58,13 @@ public:
     std::unique_ptr<ScreenSource> openScreen(const DisplayInfo &display) override
     {
         opened = display;
-        return std::make_unique<FakeScreenSource>(events);
+        return std::make_unique<FakeSource>(events);
     }
     std::unique_ptr<Microphone> openMicrophone() override
     {
         if (microphoneError)
             throw *microphoneError;
-        return std::make_unique<FakeMicrophone>(events);
+        return std::make_unique<FakeSource>(events);
     }
 
     QList<DisplayInfo> list;
@@ -104,18 +85,11 @@ public:
     }
     void videoFrame(VideoFrame) override {}
     void audioChunk(AudioChunk) override {}
-    void cameraFrame(VideoFrame) override
-    {
-        std::lock_guard lock(m_events->mutex);
-        ++m_events->cameraPictures;
-    }
+    void cameraFrame(VideoFrame) override { ++m_events->cameraPictures; }
     bool drawsBubble() const override { return m_bubble; }
     void finish(int64_t, std::function<void(std::optional<QString>)> done) override
     {
-        {
-            std::lock_guard lock(m_events->mutex);
-            ++m_events->finishCalls;
-        }
+        ++m_events->finishCalls;
         if (m_finish != Finish::never)
             done(m_finish == Finish::error ? std::optional(QStringLiteral("The disk is full.")) : std::nullopt);
     }
@@ -222,9 +196,9 @@ TEST_F(ScreenRecorderTest, LossesAndWriterFailuresAreToldByStopOnceTheFileIsClos
         run(recorder->start(output(), nullptr, true, std::nullopt));
         for (int i = 0; i < 2; ++i) {
             if (c.screenLost)
-                events().reportFailure(QString::fromLatin1(c.screenLost), false);
+                events().screenFailure(QString::fromLatin1(c.screenLost));
             if (c.microphoneLost)
-                events().reportFailure(QString::fromLatin1(c.microphoneLost), true);
+                events().microphoneFailure(QString::fromLatin1(c.microphoneLost));
             settle(); // the report hops to the main thread
         }
         // A loss reported twice is news once; stop, not the loss, ends it.

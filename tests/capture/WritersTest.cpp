@@ -7,7 +7,7 @@
 #include "platform/camera/SyntheticCamera.h"
 
 #include "ChildProcess.h"
-#include "FfprobeReport.h"
+#include "DecodedPicture.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -48,12 +48,15 @@ AudioChunk sound(int64_t atUs, int64_t toneUs)
     return chunk;
 }
 
-WriterSettings settings(const QTemporaryDir &dir, PixelSize size, const QString &name)
+// 320x180 unless told; with `sound`, mono at kRate.
+WriterSettings settings(const QTemporaryDir &dir, const QString &name, PixelSize size = {320, 180}, bool sound = false)
 {
     WriterSettings settings;
     settings.path = dir.filePath(name + QStringLiteral(".mp4"));
     settings.size = size;
     settings.preset = QStringLiteral("ultrafast");
+    settings.audioSampleRate = sound ? kRate : 0;
+    settings.audioChannels = sound ? 1 : 0;
     return settings;
 }
 
@@ -65,36 +68,9 @@ std::optional<QString> finished(RecordingWriter &writer, int64_t endUs)
     return done.get_future().get();
 }
 
-struct Pixel {
-    int b, g, r;
-};
-constexpr Pixel kGray{64, 64, 64};
-constexpr Pixel kGreen{0, 255, 0};
-constexpr Pixel kRed{0, 0, 255};
-
-// One picture decoded from the file; at() reads a pixel of it.
-struct Decoded {
-    Decoded(const QString &path, double atSeconds, PixelSize size)
-        : bytes(decodeFrameBgrx(path, atSeconds, size.width, size.height)), width(size.width)
-    {
-    }
-    Pixel at(int x, int y) const
-    {
-        const auto *p = reinterpret_cast<const uint8_t *>(bytes.constData()) + (std::size_t(y) * width + x) * 4;
-        return {p[0], p[1], p[2]};
-    }
-    QByteArray bytes;
-    int width;
-};
-
-::testing::AssertionResult near(Pixel got, Pixel want, int tolerance = 12)
-{
-    if (std::abs(got.b - want.b) <= tolerance && std::abs(got.g - want.g) <= tolerance &&
-        std::abs(got.r - want.r) <= tolerance)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "got B,G,R " << got.b << "," << got.g << "," << got.r << ", wanted "
-                                         << want.b << "," << want.g << "," << want.r;
-}
+const QColor kGray(0x404040);
+const QColor kGreen(Qt::green);
+const QColor kRed(Qt::red);
 
 // Seconds into the file where the tone begins.
 double toneOnsetSeconds(const QString &path)
@@ -118,9 +94,7 @@ TEST(DirectWriter, SoundLinesUpWithTheFirstPicture)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.soundFromUs);
         QTemporaryDir dir;
-        WriterSettings direct = settings(dir, PixelSize{320, 180}, QStringLiteral("direct"));
-        direct.audioSampleRate = kRate;
-        direct.audioChannels = 1;
+        const WriterSettings direct = settings(dir, QStringLiteral("direct"), {320, 180}, true);
         DirectWriter writer(direct);
         const int64_t startUs = monotonicNowUs();
         const int64_t toneUs = startUs + c.soundFromUs + 200'000;
@@ -140,10 +114,7 @@ TEST(DirectWriter, SoundLinesUpWithTheFirstPicture)
 TEST(DirectWriter, NoPictureAtAllIsAnError)
 {
     QTemporaryDir dir;
-    WriterSettings direct = settings(dir, PixelSize{320, 180}, QStringLiteral("direct"));
-    direct.audioSampleRate = kRate;
-    direct.audioChannels = 1;
-    DirectWriter writer(direct);
+    DirectWriter writer(settings(dir, QStringLiteral("direct"), {320, 180}, true));
     const int64_t startUs = monotonicNowUs();
     writer.audioChunk(sound(startUs, startUs));
     EXPECT_EQ(finished(writer, startUs + 300'000),
@@ -164,7 +135,7 @@ TEST(Writers, AScreenOfAnotherSizeIsScaledWholeNotCropped)
         for (const QSize captured : {QSize(3840, 2160), QSize(1280, 720), QSize(1000, 800)}) {
             SCOPED_TRACE(testing::Message() << (composited ? "composited " : "direct ") << captured.width());
             const WriterSettings out =
-                settings(dir, size, QStringLiteral("%1-%2").arg(composited).arg(captured.width()));
+                settings(dir, QStringLiteral("%1-%2").arg(composited).arg(captured.width()), size);
             std::unique_ptr<RecordingWriter> writer;
             if (composited)
                 writer = std::make_unique<CompositeWriter>(out, 1.0, BubbleSpot::bottomRight);
@@ -173,14 +144,13 @@ TEST(Writers, AScreenOfAnotherSizeIsScaledWholeNotCropped)
             const VideoFrame picture = quadrants(captured.width(), captured.height());
             writer->videoFrame(picture);
             ASSERT_EQ(finished(*writer, picture.timestampUs + 500'000), std::nullopt);
-            const Decoded frame(out.path, 0, size);
-            ASSERT_FALSE(frame.bytes.isEmpty());
-            EXPECT_TRUE(near(frame.at(20, 20), Pixel{255, 0, 0}));
-            EXPECT_TRUE(near(frame.at(1260, 20), Pixel{0, 255, 255}));
-            EXPECT_TRUE(near(frame.at(20, 700), Pixel{255, 0, 255}));
-            EXPECT_TRUE(near(frame.at(1260, 700), Pixel{255, 255, 0}));
-            EXPECT_TRUE(near(frame.at(600, 340), Pixel{255, 0, 0}));
-            EXPECT_TRUE(near(frame.at(680, 380), Pixel{255, 255, 0}));
+            const QImage frame = decodedPicture(out.path, 0, QSize(1280, 720));
+            ASSERT_FALSE(frame.isNull());
+            const std::pair<QPoint, QRgb> seen[] = {{{20, 20}, 0x0000FF},   {{1260, 20}, 0xFFFF00},
+                                                    {{20, 700}, 0xFF00FF},  {{1260, 700}, 0x00FFFF},
+                                                    {{600, 340}, 0x0000FF}, {{680, 380}, 0x00FFFF}};
+            for (const auto &[at, rgb] : seen)
+                EXPECT_TRUE(near(frame, at, QColor(rgb)));
         }
 }
 
@@ -196,24 +166,24 @@ TEST(CompositeWriter, BubbleSitsInItsCornerMirroredWithRim)
     for (const Case &c : {Case{BubbleSpot::bottomRight, 1676, 1080 - 244}, Case{BubbleSpot::bottomLeft, 24, 836},
                           Case{BubbleSpot::topLeft, 24, 24}, Case{BubbleSpot::topRight, 1676, 24}}) {
         SCOPED_TRACE(rawValue(c.spot).toStdString());
-        const WriterSettings out = settings(dir, size, rawValue(c.spot));
+        const WriterSettings out = settings(dir, rawValue(c.spot), size);
         CompositeWriter writer(out, 1.0, c.spot);
         writer.cameraFrame(*bgrxCameraPicture(SyntheticCamera::picture(0)));
         writer.videoFrame(solid(1920, 1080, 0x404040));
         ASSERT_EQ(finished(writer, 0), std::nullopt);
-        const Decoded frame(out.path, 0, size);
-        ASSERT_FALSE(frame.bytes.isEmpty());
+        const QImage frame = decodedPicture(out.path, 0, QSize(1920, 1080));
+        ASSERT_FALSE(frame.isNull());
         const int cx = c.left + 110;
         const int cy = c.top + 110;
         // Mirrored: the camera's right half (green) shows on the left.
-        EXPECT_TRUE(near(frame.at(cx - 40, cy + 20), kGreen, 20));
-        EXPECT_TRUE(near(frame.at(cx + 40, cy + 20), kRed, 20));
+        EXPECT_TRUE(near(frame, {cx - 40, cy + 20}, kGreen, 20));
+        EXPECT_TRUE(near(frame, {cx + 40, cy + 20}, kRed, 20));
         // The rim, 1 px wide in full, half white over the screen; then the screen untouched.
-        EXPECT_TRUE(near(frame.at(c.left + 1, cy), Pixel{160, 160, 160}, 24));
-        EXPECT_TRUE(near(frame.at(c.left + 2, c.top + 2), kGray)); // inside the square, outside the circle
-        EXPECT_TRUE(near(frame.at(c.left - 3, cy), kGray));        // left of the square
-        EXPECT_TRUE(near(frame.at(c.left + 223, cy), kGray));      // right of it
-        EXPECT_TRUE(near(frame.at(cx, c.top - 3 < 0 ? 0 : c.top - 3), kGray));
+        EXPECT_TRUE(near(frame, {c.left + 1, cy}, QColor(160, 160, 160), 24));
+        EXPECT_TRUE(near(frame, {c.left + 2, c.top + 2}, kGray)); // inside the square, outside the circle
+        EXPECT_TRUE(near(frame, {c.left - 3, cy}, kGray));        // left of the square
+        EXPECT_TRUE(near(frame, {c.left + 223, cy}, kGray));      // right of it
+        EXPECT_TRUE(near(frame, {cx, std::max(c.top - 3, 0)}, kGray));
     }
 }
 
@@ -222,7 +192,7 @@ TEST(CompositeWriter, BubbleSitsInItsCornerMirroredWithRim)
 TEST(CompositeWriter, KilledRecordingStillPlays)
 {
     QTemporaryDir dir;
-    const WriterSettings out = settings(dir, PixelSize{640, 360}, QStringLiteral("killed"));
+    const WriterSettings out = settings(dir, QStringLiteral("killed"), {640, 360});
     const int status = runInChild([&out] {
         const CompositeSettings composite{out.size, 1.0, BubbleSpot::topRight, false};
         std::atomic<int64_t> now{0};
