@@ -9,22 +9,16 @@
 #include "Await.h"
 #include "ServerTestSupport.h"
 
+#include <QProcess>
 #include <QStandardPaths>
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
-
-extern char **environ;
 
 using namespace servertest;
 namespace fs = std::filesystem;
@@ -44,70 +38,42 @@ std::string chromiumBinary()
 // One headless browser, spoken to over the DevTools pipe.
 class Browser {
 public:
-    Browser(const std::string &binary, const fs::path &profile)
+    Browser(const std::string &binary, const fs::path &profile) : m_logPath(profile.parent_path() / "chromium.log")
     {
-        int toChrome[2], fromChrome[2];
-        if (::pipe2(toChrome, O_CLOEXEC) != 0 || ::pipe2(fromChrome, O_CLOEXEC) != 0)
+        int toBrowser[2], fromBrowser[2];
+        if (::pipe2(toBrowser, O_CLOEXEC) != 0 || ::pipe2(fromBrowser, O_CLOEXEC) != 0)
             throw std::runtime_error("pipe failed");
-        // Keep our ends and the child's ends away from 3 and 4, which the
-        // child's ends are moved onto.
-        auto high = [](int fd) {
-            const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 64);
-            ::close(fd);
-            return moved;
-        };
-        const int childRead = high(toChrome[0]);
-        m_write = high(toChrome[1]);
-        m_read = high(fromChrome[0]);
-        const int childWrite = high(fromChrome[1]);
-
-        std::vector<std::string> args = {binary,
-                                         "--headless",
-                                         "--no-sandbox",
-                                         "--disable-gpu",
-                                         "--disable-quic",
-                                         "--no-first-run",
-                                         "--disable-background-networking",
-                                         "--disable-component-update",
-                                         "--disable-sync",
-                                         "--disable-dev-shm-usage",
-                                         "--mute-audio",
-                                         "--user-data-dir=" + profile.string(),
-                                         "--remote-debugging-pipe",
-                                         "about:blank"};
-        std::vector<char *> argv;
-        for (auto &a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-
-        m_logPath = profile.parent_path() / "chromium.log";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, childRead, 3);
-        posix_spawn_file_actions_adddup2(&actions, childWrite, 4);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, m_logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        // Its own process group, so that every helper process it starts can be ended with it.
-        posix_spawnattr_t attr;
-        posix_spawnattr_init(&attr);
-        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
-        posix_spawnattr_setpgroup(&attr, 0);
-        const int rc = ::posix_spawn(&m_pid, argv[0], &actions, &attr, argv.data(), environ);
-        posix_spawnattr_destroy(&attr);
-        posix_spawn_file_actions_destroy(&actions);
+        m_write = toBrowser[1];
+        m_read = fromBrowser[0];
+        const int childRead = toBrowser[0], childWrite = fromBrowser[1];
+        m_process.setProgram(QString::fromStdString(binary));
+        m_process.setArguments(QStringLiteral("--headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+                                              "--disable-background-networking --disable-component-update "
+                                              "--disable-sync --disable-dev-shm-usage --mute-audio "
+                                              "--remote-debugging-pipe about:blank")
+                                   .split(QLatin1Char(' ')) +
+                               QStringList{QString::fromStdString("--user-data-dir=" + profile.string())});
+        m_process.setStandardOutputFile(QProcess::nullDevice());
+        m_process.setStandardErrorFile(QString::fromStdString(m_logPath.string()));
+        m_process.setChildProcessModifier([childRead, childWrite] {
+            // Its own process group, so that every helper it starts ends with it.
+            ::setpgid(0, 0);
+            // Moved above 4 first, so that neither end lands on the other's place.
+            const int r = ::fcntl(childRead, F_DUPFD_CLOEXEC, 64), w = ::fcntl(childWrite, F_DUPFD_CLOEXEC, 64);
+            ::dup2(r, 3);
+            ::dup2(w, 4);
+        });
+        m_process.start();
         ::close(childRead);
         ::close(childWrite);
-        if (rc != 0)
-            throw std::runtime_error("cannot start " + binary + ": " + std::strerror(rc));
+        if (!m_process.waitForStarted())
+            throw std::runtime_error("cannot start " + binary);
     }
 
     ~Browser()
     {
-        if (m_pid > 0) {
-            // The whole group: the browser starts helper processes of its own.
-            ::kill(-m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
+        ::kill(-pid_t(m_process.processId()), SIGKILL);
+        m_process.waitForFinished();
         ::close(m_write);
         ::close(m_read);
     }
@@ -119,70 +85,40 @@ public:
     }
 
     // Sends a command and returns its "result" (or "error") member.
-    json::Value call(const std::string &method, const std::string &params, const std::string &session = {},
-                     int timeoutMs = 15000)
+    json::Value call(const std::string &method, const std::string &params, const std::string &session = {})
     {
-        const int id = send(method, params, session);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const int id = ++m_nextId;
+        std::string message = R"({"id":)" + std::to_string(id) + R"(,"method":")" + method + R"(","params":)" + params +
+                              (session.empty() ? "" : R"(,"sessionId":")" + session + "\"") + "}";
+        message.push_back('\0');
+        if (::write(m_write, message.data(), message.size()) != ssize_t(message.size()))
+            throw std::runtime_error("cannot write to the browser");
         for (;;) {
             for (std::size_t nul; (nul = m_buffer.find('\0')) != std::string::npos;) {
-                const std::string message = m_buffer.substr(0, nul);
+                const json::ParseResult parsed = json::parse(m_buffer.substr(0, nul));
                 m_buffer.erase(0, nul + 1);
-                json::ParseResult parsed = json::parse(message);
-                if (!parsed.value)
-                    continue;
-                const json::Value *mid = parsed.value->find("id");
-                if (!mid || !mid->isInteger() || mid->asInteger() != id)
-                    continue; // an event, or the answer to something else
-                if (const json::Value *r = parsed.value->find("result"))
-                    return *r;
-                if (const json::Value *e = parsed.value->find("error"))
-                    return *e;
-                return json::Value();
+                // Events and answers to other commands are passed over.
+                const json::Value *answered = parsed.value ? parsed.value->find("id") : nullptr;
+                if (answered && answered->isInteger() && answered->asInteger() == id) {
+                    const json::Value *result = parsed.value->find("result");
+                    return result ? *result : *parsed.value;
+                }
             }
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
-                    .count();
-            if (left <= 0)
-                throw std::runtime_error("no answer to " + method);
             pollfd p{m_read, POLLIN, 0};
-            if (::poll(&p, 1, int(left)) <= 0)
-                continue;
             char buf[65536];
-            const ssize_t n = ::read(m_read, buf, sizeof buf);
+            const ssize_t n = ::poll(&p, 1, 30000) > 0 ? ::read(m_read, buf, sizeof buf) : -1;
             if (n <= 0)
-                throw std::runtime_error("the browser closed its pipe; its log:\n" + log());
+                throw std::runtime_error("no answer to " + method + "; the browser's log:\n" + log());
             m_buffer.append(buf, std::size_t(n));
         }
     }
 
 private:
-    int send(const std::string &method, const std::string &params, const std::string &session = {})
-    {
-        const int id = ++m_nextId;
-        std::string msg = "{\"id\":" + std::to_string(id) + ",\"method\":\"" + method + "\",\"params\":" + params;
-        if (!session.empty())
-            msg += ",\"sessionId\":\"" + session + "\"";
-        msg += "}";
-        msg.push_back('\0');
-        std::size_t done = 0;
-        while (done < msg.size()) {
-            const ssize_t n = ::write(m_write, msg.data() + done, msg.size() - done);
-            if (n <= 0) {
-                if (n < 0 && errno == EINTR)
-                    continue;
-                break;
-            }
-            done += std::size_t(n);
-        }
-        return id;
-    }
-
-    pid_t m_pid = -1;
+    fs::path m_logPath;
+    QProcess m_process;
     int m_read = -1, m_write = -1;
     int m_nextId = 0;
     std::string m_buffer;
-    fs::path m_logPath;
 };
 
 // A short H.264 MP4 made with ffmpeg's test source.
@@ -212,28 +148,24 @@ TEST(ServerSharePageBrowser, VideoReachesAReadyStateWithTheRightDuration)
     ASSERT_GT(mp4.size(), 1000u) << "ffmpeg could not make the test clip";
 
     // Small parts, so the page plays a video assembled from several of them.
-    InProcessServer::Options o;
-    o.partSize = 16 * 1024;
-    InProcessServer server(o);
-    Api api(server.port(), newToken());
+    InProcessServer server({.partSize = 16 * 1024});
+    const Api api = server.api(newToken());
     const std::string title = "Demo <b>bold</b> & \"quoted\" <script>document.title='pwned'</script>";
     const std::string id = api.create(title, R"("durationMs":2000,"width":320,"height":240)");
-    const auto parts = api.putParts(id, mp4, o.partSize);
+    const auto parts = api.putParts(id, mp4, 16 * 1024);
     ASSERT_GE(parts.size(), 2u);
     ASSERT_EQ(api.post("/api/videos/" + id + "/complete", Api::completeBody(parts)).status, 200);
     server.service().waitForPosters();
     const std::string pageUrl = server.url() + "/v/" + id;
 
     Browser browser(chromium, dir.path() / "profile");
-    const json::Value target = browser.call("Target.createTarget", R"({"url":"about:blank"})");
+    const json::Value target = browser.call("Target.createTarget", "{\"url\":\"" + pageUrl + "\"}");
     ASSERT_NE(target.find("targetId"), nullptr) << json::serialize(target) << "\n" << browser.log();
     const json::Value attached = browser.call(
         "Target.attachToTarget", "{\"targetId\":\"" + target.find("targetId")->asString() + "\",\"flatten\":true}");
     ASSERT_NE(attached.find("sessionId"), nullptr) << json::serialize(attached);
     const std::string session = attached.find("sessionId")->asString();
-    browser.call("Page.navigate", "{\"url\":\"" + pageUrl + "\"}", session);
 
-    // Poll the page until the video has data for the current position.
     const char *probe = R"JS((() => {
         const v = document.querySelector('video');
         const h1 = document.querySelector('h1');
@@ -269,7 +201,6 @@ TEST(ServerSharePageBrowser, VideoReachesAReadyStateWithTheRightDuration)
         },
         30000);
     SCOPED_TRACE(json::serialize(state));
-    std::cerr << "page state: " << json::serialize(state) << "\n";
 
     ASSERT_TRUE(state.isObject()) << "the page never answered; browser log:\n" << browser.log();
     EXPECT_EQ(state.find("error")->asInteger(), 0) << "the browser could not play the video";
