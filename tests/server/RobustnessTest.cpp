@@ -49,10 +49,8 @@ struct ServiceRig {
     const std::string owner = Service::ownerOf(newToken());
     static constexpr std::int64_t kPartSize = 4096;
 
-    ServiceRig() { open(); }
-    void open()
+    ServiceRig()
     {
-        service.reset();
         auto s = std::make_unique<FaultyStorage>(dir.path());
         storage = s.get();
         ServiceOptions options;

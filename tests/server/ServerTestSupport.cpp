@@ -20,21 +20,6 @@ namespace fs = std::filesystem;
 
 namespace servertest {
 
-TempDir::TempDir()
-{
-    const char *base = std::getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/mivra-server-test.XXXXXX";
-    if (!::mkdtemp(tmpl.data()))
-        throw std::runtime_error("mkdtemp failed");
-    m_path = tmpl;
-}
-
-TempDir::~TempDir()
-{
-    std::error_code ec;
-    fs::remove_all(m_path, ec);
-}
-
 std::string videoBytes(std::size_t size)
 {
     std::string s(size, '\0');

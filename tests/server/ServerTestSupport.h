@@ -11,6 +11,8 @@
 #include "ServerApp.h"
 #include "ServerProcess.h"
 
+#include <QDir>
+#include <QTemporaryDir>
 #include <httplib.h>
 
 #include <filesystem>
@@ -27,14 +29,10 @@ namespace servertest {
 // A fresh folder under $TMPDIR, removed at the end.
 class TempDir {
 public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir &) = delete;
-    TempDir &operator=(const TempDir &) = delete;
-    const std::filesystem::path &path() const { return m_path; }
+    std::filesystem::path path() const { return m_dir.path().toStdString(); }
 
 private:
-    std::filesystem::path m_path;
+    QTemporaryDir m_dir{QDir::tempPath() + QStringLiteral("/mivra-server-test.XXXXXX")};
 };
 
 // 64 lowercase hex digits, the shape the client's tokens have.
@@ -70,14 +68,10 @@ public:
         return send("PUT", path, body, contentType);
     }
     Http del(const std::string &path) const { return send("DELETE", path); }
-    // Without the token.
-    Http publicGet(const std::string &path, httplib::Headers extra = {}) const
+    // Without the token (GET or HEAD).
+    Http publicGet(const std::string &path, httplib::Headers extra = {}, const char *method = "GET") const
     {
-        return send("GET", path, {}, {}, std::move(extra), false);
-    }
-    Http publicHead(const std::string &path, httplib::Headers extra = {}) const
-    {
-        return send("HEAD", path, {}, {}, std::move(extra), false);
+        return send(method, path, {}, {}, std::move(extra), false);
     }
     // Parts 1..n of the video at `id`, then its complete, by the replies of the parts.
     Http complete(const std::string &id, const std::vector<std::string> &partReplies) const
