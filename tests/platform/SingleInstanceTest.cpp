@@ -1,9 +1,9 @@
+// The single-instance socket: URL hand-over from a later launch, the reply
+// channel of command-line requests, and what a bad or foreign message gets.
 #include "Await.h"
 
 #include "platform/SingleInstance.h"
 
-#include <QCoreApplication>
-#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QSignalSpy>
@@ -14,67 +14,133 @@ namespace {
 
 using SingleInstance::HandOver;
 
-TEST(SingleInstance, LaterLaunchHandsItsUrlsToTheRunningOne)
-{
+class SingleInstanceTest : public testing::Test {
+protected:
+    // What a raw client hears back for `bytes`, until the app closes.
+    QByteArray answerTo(const QByteArray &bytes)
+    {
+        QLocalSocket socket;
+        socket.connectToServer(path);
+        if (!socket.waitForConnected(2000))
+            return "not connected";
+        socket.write(bytes);
+        QByteArray heard;
+        if (!waitUntil([&] {
+                heard += socket.readAll();
+                return socket.state() == QLocalSocket::UnconnectedState;
+            }))
+            return "still open";
+        return heard + socket.readAll();
+    }
+
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("instance"));
+};
+
+TEST_F(SingleInstanceTest, LaterLaunchHandsItsUrlsToTheRunningOne)
+{
     EXPECT_EQ(run(SingleInstance::handOver(path, {})), HandOver::noInstance);
 
     InstanceServer server(path);
     ASSERT_TRUE(server.listen());
     QSignalSpy received(&server, &InstanceServer::urlsReceived);
     const QList<QUrl> urls{QUrl(QStringLiteral("mivra://record?silent=1")), QUrl(QStringLiteral("mivra://show"))};
-    EXPECT_EQ(run(SingleInstance::handOver(path, urls)), HandOver::delivered);
-    ASSERT_EQ(received.size(), 1);
-    EXPECT_EQ(received[0][0].value<QList<QUrl>>(), urls);
-
     // A plain relaunch arrives as an empty list.
-    EXPECT_EQ(run(SingleInstance::handOver(path, {})), HandOver::delivered);
-    ASSERT_EQ(received.size(), 2);
-    EXPECT_TRUE(received[1][0].value<QList<QUrl>>().isEmpty());
+    for (const QList<QUrl> &sent : {urls, QList<QUrl>()}) {
+        EXPECT_EQ(run(SingleInstance::handOver(path, sent)), HandOver::delivered);
+        ASSERT_EQ(received.size(), 1);
+        EXPECT_EQ(received.takeFirst()[0].value<QList<QUrl>>(), sent);
+    }
 
     // Only one app may listen there.
-    InstanceServer second(path);
-    EXPECT_FALSE(second.listen());
+    EXPECT_FALSE(InstanceServer(path).listen());
 }
 
-TEST(SingleInstance, TakesOverTheSocketOfACrashedRun)
+TEST_F(SingleInstanceTest, TakesOverTheSocketOfACrashedRun)
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("instance"));
-    {
-        // A socket file nobody listens on any more.
-        QLocalServer dead;
-        dead.setSocketOptions(QLocalServer::UserAccessOption);
-        ASSERT_TRUE(dead.listen(path));
-        dead.close();
-        QFile stale(path);
-        if (!stale.exists()) {
-            ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
-        }
-    }
+    // A socket file nobody listens on any more.
+    QFile stale(path);
+    ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+    stale.close();
     InstanceServer server(path);
     EXPECT_TRUE(server.listen());
 }
 
-TEST(SingleInstance, MalformedOrOversizedMessagesAreDropped)
+TEST_F(SingleInstanceTest, RequestLinesAndAnswersGoBothWays)
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("instance"));
     InstanceServer server(path);
     ASSERT_TRUE(server.listen());
-    QSignalSpy received(&server, &InstanceServer::urlsReceived);
+    QStringList seen;
+    QObject::connect(&server, &InstanceServer::requestReceived, &server, [&seen](InstanceRequest *request) {
+        seen << request->command();
+        request->reply({{QStringLiteral("progress"), QStringLiteral("Recording")}});
+        QObject::connect(request, &InstanceRequest::lineReceived, request, [request, &seen](const QJsonObject &line) {
+            seen << line.value(QStringLiteral("command")).toString();
+            request->finish(0, QStringLiteral("https://share.test/v/1"));
+        });
+    });
 
-    for (const QByteArray &message :
-         {QByteArray("HELLO\nmivra://record\n\n"), QByteArray("MIVRA1\n") + QByteArray(70 * 1024, 'x')}) {
-        QLocalSocket socket;
-        socket.connectToServer(path);
-        ASSERT_TRUE(socket.waitForConnected(1000));
-        socket.write(message);
-        EXPECT_TRUE(waitUntil([&] { return socket.state() == QLocalSocket::UnconnectedState; }));
-        EXPECT_TRUE(socket.readAll().isEmpty()) << "no answer for a bad message";
+    InstanceClient client;
+    QList<QJsonObject> heard;
+    QSignalSpy closed(&client, &InstanceClient::closed);
+    QObject::connect(&client, &InstanceClient::message, &client, [&](const QJsonObject &line) {
+        heard << line;
+        if (line.contains(QStringLiteral("progress")))
+            client.send({{QStringLiteral("command"), QStringLiteral("stop")}});
+    });
+    ASSERT_TRUE(client.start(path, {{QStringLiteral("command"), QStringLiteral("record")}}));
+    ASSERT_TRUE(waitUntil([&] { return closed.size() == 1; }));
+    EXPECT_EQ(seen, QStringList({QStringLiteral("record"), QStringLiteral("stop")}));
+    ASSERT_EQ(heard.size(), 2);
+    EXPECT_EQ(heard[1].value(QStringLiteral("exit")).toInt(-1), 0);
+    EXPECT_EQ(heard[1].value(QStringLiteral("out")).toString(), QStringLiteral("https://share.test/v/1"));
+}
+
+TEST_F(SingleInstanceTest, BadForeignAndOversizedMessagesGetAnAnswerOrNothingNotACrash)
+{
+    InstanceServer server(path);
+    ASSERT_TRUE(server.listen());
+    int requests = 0;
+    QObject::connect(&server, &InstanceServer::requestReceived, &server, [&requests](InstanceRequest *request) {
+        ++requests;
+        request->finish(0);
+    });
+    QSignalSpy urls(&server, &InstanceServer::urlsReceived);
+    const QByteArray unreadable = R"({"error":"The request could not be read.","exit":2})"
+                                  "\n";
+    const struct {
+        const char *name;
+        QByteArray bytes;
+        QByteArray answer;
+    } cases[] = {
+        {"not JSON", "MIVRA2\n{nope\n", unreadable},
+        {"no command", "MIVRA2\n{\"x\":1}\n", unreadable},
+        {"later version", "MIVRA3\n{}\n", "unsupported\n"},
+        {"too long", "MIVRA2\n" + QByteArray(InstanceServer::kMaxMessageBytes + 10, 'x'),
+         QByteArray(R"({"error":"The request is too long.","exit":2})") + "\n"},
+        {"foreign", "HELLO\nmivra://record\n\n", ""},
+        {"URLs too long", "MIVRA1\n" + QByteArray(InstanceServer::kMaxMessageBytes + 10, 'x'), ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(answerTo(c.bytes), c.answer);
     }
-    EXPECT_EQ(received.size(), 0);
+    EXPECT_EQ(requests, 0);
+    EXPECT_EQ(urls.size(), 0);
+    // The server still serves.
+    EXPECT_EQ(answerTo("MIVRA2\n{\"command\":\"links\"}\n"), QByteArray("{\"accepted\":true}\n{\"exit\":0}\n"));
+}
+
+TEST_F(SingleInstanceTest, AnAppThatTakesTheRequestButNeverAnswersCountsAsOlder)
+{
+    QLocalServer hung;
+    ASSERT_TRUE(hung.listen(path));
+    InstanceClient client;
+    QSignalSpy unsupported(&client, &InstanceClient::unsupported);
+    QSignalSpy closed(&client, &InstanceClient::closed);
+    ASSERT_TRUE(client.start(path, {{QStringLiteral("command"), QStringLiteral("links")}}, 200));
+    ASSERT_TRUE(waitUntil([&] { return closed.size() == 1; }));
+    EXPECT_EQ(unsupported.size(), 1);
 }
 
 } // namespace
