@@ -2,7 +2,6 @@
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -77,22 +76,8 @@ QByteArray feedItem(const QByteArray &version, const QUrl &url, qint64 length, c
 
 QByteArray treeDigest(const QString &folder)
 {
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    QStringList paths;
-    while (it.hasNext())
-        paths << it.next();
-    paths.sort();
-    for (const QString &path : paths) {
-        const QFileInfo info(path);
-        hash.addData(path.toUtf8());
-        hash.addData(QByteArray::number(int(info.permissions())));
-        QFile file(path);
-        if (info.isFile() && file.open(QIODevice::ReadOnly))
-            hash.addData(file.readAll());
-    }
-    return hash.result().toHex();
+    // The archive holds every path, mode, time and content.
+    return QCryptographicHash::hash(packTarXz(folder), QCryptographicHash::Sha256).toHex();
 }
 
 KeyPair::KeyPair()

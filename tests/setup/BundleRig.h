@@ -27,7 +27,7 @@ QByteArray feed(const QList<QByteArray> &items);
 // An item offering `version` at `url`, `length` bytes, signed with `signature`.
 QByteArray feedItem(const QByteArray &version, const QUrl &url, qint64 length, const QByteArray &signature,
                     const QByteArray &notes = "<p>Faster links.</p>");
-// SHA-256 over every path, mode and content below `folder`.
+// SHA-256 over every path, mode, time and content below `folder`.
 QByteArray treeDigest(const QString &folder);
 
 struct KeyPair {

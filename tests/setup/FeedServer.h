@@ -13,7 +13,6 @@ public:
     struct File {
         QByteArray body;
         qint64 announcedLength = -1; // -1: the body's size
-        int status = 200;
     };
 
     FeedServer()
@@ -46,9 +45,9 @@ private:
         const QByteArray path = request.split(' ').value(1);
         m_buffers.remove(socket);
         const auto it = files.constFind(path);
-        const File file = it == files.cend() ? File{"not here", -1, 404} : *it;
+        const File file = it == files.cend() ? File{"not here"} : *it;
         const qint64 length = file.announcedLength >= 0 ? file.announcedLength : file.body.size();
-        socket->write("HTTP/1.0 " + QByteArray::number(file.status) + " X\r\nContent-Length: " +
+        socket->write(QByteArray(it == files.cend() ? "HTTP/1.0 404 X" : "HTTP/1.0 200 X") + "\r\nContent-Length: " +
                       QByteArray::number(length) + "\r\nConnection: close\r\n\r\n" + file.body);
         socket->disconnectFromHost();
     }

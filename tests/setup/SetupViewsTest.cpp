@@ -48,6 +48,7 @@ TEST_F(SetupViewsTest, TheCardAndTheNoteShowTheirTexts)
         {"leftover", "", true, "LeftoverNote.qml", ""},
     };
     for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
         SetupWorld world;
         if (c.leftover) {
             const QString download = BundleRig::makeBundle(world.downloads(), "Mivra Video", "1.0");
@@ -59,7 +60,7 @@ TEST_F(SetupViewsTest, TheCardAndTheNoteShowTheirTexts)
         view.setResizeMode(QQuickView::SizeViewToRootObject);
         view.setColor(QColor::fromRgbF(0.043f, 0.043f, 0.059f)); // the main window's background
         view.setSource(QUrl("qrc:/qml/" + c.file));
-        ASSERT_EQ(view.status(), QQuickView::Ready) << c.name << qPrintable(view.errors().value(0).toString());
+        ASSERT_EQ(view.status(), QQuickView::Ready) << qPrintable(view.errors().value(0).toString());
         QQuickItem *root = view.rootObject();
         root->setWidth(384); // the main window's column
         QCoreApplication::processEvents();
@@ -71,12 +72,12 @@ TEST_F(SetupViewsTest, TheCardAndTheNoteShowTheirTexts)
         root->setHeight(root->implicitHeight());
         QCoreApplication::processEvents();
         const QImage shot = render(view, QString::fromLatin1(c.name).replace(' ', '-'));
-        EXPECT_FALSE(shot.isNull()) << c.name;
-        EXPECT_TRUE(view.rootObject()->isVisible()) << c.name;
+        EXPECT_FALSE(shot.isNull());
+        EXPECT_TRUE(view.rootObject()->isVisible());
         if (!c.header.isEmpty()) {
             const auto *header = view.rootObject()->findChild<QObject *>("setupHeader");
-            ASSERT_TRUE(header) << c.name;
-            EXPECT_EQ(header->property("text").toString(), c.header) << c.name;
+            ASSERT_TRUE(header);
+            EXPECT_EQ(header->property("text").toString(), c.header);
         }
     }
 }

@@ -5,13 +5,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocalSocket>
 #include <QStandardPaths>
 
-#include <sys/socket.h>
-#include <sys/un.h>
+#include <fcntl.h>
 
 #include <atomic>
-#include <cstring>
 
 bool TestProcess::start(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment)
 {
@@ -100,14 +99,9 @@ bool PrivatePipeWire::start(QString *whyNot)
 
 UniqueFd PrivatePipeWire::connect() const
 {
-    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const QByteArray path = (m_runtime.path() + QStringLiteral("/pipewire-0")).toUtf8();
-    std::strncpy(address.sun_path, path.constData(), sizeof(address.sun_path) - 1);
-    if (!fd.valid() || ::connect(fd.get(), reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
-        return UniqueFd();
-    return fd;
+    QLocalSocket socket;
+    socket.connectToServer(m_runtime.path() + QStringLiteral("/pipewire-0"));
+    return UniqueFd(socket.waitForConnected(5000) ? ::fcntl(int(socket.socketDescriptor()), F_DUPFD_CLOEXEC, 0) : -1);
 }
 
 std::optional<uint32_t> PrivatePipeWire::nodeId(const QString &nodeName) const
