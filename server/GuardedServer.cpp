@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <string_view>
 #include <sys/socket.h>
@@ -347,6 +348,11 @@ void GuardedServer::release(const std::string &client)
 
 bool GuardedServer::process_and_close_socket(socket_t sock)
 {
+    // A reply goes out as a header write and a body write: with Nagle's
+    // algorithm the body would wait for the client's delayed ACK (up to
+    // 40 ms), once per uploaded part.
+    const int noDelay = 1;
+    ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
     sockaddr_storage sa{};
     socklen_t len = sizeof sa;
     const std::string client =

@@ -70,7 +70,10 @@ public:
     virtual bool setExpiry(const std::string &id, std::int64_t expiresAtMs) = 0;
 
     // Records a part of an upload in progress, replacing an earlier one with
-    // the same number; returns the etag it replaced, if any.
+    // the same number; returns the etag it replaced, if any. Part records
+    // (and their deletion) need not be durable at once: like the part's
+    // bytes, they become durable with the complete, and after the machine
+    // went down start-up checks every part left against its bytes.
     virtual std::optional<std::string> putPart(const std::string &id, const PartRow &part) = 0;
     virtual std::vector<PartRow> parts(const std::string &id) = 0; // ascending by number
     virtual void deletePart(const std::string &id, int number) = 0;

@@ -195,6 +195,19 @@ template <class Body> auto inTransaction(sqlite3 *db, Body body)
     }
 }
 
+// Commits made while it lives are not synced on their own; the next synced
+// commit (or checkpoint) carries them to the disk, in order.
+class UnsyncedCommits {
+public:
+    explicit UnsyncedCommits(sqlite3 *db) : m_db(db) { execSql(m_db, "PRAGMA synchronous=NORMAL"); }
+    ~UnsyncedCommits() { sqlite3_exec(m_db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr); }
+    UnsyncedCommits(const UnsyncedCommits &) = delete;
+    UnsyncedCommits &operator=(const UnsyncedCommits &) = delete;
+
+private:
+    sqlite3 *m_db;
+};
+
 // The parts of a video beyond part `after` go (all of them by default).
 void deleteParts(sqlite3 *db, const std::string &id, int after = 0)
 {
@@ -305,6 +318,7 @@ bool SqliteMetadata::setExpiry(const std::string &id, std::int64_t expiresAtMs)
 std::optional<std::string> SqliteMetadata::putPart(const std::string &id, const PartRow &part)
 {
     std::lock_guard lock(m_mutex);
+    const UnsyncedCommits unsynced(m_db);
     return inTransaction(m_db, [&] {
         std::optional<std::string> previous;
         {
@@ -333,6 +347,7 @@ std::vector<PartRow> SqliteMetadata::parts(const std::string &id)
 void SqliteMetadata::deletePart(const std::string &id, int number)
 {
     std::lock_guard lock(m_mutex);
+    const UnsyncedCommits unsynced(m_db);
     Stmt s(m_db, "DELETE FROM parts WHERE video_id = ?1 AND part_number = ?2");
     s.bind(1, id).bind(2, std::int64_t(number));
     s.run();

@@ -8,7 +8,8 @@
 struct sqlite3;
 
 // Metadata in one SQLite file in WAL mode with synchronous=FULL, so that a
-// committed change survives a crash of the process or of the machine. One
+// committed change survives a crash of the process or of the machine (part
+// records only a crash of the process: see Metadata::putPart). One
 // connection, used under a mutex: every statement is short.
 class SqliteMetadata final : public Metadata {
 public:
