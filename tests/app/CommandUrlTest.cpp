@@ -79,6 +79,11 @@ TEST(CommandUrlHandling, HandledInOrderWithRecordingCommandsAsTheirOwnTasks)
     handleCommandUrls(state, {QUrl(QStringLiteral("mivra://discard"))});
     ASSERT_TRUE(waitUntil([&] { return state.phase().is(Phase::Kind::idle); }));
     EXPECT_EQ(rig.uploader->uploads, 0);
+
+    handleCommandUrls(state, {QUrl(QStringLiteral("mivra://demo"))});
+    EXPECT_TRUE(state.demoMode());
+    handleCommandUrls(state, {QUrl(QStringLiteral("mivra://demo?state=off"))});
+    EXPECT_FALSE(state.demoMode());
 }
 
 TEST(CommandUrlHandling, StopWhileStartingIsCarriedOutOnceRecording)
@@ -106,16 +111,6 @@ TEST(CommandUrlHandling, StopWhileStartingIsCarriedOutOnceRecording)
     ASSERT_TRUE(waitUntil([&] { return state.phase().is(Phase::Kind::idle); }));
     QCoreApplication::processEvents();
     EXPECT_EQ(rig.count("recorder.stop"), 1);
-}
-
-TEST(CommandUrlHandling, DemoModeOnAndOff)
-{
-    AppStateRig rig;
-    AppState &state = rig.make();
-    handleCommandUrls(state, {QUrl(QStringLiteral("mivra://demo"))});
-    EXPECT_TRUE(state.demoMode());
-    handleCommandUrls(state, {QUrl(QStringLiteral("mivra://demo?state=off"))});
-    EXPECT_FALSE(state.demoMode());
 }
 
 } // namespace

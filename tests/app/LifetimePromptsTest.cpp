@@ -43,6 +43,7 @@ LifetimeDialogs::DateAnswer setAt(const QDateTime &when)
 }
 
 const QDateTime kNow = QDateTime(QDate(2026, 12, 5), QTime(8, 55, 30));
+const RecentLink kLink{QStringLiteral("a"), {}, {}, kNow, kNow.addDays(1)};
 
 TEST(PromptLifetime, ExplainsAndAsksAgainUntilValid)
 {
@@ -78,40 +79,36 @@ TEST(PromptUntil, ProposesOneMonthRoundedDownToTheMinute)
               QDateTime(QDate(2027, 2, 28), QTime(10, 0)));
 }
 
-TEST(PromptUntil, FiftyNineAndAHalfMinutesCountAsAnHour)
+TEST(PromptUntil, TheChosenMomentBecomesALifetimeWithinTheBounds)
 {
-    ScriptedDialogs dialogs;
-    // 59.5 minutes ahead; the pickers only hold whole minutes, so 8:55:30 + 59:30 = 9:55:00.
-    dialogs.dateAnswers = {setAt(kNow.addSecs(3570))};
-    const RecentLink link{QStringLiteral("a"), {}, {}, kNow, kNow.addDays(1)};
-    EXPECT_EQ(run(LifetimePrompts::promptUntil(dialogs, link, kNow)), Lifetime::ofSeconds(3600));
-    EXPECT_EQ(dialogs.lastEarliest, QDateTime(QDate(2026, 12, 5), QTime(0, 0)));
-    EXPECT_EQ(dialogs.lastLatest, kNow.addSecs(315360000));
+    const struct {
+        const char *name;
+        LifetimeDialogs::DateAnswer answer;
+        std::optional<Lifetime> lifetime;
+    } cases[] = {
+        // The pickers hold whole minutes: 8:55:30 + 59:30 = 9:55:00.
+        {"59.5 minutes count as an hour", setAt(kNow.addSecs(3570)), Lifetime::ofSeconds(3600)},
+        {"clamped to ten years", setAt(kNow.addYears(20)), Lifetime::ofSeconds(315360000)},
+        {"cancelled", {LifetimePrompts::kCancelAnswerCode, false, kNow.addDays(2), kNow.addDays(2)}, std::nullopt},
+    };
+    for (const auto &c : cases) {
+        ScriptedDialogs dialogs;
+        dialogs.dateAnswers = {c.answer};
+        EXPECT_EQ(run(LifetimePrompts::promptUntil(dialogs, kLink, kNow)), c.lifetime) << c.name;
+        EXPECT_EQ(dialogs.lastEarliest, QDateTime(QDate(2026, 12, 5), QTime(0, 0)));
+        EXPECT_EQ(dialogs.lastLatest, kNow.addSecs(315360000));
+    }
 }
 
 TEST(PromptUntil, TooSoonExplainsAndProposesTheChosenMoment)
 {
     ScriptedDialogs dialogs;
     const QDateTime soon = QDateTime(QDate(2026, 12, 5), QTime(9, 30));
-    const QDateTime later = QDateTime(QDate(2026, 12, 8), QTime(8, 55));
-    dialogs.dateAnswers = {setAt(soon), setAt(later)};
-    const RecentLink link{QStringLiteral("a"), {}, {}, kNow, kNow.addDays(1)};
-    const auto result = run(LifetimePrompts::promptUntil(dialogs, link, kNow));
-    EXPECT_EQ(result, Lifetime::ofSeconds(3 * 86400 - 30));
+    dialogs.dateAnswers = {setAt(soon), setAt(QDateTime(QDate(2026, 12, 8), QTime(8, 55)))};
+    EXPECT_EQ(run(LifetimePrompts::promptUntil(dialogs, kLink, kNow)), Lifetime::ofSeconds(3 * 86400 - 30));
     ASSERT_EQ(dialogs.shown.size(), 2);
     EXPECT_TRUE(dialogs.shown[1].endsWith(QStringLiteral(" is less than an hour away. Pick a later time.")));
     EXPECT_EQ(dialogs.proposals[1], soon);
-}
-
-TEST(PromptUntil, ClampsToTenYearsAndCancelGivesNone)
-{
-    ScriptedDialogs dialogs;
-    dialogs.dateAnswers = {setAt(kNow.addYears(20))};
-    const RecentLink link{QStringLiteral("a"), {}, {}, kNow, kNow.addDays(1)};
-    EXPECT_EQ(run(LifetimePrompts::promptUntil(dialogs, link, kNow)), Lifetime::ofSeconds(315360000));
-
-    dialogs.dateAnswers = {{LifetimePrompts::kCancelAnswerCode, false, kNow.addDays(2), kNow.addDays(2)}};
-    EXPECT_EQ(run(LifetimePrompts::promptUntil(dialogs, link, kNow)), std::nullopt);
 }
 
 } // namespace

@@ -63,10 +63,4 @@ TEST(LifetimeLabel, MatchesTheTable)
     EXPECT_EQ(Lifetime::forever().label(), QStringLiteral("Forever"));
 }
 
-TEST(LifetimeWire, IntegerOrForeverString)
-{
-    EXPECT_EQ(Lifetime::ofSeconds(7200).wireValue(), QJsonValue(qint64(7200)));
-    EXPECT_EQ(Lifetime::forever().wireValue(), QJsonValue(QStringLiteral("forever")));
-}
-
 } // namespace

@@ -18,9 +18,16 @@ RecentLink link(const QString &id, qint64 expiresInSeconds = 86400, const QStrin
                       kNow.addSecs(expiresInSeconds)};
 }
 
+QStringList ids(const QList<RecentLink> &links)
+{
+    QStringList out;
+    for (const auto &l : links)
+        out << l.id;
+    return out;
+}
+
 class LinkLibraryTest : public ::testing::Test {
 protected:
-    void SetUp() override { qunsetenv("MIVRA_PREVIEW_LINKS"); }
     void TearDown() override { qunsetenv("MIVRA_PREVIEW_LINKS"); }
 
     void store(const QList<RecentLink> &links)
@@ -37,33 +44,21 @@ protected:
         return RecentLinkCoding::decode(prefs.dataValue(QStringLiteral("recentLinks")).value_or(QByteArray()))
             .value_or(QList<RecentLink>{});
     }
-    QStringList ids(const QList<RecentLink> &links) const
-    {
-        QStringList out;
-        for (const auto &l : links)
-            out << l.id;
-        return out;
-    }
 
     MemoryPreferenceStore prefs;
     FakeVideoService service;
     QStringList removedThumbs;
 };
 
-TEST_F(LinkLibraryTest, LoadPrunesExpiredLinksWithoutWritingBack)
+TEST_F(LinkLibraryTest, LoadPrunesExpiredLinksAndKeepsWhatItCannotRead)
 {
     store({link(QStringLiteral("a")), link(QStringLiteral("gone"), -1), link(QStringLiteral("b"))});
     const int writesBefore = prefs.writes;
-    auto library = make();
-    EXPECT_EQ(ids(library->recent()), QStringList({"a", "b"}));
+    EXPECT_EQ(ids(make()->recent()), QStringList({"a", "b"}));
     EXPECT_EQ(prefs.writes, writesBefore);
-}
 
-TEST_F(LinkLibraryTest, UndecodableListLoadsEmptyAndKeepsStoredData)
-{
     prefs.values.insert(QStringLiteral("recentLinks"), PrefValue(QByteArray("[{\"id\":\"a\"}]")));
-    auto library = make();
-    EXPECT_TRUE(library->recent().isEmpty());
+    EXPECT_TRUE(make()->recent().isEmpty());
     EXPECT_EQ(prefs.dataValue(QStringLiteral("recentLinks")), QByteArray("[{\"id\":\"a\"}]"));
 }
 
@@ -81,11 +76,15 @@ TEST_F(LinkLibraryTest, AddNewPutsNewestFirstAndKeepsTwenty)
 TEST_F(LinkLibraryTest, PreviewModeBuildsLinksAndNeverWritesOrFetches)
 {
     store({link(QStringLiteral("stored"))});
-    qputenv("MIVRA_PREVIEW_LINKS", "ab12:Demo one,,cd34,:::,::x,ef:a:b");
+    for (const auto &[value, expected] : {std::pair<const char *, QStringList>{"", {}},
+                                          {"ab12:Demo one,,cd34,:::,::x,ef:a:b", {"ab12", "cd34", "x", "ef"}}}) {
+        qputenv("MIVRA_PREVIEW_LINKS", value);
+        auto library = make();
+        EXPECT_TRUE(library->previewLinks());
+        ASSERT_EQ(ids(library->recent()), expected) << value;
+    }
     auto library = make();
-    EXPECT_TRUE(library->previewLinks());
     const auto &recent = library->recent();
-    ASSERT_EQ(ids(recent), QStringList({"ab12", "cd34", "x", "ef"}));
     EXPECT_EQ(recent[0].title, QStringLiteral("Demo one"));
     EXPECT_EQ(recent[1].title, QStringLiteral("Recording"));
     EXPECT_EQ(recent[3].title, QStringLiteral("a:b"));
@@ -97,15 +96,6 @@ TEST_F(LinkLibraryTest, PreviewModeBuildsLinksAndNeverWritesOrFetches)
     run(library->refreshFromServer());
     EXPECT_EQ(prefs.writes, writesBefore);
     EXPECT_TRUE(service.calls.isEmpty());
-}
-
-TEST_F(LinkLibraryTest, EmptyPreviewValueStillMeansPreviewMode)
-{
-    store({link(QStringLiteral("stored"))});
-    qputenv("MIVRA_PREVIEW_LINKS", "");
-    auto library = make();
-    EXPECT_TRUE(library->previewLinks());
-    EXPECT_TRUE(library->recent().isEmpty());
 }
 
 TEST_F(LinkLibraryTest, RefreshMergesWithTheServiceList)
@@ -157,19 +147,34 @@ TEST_F(LinkLibraryTest, RefreshKeepsLinksAddedWhileItWasAnswered)
     EXPECT_EQ(removedThumbs, QStringList({"n"}));
 }
 
-TEST_F(LinkLibraryTest, DeleteRemovesEveryEntryAndThumbnailOrReportsFailure)
+TEST_F(LinkLibraryTest, RefusedEditsKeepTheLinkAndSayWhatFailed)
+{
+    store({link(QStringLiteral("a"))});
+    auto library = make();
+    QSignalSpy failures(library.get(), &LinkLibrary::failed);
+    service.error = QStringLiteral("Server returned 500: boom");
+    const struct {
+        std::function<QCoro::Task<>(LinkLibrary &, const RecentLink &)> edit;
+        const char *failure;
+    } cases[] = {
+        {[](LinkLibrary &l, const RecentLink &r) { return l.deleteLink(r); }, "Could not delete: "},
+        {[](LinkLibrary &l, const RecentLink &r) { return l.rename(r, QStringLiteral("Other")); },
+         "Could not rename it: "},
+        {[](LinkLibrary &l, const RecentLink &r) { return l.setLifetime(r, Lifetime::ofSeconds(7200)); },
+         "Could not change how long it lasts: "},
+    };
+    for (const auto &c : cases) {
+        run(c.edit(*library, library->recent().first()));
+        ASSERT_EQ(failures.size(), 1) << c.failure;
+        EXPECT_EQ(failures.takeFirst().value(0).toString(), c.failure + *service.error);
+        EXPECT_EQ(library->recent(), QList<RecentLink>{link(QStringLiteral("a"))});
+    }
+}
+
+TEST_F(LinkLibraryTest, DeleteRemovesEveryEntryAndThumbnail)
 {
     store({link(QStringLiteral("a")), link(QStringLiteral("b")), link(QStringLiteral("a"))});
     auto library = make();
-    QSignalSpy failures(library.get(), &LinkLibrary::failed);
-
-    service.error = QStringLiteral("Server returned 500: boom");
-    run(library->deleteLink(link(QStringLiteral("a"))));
-    ASSERT_EQ(failures.count(), 1);
-    EXPECT_EQ(failures.at(0).at(0).toString(), QStringLiteral("Could not delete: Server returned 500: boom"));
-    EXPECT_EQ(library->recent().size(), 3);
-
-    service.error.reset();
     run(library->deleteLink(link(QStringLiteral("a"))));
     EXPECT_EQ(ids(library->recent()), QStringList({"b"}));
     EXPECT_EQ(removedThumbs, QStringList({"a"}));
@@ -180,8 +185,6 @@ TEST_F(LinkLibraryTest, RenameTrimsSkipsNoOpsAndTakesTheServiceTitle)
 {
     store({link(QStringLiteral("a"), 86400, QStringLiteral("Demo"))});
     auto library = make();
-    QSignalSpy failures(library.get(), &LinkLibrary::failed);
-
     run(library->rename(library->recent().first(), QStringLiteral("  Demo \n")));
     run(library->rename(library->recent().first(), QStringLiteral(" \t\n")));
     EXPECT_TRUE(service.calls.isEmpty());
@@ -190,32 +193,18 @@ TEST_F(LinkLibraryTest, RenameTrimsSkipsNoOpsAndTakesTheServiceTitle)
     run(library->rename(library->recent().first(), QStringLiteral("  New\n")));
     EXPECT_EQ(service.calls, QStringList({"rename a New"}));
     EXPECT_EQ(library->recent().first().title, QStringLiteral("New (as stored)"));
-    EXPECT_EQ(stored().first().title, QStringLiteral("New (as stored)"));
-
-    service.error = QStringLiteral("Unexpected response from server.");
-    run(library->rename(library->recent().first(), QStringLiteral("Other")));
-    ASSERT_EQ(failures.count(), 1);
-    EXPECT_EQ(failures.at(0).at(0).toString(), QStringLiteral("Could not rename it: Unexpected response from server."));
-    EXPECT_EQ(library->recent().first().title, QStringLiteral("New (as stored)"));
+    EXPECT_EQ(stored(), library->recent());
 }
 
 TEST_F(LinkLibraryTest, SetLifetimeStoresTheServiceExpiry)
 {
     store({link(QStringLiteral("a"))});
     auto library = make();
-    QSignalSpy failures(library.get(), &LinkLibrary::failed);
     service.expiresAtMs = 1810000000000;
     run(library->setLifetime(library->recent().first(), Lifetime::forever()));
     EXPECT_EQ(service.calls, QStringList({"expiry a forever"}));
     EXPECT_EQ(library->recent().first().expiresAt, QDateTime::fromMSecsSinceEpoch(1810000000000, Qt::UTC));
     EXPECT_EQ(stored(), library->recent());
-
-    service.error = QStringLiteral("Server returned 400: bad lifetime");
-    run(library->setLifetime(library->recent().first(), Lifetime::ofSeconds(7200)));
-    ASSERT_EQ(failures.count(), 1);
-    EXPECT_EQ(failures.at(0).at(0).toString(),
-              QStringLiteral("Could not change how long it lasts: Server returned 400: bad lifetime"));
-    EXPECT_EQ(library->recent().first().expiresAt, QDateTime::fromMSecsSinceEpoch(1810000000000, Qt::UTC));
 }
 
 } // namespace

@@ -21,15 +21,6 @@ TEST(RecentLinkCoding, WritesKeysInOrderWithReferenceDateSeconds)
     EXPECT_EQ(RecentLinkCoding::encode({}), QByteArray("[]"));
 }
 
-TEST(RecentLinkCoding, RoundTrips)
-{
-    RecentLink other = sample();
-    other.id = QStringLiteral("cd34");
-    other.title = QString();
-    const QList<RecentLink> links{sample(), other};
-    EXPECT_EQ(RecentLinkCoding::decode(RecentLinkCoding::encode(links)), links);
-}
-
 TEST(RecentLinkCoding, RejectsMissingOrMistypedKeys)
 {
     const char *const bad[] = {
