@@ -27,38 +27,42 @@ void writeFile(const QString &path, const QByteArray &bytes)
     f.write(bytes);
 }
 
-TEST(FilePreferenceStore, KeepsTypesAcrossReopen)
-{
+class FilePreferenceStoreTest : public testing::Test {
+protected:
     QTemporaryDir dir;
-    const QString path = dir.path() + QStringLiteral("/sub/preferences.json");
+    const QString path = dir.path() + QStringLiteral("/p.json");
+};
+
+TEST_F(FilePreferenceStoreTest, KeepsTypesAcrossReopen)
+{
+    // The folder is made on the first write.
+    const QString nested = dir.path() + QStringLiteral("/sub/preferences.json");
+    const std::pair<const char *, PrefValue> values[] = {
+        {"b", true},
+        {"i", qint64(-1)},
+        {"big", qint64(9007199254740993)},
+        {"t", QStringLiteral("topLeft")},
+        {"d", QByteArray("[{\"id\":1}]\0x", 13)},
+        {"n", QList<double>{1.5, -2}},
+    };
     {
-        FilePreferenceStore store(path);
-        EXPECT_TRUE(store.setValue(QStringLiteral("b"), true));
-        EXPECT_TRUE(store.setValue(QStringLiteral("i"), qint64(-1)));
-        EXPECT_TRUE(store.setValue(QStringLiteral("big"), qint64(9007199254740993)));
-        EXPECT_TRUE(store.setValue(QStringLiteral("t"), QStringLiteral("topLeft")));
-        EXPECT_TRUE(store.setValue(QStringLiteral("d"), QByteArray("[{\"id\":1}]\0x", 13)));
-        EXPECT_TRUE(store.setValue(QStringLiteral("n"), QList<double>{1.5, -2}));
+        FilePreferenceStore store(nested);
+        for (const auto &[key, value] : values)
+            EXPECT_TRUE(store.setValue(QString::fromLatin1(key), value)) << key;
         EXPECT_TRUE(store.setValue(QStringLiteral("gone"), true));
         EXPECT_TRUE(store.remove(QStringLiteral("gone")));
     }
-    FilePreferenceStore store(path);
-    EXPECT_EQ(store.boolValue(QStringLiteral("b")), true);
-    EXPECT_EQ(store.intValue(QStringLiteral("i")), -1);
-    EXPECT_EQ(store.intValue(QStringLiteral("big")), 9007199254740993);
-    EXPECT_EQ(store.textValue(QStringLiteral("t")), QStringLiteral("topLeft"));
-    EXPECT_EQ(store.dataValue(QStringLiteral("d")), QByteArray("[{\"id\":1}]\0x", 13));
-    EXPECT_EQ(store.numbersValue(QStringLiteral("n")), (QList<double>{1.5, -2}));
+    FilePreferenceStore store(nested);
+    for (const auto &[key, value] : values)
+        EXPECT_EQ(store.value(QString::fromLatin1(key)), value) << key;
     EXPECT_FALSE(store.value(QStringLiteral("gone")));
     // A value of another type reads as absent.
     EXPECT_FALSE(store.intValue(QStringLiteral("b")));
     EXPECT_FALSE(store.boolValue(QStringLiteral("t")));
 }
 
-TEST(FilePreferenceStore, OddEntriesReadAsAbsentAndTheRestIsKept)
+TEST_F(FilePreferenceStoreTest, OddEntriesReadAsAbsentAndTheRestIsKept)
 {
-    QTemporaryDir dir;
-    const QString path = dir.path() + QStringLiteral("/p.json");
     // Hand-edited numbers no 64-bit integer can hold read as absent too.
     writeFile(path, R"({"format":1,"values":{
         "ok":{"type":"bool","value":false},
@@ -80,24 +84,19 @@ TEST(FilePreferenceStore, OddEntriesReadAsAbsentAndTheRestIsKept)
     EXPECT_TRUE(store.setAsidePath().isEmpty());
 }
 
-TEST(FilePreferenceStore, CorruptFileIsMovedAsideNotOverwritten)
+TEST_F(FilePreferenceStoreTest, CorruptFileIsMovedAsideNotOverwritten)
 {
-    QTemporaryDir dir;
-    const QString path = dir.path() + QStringLiteral("/p.json");
-    writeFile(path, "{\"format\":1,\"values\":{\"cameraEnabled\":{\"type\":\"bool\",\"val");
+    const QByteArray cut = R"({"format":1,"values":{"cameraEnabled":{"type":"bool","val)";
+    writeFile(path, cut);
     FilePreferenceStore store(path);
     EXPECT_FALSE(store.value(QStringLiteral("cameraEnabled")));
-    ASSERT_FALSE(store.setAsidePath().isEmpty());
-    EXPECT_EQ(readAll(store.setAsidePath()),
-              QByteArray("{\"format\":1,\"values\":{\"cameraEnabled\":{\"type\":\"bool\",\"val"));
+    EXPECT_EQ(readAll(store.setAsidePath()), cut);
     EXPECT_TRUE(store.setValue(QStringLiteral("micEnabled"), false));
     EXPECT_EQ(FilePreferenceStore(path).boolValue(QStringLiteral("micEnabled")), false);
 }
 
-TEST(FilePreferenceStore, ReadOnlyFolderKeepsTheOldFileAndTheValueForThisRun)
+TEST_F(FilePreferenceStoreTest, ReadOnlyFolderKeepsTheOldFileAndTheValueForThisRun)
 {
-    QTemporaryDir dir;
-    const QString path = dir.path() + QStringLiteral("/p.json");
     FilePreferenceStore(path).setValue(QStringLiteral("micEnabled"), true);
     const QByteArray before = readAll(path);
     // Readable by all, writable by its owner only: the child runs as another user.
@@ -124,10 +123,8 @@ TEST(FilePreferenceStore, ReadOnlyFolderKeepsTheOldFileAndTheValueForThisRun)
 
 // A full disk, made with a file-size limit in a child process: the write
 // fails, the previous file stays whole, and nothing crashes.
-TEST(FilePreferenceStore, FullDiskLeavesThePreviousGoodFile)
+TEST_F(FilePreferenceStoreTest, FullDiskLeavesThePreviousGoodFile)
 {
-    QTemporaryDir dir;
-    const QString path = dir.path() + QStringLiteral("/p.json");
     FilePreferenceStore(path).setValue(QStringLiteral("small"), QStringLiteral("x"));
     const QByteArray before = readAll(path);
 
