@@ -74,22 +74,12 @@ public:
 
 VideoFrame screenPicture(int width = 64)
 {
-    VideoFrame frame;
-    frame.pixels = std::shared_ptr<uint8_t[]>(new uint8_t[width * 4 * 4]());
-    frame.width = width;
-    frame.height = 4;
-    frame.strideBytes = width * 4;
-    return frame;
+    return VideoFrame{std::shared_ptr<uint8_t[]>(new uint8_t[width * 4 * 4]()), width, 4, width * 4, 0};
 }
 
 AudioChunk sound(int64_t timestampUs)
 {
-    AudioChunk chunk;
-    chunk.channels = 2;
-    chunk.sampleRate = 48000;
-    chunk.samples.assign(960, 0.0f);
-    chunk.timestampUs = timestampUs;
-    return chunk;
+    return AudioChunk{std::vector<float>(960), 2, 48000, timestampUs};
 }
 
 struct SessionRig {
@@ -174,7 +164,7 @@ TEST(CompositeSessionTest, PicturesAreSpacedAtLeastASixtiethApart)
     rig.session.tick();
     rig.now = 290 * ms;
     rig.session.tick();
-    EXPECT_EQ(rig.output.pictures.back(), 290 * ms);
+    EXPECT_EQ(rig.output.pictures, (std::vector<int64_t>{0, 17 * ms, 40 * ms, 290 * ms}));
 }
 
 TEST(CompositeSessionTest, FinishWritesALastPictureOnlyAfterTheLastOne)

@@ -4,6 +4,7 @@
 
 #include "Await.h"
 
+#include <QDebug>
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -14,15 +15,7 @@ QStringList described(const QList<DisplayInfo> &displays)
 {
     QStringList lines;
     for (const DisplayInfo &d : displays)
-        lines << QStringLiteral("%1 %2 %3,%4 %5x%6 %7x%8")
-                     .arg(d.id)
-                     .arg(d.name)
-                     .arg(d.pixelRect.x())
-                     .arg(d.pixelRect.y())
-                     .arg(d.pixelRect.width())
-                     .arg(d.pixelRect.height())
-                     .arg(d.widthPoints)
-                     .arg(d.heightPoints);
+        QDebug(&lines.emplace_back()) << d.id << d.name << d.pixelRect << d.widthPoints << d.heightPoints;
     return lines;
 }
 

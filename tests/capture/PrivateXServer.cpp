@@ -12,15 +12,14 @@ PrivateXServer::PrivateXServer(QSize size)
     for (int number = 50; number <= 59 && !m_ok; ++number) {
         if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
             continue;
+        // -noreset: else the server resets when its last client leaves, and
+        // refuses connections meanwhile.
         m_server.start(QStringLiteral("Xvfb"),
-                       {QStringLiteral(":%1").arg(number), QStringLiteral("-screen"), QStringLiteral("0"),
-                        QStringLiteral("%1x%2x24").arg(size.width()).arg(size.height()),
-                        // Without it the server resets when its last client leaves, and
-                        // refuses connections meanwhile.
-                        QStringLiteral("-noreset"), QStringLiteral("-nolisten"), QStringLiteral("tcp"),
-                        QStringLiteral("+extension"), QStringLiteral("MIT-SHM"), QStringLiteral("+extension"),
-                        QStringLiteral("DAMAGE"), QStringLiteral("+extension"), QStringLiteral("XFIXES"),
-                        QStringLiteral("+extension"), QStringLiteral("RANDR")});
+                       QStringList{QStringLiteral(":%1").arg(number), QStringLiteral("-screen"), QStringLiteral("0"),
+                                   QStringLiteral("%1x%2x24").arg(size.width()).arg(size.height())} +
+                           QStringLiteral("-noreset -nolisten tcp +extension MIT-SHM +extension DAMAGE "
+                                          "+extension XFIXES +extension RANDR")
+                               .split(QLatin1Char(' ')));
         if (!m_server.waitForStarted(3000))
             return; // no Xvfb here
         m_display = ":" + QByteArray::number(number);
@@ -28,7 +27,7 @@ PrivateXServer::PrivateXServer(QSize size)
         // Ours only once the lock file names our server: two tests starting
         // at once may both have tried this number.
         const QString lockPath = QStringLiteral("/tmp/.X%1-lock").arg(number);
-        for (int waited = 0; waited < 5000 && m_server.state() == QProcess::Running; waited += 50) {
+        for (int waited = 0; waited < 20000 && m_server.state() == QProcess::Running; waited += 50) {
             QFile lock(lockPath);
             int screen = 0;
             if (lock.open(QIODevice::ReadOnly) && lock.readAll().trimmed().toLongLong() == m_server.processId() &&
