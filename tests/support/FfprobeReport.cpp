@@ -4,48 +4,59 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QtEndian>
 
 #include <cstring>
 
 namespace {
-QByteArray run(const QString &program, const QStringList &args)
+// The standard output of `command` (words split at spaces), with "{}" standing for `path`.
+QByteArray output(const QString &command, const QString &path)
 {
+    QStringList args = command.split(QLatin1Char(' '));
+    const QString program = args.takeFirst();
+    for (QString &arg : args)
+        if (arg == QLatin1String("{}"))
+            arg = path;
     QProcess process;
     process.start(program, args);
     process.waitForFinished(60000);
     return process.readAllStandardOutput();
 }
+
+double seconds(const QJsonObject &object)
+{
+    return object.value(QStringLiteral("duration")).toString().toDouble();
+}
 } // namespace
 
 double FfprobeReport::durationSeconds() const
 {
-    return format.value(QStringLiteral("duration")).toString().toDouble();
+    return seconds(format);
 }
 
 double FfprobeReport::videoDurationSeconds() const
 {
-    return video.value(QStringLiteral("duration")).toString().toDouble();
+    return seconds(video);
 }
 
 double FfprobeReport::audioDurationSeconds() const
 {
-    return audio.value(QStringLiteral("duration")).toString().toDouble();
+    return seconds(audio);
 }
 
 FfprobeReport ffprobe(const QString &path)
 {
     FfprobeReport report;
-    const QByteArray out = run(QStringLiteral("ffprobe"),
-                               {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_format"),
-                                QStringLiteral("-show_streams"), QStringLiteral("-of"), QStringLiteral("json"), path});
-    const QJsonObject root = QJsonDocument::fromJson(out).object();
+    const QJsonObject root =
+        QJsonDocument::fromJson(output(QStringLiteral("ffprobe -v error -show_format -show_streams -of json {}"), path))
+            .object();
     report.format = root.value(QStringLiteral("format")).toObject();
     for (const QJsonValue &value : root.value(QStringLiteral("streams")).toArray()) {
         const QJsonObject stream = value.toObject();
         const QString type = stream.value(QStringLiteral("codec_type")).toString();
-        if (type == QStringLiteral("video") && report.video.isEmpty())
+        if (type == QLatin1String("video") && report.video.isEmpty())
             report.video = stream;
-        if (type == QStringLiteral("audio") && report.audio.isEmpty())
+        if (type == QLatin1String("audio") && report.audio.isEmpty())
             report.audio = stream;
     }
     report.ok = !report.format.isEmpty() && !report.video.isEmpty();
@@ -54,10 +65,9 @@ FfprobeReport ffprobe(const QString &path)
 
 int countVideoFrames(const QString &path)
 {
-    return run(QStringLiteral("ffprobe"),
-               {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"), QStringLiteral("v:0"),
-                QStringLiteral("-count_packets"), QStringLiteral("-show_entries"),
-                QStringLiteral("stream=nb_read_packets"), QStringLiteral("-of"), QStringLiteral("csv=p=0"), path})
+    return output(QStringLiteral("ffprobe -v error -select_streams v:0 -count_packets -show_entries "
+                                 "stream=nb_read_packets -of csv=p=0 {}"),
+                  path)
         .trimmed()
         .toInt();
 }
@@ -65,19 +75,14 @@ int countVideoFrames(const QString &path)
 double decodableVideoSeconds(const QString &path)
 {
     // Decodes the whole video track; the last frame's time plus its length.
-    const QByteArray out =
-        run(QStringLiteral("ffprobe"),
-            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"), QStringLiteral("v:0"),
-             QStringLiteral("-show_entries"), QStringLiteral("frame=pts_time,pkt_duration_time"), QStringLiteral("-of"),
-             QStringLiteral("csv=p=0"), path});
+    const QByteArray out = output(QStringLiteral("ffprobe -v error -select_streams v:0 -show_entries "
+                                                 "frame=pts_time,pkt_duration_time -of csv=p=0 {}"),
+                                  path);
     double end = 0;
     for (const QByteArray &line : out.split('\n')) {
         const QList<QByteArray> fields = line.split(',');
-        if (fields.size() < 1 || fields[0].isEmpty())
-            continue;
-        const double pts = fields[0].toDouble();
-        const double length = fields.size() > 1 ? fields[1].toDouble() : 0;
-        end = std::max(end, pts + length);
+        if (!fields[0].isEmpty())
+            end = std::max(end, fields[0].toDouble() + fields.value(1).toDouble());
     }
     return end;
 }
@@ -96,18 +101,12 @@ QList<Mp4Box> topLevelBoxes(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return boxes;
-    qint64 offset = 0;
-    const qint64 size = file.size();
-    while (offset + 8 <= size) {
+    for (qint64 offset = 0; offset + 8 <= file.size();) {
         file.seek(offset);
         const QByteArray head = file.read(16);
-        quint64 length = (quint64(uchar(head[0])) << 24) | (quint64(uchar(head[1])) << 16) |
-                         (quint64(uchar(head[2])) << 8) | quint64(uchar(head[3]));
-        if (length == 1 && head.size() >= 16) {
-            length = 0;
-            for (int i = 8; i < 16; ++i)
-                length = (length << 8) | uchar(head[i]);
-        }
+        quint64 length = qFromBigEndian<quint32>(head.constData());
+        if (length == 1 && head.size() == 16) // a 64-bit size follows the type
+            length = qFromBigEndian<quint64>(head.constData() + 8);
         boxes << Mp4Box{QString::fromLatin1(head.mid(4, 4)), offset, qint64(length)};
         if (length < 8)
             break;
@@ -118,21 +117,15 @@ QList<Mp4Box> topLevelBoxes(const QString &path)
 
 QByteArray decodeFrameBgrx(const QString &path, double timeSeconds, int width, int height)
 {
-    const QByteArray out =
-        run(QStringLiteral("ffmpeg"),
-            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-ss"), QString::number(timeSeconds),
-             QStringLiteral("-i"), path, QStringLiteral("-frames:v"), QStringLiteral("1"), QStringLiteral("-f"),
-             QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"), QStringLiteral("bgr0"), QStringLiteral("-")});
+    const QByteArray out = output(
+        QStringLiteral("ffmpeg -v error -ss %1 -i {} -frames:v 1 -f rawvideo -pix_fmt bgr0 -").arg(timeSeconds), path);
     return out.size() == qsizetype(width) * height * 4 ? out : QByteArray();
 }
 
 QVector<float> decodeAudioMono(const QString &path, int sampleRate)
 {
     const QByteArray out =
-        run(QStringLiteral("ffmpeg"),
-            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path, QStringLiteral("-ac"),
-             QStringLiteral("1"), QStringLiteral("-ar"), QString::number(sampleRate), QStringLiteral("-f"),
-             QStringLiteral("f32le"), QStringLiteral("-")});
+        output(QStringLiteral("ffmpeg -v error -i {} -ac 1 -ar %1 -f f32le -").arg(sampleRate), path);
     QVector<float> samples(out.size() / qsizetype(sizeof(float)));
     std::memcpy(samples.data(), out.constData(), std::size_t(samples.size()) * sizeof(float));
     return samples;

@@ -14,79 +14,72 @@
 #include <vector>
 
 class FrameCollector {
+    // Defined first: the members below deduce their types from them.
+    template <typename Read> auto locked(Read read) const
+    {
+        std::lock_guard lock(m_mutex);
+        return read();
+    }
+    template <typename Change> void add(Change change)
+    {
+        std::lock_guard lock(m_mutex);
+        change();
+        m_changed.notify_all();
+    }
+    template <typename Done> bool waitFor(Done done, int timeoutMs)
+    {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), done);
+    }
+
 public:
     // Starts `source` delivering into this collector.
     void start(ScreenSource &source)
     {
-        source.start(
-            [this](VideoFrame frame) {
-                std::lock_guard lock(m_mutex);
-                m_frames.push_back(std::move(frame));
-                m_changed.notify_all();
-            },
-            [this](const QString &text) {
-                std::lock_guard lock(m_mutex);
-                m_failures << text;
-                m_changed.notify_all();
-            });
+        source.start([this](VideoFrame frame) { add([&] { m_frames.push_back(std::move(frame)); }); },
+                     [this](const QString &text) { add([&] { m_failures << text; }); });
     }
 
     std::size_t count() const
     {
-        std::lock_guard lock(m_mutex);
-        return m_frames.size();
+        return locked([this] { return m_frames.size(); });
     }
     std::vector<VideoFrame> frames() const
     {
-        std::lock_guard lock(m_mutex);
-        return m_frames;
+        return locked([this] { return m_frames; });
     }
     VideoFrame last() const
     {
-        std::lock_guard lock(m_mutex);
-        return m_frames.empty() ? VideoFrame{} : m_frames.back();
+        return locked([this] { return m_frames.empty() ? VideoFrame{} : m_frames.back(); });
     }
     QStringList failures() const
     {
-        std::lock_guard lock(m_mutex);
-        return m_failures;
+        return locked([this] { return m_failures; });
     }
-
     void clear()
     {
-        std::lock_guard lock(m_mutex);
-        m_frames.clear();
-        m_failures.clear();
+        locked([this] {
+            m_frames.clear();
+            m_failures.clear();
+        });
     }
 
     // Waits until more than `seen` pictures came; true if they did.
     bool waitBeyond(std::size_t seen, int timeoutMs = 5000)
     {
-        return waitFor(
-            [seen](const std::vector<VideoFrame> &frames, const QStringList &) { return frames.size() > seen; },
-            timeoutMs);
+        return waitFor([&] { return m_frames.size() > seen; }, timeoutMs);
     }
     // Waits until the latest picture satisfies `shows`; true if one did.
     bool waitForPicture(const std::function<bool(const VideoFrame &)> &shows, int timeoutMs = 5000)
     {
-        return waitFor([&](const std::vector<VideoFrame> &frames,
-                           const QStringList &) { return !frames.empty() && shows(frames.back()); },
-                       timeoutMs);
+        return waitFor([&] { return !m_frames.empty() && shows(m_frames.back()); }, timeoutMs);
     }
     bool waitForFailure(int timeoutMs = 5000)
     {
-        return waitFor([](const std::vector<VideoFrame> &, const QStringList &failures) { return !failures.isEmpty(); },
-                       timeoutMs);
+        return waitFor([&] { return !m_failures.isEmpty(); }, timeoutMs);
     }
 
 private:
-    template <typename Done> bool waitFor(Done done, int timeoutMs)
-    {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                  [&] { return done(m_frames, m_failures); });
-    }
-
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::vector<VideoFrame> m_frames;
