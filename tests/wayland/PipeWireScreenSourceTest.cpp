@@ -48,10 +48,10 @@ TEST_F(PipeWireScreenSourceTest, DeliversTheNodesPicturesAsBgrxUntilStoppedOrGon
                                   QStringLiteral("video/x-raw,format=%1,width=322,height=240,framerate=30/1")
                                       .arg(QString::fromLatin1(c.format)));
         ASSERT_TRUE(source) << "the test video node did not appear";
-        ASSERT_TRUE(delivered.waitBeyond(0)) << delivered.failures().join(' ').toStdString();
+        ASSERT_TRUE(delivered.waitBeyond(0, 20000)) << delivered.failures().join(' ').toStdString();
         if (c.nodeGoesAway) {
             stopChild(producer);
-            ASSERT_TRUE(delivered.waitForFailure());
+            ASSERT_TRUE(delivered.waitForFailure(20000));
         }
         source->stop();
         // No picture after stop returns.
@@ -76,7 +76,7 @@ TEST_F(PipeWireScreenSourceTest, AFasterProducerIsThinnedToThirtyASecond)
     auto source = startSource(QStringLiteral("ball"),
                               QStringLiteral("video/x-raw,format=BGRx,width=160,height=120,framerate=90/1"));
     ASSERT_TRUE(source);
-    ASSERT_TRUE(delivered.waitBeyond(20, 10000));
+    ASSERT_TRUE(delivered.waitBeyond(20, 20000));
     source->stop();
     const std::vector<VideoFrame> frames = delivered.frames();
     // 30 a second on average, after a burst of at most two.

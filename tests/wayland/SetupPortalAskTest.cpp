@@ -20,7 +20,7 @@ namespace {
 Authorization statusOf(SetupPermissions &permissions)
 {
     std::future<Authorization> status = std::async(std::launch::async, [&] { return permissions.cameraStatus(); });
-    waitUntil([&] { return status.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+    waitUntil([&] { return status.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 60000);
     return status.get();
 }
 

@@ -81,7 +81,7 @@ bool PrivatePipeWire::start(QString *whyNot)
         return false;
     }
     const QString socket = m_runtime.path() + QStringLiteral("/pipewire-0");
-    if (!waitUntil([&] { return QFileInfo::exists(socket); }, 5000)) {
+    if (!waitUntil([&] { return QFileInfo::exists(socket); }, 15000)) {
         *whyNot = QStringLiteral("pipewire made no socket");
         return false;
     }
