@@ -1,11 +1,15 @@
-// The real `mivra` binary's command line.
+// The real `mivra` binary: its command line, and launches that meet a
+// running copy.
 
 #include "Await.h"
 #include "PrivateHome.h"
+#include "XEmbedTrayStub.h"
+#include "XWindows.h"
 
 #include "platform/SingleInstance.h"
 
 #include <QFile>
+#include <QGuiApplication>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <gtest/gtest.h>
@@ -23,32 +27,33 @@ protected:
 
 TEST_F(LaunchTest, CommandLineConventions)
 {
-    const ChildRun help = run({QStringLiteral("--help")});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_TRUE(help.out.startsWith(QStringLiteral("Usage: mivra"))) << help.out.toStdString();
-    EXPECT_TRUE(help.out.contains(QStringLiteral("mivra://record?silent=1")));
-    EXPECT_TRUE(help.err.isEmpty());
-
-    const ChildRun version = run({QStringLiteral("--version")});
-    EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out, QStringLiteral("mivra " MIVRA_VERSION "\n"));
-
-    for (const char *command : {"record", "links", "upload"}) {
-        const ChildRun subHelp = run({QString::fromLatin1(command), QStringLiteral("--help")});
-        EXPECT_EQ(subHelp.status, 0) << command;
-        EXPECT_TRUE(subHelp.out.startsWith(QStringLiteral("Usage: mivra ") + QLatin1String(command))) << command;
+    // What stdout and stderr start with; an empty one must stay empty.
+    const struct {
+        QStringList arguments;
+        int status;
+        QString out, err;
+    } cases[] = {
+        {{"--help"}, 0, "Usage: mivra", ""},
+        {{"--version"}, 0, "mivra " MIVRA_VERSION "\n", ""},
+        {{"record", "--help"}, 0, "Usage: mivra record", ""},
+        {{"links", "--help"}, 0, "Usage: mivra links", ""},
+        {{"upload", "--help"}, 0, "Usage: mivra upload", ""},
+        {{"--bogus"}, 2, "", "mivra: "},
+        {{"https://example.com"}, 2, "", "mivra: "},
+        {{"frobnicate"}, 2, "", "mivra: "},
+        {{"record", "--bubble-spot", "middle"},
+         2,
+         "",
+         "mivra: --bubble-spot needs one of bottomLeft, bottomRight, topLeft, topRight, asOnScreen"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.arguments.join(u' ').toStdString());
+        const ChildRun result = run(c.arguments);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_TRUE(c.out.isEmpty() ? result.out.isEmpty() : result.out.startsWith(c.out)) << result.out.toStdString();
+        EXPECT_TRUE(c.err.isEmpty() ? result.err.isEmpty() : result.err.startsWith(c.err)) << result.err.toStdString();
     }
-
-    for (const char *bad : {"--bogus", "https://example.com", "frobnicate"}) {
-        const ChildRun wrong = run({QString::fromLatin1(bad)});
-        EXPECT_EQ(wrong.status, 2) << bad;
-        EXPECT_TRUE(wrong.out.isEmpty()) << bad;
-        EXPECT_TRUE(wrong.err.startsWith(QStringLiteral("mivra: "))) << wrong.err.toStdString();
-    }
-
-    const ChildRun spot = run({QStringLiteral("record"), QStringLiteral("--bubble-spot"), QStringLiteral("middle")});
-    EXPECT_EQ(spot.status, 2);
-    EXPECT_TRUE(spot.err.contains(QStringLiteral("bottomLeft, bottomRight, topLeft, topRight, asOnScreen")));
+    EXPECT_TRUE(run({QStringLiteral("--help")}).out.contains(QStringLiteral("mivra://record?silent=1")));
     EXPECT_FALSE(QFile::exists(m_home.preferencesPath()));
 
     // Nothing running and no display to start on.
@@ -83,6 +88,29 @@ TEST_F(LaunchTest, ALaunchWhileTheRunningAppQuitsBecomesTheApp)
     EXPECT_TRUE(waitUntil([&] { return SingleInstance::someoneListens(socketPath); }, 10000))
         << app.readAllStandardError().toStdString();
     EXPECT_EQ(app.state(), QProcess::Running);
+    stopChild(app);
+}
+
+TEST_F(LaunchTest, DockedInATrayItOpensNoWindowUntilALaterLaunchAsksForIt)
+{
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X display (run under Xvfb)";
+    XEmbedTrayStub trayManager;
+    ASSERT_TRUE(trayManager.ready());
+    QProcess app;
+    app.setProcessEnvironment(m_home.env);
+    app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    app.start(appBinary(), {});
+    // The stub answers dock requests from the test's event loop.
+    EXPECT_TRUE(waitUntil([&] { return trayManager.docked() >= 1; }));
+    ASSERT_TRUE(m_home.waitForLog(QStringLiteral("start: idle in the tray after ")));
+    const QString mainWindow = QStringLiteral("^Mivra Video$");
+    EXPECT_EQ(visibleWindowNamed(mainWindow), 0u) << "docked in the tray, the app opens no window";
+
+    const ChildRun show = run({QStringLiteral("mivra://show")});
+    EXPECT_EQ(show.status, 0) << show.err.toStdString();
+    EXPECT_TRUE(waitUntil([&] { return visibleWindowNamed(mainWindow) != 0; }, 10000)) << m_home.log().toStdString();
+    EXPECT_FALSE(m_home.log().contains(QStringLiteral("main window: "))) << "the view loads without errors";
     stopChild(app);
 }
 
