@@ -51,10 +51,6 @@ json::Value Http::json() const
     return r.value ? *r.value : json::Value();
 }
 
-Api::Api(int port, std::string token) : m_port(port), m_token(std::move(token))
-{
-}
-
 Http Api::send(const char *method, const std::string &path, const std::string &body, const std::string &contentType,
                httplib::Headers headers, bool withToken) const
 {
@@ -129,20 +125,11 @@ std::string Api::uploadMultipart(const std::string &bytes, std::int64_t partSize
     return id;
 }
 
-InProcessServer::InProcessServer() : InProcessServer(Options{})
-{
-}
-
 InProcessServer::InProcessServer(Options options, const fs::path &dataDir)
     : m_clock(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
                   .count())
 {
-    if (dataDir.empty()) {
-        m_ownDir.emplace();
-        m_dataDir = m_ownDir->path() / "data";
-    } else {
-        m_dataDir = dataDir;
-    }
+    m_dataDir = dataDir.empty() ? m_ownDir.emplace().path() / "data" : dataDir;
     ServerConfig config;
     config.host = "127.0.0.1";
     config.port = 0;

@@ -54,7 +54,7 @@ struct Http {
 // A client for one server; every request but the public ones sends the token.
 class Api {
 public:
-    Api(int port, std::string token);
+    Api(int port, std::string token) : m_port(port), m_token(std::move(token)) {}
 
     Http get(const std::string &path) const { return send("GET", path); }
     Http post(const std::string &path, const std::string &body,
@@ -109,7 +109,7 @@ public:
         std::string publicOrigin;
         std::function<void(ServerConfig &)> configure; // any other setting
     };
-    InProcessServer(); // default options
+    InProcessServer() : InProcessServer(Options{}) {}
     explicit InProcessServer(Options options, const std::filesystem::path &dataDir = {});
 
     int port() const { return m_app->port(); }
