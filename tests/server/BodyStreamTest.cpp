@@ -58,7 +58,7 @@ TEST_F(ServerBodyStream, PartsTakeExactlyTheirLengthHoweverTheyArrive)
         std::vector<std::string> pieces{partRequest(api.token(), id, 1, one.size())};
         pieces.insert(pieces.end(), body.begin(), body.end());
         const std::string answer = sendPieces(server.port(), pieces, false);
-        // Part 1's reply, then the next request's.
+        // The part's reply, then the next request's.
         EXPECT_EQ(rawStatus(answer), 200);
         EXPECT_NE(answer.find(partEtag(one)), std::string::npos) << answer.substr(0, 400);
         EXPECT_TRUE(answer.ends_with("\r\n\r\nok\n")) << answer.substr(0, 400);
@@ -73,7 +73,7 @@ TEST_F(ServerBodyStream, ABodyCutShortStoresNothing)
 {
     const std::string id = api.create();
     const std::string bytes = videoBytes(2 * 1024 * 1024);
-    // Part 1 arrived whole once; a re-send cut short changes its bytes, so its
+    // The first part arrived whole once; a re-send cut short changes its bytes, so its
     // old etag must no longer complete the video.
     const Http earlier = api.put("/api/videos/" + id + "/parts/1", videoBytes(1024 * 1024));
     ASSERT_EQ(earlier.status, 200);

@@ -70,7 +70,7 @@ std::string storedHead(const fs::path &upload, std::int64_t partSize, int number
 
 TEST_F(ServerCrash, APartKilledWhileResentCountsAsMissingUntilSentAgain)
 {
-    // Part 1 sent again with other bytes and killed: from outside once its
+    // The first part sent again with other bytes and killed: from outside once its
     // old bytes have begun to change (parts larger than the server's write
     // buffer), or by the server itself once all are written but not yet recorded.
     for (const bool fromOutside : {true, false}) {

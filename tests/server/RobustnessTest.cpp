@@ -170,7 +170,7 @@ TEST(ServerRobustness, AfterTheMachineWentDownPartsWhoseBytesWereLostAreDropped)
         id = api.create();
         api.putParts(id, videoBytes(3 * 64 * 1024), 64 * 1024);
     }
-    // Part 2's bytes never reached the disk before the power went.
+    // The second part's bytes never reached the disk before the power went.
     {
         std::fstream f(data / "uploads" / id, std::ios::in | std::ios::out | std::ios::binary);
         f.seekp(64 * 1024 + 100);
