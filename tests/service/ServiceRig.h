@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Await.h"
+#include "QtPrinters.h"
 #include "ScriptedServer.h"
 #include "service/Reachability.h"
 #include "service/ServiceErrors.h"
@@ -13,12 +14,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-
-// Readable QStrings in gtest messages.
-inline void PrintTo(const QString &s, std::ostream *os)
-{
-    *os << '"' << s.toStdString() << '"';
-}
 
 // A reachability the test switches by hand.
 class SwitchReachability final : public Reachability {
