@@ -1,6 +1,6 @@
 // The server when things go wrong underneath it (a full disk, a failing
-// stat, bytes lost with the machine) or around it (requests racing for one
-// video), and at the sizes it promises.
+// stat) or around it (requests racing for one video), and at the sizes it
+// promises.
 #include "ServerTestSupport.h"
 
 #include "LocalStorage.h"
@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <thread>
@@ -156,32 +155,6 @@ TEST(ServerRobustness, StartUpKeepsWhatItCannotCheckAndAlwaysFinishes)
     rig.storage->publishError = 0;
     EXPECT_EQ(rig.service->recover(false).completesFinished, 1);
     EXPECT_TRUE(rig.served(completing) == bytes);
-}
-
-TEST(ServerRobustness, AfterTheMachineWentDownPartsWhoseBytesWereLostAreDropped)
-{
-    TempDir dir;
-    const fs::path data = dir.path() / "data";
-    const std::string token = newToken();
-    std::string id;
-    {
-        InProcessServer server({}, data);
-        const Api api = server.api(token);
-        id = api.create();
-        api.putParts(id, videoBytes(3 * 64 * 1024), 64 * 1024);
-    }
-    // The second part's bytes never reached the disk before the power went.
-    {
-        std::fstream f(data / "uploads" / id, std::ios::in | std::ios::out | std::ios::binary);
-        f.seekp(64 * 1024 + 100);
-        f.write("\0\0\0\0", 4);
-    }
-    std::ofstream(data / "boot-id") << "a boot before this one\n";
-    InProcessServer server({}, data);
-    std::vector<int> kept;
-    for (const PartRow &p : server.service().metadata().parts(id))
-        kept.push_back(p.number);
-    EXPECT_EQ(kept, (std::vector<int>{1, 3}));
 }
 
 TEST(ServerRobustness, RacingRequestsLeaveOneConsistentOutcome)
