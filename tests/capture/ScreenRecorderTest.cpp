@@ -202,7 +202,7 @@ TEST_F(ScreenRecorderTest, LossesAndWriterFailuresAreToldByStopOnceTheFileIsClos
             settle(); // the report hops to the main thread
         }
         // A loss reported twice is news once; stop, not the loss, ends it.
-        EXPECT_EQ(lost, c.screenLost ? QStringList{QString::fromLatin1(c.screenLost)} : QStringList{});
+        EXPECT_EQ(lost.join(QLatin1Char('|')).toStdString(), c.screenLost ? c.screenLost : "");
         EXPECT_TRUE(recorder->isRecording());
         EXPECT_EQ(failureText(recorder->stop()), c.stopSays);
         EXPECT_EQ(events().finishCalls, 1) << "the file is closed either way";

@@ -11,7 +11,6 @@
 class X11TestScene {
 public:
     X11TestScene();
-    ~X11TestScene();
     bool ok() const { return m_connection != nullptr; }
     QSize screenSize() const;
 
@@ -22,7 +21,7 @@ public:
     void sync();
 
 private:
-    XcbConnection m_connection;
+    XcbConnection m_connection; // closing it destroys every window this scene made
     xcb_screen_t *m_screen = nullptr;
     uint32_t m_gc = 0;
 };
