@@ -1,3 +1,5 @@
+#include "ScreenshotCompare.h"
+
 #include "service/Thumbs.h"
 #include "ui/ThumbnailImageProvider.h"
 
@@ -69,17 +71,10 @@ protected:
         QObject *p = player(holder);
         return p && p->property("playbackState").toInt() == 1; // playing
     }
-    // Canvases paint a frame or two after a change: wait for frames first.
+    // Saved beside the build for a person to look at.
     QImage shot(const char *name)
     {
-        int frames = 0;
-        const auto counter = QObject::connect(&view, &QQuickWindow::frameSwapped, [&frames] { ++frames; });
-        EXPECT_TRUE(QTest::qWaitFor([&] {
-            view.update();
-            return frames >= 3;
-        }));
-        QObject::disconnect(counter);
-        const QImage image = view.grabWindow();
+        const QImage image = settledShot(view);
         const QString folder = QStringLiteral(MIVRA_BINARY_DIR "/screenshots");
         QDir().mkpath(folder);
         image.save(folder + "/link-thumb-" + name + ".png");
