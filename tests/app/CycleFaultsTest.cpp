@@ -11,48 +11,31 @@ namespace {
 
 using Kind = Phase::Kind;
 
-struct WayOut {
-    const char *name;
-    std::function<void(AppStateRig &)> endCycle;
-};
-
 TEST(CycleFaults, SilentStartCountsForItsOwnCycleOnly)
 {
-    const WayOut ways[] = {
-        {"start fails",
-         [](AppStateRig &rig) {
-             rig.recorder->startStep.failure = QStringLiteral("No screen.");
-             run(rig.state->startRecording());
-             rig.recorder->startStep.failure.reset();
-         }},
-        {"discarded",
-         [](AppStateRig &rig) {
-             run(rig.state->startRecording());
-             run(rig.state->discardRecording());
-         }},
-        {"stop fails",
-         [](AppStateRig &rig) {
-             run(rig.state->startRecording());
-             rig.recorder->stopStep.failure = QStringLiteral("Could not stop.");
-             run(rig.state->stopRecording());
-             rig.recorder->stopStep.failure.reset();
-         }},
-        {"upload fails",
-         [](AppStateRig &rig) {
-             run(rig.state->startRecording());
-             rig.uploader->uploadStep.failure = QStringLiteral("Offline.");
-             run(rig.state->stopRecording());
-             rig.uploader->uploadStep.failure.reset();
-         }},
+    const struct {
+        const char *name;
+        std::function<HeldStep &(AppStateRig &)> failing; // none: nothing fails
+        bool discard;
+    } ways[] = {
+        {"start fails", [](AppStateRig &rig) -> HeldStep & { return rig.recorder->startStep; }, false},
+        {"discarded", nullptr, true},
+        {"stop fails", [](AppStateRig &rig) -> HeldStep & { return rig.recorder->stopStep; }, false},
+        {"upload fails", [](AppStateRig &rig) -> HeldStep & { return rig.uploader->uploadStep; }, false},
     };
-    for (const WayOut &way : ways) {
+    for (const auto &way : ways) {
         SCOPED_TRACE(way.name);
         AppStateRig rig;
         AppState &state = rig.make();
         state.setSilentNext(true);
-        way.endCycle(rig);
+        if (way.failing)
+            way.failing(rig).failure = QStringLiteral("Broken.");
+        run(state.startRecording());
+        run(way.discard ? state.discardRecording() : state.stopRecording());
         EXPECT_EQ(state.phase(), Phase::idle());
         EXPECT_FALSE(state.silentNext());
+        if (way.failing)
+            way.failing(rig).failure.reset();
         // The next menu recording opens its link again.
         run(state.startRecording());
         run(state.stopRecording());
