@@ -123,7 +123,7 @@ TEST_F(UpdatesTest, ABadDownloadLeavesTheInstalledBundleUntouched)
         {"bad signature", archive, size, key.signBase64(archive + "x"), -1, "The download's signature does not match"},
         {"other key", archive, size, BundleRig::KeyPair().signBase64(archive), -1, "The download's signature"},
         {"no signature", archive, size, "", -1, "The feed does not sign this update"},
-        {"truncated", archive.left(size / 2), size, key.signBase64(archive), size, "The download"},
+        {"truncated", archive.left(size / 2), size, key.signBase64(archive), size, "The download did not complete: "},
         {"not a bundle", "not xz", 6, key.signBase64("not xz"), -1, "The update could not be unpacked"},
     };
     for (const auto &c : cases) {
