@@ -202,34 +202,36 @@ TEST(RecordingBarView, HintShowsAtOnceOnlyWhenAskedAndFadesAfterItsTime)
 
 TEST(RecordingBarView, DiscardTakesASecondClickBeforeItDisarms)
 {
-    // Clicks 5 s apart: the arming has lapsed, so the second click arms again.
+    // At full time scale the arming lasts seconds, long enough to measure the armed pill.
+    BarRig quick;
+    quick.placement.setPillOffset(-40);
+    quick.reach(Kind::recording);
+    quick.rig.now = quick.rig.now.addSecs(100 * 60 + 5);
+    ASSERT_TRUE(waitUntil([&] { return quick.rig.state->elapsed() == QStringLiteral("100:05"); }));
+    quick.show(1.0);
+    quick.click("discardButton");
+    EXPECT_EQ(quick.text("discardButton"), QStringLiteral("Discard?"));
+    EXPECT_TRUE(quick.item("discardButton")->property("destructive").toBool());
+    // Long and armed, shifted towards the bubble, the pill still shows whole.
+    EXPECT_GE(quick.frame("pill").left(), 0);
+    EXPECT_LE(quick.frame("pill").right(), 300);
+    EXPECT_TRUE(quick.armed());
+    quick.click("discardButton");
+    ASSERT_TRUE(waitUntil([&] { return quick.rig.state->phase().is(Kind::idle); }));
+    EXPECT_EQ(quick.rig.count("recorder.stop"), 1);
+
+    // Clicks further apart than the arming lasts: the second click arms again.
     BarRig slow;
-    slow.placement.setPillOffset(-40);
     slow.reach(Kind::recording);
-    slow.rig.now = slow.rig.now.addSecs(100 * 60 + 5);
-    ASSERT_TRUE(waitUntil([&] { return slow.rig.state->elapsed() == QStringLiteral("100:05"); }));
     slow.show();
     slow.click("discardButton");
     EXPECT_TRUE(slow.armed());
-    // Long and armed, shifted towards the bubble, the pill still shows whole.
-    EXPECT_GE(slow.frame("pill").left(), 0);
-    EXPECT_LE(slow.frame("pill").right(), 300);
-    EXPECT_EQ(slow.text("discardButton"), QStringLiteral("Discard?"));
-    EXPECT_TRUE(slow.item("discardButton")->property("destructive").toBool());
     ASSERT_TRUE(waitUntil([&] { return !slow.armed(); }));
     slow.click("discardButton");
     EXPECT_TRUE(slow.armed());
     settle();
     EXPECT_TRUE(slow.rig.state->phase().is(Kind::recording));
     EXPECT_EQ(slow.rig.count("recorder.stop"), 0);
-
-    BarRig quick;
-    quick.reach(Kind::recording);
-    quick.show(1.0);
-    quick.click("discardButton");
-    quick.click("discardButton");
-    ASSERT_TRUE(waitUntil([&] { return quick.rig.state->phase().is(Kind::idle); }));
-    EXPECT_EQ(quick.rig.count("recorder.stop"), 1);
 }
 
 TEST(RecordingBarView, DoneByClickOrReturnStopsAndUploads)
