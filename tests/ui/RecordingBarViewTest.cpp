@@ -23,6 +23,7 @@ struct BarRig {
     std::unique_ptr<RecordingBarBackend> backend;
     QQuickView view;
     std::optional<QCoro::Task<>> pending;
+    bool hintAtLoad = false;
 
     explicit BarRig(bool showHint = false)
     {
@@ -47,6 +48,8 @@ struct BarRig {
         view.setColor(QColor(0x5b, 0x61, 0x70));
         view.setSource(QUrl(QStringLiteral("qrc:/qml/RecordingBarView.qml")));
         ASSERT_TRUE(view.errors().isEmpty()) << qPrintable(view.errors().value(0).toString());
+        // Read before the event loop runs: at a small time scale the hint is gone in a blink.
+        hintAtLoad = root()->property("hintVisible").toBool();
         view.resize(300, backend->showHint() ? 124 : 56);
         view.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
@@ -193,9 +196,8 @@ TEST(RecordingBarView, HintShowsAtOnceOnlyWhenAskedAndFadesAfterItsTime)
         BarRig bar(showHint);
         bar.reach(Kind::recording);
         bar.show();
-        EXPECT_EQ(bar.root()->property("hintVisible").toBool(), showHint);
+        EXPECT_EQ(bar.hintAtLoad, showHint);
         EXPECT_EQ(bar.root()->implicitHeight(), showHint ? 124 : 56);
-        EXPECT_TRUE(waitUntil([&] { return !bar.root()->property("hintVisible").toBool(); }));
         EXPECT_TRUE(waitUntil([&] { return !bar.shown("hintBelow"); }));
     }
 }
