@@ -10,7 +10,9 @@ start_xvfb() {
   local n
   for n in $(seq 90 120); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 2560x1600x24 -nolisten tcp +extension MIT-SHM +extension DAMAGE \
+    # -noreset: else the server resets whenever its last client leaves and
+    # refuses the next test's connection meanwhile.
+    Xvfb ":$n" -screen 0 2560x1600x24 -noreset -nolisten tcp +extension MIT-SHM +extension DAMAGE \
       +extension XFIXES +extension RANDR >/tmp/mivra-xvfb-$n.log 2>&1 &
     MIVRA_STARTED_PIDS+=($!)
     export DISPLAY=":$n"
