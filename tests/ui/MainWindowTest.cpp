@@ -131,10 +131,8 @@ TEST(MainWindow, CtrlRRecordsAndCtrlSFinishes)
     w.window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(w.window.get()));
     w.window->view()->setFocus();
-    QTest::keyClick(w.window->view(), Qt::Key_S, Qt::ControlModifier);
     QTest::keyClick(w.window->view(), Qt::Key_R, Qt::ControlModifier);
     ASSERT_TRUE(waitUntil([&] { return state.phase().is(Phase::Kind::recording); }));
-    EXPECT_EQ(w.rig.count(QStringLiteral("recorder.stop")), 0) << "Ctrl+S does nothing while idle";
     QTest::keyClick(w.window->view(), Qt::Key_S, Qt::ControlModifier);
     ASSERT_TRUE(waitUntil([&] { return state.recent().size() == 1; }));
 }
