@@ -253,7 +253,8 @@ TEST_F(BubbleWindowOfTheApp, OpensCentredFollowsADragReopensThereAndIsInTheVideo
     {
         QProcess app;
         const quint64 bubble = record(app, QStringLiteral("bottomRight"));
-        ASSERT_NE(bubble, 0u) << home.log().toStdString();
+        ASSERT_NE(bubble, 0u) << app.errorString().toStdString() << "\n"
+                              << app.readAllStandardError().constData() << home.log().toStdString();
         EXPECT_EQ(serverGeometry(bubble), QRect(centred, QSize(220, 220)));
         QByteArray props;
         EXPECT_TRUE(waitUntil([&] {
@@ -277,7 +278,8 @@ TEST_F(BubbleWindowOfTheApp, OpensCentredFollowsADragReopensThereAndIsInTheVideo
     }
     QProcess app;
     const quint64 bubble = record(app, QStringLiteral("asOnScreen"));
-    ASSERT_NE(bubble, 0u) << home.log().toStdString();
+    ASSERT_NE(bubble, 0u) << app.errorString().toStdString() << "\n"
+                          << app.readAllStandardError().constData() << home.log().toStdString();
     EXPECT_EQ(placeOf(bubble), moved);
     EXPECT_TRUE(showsBubbleAt(moved, QStringLiteral("camera-bubble"))) << "see camera-bubble.png";
     const QImage asOnScreen = finish(app);
