@@ -36,24 +36,6 @@ std::optional<ScriptedReply> holdParts(const RecordedRequest &r)
 
 } // namespace
 
-TEST(Upload, CreateCarriesTitleAndTypeAndOnlyTheFactsGiven)
-{
-    ServiceRig rig;
-    const QString file = rig.makeFile(5);
-    EXPECT_EQ(run(rig.uploader->uploadFile(job(file), {})).id, "vid1");
-    run(rig.uploader->upload(file, QStringLiteral("T"), qint64(1234), 1280, 720, Lifetime::forever(), {}));
-    run(rig.uploader->upload(file, QStringLiteral("T"), std::nullopt, std::nullopt, std::nullopt,
-                             Lifetime::ofSeconds(7200), {}));
-    const auto creates = rig.server.requestsTo("POST", "/api/videos");
-    ASSERT_EQ(creates.size(), 3);
-    EXPECT_EQ(creates[0].header("Content-Type"), "application/json");
-    EXPECT_EQ(creates[0].body, R"({"contentType":"video/mp4","title":"Demo"})");
-    EXPECT_EQ(
-        creates[1].body,
-        R"({"contentType":"video/mp4","durationMs":1234,"height":720,"lifetime":"forever","title":"T","width":1280})");
-    EXPECT_EQ(QJsonDocument::fromJson(creates[2].body).object().value("lifetime").toInteger(), 7200);
-}
-
 TEST(Upload, EachFileSizeGoesUpWholeByTheRightPath)
 {
     // Up to one part (or a part size of 0 for an empty file) goes in one PUT;
@@ -97,7 +79,7 @@ TEST(Upload, AtMostThreePartsAtOnceFinishingInAnyOrderCompleteInOrder)
     const QString file = rig.makeFile(45);
     auto task = rig.uploader->uploadFile(UploadJob{file, "T", qint64(900), 4, 2, Lifetime::forever()}, {});
     const QList<QByteArray> all{"1", "2", "3", "4", "5"};
-    ASSERT_TRUE(waitUntil([&] { return rig.server.heldPaths().size() == 3; }));
+    ASSERT_TRUE(waitUntil([&] { return rig.server.held() == 3; }));
     EXPECT_EQ(partPaths(rig.server), all.mid(0, 3));
     // Each part that finishes lets the next one in, and only that one.
     const struct {
@@ -114,13 +96,14 @@ TEST(Upload, AtMostThreePartsAtOnceFinishingInAnyOrderCompleteInOrder)
         EXPECT_EQ(partPaths(rig.server), all.mid(0, step.started));
     }
     run(std::move(task));
-    EXPECT_EQ(rig.server.peakPending(), 3);
     EXPECT_EQ(rig.uploader->peakPartBodiesHeld(), 3);
     EXPECT_EQ(rig.uploader->partBodiesHeld(), 0);
     EXPECT_EQ(rig.server.uploadedBytes(), rig.fileBytes(file));
     EXPECT_EQ(rig.logLines.filter(" done (").join('|'),
               "upload vid1: part 2/5 done (10 bytes)|upload vid1: part 3/5 done (10 bytes)|upload vid1: part 5/5 done "
               "(5 bytes)|upload vid1: part 1/5 done (10 bytes)|upload vid1: part 4/5 done (10 bytes)");
+    EXPECT_EQ(rig.server.requests[0].body, R"({"contentType":"video/mp4","durationMs":900,"height":2,)"
+                                           R"("lifetime":"forever","title":"T","width":4})");
     // Neither the title nor the lifetime: those went with the create.
     const auto complete = rig.server.requestsTo("POST", "/api/videos/vid1/complete");
     ASSERT_EQ(complete.size(), 1);
@@ -131,17 +114,21 @@ TEST(Upload, AtMostThreePartsAtOnceFinishingInAnyOrderCompleteInOrder)
 
 TEST(Upload, APartIsTriedThreeTimesWithGrowingWaits)
 {
-    // Part 2 of 3 fails `failures` times in the given way.
+    // The second of three parts fails `failures` times in the given way.
     const struct {
         const char *what;
         int failures;
         ScriptedReply reply;
         const char *failure; // empty: the upload succeeds; "*": any sentence
+        QList<int> waits;
     } cases[] = {
-        {"fails twice", 2, ScriptedReply::json(502, "busy"), ""},
-        {"fails always", 99, ScriptedReply::json(503, R"({"error":"down"})"),
-         "Server returned 503: {\"error\":\"down\"}"},
-        {"connection drops", 99, ScriptedReply::drop(), "*"},
+        {"fails twice", 2, ScriptedReply::json(502, "busy"), "", {0, 1}},
+        {"fails always",
+         99,
+         ScriptedReply::json(503, R"({"error":"down"})"),
+         "Server returned 503: {\"error\":\"down\"}",
+         {0, 1, 2}},
+        {"connection drops", 99, ScriptedReply::drop(), "*", {0, 1, 2}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
@@ -155,24 +142,15 @@ TEST(Upload, APartIsTriedThreeTimesWithGrowingWaits)
         };
         const QString file = rig.makeFile(25);
         const QString failure = failureText(rig.uploader->uploadFile(job(file), {}));
+        EXPECT_TRUE(*c.failure == '*' ? failure.endsWith('.') : failure == QString::fromUtf8(c.failure))
+            << failure.toStdString();
         EXPECT_EQ(rig.server.requestsTo("PUT", "/api/videos/vid1/parts/2").size(), 3);
-        if (*c.failure == 0) {
-            EXPECT_EQ(failure, QString());
-            EXPECT_EQ(rig.retryWaits, (QList<int>{0, 1}));
-            EXPECT_EQ(rig.server.uploadedBytes(), rig.fileBytes(file));
-        } else {
-            EXPECT_TRUE(*c.failure == '*' ? failure.endsWith('.') : failure == QString::fromUtf8(c.failure))
-                << failure.toStdString();
-            EXPECT_EQ(rig.retryWaits, (QList<int>{0, 1, 2}));
-            EXPECT_TRUE(rig.server.requestsTo("POST", "/api/videos/vid1/complete").isEmpty());
-            EXPECT_EQ(rig.uploader->partBodiesHeld(), 0);
-        }
+        EXPECT_EQ(rig.retryWaits, c.waits);
+        EXPECT_EQ(rig.server.requestsTo("POST", "/api/videos/vid1/complete").size(), *c.failure ? 0 : 1);
+        EXPECT_EQ(rig.uploader->partBodiesHeld(), 0);
+        if (!*c.failure)
+            EXPECT_EQ(rig.server.uploadedBytes(), rig.fileBytes(file)) << "the retried part is the same bytes";
     }
-    // The waits a user's upload takes between tries.
-    const UploaderTimings timings;
-    EXPECT_EQ(timings.retryWait(0), std::chrono::seconds(2));
-    EXPECT_EQ(timings.retryWait(1), std::chrono::seconds(4));
-    EXPECT_EQ(timings.retryWait(2), std::chrono::seconds(6));
 }
 
 TEST(Upload, AFailedPartStopsTheOthersAndStartsNoMore)
@@ -208,8 +186,7 @@ TEST(Upload, CancelEndsARetryWaitOrPartsInFlightAtOnce)
         auto task = rig.uploader->uploadFile(job(rig.makeFile(inWait ? 25 : 50)), {}, cancel);
         // All three parts must have reached the server before the cancel, or the count below races.
         ASSERT_TRUE(waitUntil([&] {
-            return inWait ? rig.retryWaits.size() == 1 && partPaths(rig.server).size() == 3
-                          : rig.server.heldPaths().size() == 3;
+            return inWait ? rig.retryWaits.size() == 1 && partPaths(rig.server).size() == 3 : rig.server.held() == 3;
         }));
         cancel->cancel();
         ASSERT_TRUE(waitUntil([&] { return task.isReady(); }, 60000)) << "the cancel did not end the upload";
@@ -234,9 +211,6 @@ TEST(Upload, WhatCannotBeUploadedStopsEarly)
     EXPECT_EQ(failureText(rig.uploader->uploadFile(job(rig.dir.filePath("missing.mp4")), {})),
               "Could not open the recording file: No such file.");
     EXPECT_TRUE(rig.server.requests.isEmpty());
-    rig.server.script = [](const RecordedRequest &) { return ScriptedReply::json(200, R"({"id":"vid1"})"); };
-    expectFailure<ReplyDecodingError>(rig.uploader->uploadFile(job(rig.makeFile(5)), {}));
-    EXPECT_EQ(rig.server.requests.size(), 1);
 
     // A file that shrinks after the create: the part that cannot be read is not retried.
     ServiceRig shrinking;

@@ -1,7 +1,5 @@
 #include "ScriptedServer.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QMap>
 #include <QTimer>
 
@@ -41,10 +39,9 @@ void ScriptedServer::onReadyRead(QTcpSocket *socket)
     buffer += socket->readAll();
     for (RecordedRequest request; takeRequest(buffer, request);) {
         requests.append(request);
-        m_peakPending = qMax(m_peakPending, ++m_pending);
         const ScriptedReply reply = (script ? script(request) : std::nullopt).value_or(serviceReply(request));
         if (reply.kind == ScriptedReply::Kind::hold)
-            m_held.append(Held{socket, request});
+            m_held.insert(request.path, Held{socket, request});
         else if (reply.delayMs > 0)
             QTimer::singleShot(reply.delayMs, this,
                                [this, socket = QPointer(socket), reply] { answer(socket, reply); });
@@ -57,7 +54,6 @@ void ScriptedServer::onReadyRead(QTcpSocket *socket)
 
 void ScriptedServer::answer(QTcpSocket *socket, const ScriptedReply &reply)
 {
-    --m_pending;
     if (!socket || socket->state() != QAbstractSocket::ConnectedState)
         return;
     if (reply.kind == ScriptedReply::Kind::drop) {
@@ -73,27 +69,10 @@ void ScriptedServer::answer(QTcpSocket *socket, const ScriptedReply &reply)
     }
 }
 
-QList<QByteArray> ScriptedServer::heldPaths() const
-{
-    QList<QByteArray> paths;
-    for (const Held &held : m_held)
-        paths.append(held.request.path);
-    return paths;
-}
-
 void ScriptedServer::release(const QByteArray &path)
 {
-    const qsizetype i = heldPaths().indexOf(path);
-    if (i < 0)
-        return;
-    const Held held = m_held.takeAt(i);
+    const Held held = m_held.take(path);
     answer(held.socket, serviceReply(held.request));
-}
-
-void ScriptedServer::releaseAll()
-{
-    while (!m_held.isEmpty())
-        release(m_held.first().request.path);
 }
 
 QList<RecordedRequest> ScriptedServer::requestsTo(const QByteArray &method, const QByteArray &pathPrefix) const
@@ -136,10 +115,8 @@ ScriptedReply ScriptedServer::serviceReply(const RecordedRequest &request) const
         return ScriptedReply::json(200, R"({"videos":[]})");
     if (method == "DELETE")
         return ScriptedReply::json(204, {});
-    if (method == "POST" && path.endsWith("/title")) {
-        const QJsonValue title = QJsonDocument::fromJson(request.body).object().value("title");
-        return ScriptedReply::json(200, QJsonDocument(QJsonObject{{"id", "vid1"}, {"title", title}}).toJson());
-    }
+    if (method == "POST" && path.endsWith("/title"))
+        return ScriptedReply::json(200, R"({"id":"vid1","title":"Renamed"})");
     if (method == "POST" && path.endsWith("/expiry"))
         return ScriptedReply::json(200, R"({"id":"vid1","expiresAt":42000})");
     return ScriptedReply::json(404, R"({"error":"not found"})");

@@ -46,13 +46,9 @@ public:
     qint64 partSize = 10;
 
     QList<RecordedRequest> requests;
-    // The most requests received and not yet answered at any moment.
-    int peakPending() const { return m_peakPending; }
-    // Paths of held requests, in arrival order.
-    QList<QByteArray> heldPaths() const;
+    qsizetype held() const { return m_held.size(); }
     // Answers the held request with this path (default service reply).
     void release(const QByteArray &path);
-    void releaseAll();
 
     // The file as the client sent it: the single PUT's body, or the parts
     // joined in part-number order.
@@ -71,7 +67,5 @@ private:
 
     QTcpServer m_server;
     QHash<QTcpSocket *, QByteArray> m_buffers;
-    QList<Held> m_held;
-    int m_pending = 0;
-    int m_peakPending = 0;
+    QHash<QByteArray, Held> m_held; // by path
 };

@@ -35,39 +35,27 @@ private:
 
     void answer(const ServedRequest &request)
     {
-        const QString path = m_server.fileFor(request.path);
-        m_file = std::make_unique<QFile>(path);
-        if (path.isEmpty() || !m_file->open(QIODevice::ReadOnly)) {
-            m_socket->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+        m_file = std::make_unique<QFile>(m_server.fileFor(request.path));
+        const qint64 size = m_file->open(QIODevice::ReadOnly) ? m_file->size() : -1;
+        const auto range = QRegularExpression(QStringLiteral("^bytes=(\\d+)-(\\d*)$"))
+                               .match(QString::fromLatin1(request.headers.value("range")));
+        const qint64 from = range.captured(1).toLongLong();
+        const qint64 to = range.captured(2).isEmpty() ? size - 1 : qMin(size - 1, range.captured(2).toLongLong());
+        const QByteArray sizeText = QByteArray::number(size);
+        if (size < 0 || (range.hasMatch() && from >= size)) {
+            m_socket->write((size < 0 ? QByteArray("HTTP/1.1 404 Not Found")
+                                      : "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */" + sizeText) +
+                            "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
             m_socket->disconnectFromHost();
             return;
         }
-        const qint64 size = m_file->size();
-        qint64 from = 0;
-        qint64 to = size - 1;
-        const auto range = QRegularExpression(QStringLiteral("^bytes=(\\d+)-(\\d*)$"))
-                               .match(QString::fromLatin1(request.headers.value("range")));
-        if (range.hasMatch()) {
-            from = range.captured(1).toLongLong();
-            if (!range.captured(2).isEmpty())
-                to = qMin(to, range.captured(2).toLongLong());
-        }
-        QByteArray head;
-        if (range.hasMatch()) {
-            if (from >= size) {
-                m_socket->write(QByteArray("HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */") +
-                                QByteArray::number(size) + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-                m_socket->disconnectFromHost();
-                return;
-            }
-            head = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + QByteArray::number(from) + '-' +
-                   QByteArray::number(to) + '/' + QByteArray::number(size) + "\r\n";
-        } else {
-            head = "HTTP/1.1 200 OK\r\n";
-        }
-        head +=
-            "Content-Type: video/mp4\r\nAccept-Ranges: bytes\r\nContent-Length: " + QByteArray::number(to - from + 1) +
-            "\r\nConnection: close\r\n\r\n";
+        const QByteArray status = range.hasMatch()
+                                      ? "206 Partial Content\r\nContent-Range: bytes " + QByteArray::number(from) +
+                                            '-' + QByteArray::number(to) + '/' + sizeText
+                                      : QByteArray("200 OK");
+        const QByteArray head = "HTTP/1.1 " + status +
+                                "\r\nContent-Type: video/mp4\r\nAccept-Ranges: bytes\r\nContent-Length: " +
+                                QByteArray::number(to - from + 1) + "\r\nConnection: close\r\n\r\n";
         m_headBytes = head.size();
         m_socket->write(head);
         m_file->seek(from);
@@ -147,11 +135,6 @@ RangeFileServer::~RangeFileServer()
         &m_context, [this] { delete m_server; }, Qt::BlockingQueuedConnection);
     m_thread.quit();
     m_thread.wait();
-}
-
-QUrl RangeFileServer::origin() const
-{
-    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port));
 }
 
 void RangeFileServer::serve(const QByteArray &urlPath, const QString &file)

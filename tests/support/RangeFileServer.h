@@ -36,7 +36,7 @@ public:
     RangeFileServer(const RangeFileServer &) = delete;
     RangeFileServer &operator=(const RangeFileServer &) = delete;
 
-    QUrl origin() const;
+    QUrl origin() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port)); }
     // Answers GET `urlPath` (e.g. "/r/abc") with the bytes of `file`.
     void serve(const QByteArray &urlPath, const QString &file);
 

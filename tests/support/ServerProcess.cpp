@@ -18,6 +18,18 @@ extern char **environ;
 
 namespace fs = std::filesystem;
 
+namespace {
+// The null-ended array of C strings exec takes.
+std::vector<char *> pointers(std::vector<std::string> &strings)
+{
+    std::vector<char *> out;
+    for (auto &s : strings)
+        out.push_back(s.data());
+    out.push_back(nullptr);
+    return out;
+}
+} // namespace
+
 fs::path ServerProcess::binary()
 {
     return fs::path(MIVRA_BINARY_DIR) / "server" / "mivra-server";
@@ -36,10 +48,6 @@ ServerProcess::ServerProcess(const fs::path &dataDir, std::vector<std::string> e
         dataDir.parent_path() / ("server-" + std::to_string(::getpid()) + "-" + std::to_string(++serial) + ".log");
     std::vector<std::string> args{binary().string(), "--listen", "127.0.0.1:0", "--data", dataDir.string()};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-    std::vector<char *> argv;
-    for (auto &a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
 
     // A crash point of the test's own environment must not reach this server.
     std::vector<std::string> envStrings;
@@ -51,10 +59,7 @@ ServerProcess::ServerProcess(const fs::path &dataDir, std::vector<std::string> e
     }
     for (const auto &[k, v] : env)
         envStrings.push_back(k + "=" + v);
-    std::vector<char *> envp;
-    for (auto &e : envStrings)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
+    std::vector<char *> argv = pointers(args), envp = pointers(envStrings);
 
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) {
@@ -77,16 +82,12 @@ ServerProcess::ServerProcess(const fs::path &dataDir, std::vector<std::string> e
 
     // The first stdout line names the bound address.
     std::string line;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-        pollfd p{out[0], POLLIN, 0};
-        if (::poll(&p, 1, 100) > 0) {
-            char buf[256];
-            const ssize_t n = ::read(out[0], buf, sizeof buf);
-            if (n <= 0)
-                break;
-            line.append(buf, std::size_t(n));
-        }
+    char buf[256];
+    for (pollfd p{out[0], POLLIN, 0}; line.find('\n') == std::string::npos && ::poll(&p, 1, 15000) > 0;) {
+        const ssize_t n = ::read(out[0], buf, sizeof buf);
+        if (n <= 0)
+            break;
+        line.append(buf, std::size_t(n));
     }
     ::close(out[0]);
     const std::string prefix = "listening on http://127.0.0.1:";

@@ -23,7 +23,6 @@ public:
     bool started() const { return m_port > 0; }
     int port() const { return m_port; }
     std::string origin() const { return "http://127.0.0.1:" + std::to_string(m_port); }
-    pid_t pid() const { return m_pid; }
 
     void kill9();
     // SIGTERM and wait; the exit status as waitpid reports it, -1 if it hung.
