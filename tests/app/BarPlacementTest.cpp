@@ -49,9 +49,8 @@ TEST(BarGeometry, PlaceBesideTheBubble)
     };
     for (const Case &c : cases) {
         const BarGeometry::Placement placed = BarGeometry::place(c.bubble, kVisible, c.hint);
-        EXPECT_EQ(placed.frame, c.frame) << c.name;
-        EXPECT_EQ(placed.edge, c.edge) << c.name;
-        EXPECT_EQ(placed.pillOffset, c.pillOffset) << c.name;
+        EXPECT_EQ(std::tuple(placed.frame, placed.edge, placed.pillOffset), std::tuple(c.frame, c.edge, c.pillOffset))
+            << c.name;
     }
     // Narrower than the bar: the right edge wins.
     EXPECT_EQ(BarGeometry::place({0, 500, 220, 220}, {0, 0, 200, 1000}, false).frame.x(), -100);
@@ -110,9 +109,9 @@ TEST_F(RecordingBarWindow, FollowsTheBubbleUntilDetached)
     bar.attach(&bubble);
     for (const Step &step : steps) {
         moveBubble(step.bubble);
-        EXPECT_EQ(bar.panel()->geometry(), step.bar) << step.name;
-        EXPECT_EQ(bar.placement()->edge(), step.edge) << step.name;
-        EXPECT_EQ(bar.placement()->pillOffset(), step.pillOffset) << step.name;
+        EXPECT_EQ(std::tuple(bar.panel()->geometry(), bar.placement()->edge(), bar.placement()->pillOffset()),
+                  std::tuple(step.bar, step.edge, step.pillOffset))
+            << step.name;
     }
     EXPECT_EQ(edges.count(), 3) << "notified on real changes only: below, above, below";
     EXPECT_EQ(offsets.count(), 2);
@@ -132,15 +131,15 @@ TEST_F(RecordingBarWindow, TheHintsHeightHoldsForTheWholeRecording)
     bar.show(QGuiApplication::primaryScreen(), &state, true);
     EXPECT_EQ(bar.panel()->geometry(), QRect(250, 8, 300, 124));
     bar.attach(&bubble);
-    EXPECT_EQ(bar.placement()->edge(), Edge::aboveBubble);
-    EXPECT_EQ(bar.panel()->geometry(), QRect(250, 366, 300, 124));
+    EXPECT_EQ(std::pair(bar.panel()->geometry(), bar.placement()->edge()),
+              std::pair(QRect(250, 366, 300, 124), Edge::aboveBubble));
     bar.hide();
     // The next recording without the hint fits under it, from the top again.
     bar.show(QGuiApplication::primaryScreen(), &state, false);
     EXPECT_EQ(bar.placement()->edge(), Edge::top);
     bar.attach(&bubble);
-    EXPECT_EQ(bar.placement()->edge(), Edge::belowBubble);
-    EXPECT_EQ(bar.panel()->geometry(), QRect(250, 730, 300, 56));
+    EXPECT_EQ(std::pair(bar.panel()->geometry(), bar.placement()->edge()),
+              std::pair(QRect(250, 730, 300, 56), Edge::belowBubble));
 }
 
 } // namespace

@@ -45,40 +45,31 @@ TEST(CommandUrlParse, HostNamesTheCommandAndTheQueryIsPlainText)
     }
 }
 
-TEST(CommandUrlHandling, SilentThenNormalRecordUrls)
-{
-    AppStateRig rig;
-    AppState &state = rig.make();
-
-    handleCommandUrls(state, {QUrl(QStringLiteral("mivra://record?silent=1"))});
-    EXPECT_TRUE(state.silentNext());
-    // The start runs as its own task, after the handler returned.
-    EXPECT_TRUE(state.phase().is(Phase::Kind::idle));
-    ASSERT_TRUE(waitUntil([&] { return state.phase().is(Phase::Kind::recording); }));
-    handleCommandUrls(state, {QUrl(QStringLiteral("mivra://stop"))});
-    ASSERT_TRUE(waitUntil([&] { return state.phase().is(Phase::Kind::idle); }));
-    EXPECT_EQ(rig.clipboard->text, QStringLiteral("https://share.test/v/v1"));
-    EXPECT_TRUE(rig.urlOpener->opened.isEmpty());
-    handleCommandUrls(state, {QUrl(QStringLiteral("mivra://record"))});
-    EXPECT_FALSE(state.silentNext());
-}
-
 TEST(CommandUrlHandling, HandledInOrderWithRecordingCommandsAsTheirOwnTasks)
 {
     AppStateRig rig;
     AppState &state = rig.make();
     rig.mainWindow->state = MainWindowAccess::Presence::hidden;
 
-    handleCommandUrls(state, {QUrl(QStringLiteral("mivra://record")), QUrl(QStringLiteral("mivra://show")),
+    handleCommandUrls(state, {QUrl(QStringLiteral("mivra://record?silent=1")), QUrl(QStringLiteral("mivra://show")),
                               QUrl(QStringLiteral("mivra://nonsense")), QUrl(QStringLiteral("https://show"))});
     // "show" ran at once; the start follows once the handler has returned.
-    EXPECT_EQ(rig.journal->value(0), QStringLiteral("window.front"));
+    EXPECT_EQ(*rig.journal, QStringList{"window.front"});
+    EXPECT_TRUE(state.silentNext());
+    EXPECT_TRUE(state.phase().is(Phase::Kind::idle));
     ASSERT_TRUE(waitUntil([&] { return state.phase().is(Phase::Kind::recording); }));
     EXPECT_EQ(rig.count("window.front"), 1);
+    handleCommandUrls(state, {QUrl(QStringLiteral("mivra://stop"))});
+    ASSERT_TRUE(waitUntil([&] { return state.phase().is(Phase::Kind::idle); }));
+    EXPECT_EQ(rig.clipboard->text, QStringLiteral("https://share.test/v/v1"));
+    EXPECT_TRUE(rig.urlOpener->opened.isEmpty()) << "silent";
 
+    handleCommandUrls(state, {QUrl(QStringLiteral("mivra://record"))});
+    EXPECT_FALSE(state.silentNext());
+    ASSERT_TRUE(waitUntil([&] { return state.phase().is(Phase::Kind::recording); }));
     handleCommandUrls(state, {QUrl(QStringLiteral("mivra://discard"))});
     ASSERT_TRUE(waitUntil([&] { return state.phase().is(Phase::Kind::idle); }));
-    EXPECT_EQ(rig.uploader->uploads, 0);
+    EXPECT_EQ(rig.uploader->uploads, 1);
 
     handleCommandUrls(state, {QUrl(QStringLiteral("mivra://demo"))});
     EXPECT_TRUE(state.demoMode());

@@ -57,11 +57,9 @@ TEST(OneShot, OnlyTheFirstArrivalCleansUpAndResumes)
         EXPECT_EQ(resumed, 0) << "observers go before the task resumes";
     });
     EXPECT_FALSE(once.fired());
-    EXPECT_TRUE(once.fire());
-    EXPECT_FALSE(once.fire());
-    EXPECT_TRUE(once.fired());
-    EXPECT_EQ(resumed, 1);
-    EXPECT_EQ(cleaned, 1);
+    const bool first = once.fire();
+    const bool second = once.fire();
+    EXPECT_EQ(std::tuple(first, second, once.fired(), resumed, cleaned), std::tuple(true, false, true, 1, 1));
 }
 
 } // namespace

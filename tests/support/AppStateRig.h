@@ -7,7 +7,26 @@
 #include "app/AppState.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+// Writes `data` (by default the start of an MP4) to `path`, last written
+// `secondsAgo`: a recording as a run that did not upload it leaves it.
+inline void writeRecording(const QString &path, int secondsAgo, const QByteArray &data = {})
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(data.isEmpty() ? QByteArray("\0\0\0\x18"
+                                           "ftypisom",
+                                           12) +
+                                    QByteArray(500, 'x')
+                              : data);
+    file.flush();
+    EXPECT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(-secondsAgo), QFileDevice::FileModificationTime));
+}
 
 // An AppState over doubles, a memory store, a private XDG home, a settable
 // clock and waits scaled down to milliseconds.
@@ -34,7 +53,7 @@ struct AppStateRig {
 
     QString recordingsFolder() const { return home.path() + QStringLiteral("/videos/Mivra"); }
 
-    AppState &make()
+    AppState::Parts parts()
     {
         AppState::Parts parts;
         parts.store = store;
@@ -54,8 +73,37 @@ struct AppStateRig {
         parts.serviceOrigin = QStringLiteral("https://share.test");
         parts.recordingsFolder = recordingsFolder();
         parts.now = [this] { return now; };
-        state = std::make_unique<AppState>(std::move(parts), timing);
+        return parts;
+    }
+    AppState &make()
+    {
+        state = std::make_unique<AppState>(parts(), timing);
         return *state;
+    }
+
+    // Where a cycle ended, in one line: phase, error (the recording's path
+    // as FILE), links, upload attempts, the recording file and the clock.
+    QString outcome() const
+    {
+        const QString file = recorder->lastOutputPath;
+        QString error = state->lastErrorText();
+        if (!file.isEmpty())
+            error.replace(file, QStringLiteral("FILE"));
+        return QStringLiteral("%1 error=\"%2\" links=%3 uploads=%4 file=%5 clock=%6")
+            .arg(state->phase().name(), error)
+            .arg(state->recent().size())
+            .arg(count(QStringLiteral("upload")))
+            .arg(QFile::exists(file) ? QStringLiteral("kept") : QStringLiteral("gone"),
+                 state->clockRunning() ? QStringLiteral("on") : QStringLiteral("off"));
+    }
+
+    // A double's awaited step by name: "show" (the camera), "start", "stop" or "upload".
+    HeldStep &step(const std::string &name)
+    {
+        return name == "show"    ? bubble->showStep
+               : name == "start" ? recorder->startStep
+               : name == "stop"  ? recorder->stopStep
+                                 : uploader->uploadStep;
     }
 
     int count(const QString &entry) const { return journal->count(entry); }

@@ -83,13 +83,11 @@ public:
         file.open(QIODevice::WriteOnly);
         file.write("mp4");
         m_compositing = spot.has_value();
-        m_running = true;
     }
     QCoro::Task<RecordingResult> stop() override
     {
         m_journal->append(QStringLiteral("recorder.stop"));
         co_await stopStep.pass();
-        m_running = false;
         m_compositing = false;
         co_return RecordingResult{lastOutputPath, 3000, 1280, 720};
     }
@@ -97,7 +95,7 @@ public:
     {
         if (!m_compositing)
             return {};
-        return [this](const QVideoFrame &) { ++framesTaken; };
+        return [this](const QVideoFrame &) { m_journal->append(QStringLiteral("recorder.frame")); };
     }
 
     void setOnLost(std::function<void(const QString &)> handler) override { onLost = std::move(handler); }
@@ -107,11 +105,8 @@ public:
     // What the recorder calls when the screen goes away mid-recording.
     std::function<void(const QString &)> onLost;
     QString lastOutputPath;
-    int framesTaken = 0;
-    bool running() const { return m_running; }
 
 private:
-    bool m_running = false;
     bool m_compositing = false;
 };
 
@@ -219,11 +214,11 @@ public:
                                   UploadProgress progressCallback) override
     {
         m_journal->append(QStringLiteral("upload"));
-        lastFile = filePath;
-        lastTitle = title;
-        lastDurationMs = durationMs;
-        lastSize = {width.value_or(0), height.value_or(0)};
-        lastLifetime = lifetime;
+        lastUpload = QStringLiteral("%1 \"%2\" %3 ms %4x%5 keep %6")
+                         .arg(filePath, title, durationMs ? QString::number(*durationMs) : QStringLiteral("?"))
+                         .arg(width.value_or(0))
+                         .arg(height.value_or(0))
+                         .arg(lifetime ? lifetime->secondsText() : QStringLiteral("default"));
         progress = std::move(progressCallback);
         co_await uploadStep.pass();
         ++uploads;
@@ -233,11 +228,8 @@ public:
 
     HeldStep uploadStep;
     UploadProgress progress;
-    QString lastFile;
-    QString lastTitle;
-    std::optional<qint64> lastDurationMs;
-    QSize lastSize;
-    std::optional<Lifetime> lastLifetime;
+    // The last request in one line: file "title" duration size and lifetime.
+    QString lastUpload;
     int uploads = 0;
 };
 
@@ -319,14 +311,9 @@ public:
 
 class FakeTaskbar final : public TaskbarPresence {
 public:
-    void setShown(bool on) override
-    {
-        value = on;
-        ++writes;
-    }
+    void setShown(bool on) override { value = on; }
     bool shown() const override { return value; }
     bool value = true;
-    int writes = 0;
 };
 
 // Readable phases in test failures.
