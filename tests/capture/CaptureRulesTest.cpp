@@ -69,8 +69,8 @@ TEST(EncoderPreset, TheSlowestPresetWithRoomForThirtyASecond)
                                                                : c.ultrafast;
             },
             &measured);
-        EXPECT_EQ(chosen.toStdString(), c.chosen);
-        EXPECT_EQ(measured.size(), c.measured) << measured.join(", ").toStdString();
+        EXPECT_EQ(std::pair(chosen.toStdString(), int(measured.size())), std::pair(std::string(c.chosen), c.measured))
+            << measured.join(", ").toStdString();
     }
 }
 

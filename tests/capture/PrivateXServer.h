@@ -11,15 +11,12 @@ class PrivateXServer {
 public:
     explicit PrivateXServer(QSize size = QSize(1920, 1080));
     ~PrivateXServer();
-    PrivateXServer(const PrivateXServer &) = delete;
-    PrivateXServer &operator=(const PrivateXServer &) = delete;
 
-    bool ok() const { return m_ok; }
+    bool ok() const { return !m_display.isEmpty(); }
     QByteArray display() const { return m_display; }
 
 private:
     QProcess m_server;
     QByteArray m_display;
     QByteArray m_savedDisplay;
-    bool m_ok = false;
 };

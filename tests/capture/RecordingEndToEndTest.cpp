@@ -11,23 +11,15 @@
 #include "capture/ScreenRecorder.h"
 #include "platform/capture/LinuxCapturePlatform.h"
 
-#include <QCoroTimer>
 #include <QGuiApplication>
 #include <QImage>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-namespace {
+#include <tuple>
 
-QCoro::Task<> pause(int ms)
-{
-    QTimer timer;
-    timer.setTimerType(Qt::PreciseTimer);
-    timer.setSingleShot(true);
-    timer.start(ms);
-    co_await timer;
-}
+namespace {
 
 TEST(RecordingEndToEnd, RecordsAChangingAndAQuietScreenIntoFilesThatMatchTheRecording)
 {
@@ -60,34 +52,29 @@ TEST(RecordingEndToEnd, RecordsAChangingAndAQuietScreenIntoFilesThatMatchTheReco
         const QString path = dir.filePath(changing ? QStringLiteral("Mivra recording.mp4") : QStringLiteral("q.mp4"));
         const int64_t beforeUs = monotonicNowUs();
         run(recorder.start(path, screen, changing && withSound, std::nullopt));
-        run(pause(2000));
+        settle(2000);
         const RecordingResult result = run(recorder.stop());
         const double wallSeconds = double(monotonicNowUs() - beforeUs) / 1e6;
         moving.reset();
-        EXPECT_EQ(result.filePath, path);
-        EXPECT_EQ(QSize(result.width, result.height), QSize(size.width, size.height));
-
         const FfprobeReport report = ffprobe(path);
-        ASSERT_TRUE(report.ok);
-        EXPECT_EQ(report.video.value("codec_name").toString().toStdString(), "h264");
-        EXPECT_EQ(QSize(report.video.value("width").toInt(), report.video.value("height").toInt()),
-                  QSize(size.width, size.height));
+        EXPECT_EQ(std::tuple(result.filePath, result.width, result.height), std::tuple(path, size.width, size.height));
+        EXPECT_EQ(streamFields(report.video, "codec_name width height"),
+                  "h264 " + std::to_string(size.width) + " " + std::to_string(size.height));
+        EXPECT_EQ(streamFields(report.audio, "codec_name"), changing && withSound ? "aac" : "");
         // The file runs from the first picture, which a loaded machine may send late.
         const double seconds = report.durationSeconds();
-        EXPECT_LE(seconds, wallSeconds);
-        EXPECT_GE(seconds, 1.0);
+        EXPECT_TRUE(seconds >= 1.0 && seconds <= wallSeconds) << seconds << " of " << wallSeconds;
         EXPECT_NEAR(double(result.durationMs) / 1000.0, seconds, 0.002);
         const int frames = countVideoFrames(path);
         if (!changing) {
-            EXPECT_GE(frames, 2);
-            EXPECT_LE(frames, int(wallSeconds * 6)) << "a still screen is written again only now and then";
+            // A still screen is written again only now and then.
+            EXPECT_TRUE(frames >= 2 && frames <= int(wallSeconds * 6)) << frames;
             continue;
         }
         // The changes are in the file (their rate is the benchmark's
         // business), and the pointer is drawn over the quiet grey window.
-        const QSize videoSize(size.width, size.height);
-        const QImage first = decodedPicture(path, 0, videoSize);
-        const QImage last = decodedPicture(path, seconds - 0.2, videoSize);
+        const QImage first = decodedPicture(path, 0, QSize(size.width, size.height));
+        const QImage last = decodedPicture(path, seconds - 0.2, QSize(size.width, size.height));
         ASSERT_FALSE(first.isNull() || last.isNull());
         EXPECT_FALSE(near(last, {500, 400}, first.pixelColor(500, 400), 10)) << frames << " pictures";
         int cursorPixels = 0;
@@ -96,7 +83,6 @@ TEST(RecordingEndToEnd, RecordsAChangingAndAQuietScreenIntoFilesThatMatchTheReco
                 cursorPixels += std::abs(last.pixelColor(x, y).green() - 0x70) > 40;
         EXPECT_GT(cursorPixels, 8);
         if (withSound) {
-            EXPECT_EQ(report.audio.value("codec_name").toString().toStdString(), "aac");
             // Loosely: sound still in the server's buffers at the stop is not
             // waited for, and how much that is varies with the machine's load.
             EXPECT_NEAR(report.videoDurationSeconds(), report.audioDurationSeconds(), 0.25);

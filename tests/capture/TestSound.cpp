@@ -1,7 +1,7 @@
 #include "TestSound.h"
 
-#include <QDeadlineTimer>
-#include <QThread>
+#include "Await.h"
+#include "PrivateHome.h"
 
 bool haveTestSoundServer()
 {
@@ -28,19 +28,15 @@ ToneFeed::ToneFeed(double seconds, int frequencyHz)
     // The remapped source delivers only while something plays: wait until
     // the server has this player's stream (others may play too).
     const QByteArray ours = "application.process.id = \"" + QByteArray::number(m_player.processId()) + '"';
-    for (QDeadlineTimer deadline(5000); !deadline.hasExpired() && running(); QThread::msleep(20)) {
+    waitUntil([&] {
         QProcess pactl;
         pactl.start(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("sink-inputs")});
         pactl.waitForFinished(3000);
-        if (pactl.readAllStandardOutput().contains(ours))
-            break;
-    }
+        return !running() || pactl.readAllStandardOutput().contains(ours);
+    });
 }
 
 ToneFeed::~ToneFeed()
 {
-    if (m_player.state() != QProcess::NotRunning) {
-        m_player.kill();
-        m_player.waitForFinished(3000);
-    }
+    stopChild(m_player);
 }

@@ -68,10 +68,6 @@ std::optional<QString> finished(RecordingWriter &writer, int64_t endUs)
     return done.get_future().get();
 }
 
-const QColor kGray(0x404040);
-const QColor kGreen(Qt::green);
-const QColor kRed(Qt::red);
-
 // Seconds into the file where the tone begins.
 double toneOnsetSeconds(const QString &path)
 {
@@ -136,11 +132,9 @@ TEST(Writers, AScreenOfAnotherSizeIsScaledWholeNotCropped)
             SCOPED_TRACE(testing::Message() << (composited ? "composited " : "direct ") << captured.width());
             const WriterSettings out =
                 settings(dir, QStringLiteral("%1-%2").arg(composited).arg(captured.width()), size);
-            std::unique_ptr<RecordingWriter> writer;
-            if (composited)
-                writer = std::make_unique<CompositeWriter>(out, 1.0, BubbleSpot::bottomRight);
-            else
-                writer = std::make_unique<DirectWriter>(out);
+            const std::unique_ptr<RecordingWriter> writer =
+                composited ? std::unique_ptr<RecordingWriter>(new CompositeWriter(out, 1.0, BubbleSpot::bottomRight))
+                           : std::make_unique<DirectWriter>(out);
             const VideoFrame picture = quadrants(captured.width(), captured.height());
             writer->videoFrame(picture);
             ASSERT_EQ(finished(*writer, picture.timestampUs + 500'000), std::nullopt);
@@ -173,17 +167,21 @@ TEST(CompositeWriter, BubbleSitsInItsCornerMirroredWithRim)
         ASSERT_EQ(finished(writer, 0), std::nullopt);
         const QImage frame = decodedPicture(out.path, 0, QSize(1920, 1080));
         ASSERT_FALSE(frame.isNull());
-        const int cx = c.left + 110;
-        const int cy = c.top + 110;
-        // Mirrored: the camera's right half (green) shows on the left.
-        EXPECT_TRUE(near(frame, {cx - 40, cy + 20}, kGreen, 20));
-        EXPECT_TRUE(near(frame, {cx + 40, cy + 20}, kRed, 20));
-        // The rim, 1 px wide in full, half white over the screen; then the screen untouched.
-        EXPECT_TRUE(near(frame, {c.left + 1, cy}, QColor(160, 160, 160), 24));
-        EXPECT_TRUE(near(frame, {c.left + 2, c.top + 2}, kGray)); // inside the square, outside the circle
-        EXPECT_TRUE(near(frame, {c.left - 3, cy}, kGray));        // left of the square
-        EXPECT_TRUE(near(frame, {c.left + 223, cy}, kGray));      // right of it
-        EXPECT_TRUE(near(frame, {cx, std::max(c.top - 3, 0)}, kGray));
+        const int cx = c.left + 110, cy = c.top + 110;
+        const QColor gray(0x404040);
+        // Mirrored: the camera's right half (green) shows on the left. The
+        // rim, 1 px wide in full, half white over the screen; then the screen
+        // untouched: inside the square but outside the circle, left and right
+        // of the square, above it.
+        const std::pair<QPoint, QColor> seen[] = {{{cx - 40, cy + 20}, Qt::green},
+                                                  {{cx + 40, cy + 20}, Qt::red},
+                                                  {{c.left + 1, cy}, QColor(160, 160, 160)},
+                                                  {{c.left + 2, c.top + 2}, gray},
+                                                  {{c.left - 3, cy}, gray},
+                                                  {{c.left + 223, cy}, gray},
+                                                  {{cx, std::max(c.top - 3, 0)}, gray}};
+        for (const auto &[at, colour] : seen)
+            EXPECT_TRUE(near(frame, at, colour, 24));
     }
 }
 

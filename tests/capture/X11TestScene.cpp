@@ -46,6 +46,21 @@ void X11TestScene::movePointer(int x, int y)
     sync();
 }
 
+void X11TestScene::setWallpaper(uint32_t rgb)
+{
+    xcb_connection_t *c = m_connection.get();
+    const xcb_pixmap_t pixmap = xcb_generate_id(c);
+    xcb_create_pixmap(c, m_screen->root_depth, pixmap, m_screen->root, 64, 64);
+    fill(pixmap, QRect(0, 0, 64, 64), rgb);
+    xcb_change_window_attributes(c, m_screen->root, XCB_CW_BACK_PIXMAP, &pixmap);
+    xcb_clear_area(c, 0, m_screen->root, 0, 0, 0, 0);
+    const char name[] = "_XROOTPMAP_ID";
+    XcbReply<xcb_intern_atom_reply_t> atom(
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof name - 1, name), nullptr));
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_screen->root, atom->atom, XCB_ATOM_PIXMAP, 32, 1, &pixmap);
+    sync();
+}
+
 void X11TestScene::sync()
 {
     xcb_connection_t *c = m_connection.get();

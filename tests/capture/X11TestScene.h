@@ -18,6 +18,9 @@ public:
     uint32_t addWindow(const QRect &rect, uint32_t rgb);
     void fill(uint32_t window, const QRect &rect, uint32_t rgb);
     void movePointer(int x, int y);
+    // Shows a solid wallpaper on the root and publishes it as wallpaper
+    // setters do (_XROOTPMAP_ID); it lives as long as this scene.
+    void setWallpaper(uint32_t rgb);
     void sync();
 
 private:

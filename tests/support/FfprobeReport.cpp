@@ -13,43 +13,21 @@ namespace {
 QByteArray output(const QString &command, const QString &path)
 {
     QStringList args = command.split(QLatin1Char(' '));
-    const QString program = args.takeFirst();
     for (QString &arg : args)
         if (arg == QLatin1String("{}"))
             arg = path;
     QProcess process;
-    process.start(program, args);
+    process.start(args.takeFirst(), args);
     process.waitForFinished(60000);
     return process.readAllStandardOutput();
 }
-
-double seconds(const QJsonObject &object)
-{
-    return object.value(QStringLiteral("duration")).toString().toDouble();
-}
 } // namespace
-
-double FfprobeReport::durationSeconds() const
-{
-    return seconds(format);
-}
-
-double FfprobeReport::videoDurationSeconds() const
-{
-    return seconds(video);
-}
-
-double FfprobeReport::audioDurationSeconds() const
-{
-    return seconds(audio);
-}
 
 FfprobeReport ffprobe(const QString &path)
 {
     FfprobeReport report;
     const QJsonObject root =
-        QJsonDocument::fromJson(output(QStringLiteral("ffprobe -v error -show_format -show_streams -of json {}"), path))
-            .object();
+        QJsonDocument::fromJson(output("ffprobe -v error -show_format -show_streams -of json {}", path)).object();
     report.format = root.value(QStringLiteral("format")).toObject();
     for (const QJsonValue &value : root.value(QStringLiteral("streams")).toArray()) {
         const QJsonObject stream = value.toObject();
@@ -63,23 +41,30 @@ FfprobeReport ffprobe(const QString &path)
     return report;
 }
 
+std::string streamFields(const QJsonObject &stream, const char *keys)
+{
+    QStringList values;
+    for (const QString &key : QString::fromLatin1(keys).split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        values << stream.value(key).toVariant().toString();
+    return values.join(QLatin1Char(' ')).toStdString();
+}
+
+QList<QByteArray> ffprobeLines(const QString &arguments, const QString &path)
+{
+    return output("ffprobe -v error " + arguments + " -of csv=p=0 {}", path).split('\n');
+}
+
 int countVideoFrames(const QString &path)
 {
-    return output(QStringLiteral("ffprobe -v error -select_streams v:0 -count_packets -show_entries "
-                                 "stream=nb_read_packets -of csv=p=0 {}"),
-                  path)
-        .trimmed()
-        .toInt();
+    return ffprobeLines("-select_streams v:0 -count_packets -show_entries stream=nb_read_packets", path)[0].toInt();
 }
 
 double decodableVideoSeconds(const QString &path)
 {
     // Decodes the whole video track; the last frame's time plus its length.
-    const QByteArray out = output(QStringLiteral("ffprobe -v error -select_streams v:0 -show_entries "
-                                                 "frame=pts_time,pkt_duration_time -of csv=p=0 {}"),
-                                  path);
     double end = 0;
-    for (const QByteArray &line : out.split('\n')) {
+    for (const QByteArray &line :
+         ffprobeLines("-select_streams v:0 -show_entries frame=pts_time,pkt_duration_time", path)) {
         const QList<QByteArray> fields = line.split(',');
         if (!fields[0].isEmpty())
             end = std::max(end, fields[0].toDouble() + fields.value(1).toDouble());

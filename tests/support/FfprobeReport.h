@@ -3,8 +3,11 @@
 // ffprobe on a real MP4: its streams, frame count, boxes and decoded pictures.
 
 #include <QJsonObject>
+#include <QList>
 #include <QString>
 #include <QVector>
+
+#include <string>
 
 // What ffprobe says about a media file, and the order of its top-level boxes.
 struct FfprobeReport {
@@ -12,12 +15,17 @@ struct FfprobeReport {
     QJsonObject format;
     QJsonObject video; // the first video stream
     QJsonObject audio; // the first audio stream, empty when none
-    double durationSeconds() const;
-    double videoDurationSeconds() const;
-    double audioDurationSeconds() const;
+    double durationSeconds() const { return seconds(format); }
+    double videoDurationSeconds() const { return seconds(video); }
+    double audioDurationSeconds() const { return seconds(audio); }
+    static double seconds(const QJsonObject &object) { return object.value("duration").toString().toDouble(); }
 };
 
 FfprobeReport ffprobe(const QString &path);
+// The values of a stream's space-separated `keys`, joined by spaces ("h264 640 360").
+std::string streamFields(const QJsonObject &stream, const char *keys);
+// The lines of `ffprobe -v error <arguments> -of csv=p=0 <path>`.
+QList<QByteArray> ffprobeLines(const QString &arguments, const QString &path);
 // Pictures in the video track, counted packet by packet (a fragmented file
 // has no frame count in its header).
 int countVideoFrames(const QString &path);

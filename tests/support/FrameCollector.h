@@ -56,13 +56,6 @@ public:
     {
         return locked([this] { return m_failures; });
     }
-    void clear()
-    {
-        locked([this] {
-            m_frames.clear();
-            m_failures.clear();
-        });
-    }
 
     // Waits until more than `seen` pictures came; true if they did.
     bool waitBeyond(std::size_t seen, int timeoutMs = 5000)
@@ -73,6 +66,14 @@ public:
     bool waitForPicture(const std::function<bool(const VideoFrame &)> &shows, int timeoutMs = 5000)
     {
         return waitFor([&] { return !m_frames.empty() && shows(m_frames.back()); }, timeoutMs);
+    }
+    // Waits until 150 ms pass without a new picture (for up to 3 s); true if they did.
+    bool waitForQuiet()
+    {
+        for (int tries = 0; tries < 20; ++tries)
+            if (!waitBeyond(count(), 150))
+                return true;
+        return false;
     }
     bool waitForFailure(int timeoutMs = 5000)
     {
