@@ -8,6 +8,8 @@
 
 #include <openssl/evp.h>
 
+#include <memory>
+
 namespace BundleRig {
 namespace {
 void write(const QString &path, const QByteArray &bytes, bool executable = false)
@@ -80,38 +82,34 @@ QByteArray treeDigest(const QString &folder)
     return QCryptographicHash::hash(packTarXz(folder), QCryptographicHash::Sha256).toHex();
 }
 
-KeyPair::KeyPair()
-{
-    EVP_PKEY_CTX *context = EVP_PKEY_CTX_new_id(EVP_PKEY_ED25519, nullptr);
-    EVP_PKEY *made = nullptr;
-    EVP_PKEY_keygen_init(context);
-    EVP_PKEY_keygen(context, &made);
-    EVP_PKEY_CTX_free(context);
-    key = made;
-}
+namespace {
+using Key = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
 
-KeyPair::~KeyPair()
+Key keyOf(const QByteArray &seed)
 {
-    EVP_PKEY_free(static_cast<EVP_PKEY *>(key));
+    return Key(EVP_PKEY_new_raw_private_key(EVP_PKEY_ED25519, nullptr,
+                                            reinterpret_cast<const unsigned char *>(seed.constData()), seed.size()),
+               &EVP_PKEY_free);
 }
+} // namespace
 
 QByteArray KeyPair::publicKeyBase64() const
 {
-    unsigned char raw[32];
-    size_t size = sizeof raw;
-    EVP_PKEY_get_raw_public_key(static_cast<EVP_PKEY *>(key), raw, &size);
-    return QByteArray(reinterpret_cast<const char *>(raw), int(size)).toBase64();
+    QByteArray raw(32, 0);
+    size_t size = raw.size();
+    EVP_PKEY_get_raw_public_key(keyOf(seed).get(), reinterpret_cast<unsigned char *>(raw.data()), &size);
+    return raw.toBase64();
 }
 
 QByteArray KeyPair::signBase64(const QByteArray &message) const
 {
-    unsigned char signature[64];
-    size_t size = sizeof signature;
-    EVP_MD_CTX *context = EVP_MD_CTX_new();
-    EVP_DigestSignInit(context, nullptr, nullptr, nullptr, static_cast<EVP_PKEY *>(key));
-    EVP_DigestSign(context, signature, &size, reinterpret_cast<const unsigned char *>(message.constData()),
-                   message.size());
-    EVP_MD_CTX_free(context);
-    return QByteArray(reinterpret_cast<const char *>(signature), int(size)).toBase64();
+    QByteArray signature(64, 0);
+    size_t size = signature.size();
+    const Key key = keyOf(seed);
+    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+    EVP_DigestSignInit(context.get(), nullptr, nullptr, nullptr, key.get());
+    EVP_DigestSign(context.get(), reinterpret_cast<unsigned char *>(signature.data()), &size,
+                   reinterpret_cast<const unsigned char *>(message.constData()), message.size());
+    return signature.toBase64();
 }
 } // namespace BundleRig

@@ -30,11 +30,10 @@ QByteArray feedItem(const QByteArray &version, const QUrl &url, qint64 length, c
 // SHA-256 over every path, mode, time and content below `folder`.
 QByteArray treeDigest(const QString &folder);
 
+// The Ed25519 key of a 32-byte `seed`.
 struct KeyPair {
-    KeyPair();
-    ~KeyPair();
+    QByteArray seed = QByteArray(32, 'k');
     QByteArray publicKeyBase64() const;
     QByteArray signBase64(const QByteArray &message) const;
-    void *key = nullptr;
 };
 } // namespace BundleRig

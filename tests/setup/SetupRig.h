@@ -46,13 +46,16 @@ public:
     bool appIsActive() override { return active; }
 };
 
+// Records launches; hands them on to `real` when set.
 class FakeLauncher final : public AppLauncher {
 public:
-    bool launch(const QString &program, const QStringList &, const QProcessEnvironment &environment,
+    bool launch(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment,
                 QString *error) override
     {
         launched << program;
         carried = environment;
+        if (real)
+            return real->launch(program, arguments, environment, error);
         if (!works)
             *error = QStringLiteral("no such program");
         return works;
@@ -60,7 +63,21 @@ public:
     QStringList launched;
     QProcessEnvironment carried;
     bool works = true;
+    AppLauncher *real = nullptr;
 };
+
+// "Step 1 of 2: 1 Allow the microphone [Allow], 2 Allow screen recording":
+// the header, then each row with a tick when done and the current one's button.
+inline QString describe(const SetupCard &card)
+{
+    if (!card.shown)
+        return QStringLiteral("hidden");
+    QStringList rows;
+    for (const SetupCardRow &row : card.rows)
+        rows << QString::number(row.number) + (row.done ? "✓ " : " ") + row.title +
+                    (row.button.isEmpty() ? QString() : " [" + row.button + "]");
+    return card.header + ": " + rows.join(", ");
+}
 
 struct SetupWorld {
     SetupWorld()
@@ -91,7 +108,6 @@ struct SetupWorld {
         parts.runningBundle = runningBundle;
         parts.launcher = &launcher;
         parts.quit = [this] { ++quits; };
-        parts.openUrl = [this](const QUrl &url) { opened << url; };
         parts.pause = [this](std::chrono::milliseconds wait) -> QCoro::Task<> {
             pauses << wait.count();
             co_return;
@@ -107,6 +123,5 @@ struct SetupWorld {
     std::shared_ptr<FakePermissions> permissions = std::make_shared<FakePermissions>();
     FakeLauncher launcher;
     int quits = 0;
-    QList<QUrl> opened;
     QList<qint64> pauses;
 };

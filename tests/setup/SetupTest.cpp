@@ -7,19 +7,6 @@
 namespace {
 using Authorization = SetupPermissions::Authorization;
 
-// "Step 1 of 2: 1 Allow the microphone [Allow], 2 Allow screen recording":
-// the header, then each row with a tick when done and the current one's button.
-QString describe(const SetupCard &card)
-{
-    if (!card.shown)
-        return QStringLiteral("hidden");
-    QStringList rows;
-    for (const SetupCardRow &row : card.rows)
-        rows << QString::number(row.number) + (row.done ? "✓ " : " ") + row.title +
-                    (row.button.isEmpty() ? QString() : " [" + row.button + "]");
-    return card.header + ": " + rows.join(", ");
-}
-
 TEST(SetupTest, ListsTheStepsTheMachineNeeds)
 {
     const Authorization ok = Authorization::authorized, ask = Authorization::notDetermined, no = Authorization::denied;

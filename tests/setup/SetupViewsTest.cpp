@@ -74,11 +74,8 @@ TEST_F(SetupViewsTest, TheCardAndTheNoteShowTheirTexts)
         const QImage shot = render(view, QString::fromLatin1(c.name).replace(' ', '-'));
         EXPECT_FALSE(shot.isNull());
         EXPECT_TRUE(view.rootObject()->isVisible());
-        if (!c.header.isEmpty()) {
-            const auto *header = view.rootObject()->findChild<QObject *>("setupHeader");
-            ASSERT_TRUE(header);
-            EXPECT_EQ(header->property("text").toString(), c.header);
-        }
+        const auto *header = view.rootObject()->findChild<QObject *>("setupHeader");
+        EXPECT_EQ(header ? header->property("text").toString() : QString(), c.header);
     }
 }
 

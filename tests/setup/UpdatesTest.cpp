@@ -2,6 +2,7 @@
 #include "BundleRig.h"
 #include "FeedServer.h"
 #include "PrivateHome.h"
+#include "SetupRig.h"
 
 #include "platform/AppLauncher.h"
 #include "setup/Appcast.h"
@@ -9,29 +10,20 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLocalServer>
 #include <QNetworkAccessManager>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 namespace {
 using State = Updates::State;
 
 using BundleRig::feed;
 using BundleRig::feedItem;
-
-class RecordingLauncher final : public AppLauncher {
-public:
-    bool launch(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment,
-                QString *error) override
-    {
-        launched << program;
-        return real.launch(program, arguments, environment, error);
-    }
-    QStringList launched;
-    ProcessLauncher real;
-};
 
 class UpdatesTest : public ::testing::Test {
 protected:
@@ -45,6 +37,7 @@ protected:
         archive = BundleRig::packTarXz(
             BundleRig::makeBundle(build.path(), "Mivra Video", "1.10.0", BundleRig::kOurs, launched));
         ASSERT_FALSE(archive.isEmpty());
+        launcher.real = &processes;
     }
 
     std::unique_ptr<Updates> makeUpdates()
@@ -74,7 +67,8 @@ protected:
     BundleRig::KeyPair key;
     FeedServer server;
     QNetworkAccessManager network;
-    RecordingLauncher launcher;
+    ProcessLauncher processes;
+    FakeLauncher launcher;
     bool idle = true;
     int quits = 0;
 };
@@ -121,7 +115,7 @@ TEST_F(UpdatesTest, ABadDownloadLeavesTheInstalledBundleUntouched)
         {"wrong length", archive, size + 1, key.signBase64(archive), -1, "The download has"},
         {"longer than announced", archive, size - 1, key.signBase64(archive), -1, "The download is larger"},
         {"bad signature", archive, size, key.signBase64(archive + "x"), -1, "The download's signature does not match"},
-        {"other key", archive, size, BundleRig::KeyPair().signBase64(archive), -1, "The download's signature"},
+        {"other key", archive, size, BundleRig::KeyPair{QByteArray(32, 'o')}.signBase64(archive), -1, "The download's signature"},
         {"no signature", archive, size, "", -1, "The feed does not sign this update"},
         {"truncated", archive.left(size / 2), size, key.signBase64(archive), size, "The download did not complete: "},
         {"not a bundle", "not xz", 6, key.signBase64("not xz"), -1, "The update could not be unpacked"},
@@ -191,6 +185,81 @@ TEST_F(UpdatesTest, AGoodUpdateIsSwappedInAndRelaunched)
               QStringList{QStringLiteral("Mivra Video")});
 }
 
+const QString kPackaged =
+    QStringLiteral("Mivra Video was installed by your package manager, so updates come from there.");
+
+// `mivra update` as a child; the loop runs meanwhile, so this process serves the feed.
+ChildRun runUpdate(const QString &binary, const QStringList &arguments, const QProcessEnvironment &environment)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(binary, QStringList{QStringLiteral("update")} + arguments);
+    if (!waitUntil([&] { return process.state() == QProcess::NotRunning; }, 60000))
+        stopChild(process);
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+}
+
+// The built program, hard-linked into a scratch bundle of version 1.2.0 beside
+// the build (same file system), against a feed that may offer 1.10.0.
+TEST_F(UpdatesTest, TheUpdateCommandChecksInstallsAndSaysWhyNot)
+{
+    QTemporaryDir scratch(QStringLiteral(MIVRA_BINARY_DIR "/update-command-XXXXXX"));
+    const QString bundle = BundleRig::makeBundle(scratch.path(), "Mivra Video", "1.2.0");
+    const QString binary = bundle + "/bin/mivra";
+    QFile::remove(binary);
+    ASSERT_EQ(::link(QFile::encodeName(appBinary()).constData(), QFile::encodeName(binary).constData()), 0);
+    QProcessEnvironment environment = home.env;
+    environment.insert("MIVRA_FEED_URL", server.url("/appcast.xml").toString());
+    environment.insert("MIVRA_UPDATE_PUBLIC_KEY", QString::fromLatin1(key.publicKeyBase64()));
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+
+    const struct {
+        QByteArray feedVersion; // empty: no feed
+        bool appBusy, packaged;
+        QStringList arguments;
+        int status;
+        QString out, err; // err: how it starts
+    } cases[] = {
+        {"1.10.0", false, false, {"--check"}, 0, "Mivra Video 1.10.0 is available\n", ""},
+        {"", false, false, {"--check"}, 1, "", "mivra: The update feed could not be read: "},
+        {"1.10.0", true, false, {}, 1, "", "mivra: Mivra Video is recording or uploading"},
+        {"1.10.0", false, false, {"--now"}, 2, "", "mivra: update takes only --check"},
+        // A package install leaves the feed alone.
+        {"1.10.0", false, true, {"--check"}, 0, kPackaged + "\n", ""},
+        {"1.10.0", false, true, {}, 1, "", "mivra: " + kPackaged},
+        // Last: the bundle is replaced in place.
+        {"1.10.0",
+         false,
+         false,
+         {},
+         0,
+         "Mivra Video 1.10.0 is available\nMivra Video 1.10.0 is installed\n",
+         "Downloading Mivra Video 1.10.0…\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString() + " for " + c.feedVersion.toStdString());
+        server.files.clear();
+        if (!c.feedVersion.isEmpty())
+            publish(c.feedVersion, archive, archive.size(), key.signBase64(archive));
+        QLocalServer app;
+        const QString busy = home.path("mivra-busy");
+        if (c.appBusy) {
+            ASSERT_TRUE(app.listen(home.path("mivra-instance")));
+            QFile(busy).open(QIODevice::WriteOnly);
+        }
+        const int requestsBefore = server.requests;
+        const ChildRun outcome = runUpdate(c.packaged ? appBinary() : binary, c.arguments, environment);
+        QFile::remove(busy);
+        EXPECT_EQ(outcome.status, c.status) << outcome.err.toStdString();
+        EXPECT_EQ(outcome.out, c.out);
+        EXPECT_TRUE(c.err.isEmpty() ? outcome.err.isEmpty() : outcome.err.startsWith(c.err)) << qPrintable(outcome.err);
+        if (c.packaged)
+            EXPECT_EQ(server.requests, requestsBefore);
+    }
+    EXPECT_EQ(BundleInfo::read(bundle)->version, "1.10.0");
+}
+
 TEST(AppcastTest, ReadsTheEnclosureAndResolvesRelativeAddresses)
 {
     const QByteArray appcast = feed({"<item><enclosure url=\"dl/m.tar.xz\" length=\"12\" sparkle:version=\"7\" "
@@ -199,12 +268,10 @@ TEST(AppcastTest, ReadsTheEnclosureAndResolvesRelativeAddresses)
                                      "<item><title>no enclosure</title><sparkle:version>9</sparkle:version></item>"});
     const auto items = Appcast::parse(appcast, QUrl("https://example.org/feed/appcast.xml"));
     ASSERT_EQ(items.size(), 1u);
-    EXPECT_EQ(items[0].version, QStringLiteral("7"));
-    EXPECT_EQ(items[0].displayVersion(), QStringLiteral("2.0"));
-    EXPECT_EQ(items[0].url, QUrl("https://example.org/feed/dl/m.tar.xz"));
-    EXPECT_EQ(items[0].notesLink, QUrl("https://example.org/feed/notes/2.0.html"));
-    EXPECT_EQ(items[0].length, 12);
-    EXPECT_EQ(items[0].edSignature, "c2ln");
+    EXPECT_EQ(std::tuple(items[0].version, items[0].displayVersion(), items[0].url, items[0].notesLink, items[0].length,
+                         items[0].edSignature),
+              std::tuple(QStringLiteral("7"), QStringLiteral("2.0"), QUrl("https://example.org/feed/dl/m.tar.xz"),
+                         QUrl("https://example.org/feed/notes/2.0.html"), qint64(12), QByteArray("c2ln")));
 }
 
 TEST(VersionTest, ComparesSegmentsAsNumbers)

@@ -5,38 +5,15 @@
 #include <QDBusObjectPath>
 #include <QDBusUnixFileDescriptor>
 #include <QMetaObject>
+#include <QPoint>
 
 #include <unistd.h>
 
 namespace {
-const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
 const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
 
-// One entry of Start's a(ua{sv}) "streams", as a portal marshals it.
-struct SharedStream {
-    uint nodeId = 0;
-    QVariantMap properties;
-};
-} // namespace
-
-Q_DECLARE_METATYPE(SharedStream)
-
-namespace {
-QDBusArgument &operator<<(QDBusArgument &argument, const SharedStream &stream)
-{
-    argument.beginStructure();
-    argument << stream.nodeId << stream.properties;
-    argument.endStructure();
-    return argument;
-}
-
-const QDBusArgument &operator>>(const QDBusArgument &argument, SharedStream &stream)
-{
-    argument.beginStructure();
-    argument >> stream.nodeId >> stream.properties;
-    argument.endStructure();
-    return argument;
-}
+// Start's "streams": a(ua{sv}), a node id and its properties each.
+using SharedStreams = QList<std::pair<uint, QVariantMap>>;
 
 QString senderPart(const QDBusMessage &message)
 {
@@ -46,18 +23,11 @@ QString senderPart(const QDBusMessage &message)
 
 bool FakeScreenCastPortal::registerOn(QDBusConnection bus)
 {
-    qDBusRegisterMetaType<SharedStream>();
-    qDBusRegisterMetaType<QList<SharedStream>>();
+    qDBusRegisterMetaType<std::pair<uint, QVariantMap>>();
+    qDBusRegisterMetaType<SharedStreams>();
     m_bus = bus;
-    return m_bus.registerVirtualObject(kPath, this, QDBusConnection::SubPath) && m_bus.registerService(kService);
-}
-
-void FakeScreenCastPortal::unregister()
-{
-    if (!m_bus.isConnected())
-        return;
-    m_bus.unregisterService(kService);
-    m_bus.unregisterObject(kPath, QDBusConnection::UnregisterTree);
+    return m_bus.registerVirtualObject(kPath, this, QDBusConnection::SubPath) &&
+           m_bus.registerService(QStringLiteral("org.freedesktop.portal.Desktop"));
 }
 
 QStringList FakeScreenCastPortal::methods() const
@@ -77,11 +47,6 @@ FakeScreenCastPortal::Call FakeScreenCastPortal::callOf(const QString &method) c
     return Call{};
 }
 
-QString FakeScreenCastPortal::introspect(const QString &) const
-{
-    return QString();
-}
-
 bool FakeScreenCastPortal::handleMessage(const QDBusMessage &message, const QDBusConnection &)
 {
     // Answered on the test's thread, like a portal that takes its time.
@@ -92,87 +57,64 @@ bool FakeScreenCastPortal::handleMessage(const QDBusMessage &message, const QDBu
 
 void FakeScreenCastPortal::handle(const QDBusMessage &message)
 {
-    const QString interface = message.interface();
     const QString member = message.member();
     const QVariantList args = message.arguments();
+    // Every portal method takes its options last.
+    const QVariantMap options = qdbus_cast<QVariantMap>(args.value(args.size() - 1));
+    const bool camera = message.interface() == QStringLiteral("org.freedesktop.portal.Camera");
 
-    if (member == QStringLiteral("Get")) {
-        m_bus.send(message.createReply(QVariant::fromValue(QDBusVariant(cameraPresent))));
-        return;
-    }
-    if (interface == QStringLiteral("org.freedesktop.portal.Camera")) {
-        if (member == QStringLiteral("AccessCamera")) {
-            cameraAllowed = answers.value(member, Answer::success) == Answer::success;
-            answer(message, member, qdbus_cast<QVariantMap>(args.value(0)), {});
-        } else if (cameraAllowed) {
-            m_bus.send(message.createReply(QVariant::fromValue(QDBusUnixFileDescriptor(0))));
-        } else {
-            m_bus.send(message.createErrorReply(QDBusError::AccessDenied, QStringLiteral("Permission denied")));
-        }
-        return;
-    }
-    if (interface == QStringLiteral("org.freedesktop.DBus.Properties")) {
-        QVariantMap properties{{QStringLiteral("version"), version},
-                               {QStringLiteral("AvailableSourceTypes"), sourceTypes},
-                               {QStringLiteral("AvailableCursorModes"), cursorModes}};
-        m_bus.send(message.createReply(QVariant::fromValue(properties)));
-        return;
-    }
-    if (interface == QStringLiteral("org.freedesktop.portal.Request") && member == QStringLiteral("Close")) {
-        closedRequests << message.path();
-        m_bus.send(message.createReply());
-        return;
-    }
-    if (interface == QStringLiteral("org.freedesktop.portal.Session") && member == QStringLiteral("Close")) {
-        closedSessions << message.path();
-        m_bus.send(message.createReply());
-        return;
-    }
-    if (interface != QStringLiteral("org.freedesktop.portal.ScreenCast") || args.isEmpty()) {
-        m_bus.send(message.createErrorReply(QDBusError::UnknownMethod, QStringLiteral("no such method")));
-        return;
-    }
-
-    const QVariantMap options = qdbus_cast<QVariantMap>(args.constLast());
-    if (member == QStringLiteral("OpenPipeWireRemote")) {
+    QVariant reply; // none: an empty reply
+    QVariantMap results;
+    if (member == QStringLiteral("Get")) { // the camera's IsCameraPresent
+        reply = QVariant::fromValue(QDBusVariant(cameraPresent));
+    } else if (member == QStringLiteral("GetAll")) {
+        reply = QVariantMap{{QStringLiteral("version"), version},
+                            {QStringLiteral("AvailableSourceTypes"), sourceTypes},
+                            {QStringLiteral("AvailableCursorModes"), cursorModes}};
+    } else if (member == QStringLiteral("Close")) {
+        (message.path().contains(QStringLiteral("/session/")) ? closedSessions : closedRequests) << message.path();
+    } else if (member == QStringLiteral("OpenPipeWireRemote") && camera) {
+        if (!cameraAllowed)
+            return void(m_bus.send(message.createErrorReply(QDBusError::AccessDenied, QStringLiteral("denied"))));
+        reply = QVariant::fromValue(QDBusUnixFileDescriptor(0));
+    } else if (member == QStringLiteral("OpenPipeWireRemote")) {
         calls << Call{member, QString(), options};
         const int fd = makeRemote ? makeRemote() : -1;
         m_bus.send(message.createReply(QVariant::fromValue(QDBusUnixFileDescriptor(fd))));
         if (fd >= 0)
             ::close(fd);
         return;
-    }
-
-    QVariantMap results;
-    if (member == QStringLiteral("CreateSession")) {
+    } else if (member == QStringLiteral("CreateSession")) {
         results.insert(QStringLiteral("session_handle"),
                        kPath + QStringLiteral("/session/") + senderPart(message) + QLatin1Char('/') +
                            options.value(QStringLiteral("session_handle_token")).toString());
-        ++m_sessions;
+        return answer(message, options, results);
     } else if (member == QStringLiteral("Start")) {
         if (!restoreTokenToGive.isEmpty())
             results.insert(QStringLiteral("restore_token"), restoreTokenToGive);
         if (shareStream) {
-            SharedStream stream{nodeId,
-                                {{QStringLiteral("position"), QVariant::fromValue(position)},
-                                 {QStringLiteral("size"), QVariant::fromValue(size)},
-                                 {QStringLiteral("source_type"), 1u}}};
-            results.insert(QStringLiteral("streams"), QVariant::fromValue(QList<SharedStream>{stream}));
+            const QVariantMap properties{{QStringLiteral("position"), QVariant::fromValue(QPoint(0, 0))},
+                                         {QStringLiteral("size"), QVariant::fromValue(size)},
+                                         {QStringLiteral("source_type"), 1u}};
+            results.insert(QStringLiteral("streams"), QVariant::fromValue(SharedStreams{{nodeId, properties}}));
         }
-    } else if (member != QStringLiteral("SelectSources")) {
-        m_bus.send(message.createErrorReply(QDBusError::UnknownMethod, QStringLiteral("no such method")));
-        return;
+        return answer(message, options, results);
+    } else if (member == QStringLiteral("SelectSources") || member == QStringLiteral("AccessCamera")) {
+        if (camera)
+            cameraAllowed = answers.value(member, Answer::success) == Answer::success;
+        return answer(message, options, results);
+    } else {
+        return void(m_bus.send(message.createErrorReply(QDBusError::UnknownMethod, member)));
     }
-    answer(message, member, options, results);
+    m_bus.send(reply.isValid() ? message.createReply(reply) : message.createReply());
 }
 
-void FakeScreenCastPortal::answer(const QDBusMessage &message, const QString &method, const QVariantMap &options,
-                                  const QVariantMap &results)
+void FakeScreenCastPortal::answer(const QDBusMessage &message, const QVariantMap &options, const QVariantMap &results)
 {
     const QString requestPath = kPath + QStringLiteral("/request/") + senderPart(message) + QLatin1Char('/') +
                                 options.value(QStringLiteral("handle_token")).toString();
-    calls << Call{method, requestPath, options};
-    const Answer planned = answers.value(method, Answer::success);
+    calls << Call{message.member(), requestPath, options};
+    const Answer planned = answers.value(message.member(), Answer::success);
     QDBusMessage response = QDBusMessage::createSignal(requestPath, QStringLiteral("org.freedesktop.portal.Request"),
                                                        QStringLiteral("Response"));
     response << uint(planned) << (planned == Answer::success ? results : QVariantMap());

@@ -4,7 +4,6 @@
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
 #include <QHash>
-#include <QPoint>
 #include <QSize>
 #include <QVariantMap>
 
@@ -23,8 +22,8 @@ public:
         QVariantMap options;
     };
 
+    // Unregistered by its destruction.
     bool registerOn(QDBusConnection bus);
-    void unregister();
 
     // What it offers.
     uint version = 4;
@@ -35,7 +34,6 @@ public:
     QString restoreTokenToGive = QStringLiteral("token-1");
     bool shareStream = true;
     uint nodeId = 42;
-    QPoint position{0, 0};
     QSize size{1280, 720};
     // Gives the descriptor OpenPipeWireRemote returns; the fake closes it.
     std::function<int()> makeRemote;
@@ -51,14 +49,12 @@ public:
     QStringList methods() const;
     Call callOf(const QString &method) const;
 
-    QString introspect(const QString &path) const override;
+    QString introspect(const QString &) const override { return {}; }
     bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override;
 
 private:
     void handle(const QDBusMessage &message);
-    void answer(const QDBusMessage &message, const QString &method, const QVariantMap &options,
-                const QVariantMap &results);
+    void answer(const QDBusMessage &message, const QVariantMap &options, const QVariantMap &results);
 
     QDBusConnection m_bus{QString()};
-    int m_sessions = 0;
 };

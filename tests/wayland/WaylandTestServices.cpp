@@ -27,20 +27,13 @@ PrivateSessionBus::~PrivateSessionBus()
         QDBusConnection::disconnectFromBus(name);
 }
 
-bool PrivateSessionBus::start(const QString &folder, QString *whyNot)
+bool PrivateSessionBus::start()
 {
-    if (!m_daemon.start(QStringLiteral("dbus-daemon"),
-                        {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                         QStringLiteral("--address=unix:dir=") + folder, QStringLiteral("--print-address=1")},
-                        QProcessEnvironment::systemEnvironment())) {
-        *whyNot = QStringLiteral("dbus-daemon cannot be started (package dbus-daemon)");
-        return false;
-    }
-    while (!m_daemon.canReadLine()) {
-        if (!m_daemon.waitForReadyRead(5000)) {
-            *whyNot = QStringLiteral("dbus-daemon printed no address");
-            return false;
-        }
+    m_daemon.start(QStringLiteral("dbus-daemon"),
+                   {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                    QStringLiteral("--address=unix:dir=") + m_folder.path(), QStringLiteral("--print-address=1")},
+                   QProcessEnvironment::systemEnvironment());
+    while (!m_daemon.canReadLine() && m_daemon.waitForReadyRead(5000)) {
     }
     m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
     return !m_address.isEmpty();
@@ -66,35 +59,15 @@ QProcessEnvironment PrivatePipeWire::environment() const
     return environment;
 }
 
-bool PrivatePipeWire::start(QString *whyNot)
+bool PrivatePipeWire::start()
 {
-    if (!m_runtime.isValid()) {
-        *whyNot = QStringLiteral("no temporary folder");
-        return false;
-    }
-    QFile::setPermissions(m_runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    // WirePlumber leaves at once without a session bus.
-    if (!m_bus.start(m_runtime.path(), whyNot))
-        return false;
-    if (!m_pipewire.start(QStringLiteral("pipewire"), {}, environment())) {
-        *whyNot = QStringLiteral("pipewire cannot be started (package pipewire)");
-        return false;
-    }
     const QString socket = m_runtime.path() + QStringLiteral("/pipewire-0");
-    if (!waitUntil([&] { return QFileInfo::exists(socket); }, 15000)) {
-        *whyNot = QStringLiteral("pipewire made no socket");
-        return false;
-    }
-    if (!m_wireplumber.start(QStringLiteral("wireplumber"), {}, environment())) {
-        *whyNot = QStringLiteral("wireplumber cannot be started (package wireplumber)");
-        return false;
-    }
-    if (QStandardPaths::findExecutable(QStringLiteral("gst-launch-1.0")).isEmpty() ||
-        QStandardPaths::findExecutable(QStringLiteral("pw-dump")).isEmpty()) {
-        *whyNot = QStringLiteral("gst-launch-1.0 or pw-dump is missing (gstreamer1.0-tools, pipewire-bin)");
-        return false;
-    }
-    return true;
+    // WirePlumber leaves at once without a session bus.
+    return !QStandardPaths::findExecutable(QStringLiteral("gst-launch-1.0")).isEmpty() &&
+           !QStandardPaths::findExecutable(QStringLiteral("pw-dump")).isEmpty() && m_bus.start() &&
+           m_pipewire.start(QStringLiteral("pipewire"), {}, environment()) &&
+           waitUntil([&] { return QFileInfo::exists(socket); }, 15000) &&
+           m_wireplumber.start(QStringLiteral("wireplumber"), {}, environment());
 }
 
 UniqueFd PrivatePipeWire::connect() const

@@ -15,7 +15,7 @@
 class TestProcess final : public QProcess {
 public:
     ~TestProcess() override { stopChild(*this); }
-    // False when `program` is missing or does not start; a running one is stopped first.
+    // False when `program` does not start; a running one is stopped first.
     bool start(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment);
 };
 
@@ -23,13 +23,14 @@ public:
 class PrivateSessionBus {
 public:
     ~PrivateSessionBus();
-    // False (with the reason) when dbus-daemon cannot run here.
-    bool start(const QString &folder, QString *whyNot);
+    // False when dbus-daemon cannot run here.
+    bool start();
     QString address() const { return m_address; }
     // A new connection of this process to the bus.
     QDBusConnection connect();
 
 private:
+    QTemporaryDir m_folder{QDir::tempPath() + QStringLiteral("/mivra-bus-XXXXXX")};
     TestProcess m_daemon;
     QString m_address;
     QStringList m_connections;
@@ -39,7 +40,8 @@ private:
 // bus and runtime folder, and video nodes made with gst-launch.
 class PrivatePipeWire {
 public:
-    bool start(QString *whyNot);
+    // False when one of them, gst-launch-1.0 or pw-dump cannot run here.
+    bool start();
     // A fresh connection to the daemon, as the portal would hand one out.
     UniqueFd connect() const;
     // Starts a gst-launch video source of videotestsrc `pattern` offering
