@@ -13,6 +13,13 @@ namespace {
 using Kind = Phase::Kind;
 using Arrange = std::function<void(AppStateRig &)>;
 
+// One AppState over doubles per case.
+class AppStateCycle : public ::testing::Test {
+protected:
+    AppStateRig rig;
+    AppState &state = rig.make();
+};
+
 // Runs one whole recording: start, then stop (upload) or discard.
 void recordAndStop(AppState &state)
 {
@@ -21,7 +28,7 @@ void recordAndStop(AppState &state)
     run(state.stopRecording());
 }
 
-TEST(AppStateStart, CameraMicrophoneAndBubbleChoicesShapeTheRecording)
+TEST(AppStateChoices, CameraMicrophoneAndBubbleShapeTheRecording)
 {
     const struct {
         const char *name;
@@ -61,10 +68,8 @@ TEST(AppStateStart, CameraMicrophoneAndBubbleChoicesShapeTheRecording)
     }
 }
 
-TEST(AppStateStart, HintOnTheFirstTwoRecordingsOnly)
+TEST_F(AppStateCycle, HintOnTheFirstTwoRecordingsOnly)
 {
-    AppStateRig rig;
-    AppState &state = rig.make();
     QStringList shows;
     for (int i = 0; i < 3; ++i) {
         run(state.startRecording());
@@ -75,7 +80,7 @@ TEST(AppStateStart, HintOnTheFirstTwoRecordingsOnly)
     EXPECT_EQ(rig.store->intValue(QStringLiteral("recordingsStarted")), 3);
 }
 
-TEST(AppStateStart, FailuresUndoTheStartAndExplain)
+TEST(AppStateFailedStart, UndoesTheStartAndExplains)
 {
     const struct {
         std::string step; // none: a plain file stands where the folder should be
@@ -107,19 +112,18 @@ TEST(AppStateStart, FailuresUndoTheStartAndExplain)
     }
 }
 
-TEST(AppStatePhases, OverlappingRequestsAreIgnored)
+TEST_F(AppStateCycle, OverlappingRequestsAreIgnored)
 {
-    AppStateRig rig;
-    AppState &state = rig.make();
     const auto pokeAll = [&] {
         run(state.startRecording());
         run(state.stopRecording());
         run(state.discardRecording());
     };
 
-    // Nothing to stop or discard while idle.
+    // Nothing to stop, discard or finish for a quit while idle.
     run(state.stopRecording());
     run(state.discardRecording());
+    run(state.finishForQuit());
     EXPECT_TRUE(rig.journal->isEmpty());
 
     rig.recorder->startStep.hold = true;
@@ -150,10 +154,8 @@ TEST(AppStatePhases, OverlappingRequestsAreIgnored)
     EXPECT_EQ(rig.outcome(), "idle error=\"\" links=1 uploads=1 file=gone clock=off");
 }
 
-TEST(AppStateStop, UploadHandsTheLinkOverAndDeletesTheFileAfterTheThumbnail)
+TEST_F(AppStateCycle, UploadHandsTheLinkOverAndDeletesTheFileAfterTheThumbnail)
 {
-    AppStateRig rig;
-    AppState &state = rig.make();
     run(state.startRecording());
     const QString file = rig.recorder->lastOutputPath;
     ASSERT_TRUE(QFile::exists(file));
@@ -178,7 +180,7 @@ TEST(AppStateStop, UploadHandsTheLinkOverAndDeletesTheFileAfterTheThumbnail)
     EXPECT_TRUE(rig.uploader->lastUpload.endsWith(" keep 86400")) << rig.uploader->lastUpload.toStdString();
 }
 
-TEST(AppStateStop, FailuresReturnToIdleKeepTheFileAndSayWhy)
+TEST(AppStateFailedStop, ReturnsToIdleKeepsTheFileAndSaysWhy)
 {
     const struct {
         std::string step;
@@ -206,10 +208,8 @@ TEST(AppStateStop, FailuresReturnToIdleKeepTheFileAndSayWhy)
     }
 }
 
-TEST(AppStateStop, ProgressReportsCountOnlyWhileUploading)
+TEST_F(AppStateCycle, ProgressReportsCountOnlyWhileUploading)
 {
-    AppStateRig rig;
-    AppState &state = rig.make();
     run(state.startRecording());
     rig.uploader->uploadStep.hold = true;
     auto stop = state.stopRecording();
@@ -229,10 +229,8 @@ TEST(AppStateStop, ProgressReportsCountOnlyWhileUploading)
     EXPECT_EQ(state.phase(), Phase::idle());
 }
 
-TEST(AppStateDiscard, DeletesTheFileWithoutUploading)
+TEST_F(AppStateCycle, DiscardDeletesTheFileWithoutUploading)
 {
-    AppStateRig rig;
-    AppState &state = rig.make();
     run(state.startRecording());
     const QString file = rig.recorder->lastOutputPath;
     rig.journal->clear();
@@ -248,23 +246,8 @@ TEST(AppStateDiscard, DeletesTheFileWithoutUploading)
     EXPECT_EQ(rig.outcome(), "idle error=\"\" links=0 uploads=0 file=kept clock=off");
 }
 
-TEST(AppStateDiscard, QuitFinishesARunningRecordingAndKeepsIt)
+TEST_F(AppStateCycle, ElapsedTicksWhileRecordingOnly)
 {
-    AppStateRig rig;
-    AppState &state = rig.make();
-    run(state.finishForQuit());
-    EXPECT_TRUE(rig.journal->isEmpty());
-
-    run(state.startRecording());
-    run(state.finishForQuit());
-    EXPECT_EQ(rig.count("recorder.stop"), 1);
-    EXPECT_EQ(rig.outcome(), "idle error=\"\" links=0 uploads=0 file=kept clock=off");
-}
-
-TEST(AppStateClock, ElapsedTicksWhileRecordingOnly)
-{
-    AppStateRig rig;
-    AppState &state = rig.make();
     run(state.startRecording());
     rig.now = rig.now.addSecs(3725);
     EXPECT_TRUE(waitUntil([&] { return state.elapsed() == QStringLiteral("62:05"); }));
@@ -274,10 +257,8 @@ TEST(AppStateClock, ElapsedTicksWhileRecordingOnly)
     EXPECT_EQ(state.elapsed(), QStringLiteral("0:00"));
 }
 
-TEST(AppStateMainWindow, MinimisedForTheRecordingAndRestoredAfter)
+TEST_F(AppStateCycle, MinimisedForTheRecordingAndRestoredAfter)
 {
-    AppStateRig rig;
-    AppState &state = rig.make();
     rig.mainWindow->state = MainWindowAccess::Presence::shown;
     run(state.startRecording());
     EXPECT_TRUE(state.minimizedForRecording());
@@ -306,7 +287,7 @@ TEST(AppStateMainWindow, MinimisedForTheRecordingAndRestoredAfter)
     }
 }
 
-TEST(AppStateMainWindow, FallbackResumesWhenTheWindowManagerIsSilent)
+TEST(AppStateMinimiseFallback, ResumesWhenTheWindowManagerIsSilent)
 {
     AppStateRig rig;
     rig.timing.minimiseFallbackMs = 60;
@@ -322,10 +303,8 @@ TEST(AppStateMainWindow, FallbackResumesWhenTheWindowManagerIsSilent)
     EXPECT_TRUE(state.phase().is(Kind::recording));
 }
 
-TEST(AppStateLinks, CopyAndOpenOpensWebLinksOnly)
+TEST_F(AppStateCycle, CopyAndOpenOpensWebLinksOnly)
 {
-    AppStateRig rig;
-    AppState &state = rig.make();
     state.copyAndOpen(RecentLink{QStringLiteral("a"), QStringLiteral("file:///etc/passwd")});
     state.copyAndOpen(RecentLink{QStringLiteral("b"), QStringLiteral("not a url at all")});
     EXPECT_EQ(rig.clipboard->text, QStringLiteral("not a url at all"));
@@ -334,10 +313,8 @@ TEST(AppStateLinks, CopyAndOpenOpensWebLinksOnly)
     EXPECT_EQ(rig.urlOpener->opened.size(), 1);
 }
 
-TEST(AppStateLinks, ShowMainRaisesOrOpens)
+TEST_F(AppStateCycle, ShowMainRaisesOrOpens)
 {
-    AppStateRig rig;
-    AppState &state = rig.make();
     int opened = 0;
     state.showMain(); // nothing to show, nothing to open with
     state.setOpenMain([&] { ++opened; });
@@ -349,10 +326,8 @@ TEST(AppStateLinks, ShowMainRaisesOrOpens)
     EXPECT_EQ(rig.count("window.front"), 1);
 }
 
-TEST(AppStateLinks, FailedLinkEditSetsLastErrorUntilTheNextStart)
+TEST_F(AppStateCycle, FailedLinkEditSetsLastErrorUntilTheNextStart)
 {
-    AppStateRig rig;
-    AppState &state = rig.make();
     recordAndStop(state);
     rig.uploader->error = QStringLiteral("The service could not be reached.");
     run(state.deleteLink(state.recent().front()));
@@ -362,10 +337,8 @@ TEST(AppStateLinks, FailedLinkEditSetsLastErrorUntilTheNextStart)
     EXPECT_FALSE(state.hasLastError());
 }
 
-TEST(AppStateFields, SwitchesPersistAndNotifyOnlyOnChange)
+TEST_F(AppStateCycle, SwitchesPersistAndNotifyOnlyOnChange)
 {
-    AppStateRig rig;
-    AppState &state = rig.make();
     int cameraSignals = 0;
     int demoSignals = 0;
     QObject::connect(&state, &AppState::cameraEnabledChanged, [&] { ++cameraSignals; });
@@ -382,10 +355,8 @@ TEST(AppStateFields, SwitchesPersistAndNotifyOnlyOnChange)
     EXPECT_FALSE(rig.store->values.contains(QStringLiteral("demoMode")));
 }
 
-TEST(AppStateFields, RefreshesWhenCreatedAndWhenActivated)
+TEST_F(AppStateCycle, RefreshesWhenCreatedAndWhenActivated)
 {
-    AppStateRig rig;
-    rig.make();
     EXPECT_TRUE(waitUntil([&] { return rig.uploader->calls.count("list") == 1; }));
     if (auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
         Q_EMIT app->applicationStateChanged(Qt::ApplicationActive);
