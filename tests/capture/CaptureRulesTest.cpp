@@ -1,12 +1,20 @@
 // Pure rules of capture: the microphone's time stamps, the encoder preset
-// choice and the picture buffer pool.
+// choice, the picture buffer pool and queue, colour conversion and video sizes.
+#include "capture/ColorConvert.h"
 #include "capture/EncoderPreset.h"
+#include "capture/FrameQueue.h"
+#include "capture/VideoSize.h"
 #include "platform/capture/FrameBufferPool.h"
 #include "platform/capture/SoundStamps.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cstring>
 #include <set>
+#include <thread>
+#include <tuple>
 
 namespace {
 
@@ -96,6 +104,86 @@ TEST(FrameBufferPool, ReusesReleasedBuffersKeepsAFewAndOutlivesNone)
     auto late = FrameBufferPool::take(pool);
     pool.reset();
     late.reset();
+}
+
+const auto kSoon = [] { return std::chrono::steady_clock::now() + std::chrono::milliseconds(50); };
+
+TEST(FrameQueue, KeepsTheNewestPicturesAndSoundUpToItsBacklogCountingTheDropped)
+{
+    FrameQueue queue(2, 100'000);
+    for (int i = 1; i <= 5; ++i)
+        queue.pushVideo(VideoFrame{nullptr, 0, 0, 0, i});
+    for (int i = 0; i < 15; ++i) // 10 ms each
+        queue.pushAudio(AudioChunk{std::vector<float>(480), 1, 48000, i * 10'000});
+    const FrameQueue::Batch batch = queue.take(kSoon());
+    std::vector<int64_t> video, audio;
+    for (const VideoFrame &frame : batch.video)
+        video.push_back(frame.timestampUs);
+    for (const AudioChunk &chunk : batch.audio)
+        audio.push_back(chunk.timestampUs / 10'000);
+    EXPECT_EQ(std::tuple(video, queue.droppedVideoFrames(), audio, queue.droppedAudioChunks()),
+              std::tuple(std::vector<int64_t>{4, 5}, 3, std::vector<int64_t>{5, 6, 7, 8, 9, 10, 11, 12, 13, 14}, 5));
+}
+
+TEST(FrameQueue, TakeWakesOnInputAndOnClose)
+{
+    // Long deadlines: a take that is not woken returns only at its deadline.
+    FrameQueue queue;
+    const auto far = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    std::thread producer([&] { queue.pushVideo(VideoFrame{nullptr, 0, 0, 0, 1}); });
+    EXPECT_EQ(queue.take(far).video.size(), 1u);
+    producer.join();
+    std::thread closer([&] { queue.close(); });
+    EXPECT_TRUE(queue.take(far).closed);
+    closer.join();
+    EXPECT_LT(std::chrono::steady_clock::now(), far);
+    queue.pushVideo(VideoFrame{nullptr, 0, 0, 0, 2}); // after close: ignored
+    EXPECT_TRUE(queue.take(kSoon()).video.empty());
+}
+
+// Reference values of limited-range BT.709 (not BT.601: red would be Y 81).
+TEST(ColorConvert, UsesTheBt709Matrix)
+{
+    const struct {
+        uint8_t b, g, r;
+        int y, u, v;
+    } cases[] = {
+        {255, 255, 255, 235, 128, 128}, {0, 0, 0, 16, 128, 128}, {0, 0, 255, 63, 102, 240}, {255, 0, 0, 32, 240, 118}};
+    for (const auto &c : cases) {
+        // A solid 4x2 picture; the X byte is never read as alpha.
+        std::array<uint8_t, 4 * 4 * 2> bgrx{};
+        const uint8_t pixel[4] = {c.b, c.g, c.r, 0xff};
+        for (int i = 0; i < 8; ++i)
+            std::memcpy(&bgrx[4 * i], pixel, 4);
+        std::array<uint8_t, 8> y{};
+        std::array<uint8_t, 2> u{}, v{};
+        bgrxToI420Bt709(bgrx.data(), 16, y.data(), 4, u.data(), 2, v.data(), 2, 4, 2);
+        SCOPED_TRACE(testing::Message() << int(c.r) << "," << int(c.g) << "," << int(c.b));
+        EXPECT_LE(std::max({std::abs(y[0] - c.y), std::abs(u[0] - c.u), std::abs(v[0] - c.v)}), 1)
+            << int(y[0]) << " " << int(u[0]) << " " << int(v[0]);
+    }
+}
+
+TEST(VideoSize, IsAlwaysEvenAndAtMost2560OnTheLongerSide)
+{
+    for (double w : {333.0, 799.5, 1366.0, 1440.0, 2561.0, 3001.0, 5120.0})
+        for (double h : {201.0, 767.0, 900.0, 1599.0, 2880.0})
+            for (double scale : {1.0, 1.25, 1.5, 2.0}) {
+                const PixelSize s = videoSizeFor(w, h, scale);
+                EXPECT_TRUE(s.width % 2 == 0 && s.height % 2 == 0 && s.width > 0 && std::max(s.width, s.height) <= 2560)
+                    << w << "x" << h << " at " << scale << ": " << s.width << "x" << s.height;
+            }
+    EXPECT_EQ(videoSizeFor(1080, 1920, 2.0), (PixelSize{1440, 2560})); // portrait caps the height
+    EXPECT_EQ(videoSizeFor(1365, 767, 1.0), (PixelSize{1364, 766}));   // odd sizes round down
+}
+
+TEST(DisplayChoice, TakesTheWantedDisplayElseTheFirst)
+{
+    const QList<DisplayInfo> displays = {DisplayInfo{3, "a", {}, 10, 10}, DisplayInfo{5, "b", {}, 20, 20}};
+    EXPECT_EQ(chooseDisplay(displays, 5u)->id, 5u);
+    EXPECT_EQ(chooseDisplay(displays, 4u)->id, 3u);
+    EXPECT_EQ(chooseDisplay(displays, std::nullopt)->id, 3u);
+    EXPECT_FALSE(chooseDisplay({}, 5u));
 }
 
 } // namespace

@@ -13,11 +13,6 @@ X11TestScene::X11TestScene()
     xcb_create_gc(m_connection.get(), m_gc, m_screen->root, 0, nullptr);
 }
 
-QSize X11TestScene::screenSize() const
-{
-    return m_screen ? QSize(m_screen->width_in_pixels, m_screen->height_in_pixels) : QSize();
-}
-
 uint32_t X11TestScene::addWindow(const QRect &rect, uint32_t rgb)
 {
     xcb_connection_t *c = m_connection.get();

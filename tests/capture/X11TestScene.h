@@ -12,7 +12,6 @@ class X11TestScene {
 public:
     X11TestScene();
     bool ok() const { return m_connection != nullptr; }
-    QSize screenSize() const;
 
     // A borderless window filled with 0xRRGGBB; returns its id.
     uint32_t addWindow(const QRect &rect, uint32_t rgb);
@@ -21,9 +20,9 @@ public:
     // Shows a solid wallpaper on the root and publishes it as wallpaper
     // setters do (_XROOTPMAP_ID); it lives as long as this scene.
     void setWallpaper(uint32_t rgb);
-    void sync();
 
 private:
+    void sync();
     XcbConnection m_connection; // closing it destroys every window this scene made
     xcb_screen_t *m_screen = nullptr;
     uint32_t m_gc = 0;

@@ -54,11 +54,6 @@ QList<QByteArray> ffprobeLines(const QString &arguments, const QString &path)
     return output("ffprobe -v error " + arguments + " -of csv=p=0 {}", path).split('\n');
 }
 
-int countVideoFrames(const QString &path)
-{
-    return ffprobeLines("-select_streams v:0 -count_packets -show_entries stream=nb_read_packets", path)[0].toInt();
-}
-
 double decodableVideoSeconds(const QString &path)
 {
     // Decodes the whole video track; the last frame's time plus its length.

@@ -26,9 +26,6 @@ FfprobeReport ffprobe(const QString &path);
 std::string streamFields(const QJsonObject &stream, const char *keys);
 // The lines of `ffprobe -v error <arguments> -of csv=p=0 <path>`.
 QList<QByteArray> ffprobeLines(const QString &arguments, const QString &path);
-// Pictures in the video track, counted packet by packet (a fragmented file
-// has no frame count in its header).
-int countVideoFrames(const QString &path);
 // Seconds of the video track that decode without error (frames times their spacing).
 double decodableVideoSeconds(const QString &path);
 struct Mp4Box {
