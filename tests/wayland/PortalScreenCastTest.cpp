@@ -3,13 +3,18 @@
 #include "FakeScreenCastPortal.h"
 #include "MemoryPreferenceStore.h"
 #include "WaylandTestServices.h"
+#include "platform/LinuxSetupPermissions.h"
+#include "platform/capture/PortalCamera.h"
+#include "platform/capture/WaylandCapturePlatform.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <future>
 
 using namespace std::chrono_literals;
 using Answer = FakeScreenCastPortal::Answer;
+using Authorization = SetupPermissions::Authorization;
 
 namespace {
 // SelectSources' options as "name=value", without the request's own token.
@@ -22,6 +27,14 @@ QStringList selectOptions(const FakeScreenCastPortal &fake)
             named << it.key() + QLatin1Char('=') + it.value().toString();
     }
     return named;
+}
+
+// The status call blocks, so it runs beside the loop that lets the fake answer.
+Authorization statusOf(SetupPermissions &permissions)
+{
+    std::future<Authorization> status = std::async(std::launch::async, [&] { return permissions.cameraStatus(); });
+    waitUntil([&] { return status.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 60000);
+    return status.get();
 }
 
 class PortalScreenCastTest : public ::testing::Test {
@@ -44,6 +57,14 @@ protected:
     QString failureOf(PortalScreenCast &portal)
     {
         return failureText([&] { opened = run(portal.open()); });
+    }
+    // The setup card's permissions on a desktop served by the fake.
+    std::unique_ptr<LinuxSetupPermissions> setupPermissions()
+    {
+        auto platform = std::make_shared<WaylandCapturePlatform>(std::shared_ptr<PortalScreenCast>(makePortal()));
+        return std::make_unique<LinuxSetupPermissions>(
+            [this] { return PortalScreenCast::remembersChoice(*preferences); },
+            [platform] { return platform->askOnce(); });
     }
     std::optional<QString> storedToken() const { return preferences->textValue(PortalScreenCast::restoreTokenKey); }
 
@@ -140,6 +161,70 @@ TEST_F(PortalScreenCastTest, RefusalsFailTheStartAndEndTheSession)
         EXPECT_TRUE(waitUntil([&] {
             return fake.closedSessions.size() == c.closedSessions && fake.closedRequests == withdrawn;
         })) << fake.closedSessions.join(' ').toStdString() << " | " << fake.closedRequests.join(' ').toStdString();
+    }
+}
+
+// The setup card's portal steps: one screen ask opens one session, keeps the
+// token and closes the session; a refusal is quiet.
+TEST_F(PortalScreenCastTest, SetupScreenAskIsRememberedAndARefusalStaysUndone)
+{
+    const struct {
+        const char *name;
+        QString method; // answered with `answer`; the rest succeed
+        Answer answer;
+        bool granted;
+    } cases[] = {
+        {"shared", QStringLiteral("Start"), Answer::success, true},
+        {"cancelled in the dialog", QStringLiteral("Start"), Answer::cancelled, false},
+        {"refused by the desktop", QStringLiteral("SelectSources"), Answer::refused, false},
+    };
+    const auto permissions = setupPermissions();
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        preferences->remove(PortalScreenCast::restoreTokenKey);
+        fake.answers = {{c.method, c.answer}};
+        fake.calls.clear();
+        fake.closedSessions.clear();
+
+        EXPECT_EQ(run(permissions->requestScreen()), c.granted);
+        EXPECT_EQ(permissions->screenPreflight(), c.granted);
+        EXPECT_EQ(fake.methods().count(QStringLiteral("CreateSession")), 1);
+        // The desktop stops sharing at once, whatever the answer.
+        EXPECT_TRUE(waitUntil([&] { return fake.closedSessions.size() == 1; }));
+    }
+}
+
+TEST_F(PortalScreenCastTest, SetupAskingWhenRememberedOrOnX11OpensNoDialog)
+{
+    preferences->setValue(PortalScreenCast::restoreTokenKey, QStringLiteral("kept"));
+    EXPECT_TRUE(run(setupPermissions()->requestScreen()));
+    EXPECT_TRUE(fake.calls.isEmpty());
+    EXPECT_TRUE(run(LinuxSetupPermissions({}, {}).requestScreen())) << "X11";
+}
+
+// In a sandbox the camera is asked about through the portal.
+TEST_F(PortalScreenCastTest, SetupSandboxedCameraIsAskedForThroughThePortal)
+{
+    PortalCamera camera(PortalScreenCast::Options{bus.connect()});
+    LinuxSetupPermissions sandboxed({}, {}, {[&] { return camera.status(); }, [&] { return camera.ask(); }});
+    const struct {
+        const char *name;
+        bool present;
+        Answer answer;
+        Authorization after;
+    } cases[] = {
+        {"allowed", true, Answer::success, Authorization::authorized},
+        {"cancelled", true, Answer::cancelled, Authorization::notDetermined},
+        {"no camera", false, Answer::success, Authorization::notDetermined},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        fake.cameraPresent = c.present;
+        fake.cameraAllowed = false;
+        fake.answers = {{QStringLiteral("AccessCamera"), c.answer}};
+        EXPECT_EQ(statusOf(sandboxed), Authorization::notDetermined);
+        run(sandboxed.requestCamera());
+        EXPECT_EQ(statusOf(sandboxed), c.after);
     }
 }
 
