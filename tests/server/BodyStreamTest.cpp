@@ -37,7 +37,7 @@ std::string partReply(int n, const std::string &bytes)
 
 class ServerBodyStream : public ::testing::Test {
 protected:
-    InProcessServer server{{.partSize = kPartSize}};
+    InProcessServer server{[](ServerConfig &c) { c.partSize = kPartSize; }};
     Api api = server.api(newToken());
 };
 

@@ -10,14 +10,11 @@ TEST(ServerJson, ParsesObjectsWithExactIntegersAndCountsCodePoints)
     auto r =
         parse(R"({"a": 1, "b": -9223372036854775808, "c": "x\u00e9\ud83d\ude00", "d": [true, false, null], "e": 1.5})");
     ASSERT_TRUE(r.value) << r.error;
-    const json::Value &v = *r.value;
-    EXPECT_EQ(v.find("a")->asInteger(), 1);
-    EXPECT_EQ(v.find("b")->asInteger(), INT64_MIN);
-    EXPECT_EQ(v.find("c")->asString(), "x\xc3\xa9\xf0\x9f\x98\x80");
-    EXPECT_EQ(v.find("d")->asArray().size(), 3u);
-    EXPECT_FALSE(v.find("e")->isInteger());
-    EXPECT_EQ(v.find("missing"), nullptr);
-    EXPECT_EQ(json::codePointCount(v.find("c")->asString()), 3u);
+    // Written back, a double would show as one (-9.2e18), and 1.5 as an integer would not.
+    EXPECT_EQ(
+        json::serialize(*r.value),
+        "{\"a\":1,\"b\":-9223372036854775808,\"c\":\"x\xc3\xa9\xf0\x9f\x98\x80\",\"d\":[true,false,null],\"e\":1.5}");
+    EXPECT_EQ(json::codePointCount(r.value->find("c")->asString()), 3u);
 }
 
 TEST(ServerJson, NumbersWithFractionOrExponentOrOverflowAreNotIntegers)

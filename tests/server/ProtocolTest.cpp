@@ -11,24 +11,26 @@ using namespace servertest;
 
 namespace {
 
-// Each key present with its JSON type: true for an integer, false for a string.
-void expectShape(const json::Value &v, std::initializer_list<std::pair<const char *, bool>> keys)
-{
-    for (const auto &[key, integer] : keys) {
-        const json::Value *m = v.find(key);
-        ASSERT_NE(m, nullptr) << key << " missing in " << json::serialize(v);
-        EXPECT_TRUE(integer ? m->isInteger() : m->isString()) << key << " has the wrong type in " << json::serialize(v);
-    }
-}
-
 class ServerProtocol : public ::testing::Test {
 protected:
     InProcessServer server;
     Api api{server.port(), newToken()};
-    std::int64_t partSize = InProcessServer::Options{}.partSize;
+    const std::int64_t partSize = kServerPartSize;
 
     std::int64_t now() { return server.clock().nowMs(); }
+    std::string shareUrl(const std::string &id) { return server.url() + "/v/" + id; }
 };
+
+// A record as compact JSON with its keys in order, so that a reply compares
+// whole: every key, its type and its value.
+std::string record(const Http &reply)
+{
+    return json::serialize(reply.json());
+}
+std::string record(json::Object o)
+{
+    return json::serialize(std::move(o));
+}
 
 } // namespace
 
@@ -50,13 +52,10 @@ TEST_F(ServerProtocol, CreateAnswersACreateResponseForEveryOptionalKeyAndLifetim
             api.post("/api/videos", R"({"title":"Mivra 2024-05-01 10.00.00","contentType":"video/mp4")" + extra + "}");
         ASSERT_EQ(r.status, 201) << r.body;
         EXPECT_EQ(r.header("Content-Type"), "application/json");
-        const json::Value v = r.json();
-        expectShape(v, {{"id", false}, {"partSize", true}, {"shareUrl", false}, {"expiresAt", true}});
-        const std::string id = v.find("id")->asString();
+        const std::string id = r.id();
         EXPECT_TRUE(crypto::isVideoId(id)) << id;
-        EXPECT_EQ(v.find("partSize")->asInteger(), partSize);
-        EXPECT_EQ(v.find("shareUrl")->asString(), server.url() + "/v/" + id);
-        EXPECT_EQ(v.find("expiresAt")->asInteger(), expiresAt);
+        EXPECT_EQ(record(r),
+                  record({{"id", id}, {"partSize", partSize}, {"shareUrl", shareUrl(id)}, {"expiresAt", expiresAt}}));
     }
 }
 
@@ -71,16 +70,13 @@ TEST_F(ServerProtocol, SingleUploadsOfMp4FilesAnswerVideoInfoAndOthersAreRefused
         const Http r = api.put("/api/videos/" + id, body, "video/mp4");
         const Http media = api.publicGet("/r/" + id);
         if (body.size() < 100) {
-            EXPECT_EQ(r.status, 415);
+            EXPECT_EQ(std::pair(r.status, media.status), std::pair(415, 404));
             EXPECT_NE(r.json().find("error"), nullptr);
-            EXPECT_EQ(media.status, 404);
             continue;
         }
-        ASSERT_EQ(r.status, 200) << r.body;
-        const json::Value v = r.json();
-        expectShape(v, {{"id", false}, {"shareUrl", false}, {"expiresAt", true}});
-        EXPECT_EQ(v.find("id")->asString(), id);
-        EXPECT_EQ(v.find("shareUrl")->asString(), server.url() + "/v/" + id);
+        EXPECT_EQ(record(r), record({{"id", id},
+                                     {"shareUrl", shareUrl(id)},
+                                     {"expiresAt", now() + LifetimeBounds::kDefaultSeconds * 1000}}));
         EXPECT_EQ(media.header("Content-Type"), "video/mp4");
         EXPECT_TRUE(media.body == body);
     }
@@ -99,11 +95,8 @@ TEST_F(ServerProtocol, PartsAnswerPartResponsesAndCompleteAssemblesThemInOrder)
     for (int n : {3, 1, 2}) {
         const std::string slice = bytes.substr(std::size_t(partSize) * std::size_t(n - 1), std::size_t(partSize));
         const Http r = api.put("/api/videos/" + id + "/parts/" + std::to_string(n), slice);
-        ASSERT_EQ(r.status, 200) << r.body;
-        const json::Value v = r.json();
-        expectShape(v, {{"partNumber", true}, {"etag", false}});
-        EXPECT_EQ(v.find("partNumber")->asInteger(), n);
-        EXPECT_EQ(v.find("etag")->asString(), partEtag(slice)); // a digest of the part's bytes
+        // The etag is a digest of the part's bytes.
+        EXPECT_EQ(record(r), record({{"partNumber", n}, {"etag", partEtag(slice)}}));
         replies[std::size_t(n - 1)] = r.body;
     }
     // The complete body as the client builds it: parts in ascending order,
@@ -112,22 +105,20 @@ TEST_F(ServerProtocol, PartsAnswerPartResponsesAndCompleteAssemblesThemInOrder)
     body.pop_back();
     body += R"(,"durationMs":2000,"width":640,"height":480})";
     const Http done = api.post("/api/videos/" + id + "/complete", body);
-    ASSERT_EQ(done.status, 200) << done.body;
-    const json::Value v = done.json();
-    expectShape(v, {{"id", false}, {"shareUrl", false}, {"expiresAt", true}});
-    EXPECT_EQ(v.find("id")->asString(), id);
-    EXPECT_EQ(v.find("expiresAt")->asInteger(), now() + 172800LL * 1000);
-
+    EXPECT_EQ(record(done), record({{"id", id}, {"shareUrl", shareUrl(id)}, {"expiresAt", now() + 172800 * 1000}}));
     EXPECT_EQ(api.publicGet("/r/" + id).body, bytes);
 }
 
 TEST(ServerProtocolParts, AreNumberedUpTo10000WhenTheVideoMayBeThatLarge)
 {
-    InProcessServer server({.partSize = 1024 * 1024, .maxVideoBytes = 10000LL * 1024 * 1024});
+    InProcessServer server([](ServerConfig &c) {
+        c.partSize = 1024 * 1024;
+        c.maxVideoBytes = 10000LL * 1024 * 1024;
+    });
     const Api api = server.api(newToken());
     const std::string id = api.create();
-    EXPECT_EQ(api.put("/api/videos/" + id + "/parts/10000", "last").status, 200);
-    EXPECT_EQ(api.put("/api/videos/" + id + "/parts/10001", "x").status, 400);
+    EXPECT_EQ(api.put("/api/videos/" + id + "/parts/10000", "last").status,
+              200); // 10001: ServerSecurity.BadPartNumbers...
     // The upload's file is sparse: part 10000 alone does not fill the disk.
     EXPECT_LT(std::filesystem::file_size(server.dataDir() / "uploads" / id), 10000ULL * 1024 * 1024 + 10);
 }
@@ -136,26 +127,21 @@ TEST_F(ServerProtocol, RenameAndExpiryAnswerTheirRecordsAndTheListFollows)
 {
     const std::string id = api.uploadMultipart(videoBytes(100), partSize, "old");
     server.clock().advance(5000);
-    // Each edit, the keys of its answer, and the key the list shows it in.
+    // Each edit and the key its answer and the list show it in.
     const struct {
         std::string path, body;
         const char *key;
         json::Value value;
     } edits[] = {
-        {"/title", R"({"title":"New name \u00e9"})", "title", json::Value("New name \xc3\xa9")},
-        {"/expiry", R"({"lifetime":86400})", "expiresAt",
-         json::Value(std::int64_t(now() + 86400LL * 1000))}, // counted from now
-        {"/expiry", R"({"lifetime":"forever"})", "expiresAt", json::Value(std::int64_t(kForeverExpiresAtMs))},
+        {"/title", R"({"title":"New name \u00e9"})", "title", "New name \xc3\xa9"},
+        {"/expiry", R"({"lifetime":86400})", "expiresAt", now() + 86400 * 1000}, // counted from now
+        {"/expiry", R"({"lifetime":"forever"})", "expiresAt", std::int64_t(kForeverExpiresAtMs)},
     };
     for (const auto &e : edits) {
-        const Http r = api.post("/api/videos/" + id + e.path, e.body);
-        ASSERT_EQ(r.status, 200) << e.body << r.body;
-        const json::Value v = r.json();
-        expectShape(v, {{"id", false}, {e.key, e.value.isInteger()}});
-        EXPECT_EQ(v.find("id")->asString(), id);
-        EXPECT_EQ(json::serialize(*v.find(e.key)), json::serialize(e.value)) << e.body;
+        SCOPED_TRACE(e.body);
+        EXPECT_EQ(record(api.post("/api/videos/" + id + e.path, e.body)), record({{"id", id}, {e.key, e.value}}));
         const json::Value listed = api.get("/api/videos").json().find("videos")->asArray().at(0);
-        EXPECT_EQ(json::serialize(*listed.find(e.key)), json::serialize(e.value)) << e.body;
+        EXPECT_EQ(json::serialize(*listed.find(e.key)), json::serialize(e.value));
     }
 }
 
@@ -167,24 +153,21 @@ TEST_F(ServerProtocol, ListAnswersReadyVideosNewestFirstAndDeleteRemovesThem)
     // An upload in progress is not listed (it has no link to share yet), but can be deleted.
     const std::string pending = api.create("still uploading");
     api.put("/api/videos/" + pending + "/parts/1", "abc");
-    auto listed = [&] {
-        std::vector<std::pair<std::string, std::string>> items;
-        const json::Value list = api.get("/api/videos").json();
-        for (const json::Value &item : list.find("videos")->asArray()) {
-            expectShape(item, {{"id", false}, {"expiresAt", true}, {"title", false}});
-            items.emplace_back(item.find("id")->asString(), item.find("title")->asString());
-        }
-        return items;
+    auto item = [&](const std::string &id, const char *title, std::int64_t at) {
+        const std::int64_t expiresAt = at + LifetimeBounds::kDefaultSeconds * 1000;
+        return json::Object{{"id", id},        {"title", title},          {"createdAt", at}, {"expiresAt", expiresAt},
+                            {"sizeBytes", 10}, {"shareUrl", shareUrl(id)}};
     };
-    EXPECT_EQ(listed(), (std::vector<std::pair<std::string, std::string>>{{b, ""}, {a, "first"}}));
+    const std::int64_t t0 = now() - 1000;
+    EXPECT_EQ(record(api.get("/api/videos")),
+              record({{"videos", json::Array{item(b, "", now()), item(a, "first", t0)}}}));
 
     for (const std::string &id : {b, pending}) {
-        EXPECT_EQ(api.del("/api/videos/" + id).status, 204);
-        EXPECT_EQ(api.del("/api/videos/" + id).status, 404);
-        EXPECT_EQ(api.publicGet("/r/" + id).status, 404);
-        EXPECT_EQ(api.publicGet("/v/" + id).status, 404);
+        const std::vector<int> statuses{api.del("/api/videos/" + id).status, api.del("/api/videos/" + id).status,
+                                        api.publicGet("/r/" + id).status, api.publicGet("/v/" + id).status};
+        EXPECT_EQ(statuses, (std::vector<int>{204, 404, 404, 404})) << id;
     }
-    EXPECT_EQ(listed(), (std::vector<std::pair<std::string, std::string>>{{a, "first"}}));
+    EXPECT_EQ(record(api.get("/api/videos")), record({{"videos", json::Array{item(a, "first", t0)}}}));
     EXPECT_FALSE(std::filesystem::exists(server.dataDir() / "media" / (b + ".mp4")));
     EXPECT_FALSE(std::filesystem::exists(server.dataDir() / "uploads" / pending));
 }
@@ -192,13 +175,9 @@ TEST_F(ServerProtocol, ListAnswersReadyVideosNewestFirstAndDeleteRemovesThem)
 TEST_F(ServerProtocol, SharePageShowsTheVideo)
 {
     const std::string id = api.uploadMultipart(videoBytes(300), partSize, "Team update");
-    // The page's markup is checked where it is made and in the browser.
-    const Http page = api.publicGet("/v/" + id);
-    EXPECT_EQ(page.status, 200);
-    EXPECT_EQ(page.header("Content-Type"), "text/html; charset=utf-8");
-    EXPECT_NE(page.header("Content-Security-Policy").find("default-src 'none'"), std::string::npos);
-    EXPECT_NE(page.body.find("og:video\" content=\"" + server.url() + "/r/" + id), std::string::npos);
-
+    // The page's markup is checked where it is made and in the browser; here, what it may load.
+    EXPECT_NE(api.publicGet("/v/" + id).header("Content-Security-Policy").find("default-src 'none'"),
+              std::string::npos);
     const Http gone = api.publicGet("/v/AAAAAAAAAAAAAAAAAAAAAAAA");
     EXPECT_EQ(gone.status, 404);
     EXPECT_NE(gone.body.find("not available"), std::string::npos);
@@ -206,26 +185,7 @@ TEST_F(ServerProtocol, SharePageShowsTheVideo)
 
 TEST(ServerProtocolOrigin, ShareLinksUseThePublicOrigin)
 {
-    InProcessServer server({.publicOrigin = "https://videos.example.com"});
+    InProcessServer server([](ServerConfig &c) { c.publicOrigin = "https://videos.example.com"; });
     const Http r = server.api(newToken()).post("/api/videos", R"({"title":"t","contentType":"video/mp4"})");
-    const std::string id = r.json().find("id")->asString();
-    EXPECT_EQ(r.json().find("shareUrl")->asString(), "https://videos.example.com/v/" + id);
-}
-
-TEST(ServerProcessStart, PrintsTheBoundAddressFirstAndStopsOnSigterm)
-{
-    TempDir dir;
-    ServerProcess p(dir.path() / "data");
-    ASSERT_TRUE(p.started());
-    Api api(p.port(), newToken());
-    EXPECT_EQ(api.publicGet("/healthz").status, 200);
-    api.create();
-    // A second server on the same data folder refuses to start.
-    EXPECT_NE(std::system((ServerProcess::binary().string() + " --listen 127.0.0.1:0 --data '" +
-                           (dir.path() / "data").string() + "' >/dev/null 2>&1")
-                              .c_str()),
-              0);
-    const int status = p.terminate();
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << "\n" << p.log();
-    EXPECT_NE(p.log().find("POST /api/videos 201"), std::string::npos) << p.log(); // one line per request
+    EXPECT_EQ(r.json().find("shareUrl")->asString(), "https://videos.example.com/v/" + r.id());
 }

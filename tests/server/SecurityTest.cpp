@@ -12,20 +12,22 @@ class ServerSecurity : public ::testing::Test {
 protected:
     std::string raw(const std::string &request) { return rawRequest(server.port(), request); }
 
-    InProcessServer server{{.partSize = 4096, .maxVideoBytes = 64 * 1024}};
+    InProcessServer server{[](ServerConfig &c) {
+        c.partSize = 4096;
+        c.maxVideoBytes = 64 * 1024;
+    }};
     Api alice = server.api(newToken()), mallory = server.api(newToken());
 };
 
 std::string withToken(const std::string &method, const std::string &target, const std::string &token,
                       const std::string &body = "", const std::string &extraHeaders = "")
 {
-    std::string r = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
-    if (!token.empty())
-        r += "X-Device-Token: " + token + "\r\n";
-    r += extraHeaders;
-    if ((method == "POST" || method == "PUT") && extraHeaders.find("Content-Length") == std::string::npos)
-        r += "Content-Length: " + std::to_string(body.size()) + "\r\n";
-    return r + "\r\n" + body;
+    const bool sized =
+        (method == "POST" || method == "PUT") && extraHeaders.find("Content-Length") == std::string::npos;
+    return rawHead(method, target,
+                   (token.empty() ? "" : "X-Device-Token: " + token + "\r\n") + extraHeaders +
+                       (sized ? "Content-Length: " + std::to_string(body.size()) + "\r\n" : "")) +
+           body;
 }
 
 } // namespace
@@ -40,16 +42,16 @@ TEST_F(ServerSecurity, AnotherDeviceSeesNothingAndChangesNothing)
 
     EXPECT_TRUE(mallory.get("/api/videos").json().find("videos")->asArray().empty());
     for (const std::string &id : {done, pending}) {
-        EXPECT_EQ(mallory.post("/api/videos/" + id + "/title", R"({"title":"pwned"})").status, 404);
-        EXPECT_EQ(mallory.post("/api/videos/" + id + "/expiry", R"({"lifetime":3600})").status, 404);
-        EXPECT_EQ(mallory.del("/api/videos/" + id).status, 404);
-        EXPECT_EQ(mallory.put("/api/videos/" + id + "/parts/1", "evil").status, 404);
-        EXPECT_EQ(mallory.put("/api/videos/" + id, "evil").status, 404);
-        EXPECT_EQ(mallory.complete(id, {part}).status, 404);
+        const std::vector<int> statuses{mallory.post("/api/videos/" + id + "/title", R"({"title":"pwned"})").status,
+                                        mallory.post("/api/videos/" + id + "/expiry", R"({"lifetime":3600})").status,
+                                        mallory.del("/api/videos/" + id).status,
+                                        mallory.put("/api/videos/" + id + "/parts/1", "evil").status,
+                                        mallory.put("/api/videos/" + id, "evil").status,
+                                        mallory.complete(id, {part}).status};
+        EXPECT_EQ(statuses, std::vector<int>(6, 404)) << id;
     }
     // The answers reveal nothing: exactly those for an id that does not exist.
-    const Http unknown = mallory.del("/api/videos/AAAAAAAAAAAAAAAAAAAAAAAA");
-    EXPECT_EQ(mallory.del("/api/videos/" + done).body, unknown.body);
+    EXPECT_EQ(mallory.del("/api/videos/" + done).body, mallory.del("/api/videos/AAAAAAAAAAAAAAAAAAAAAAAA").body);
 
     // Alice's videos are untouched.
     const json::Value list = alice.get("/api/videos").json();
@@ -75,7 +77,6 @@ TEST_F(ServerSecurity, MissingOrMalformedTokensGet401)
     };
     const std::vector<std::string> badTokens = {
         "",                                // missing
-        "short",                           // too short
         std::string(31, 'a'),              // one short of the minimum
         std::string(300, 'a'),             // too long
         std::string(40, 'a') + " spaced",  // a space
@@ -101,39 +102,24 @@ TEST_F(ServerSecurity, MissingOrMalformedTokensGet401)
 TEST_F(ServerSecurity, HostileIdsAnswer404AndReachNoFile)
 {
     const std::string id = alice.uploadMultipart(videoBytes(100), 4096);
-    const std::string t = alice.token();
+    // Ids that decode to a path out of the data folder, or to a file next to the video's.
     const std::string targets[] = {"/r/..",
-                                   "/r/%2e%2e",
-                                   "/r/..%2Fmivra.sqlite3",
                                    "/r/%2e%2e%2fmivra.sqlite3",
-                                   "/r/..%2F..%2F..%2Fetc%2Fpasswd",
                                    "/r/" + id + "%2F..",
-                                   "/r/" + id + "/..",
                                    "/r/" + id + ".mp4",
                                    "/r/%00" + id,
-                                   "/r/" + id.substr(0, 23) + "%2F",
-                                   "/v/..",
                                    "/v/..%2Fmivra.sqlite3",
-                                   "/v/" + id + "%2F..%2F..",
-                                   "/api/videos/..",
                                    "/api/videos/%2e%2e",
-                                   "/api/videos/..%2F..%2Fmivra.sqlite3",
                                    "/api/videos/" + id + "%2Fparts%2F1",
-                                   "/api/videos/a%2Fb",
-                                   "/r/../mivra.sqlite3",
                                    "/r/../../etc/passwd"};
     for (const std::string &target : targets) {
-        for (const char *method : {"GET", "DELETE"}) {
-            const std::string answer = raw(withToken(method, target, t));
-            const int status = rawStatus(answer);
-            EXPECT_TRUE(status == 404 || status == 400 || status == 405) << method << " " << target << " -> " << status;
-            EXPECT_EQ(answer.find("SQLite"), std::string::npos) << target;
-            EXPECT_EQ(answer.find("root:"), std::string::npos) << target;
+        SCOPED_TRACE(target);
+        for (const Http &r : {alice.get(target), alice.del(target), alice.put(target + "/parts/1", "xyz"),
+                              alice.post(target + "/title", R"({"title":"x"})")}) {
+            EXPECT_TRUE(r.status == 404 || r.status == 400 || r.status == 405) << r.status;
+            EXPECT_TRUE(r.body.find("SQLite") == std::string::npos && r.body.find("root:") == std::string::npos)
+                << r.body;
         }
-        const std::string put = raw(withToken("PUT", target + "/parts/1", t, "xyz"));
-        EXPECT_TRUE(rawStatus(put) == 404 || rawStatus(put) == 400) << target;
-        const std::string post = raw(withToken("POST", target + "/title", t, R"({"title":"x"})"));
-        EXPECT_TRUE(rawStatus(post) == 404 || rawStatus(post) == 400) << target;
     }
     // The real video is still there, and nothing was written outside the data folder.
     EXPECT_EQ(alice.publicGet("/r/" + id).status, 200);
@@ -150,7 +136,6 @@ TEST_F(ServerSecurity, BadPartNumbersGet400)
     }
     EXPECT_EQ(alice.put("/api/videos/" + id + "/parts/16", "abc").status, 200); // the last that fits 64 KiB
     EXPECT_EQ(alice.put("/api/videos/" + id + "/parts/17", "abc").status, 413);
-    EXPECT_EQ(alice.put("/api/videos/" + id + "/parts/10000", "abc").status, 413);
     EXPECT_EQ(alice.put("/api/videos/" + id + "/parts/1", "abc").status, 200);
 }
 
@@ -184,13 +169,10 @@ TEST_F(ServerSecurity, OversizedBodiesGet413)
     EXPECT_EQ(rawStatus(raw(withToken("PUT", "/api/videos/" + id + "/parts/1", alice.token(), "",
                                       "Content-Length: 1000000\r\nExpect: 100-continue\r\n"))),
               413);
-    // A whole video over the maximum (64 KiB here), single or in parts: part
-    // 17 would start past it.
+    // A whole video over the maximum (64 KiB here); in parts, exactly the maximum is fine.
     EXPECT_EQ(alice.put("/api/videos/" + id, std::string(64 * 1024 + 1, 'v')).status, 413);
     const std::string multi = alice.create();
-    const std::vector<std::string> replies = alice.putParts(multi, videoBytes(64 * 1024), 4096);
-    EXPECT_EQ(alice.put("/api/videos/" + multi + "/parts/17", videoBytes(4096)).status, 413);
-    EXPECT_EQ(alice.complete(multi, replies).status, 200);
+    EXPECT_EQ(alice.complete(multi, alice.putParts(multi, videoBytes(64 * 1024), 4096)).status, 200);
 
     std::error_code ec;
     EXPECT_TRUE(std::filesystem::is_empty(server.dataDir() / "tmp", ec));
@@ -199,15 +181,11 @@ TEST_F(ServerSecurity, OversizedBodiesGet413)
 TEST_F(ServerSecurity, MalformedJsonWrongTypesAndMissingKeysGet400)
 {
     const std::string id = alice.create();
-    const std::string badCreate[] = {"",
-                                     "{",
+    // Not JSON (its syntax is the reader's own test), not an object, a key
+    // missing or of the wrong type, a lifetime out of bounds or not a whole number.
+    const std::string badCreate[] = {"{",
                                      "[]",
-                                     "null",
-                                     "\"title\"",
-                                     "{\"title\":\"a\",}",
                                      "{\"title\":5}",
-                                     "{\"title\":null}",
-                                     "{}",
                                      "{\"contentType\":\"video/mp4\"}",
                                      "{\"title\":\"a\",\"contentType\":5}",
                                      "{\"title\":\"a\",\"durationMs\":\"12\"}",
@@ -217,17 +195,12 @@ TEST_F(ServerSecurity, MalformedJsonWrongTypesAndMissingKeysGet400)
                                      "{\"title\":\"a\",\"lifetime\":3599}",
                                      "{\"title\":\"a\",\"lifetime\":315360001}",
                                      "{\"title\":\"a\",\"lifetime\":3600.0}",
-                                     "{\"title\":\"a\",\"lifetime\":\"never\"}",
-                                     "{\"title\":\"a\",\"lifetime\":\"Forever\"}",
-                                     "{\"title\":\"a\",\"lifetime\":-5}",
-                                     "{\"title\":\"a\",\"lifetime\":99999999999999999999}",
-                                     "{\"title\":\"a\",\"title\":\"b\"}",
-                                     "{\"title\":\"\xff\"}"};
+                                     "{\"title\":\"a\",\"lifetime\":\"Forever\"}"};
     for (const std::string &body : badCreate) {
         const Http r = alice.post("/api/videos", body);
-        EXPECT_EQ(r.status, 400) << body << " -> " << r.body;
         const json::Value *error = r.json().find("error");
-        EXPECT_TRUE(error && error->isString() && !error->asString().empty()) << body << ": no reason given";
+        EXPECT_EQ(std::pair(r.status, error && error->isString() && !error->asString().empty()), std::pair(400, true))
+            << body << " -> " << r.body;
     }
     EXPECT_EQ(alice.post("/api/videos", R"({"title":"a","contentType":"video/webm"})").status, 415);
 
@@ -262,7 +235,7 @@ TEST_F(ServerSecurity, CompleteWantsParts1ToNWithTheirEtagsAndHappensOnce)
     };
     for (std::size_t i = 0; i < refused.size(); ++i)
         EXPECT_EQ(alice.complete(id, refused[i]).status, 400) << "case " << i;
-    EXPECT_NE(alice.complete(id, {p1, wrong, p3}).json().find("error")->asString().find("etag"), std::string::npos);
+    EXPECT_NE(alice.complete(id, {p1, wrong, p3}).body.find("etag"), std::string::npos);
     // Nothing was made by the refusals.
     EXPECT_EQ(alice.publicGet("/r/" + id).status, 404);
 
@@ -270,13 +243,11 @@ TEST_F(ServerSecurity, CompleteWantsParts1ToNWithTheirEtagsAndHappensOnce)
     ASSERT_EQ(alice.complete(id, {p1, p2, p3}).status, 200);
     const std::string media = alice.publicGet("/r/" + id).body;
     EXPECT_EQ(media, first + std::string(4096, '2') + "333");
-    // The same complete again (a retry after a lost reply) gets the record;
-    // another part list is refused and changes nothing; so are late parts.
-    const Http again = alice.complete(id, {p1, p2, p3});
-    EXPECT_EQ(again.status, 200);
-    EXPECT_EQ(again.json().find("id")->asString(), id);
-    EXPECT_EQ(alice.complete(id, {p1}).status, 409);
-    EXPECT_EQ(alice.put("/api/videos/" + id + "/parts/1", "late").status, 409);
-    EXPECT_EQ(alice.put("/api/videos/" + id, "overwrite").status, 409);
+    // Another part list is refused and changes nothing; so are late parts. (The
+    // same complete again gets the record: ServerRobustness.RacingRequests...)
+    const std::vector<int> late{alice.complete(id, {p1}).status,
+                                alice.put("/api/videos/" + id + "/parts/1", "late").status,
+                                alice.put("/api/videos/" + id, "overwrite").status};
+    EXPECT_EQ(late, std::vector<int>(3, 409));
     EXPECT_EQ(alice.publicGet("/r/" + id).body, media);
 }

@@ -6,14 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <chrono>
-#include <cstdlib>
 #include <fstream>
-#include <map>
-#include <netinet/in.h>
 #include <poll.h>
-#include <set>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -31,13 +25,6 @@ std::string videoBytes(std::size_t size)
     return s;
 }
 
-std::string newToken()
-{
-    std::string raw(32, '\0');
-    crypto::randomBytes(raw.data(), raw.size());
-    return crypto::toHex(reinterpret_cast<const unsigned char *>(raw.data()), raw.size());
-}
-
 std::string Http::header(const char *name) const
 {
     auto it = headers.find(name);
@@ -49,6 +36,13 @@ json::Value Http::json() const
     json::ParseResult r = json::parse(body);
     EXPECT_TRUE(r.value.has_value()) << "not JSON (" << r.error << "): " << body;
     return r.value ? *r.value : json::Value();
+}
+
+std::string Http::id() const
+{
+    const json::Value v = json();
+    const json::Value *id = v.find("id");
+    return id && id->isString() ? id->asString() : std::string();
 }
 
 Http Api::send(const char *method, const std::string &path, const std::string &body, const std::string &contentType,
@@ -82,15 +76,10 @@ std::string Api::create(const std::string &title, const std::string &extraJson) 
 {
     std::string body = "{\"title\":";
     json::appendQuoted(body, title);
-    body += ",\"contentType\":\"video/mp4\"";
-    if (!extraJson.empty())
-        body += "," + extraJson;
-    body += "}";
-    const Http r = post("/api/videos", body);
+    const Http r =
+        post("/api/videos", body + ",\"contentType\":\"video/mp4\"" + (extraJson.empty() ? "" : "," + extraJson) + "}");
     EXPECT_TRUE(r.status >= 200 && r.status < 300) << r.status << " " << r.body;
-    const json::Value v = r.json();
-    const json::Value *id = v.find("id");
-    return id && id->isString() ? id->asString() : std::string();
+    return r.id();
 }
 
 std::vector<std::string> Api::putParts(const std::string &id, const std::string &bytes, std::int64_t partSize) const
@@ -108,41 +97,36 @@ std::vector<std::string> Api::putParts(const std::string &id, const std::string 
 
 std::string Api::completeBody(const std::vector<std::string> &partReplies)
 {
-    std::string body = "{\"parts\":[";
-    for (std::size_t i = 0; i < partReplies.size(); ++i) {
-        if (i)
-            body += ",";
-        body += partReplies[i];
-    }
-    return body + "]}";
+    std::string body;
+    for (const std::string &reply : partReplies)
+        body += (body.empty() ? "" : ",") + reply;
+    return "{\"parts\":[" + body + "]}";
 }
 
-std::string Api::uploadMultipart(const std::string &bytes, std::int64_t partSize, const std::string &title) const
+std::string Api::uploadMultipart(const std::string &bytes, std::int64_t partSize, const std::string &title,
+                                 const std::string &extraJson) const
 {
-    const std::string id = create(title);
+    const std::string id = create(title, extraJson);
     const Http r = complete(id, putParts(id, bytes, partSize));
     EXPECT_EQ(r.status, 200) << r.body;
     return id;
 }
 
-InProcessServer::InProcessServer(Options options, const fs::path &dataDir)
+InProcessServer::InProcessServer(const std::function<void(ServerConfig &)> &configure, const fs::path &dataDir)
     : m_clock(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
                   .count())
 {
     m_dataDir = dataDir.empty() ? m_ownDir.emplace().path() / "data" : dataDir;
     ServerConfig config;
-    config.host = "127.0.0.1";
     config.port = 0;
     config.dataDir = m_dataDir;
-    config.partSize = options.partSize;
-    config.maxVideoBytes = options.maxVideoBytes;
-    config.uploadTimeoutSeconds = options.uploadTimeoutSeconds;
-    config.sweepIntervalMs = options.sweepIntervalMs;
-    config.publicOrigin = options.publicOrigin;
+    config.partSize = kServerPartSize;
+    config.maxVideoBytes = 64 * 1024 * 1024;
+    config.sweepIntervalMs = 3600 * 1000;
     config.threads = 64;
     config.logRequests = std::getenv("MIVRA_SERVER_TEST_LOG") != nullptr;
-    if (options.configure)
-        options.configure(config);
+    if (configure)
+        configure(config);
     m_app = std::make_unique<ServerApp>(config, m_clock);
     m_app->start();
 }
@@ -197,6 +181,11 @@ std::string RawConnection::readAll(int idleMs) const
     return answer;
 }
 
+std::string rawHead(const std::string &method, const std::string &target, const std::string &headers)
+{
+    return method + " " + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" + headers + "\r\n";
+}
+
 std::string rawRequest(int port, const std::string &request)
 {
     const RawConnection c(port);
@@ -226,39 +215,28 @@ std::vector<std::string> checkConsistency(const fs::path &dataDir)
         rows.emplace(row.id, row);
         if (row.state == VideoState::Completing)
             problems.push_back("a complete left unfinished: " + row.id);
+        const std::uintmax_t size = fs::file_size(storage.mediaPath(row.id), ec);
+        if (row.state == VideoState::Ready && (ec || size != std::uintmax_t(row.sizeBytes.value_or(-1))))
+            problems.push_back("ready row without its media of the recorded size: " + row.id);
     }
-
-    std::set<std::string> media;
-    for (const std::string &id : storage.listMedia()) {
-        media.insert(id);
-        auto it = rows.find(id);
-        if (it == rows.end() || it->second.state != VideoState::Ready)
+    auto isIn = [&](const std::string &id, VideoState state) {
+        const auto it = rows.find(id);
+        return it != rows.end() && it->second.state == state;
+    };
+    for (const std::string &id : storage.listMedia())
+        if (!isIn(id, VideoState::Ready))
             problems.push_back("media without a ready row: " + id);
-        else if (fs::file_size(storage.mediaPath(id)) != std::uint64_t(it->second.sizeBytes.value_or(-1)))
-            problems.push_back("media of the wrong size: " + id);
-    }
-    for (const auto &[id, row] : rows)
-        if (row.state == VideoState::Ready && !media.count(id))
-            problems.push_back("ready row without media: " + id);
-
-    for (const std::string &id : storage.listUploads()) {
-        auto it = rows.find(id);
-        if (it == rows.end() || it->second.state != VideoState::Uploading)
+    for (const std::string &id : storage.listUploads())
+        if (!isIn(id, VideoState::Uploading))
             problems.push_back("upload file of a video not uploading: " + id);
-    }
     // Every recorded part: its bytes, where the upload keeps them, have its digest.
     for (const auto &[id, part] : metadata.allParts()) {
-        auto it = rows.find(id);
-        if (it == rows.end() || it->second.state != VideoState::Uploading) {
+        if (!isIn(id, VideoState::Uploading)) {
             problems.push_back("part row of a video not uploading: " + id);
             continue;
         }
         std::ifstream f(storage.uploadPath(id), std::ios::binary);
-        if (!f) {
-            problems.push_back("part row without an upload file: " + id + " #" + std::to_string(part.number));
-            continue;
-        }
-        f.seekg(std::streamoff(part.number - 1) * std::streamoff(it->second.partSize));
+        f.seekg(std::streamoff(part.number - 1) * std::streamoff(rows.at(id).partSize));
         std::string bytes(std::size_t(part.sizeBytes), '\0');
         f.read(bytes.data(), std::streamsize(bytes.size()));
         if (f.gcount() != std::streamsize(bytes.size()) || crypto::partEtag(bytes) != part.etag)

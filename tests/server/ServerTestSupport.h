@@ -15,14 +15,8 @@
 #include <QTemporaryDir>
 #include <httplib.h>
 
-#include <filesystem>
 #include <functional>
-#include <map>
-#include <memory>
 #include <optional>
-#include <string>
-#include <utility>
-#include <vector>
 
 namespace servertest {
 
@@ -36,7 +30,10 @@ private:
 };
 
 // 64 lowercase hex digits, the shape the client's tokens have.
-std::string newToken();
+inline std::string newToken()
+{
+    return crypto::sha256Hex(crypto::newVideoId());
+}
 // size bytes that begin like an MP4 (a file-type box), the rest random.
 std::string videoBytes(std::size_t size);
 using crypto::partEtag;
@@ -49,6 +46,7 @@ struct Http {
 
     std::string header(const char *name) const;
     json::Value json() const; // fails the test (and returns null) when the body is not JSON
+    std::string id() const;   // the record's "id", or empty
 };
 
 // A client for one server; every request but the public ones sends the token.
@@ -73,7 +71,7 @@ public:
     {
         return send(method, path, {}, {}, std::move(extra), false);
     }
-    // Parts 1..n of the video at `id`, then its complete, by the replies of the parts.
+    // The complete of the video at `id`, by the replies of its parts.
     Http complete(const std::string &id, const std::vector<std::string> &partReplies) const
     {
         return post("/api/videos/" + id + "/complete", completeBody(partReplies));
@@ -82,14 +80,13 @@ public:
     // create -> id (fails the test unless 2xx)
     std::string create(const std::string &title = "A video", const std::string &extraJson = "") const;
     // create, send bytes in parts of partSize, complete -> id
-    std::string uploadMultipart(const std::string &bytes, std::int64_t partSize,
-                                const std::string &title = "A video") const;
+    std::string uploadMultipart(const std::string &bytes, std::int64_t partSize, const std::string &title = "A video",
+                                const std::string &extraJson = "") const;
     // {"partNumber":n,"etag":...} JSON texts of the parts, in order
     std::vector<std::string> putParts(const std::string &id, const std::string &bytes, std::int64_t partSize) const;
     static std::string completeBody(const std::vector<std::string> &partReplies);
 
     const std::string &token() const { return m_token; }
-    int port() const { return m_port; }
 
 private:
     Http send(const char *method, const std::string &path, const std::string &body = {},
@@ -98,19 +95,15 @@ private:
     std::string m_token;
 };
 
-// The whole server in this process, on 127.0.0.1 with a free port.
+inline constexpr std::int64_t kServerPartSize = 64 * 1024;
+
+// The whole server in this process, on 127.0.0.1 with a free port: parts of
+// kServerPartSize, videos up to 64 MiB, no sweeps but those the test calls,
+// then whatever `configure` sets.
 class InProcessServer {
 public:
-    struct Options {
-        std::int64_t partSize = 64 * 1024;
-        std::int64_t maxVideoBytes = 64 * 1024 * 1024;
-        std::int64_t uploadTimeoutSeconds = 24 * 3600;
-        std::int64_t sweepIntervalMs = 3600 * 1000; // the tests call sweep() themselves
-        std::string publicOrigin;
-        std::function<void(ServerConfig &)> configure; // any other setting
-    };
-    InProcessServer() : InProcessServer(Options{}) {}
-    explicit InProcessServer(Options options, const std::filesystem::path &dataDir = {});
+    explicit InProcessServer(const std::function<void(ServerConfig &)> &configure = {},
+                             const std::filesystem::path &dataDir = {});
 
     int port() const { return m_app->port(); }
     std::string url() const { return m_app->listenUrl(); }
@@ -147,6 +140,9 @@ private:
     int m_fd = -1;
 };
 
+// A request's line, Host, Connection: close, then `headers` (each ending in
+// CRLF) and the blank line.
+std::string rawHead(const std::string &method, const std::string &target, const std::string &headers = "");
 // Sends a request on a fresh connection and returns all the server answers.
 std::string rawRequest(int port, const std::string &request);
 // The status code of the first reply in a raw answer, or 0.

@@ -25,16 +25,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string chromiumBinary()
-{
-    if (const char *env = std::getenv("MIVRA_CHROMIUM"); env && *env)
-        return env;
-    for (const char *name : {"chromium", "chromium-browser", "google-chrome"})
-        if (const QString path = QStandardPaths::findExecutable(QString::fromLatin1(name)); !path.isEmpty())
-            return path.toStdString();
-    return {};
-}
-
 // One headless browser, spoken to over the DevTools pipe.
 class Browser {
 public:
@@ -140,7 +130,7 @@ std::string makeMp4(const fs::path &dir, double seconds)
 
 TEST(ServerSharePageBrowser, VideoReachesAReadyStateWithTheRightDuration)
 {
-    const std::string chromium = chromiumBinary();
+    const std::string chromium = QStandardPaths::findExecutable(QStringLiteral("chromium")).toStdString();
     ASSERT_FALSE(chromium.empty()) << "Chromium is needed for this test: install the Debian package \"chromium\" "
                                       "(scripts/test installs it)";
     TempDir dir;
@@ -148,7 +138,7 @@ TEST(ServerSharePageBrowser, VideoReachesAReadyStateWithTheRightDuration)
     ASSERT_GT(mp4.size(), 1000u) << "ffmpeg could not make the test clip";
 
     // Small parts, so the page plays a video assembled from several of them.
-    InProcessServer server({.partSize = 16 * 1024});
+    InProcessServer server([](ServerConfig &c) { c.partSize = 16 * 1024; });
     const Api api = server.api(newToken());
     const std::string title = "Demo <b>bold</b> & \"quoted\" <script>document.title='pwned'</script>";
     const std::string id = api.create(title, R"("durationMs":2000,"width":320,"height":240)");
@@ -166,22 +156,24 @@ TEST(ServerSharePageBrowser, VideoReachesAReadyStateWithTheRightDuration)
     ASSERT_NE(attached.find("sessionId"), nullptr) << json::serialize(attached);
     const std::string session = attached.find("sessionId")->asString();
 
+    // The page's state, with what the checks below need already worked out:
+    // HAVE_CURRENT_DATA (2) or better means the first frame is decoded.
     const char *probe = R"JS((() => {
         const v = document.querySelector('video');
-        const h1 = document.querySelector('h1');
+        const meta = p => (document.querySelector(`meta[property="${p}"]`) || {}).content || null;
         return JSON.stringify({
             url: location.href,
-            readyState: v ? v.readyState : -1,
-            duration: v ? v.duration : null,
-            videoWidth: v ? v.videoWidth : 0,
-            error: v && v.error ? v.error.code : 0,
-            heading: h1 ? h1.textContent : null,
+            hasData: v.readyState >= 2,
+            error: v.error ? v.error.code : 0,
+            duration: Math.abs(v.duration - 2) <= 0.1 ? 2 : v.duration,
+            videoWidth: v.videoWidth,
+            heading: document.querySelector('h1').textContent,
             scripts: document.scripts.length,
             title: document.title,
-            ogTitle: (document.querySelector('meta[property="og:title"]') || {}).content || null,
-            ogImage: (document.querySelector('meta[property="og:image"]') || {}).content || null,
-            poster: v ? v.poster : null,
-            paused: v ? v.paused : false
+            ogTitle: meta('og:title'),
+            ogImage: meta('og:image'),
+            poster: v.poster,
+            paused: v.paused
         });
     })())JS";
     std::string probeJson;
@@ -197,31 +189,21 @@ TEST(ServerSharePageBrowser, VideoReachesAReadyStateWithTheRightDuration)
             state = value && value->isString() ? json::parse(value->asString()).value.value_or(json::Value())
                                                : json::Value();
             return state.isObject() && state.find("url")->asString() == pageUrl &&
-                   (state.find("readyState")->asInteger() >= 2 || state.find("error")->asInteger() != 0);
+                   (state.find("hasData")->asBool() || state.find("error")->asInteger() != 0);
         },
         30000);
-    SCOPED_TRACE(json::serialize(state));
-
     ASSERT_TRUE(state.isObject()) << "the page never answered; browser log:\n" << browser.log();
-    EXPECT_EQ(state.find("error")->asInteger(), 0) << "the browser could not play the video";
-    // HAVE_CURRENT_DATA (2) or better: the first frame is decoded.
-    EXPECT_GE(state.find("readyState")->asInteger(), 2);
-    // A whole number of seconds comes as an integer.
-    const json::Value *duration = state.find("duration");
-    EXPECT_NEAR(duration->isInteger() ? double(duration->asInteger()) : duration->asDouble(), 2.0, 0.1);
-    EXPECT_EQ(state.find("videoWidth")->asInteger(), 320);
-    // The title is text: no script ran, none was added, and it reads as typed.
-    EXPECT_EQ(state.find("heading")->asString(), title);
-    EXPECT_EQ(state.find("ogTitle")->asString(), title);
-    EXPECT_EQ(state.find("scripts")->asInteger(), 0);
-    EXPECT_EQ(state.find("title")->asString(), title + " · Mivra Video");
 
-    // Before play the page shows the poster, the frame at 1 s, and link
-    // previews name the same picture, which is there to fetch.
-    EXPECT_TRUE(state.find("paused")->asBool());
+    // The video plays whole; the title is text: no script ran, none was added,
+    // and it reads as typed. Before play the page shows the poster, the frame
+    // at 1 s, and link previews name the same picture.
     const std::string posterUrl = server.url() + "/r/" + id + ".jpg";
-    EXPECT_EQ(state.find("poster")->asString(), posterUrl);
-    EXPECT_EQ(state.find("ogImage")->asString(), posterUrl);
+    const json::Object expected{
+        {"url", pageUrl},    {"hasData", true},      {"error", 0},          {"duration", 2},
+        {"videoWidth", 320}, {"heading", title},     {"scripts", 0},        {"title", title + " · Mivra Video"},
+        {"ogTitle", title},  {"ogImage", posterUrl}, {"poster", posterUrl}, {"paused", true}};
+    EXPECT_EQ(json::serialize(state), json::serialize(expected));
+    // The poster is there to fetch.
     const Http poster = api.publicGet("/r/" + id + ".jpg");
     EXPECT_EQ(poster.status, 200);
     EXPECT_EQ(poster.header("Content-Type"), "image/jpeg");

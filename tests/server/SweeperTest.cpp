@@ -29,26 +29,22 @@ protected:
 
 TEST_F(ServerSweeper, AnExpiredVideoIsGoneEverywhereThenSweptAway)
 {
-    const std::string id = api.create("short-lived", R"("lifetime":3600)");
-    ASSERT_EQ(api.put("/api/videos/" + id, videoBytes(100), "video/mp4").status, 200);
+    const std::string id = api.uploadMultipart(videoBytes(100), 4096, "short-lived", R"("lifetime":3600)");
     const std::string keeper = api.uploadMultipart(videoBytes(100), 4096, "keeper"); // 30 days
-    const std::string renewed = api.create("renewed", R"("lifetime":3600)");
-    api.put("/api/videos/" + renewed, videoBytes(100), "video/mp4");
-    const std::string forever = api.create("forever", R"("lifetime":"forever")");
-    api.put("/api/videos/" + forever, videoBytes(100), "video/mp4");
-
+    const std::string renewed = api.uploadMultipart(videoBytes(100), 4096, "renewed", R"("lifetime":3600)");
+    const std::string forever = api.uploadMultipart(videoBytes(100), 4096, "forever", R"("lifetime":"forever")");
     server.clock().advance(kHour / 2);
     // A new lifetime counts from now, not from the upload.
     ASSERT_EQ(api.post("/api/videos/" + renewed + "/expiry", R"({"lifetime":3600})").status, 200);
     server.clock().advance(kHour / 2 - 1);
     EXPECT_EQ(api.publicGet("/r/" + id).status, 200);
 
-    server.clock().advance(1); // exactly at expiresAt
-    EXPECT_EQ(api.publicGet("/r/" + id).status, 404);
-    EXPECT_EQ(api.publicGet("/v/" + id).status, 404);
-    EXPECT_EQ(api.post("/api/videos/" + id + "/title", R"({"title":"x"})").status, 404);
-    EXPECT_EQ(api.post("/api/videos/" + id + "/expiry", R"({"lifetime":86400})").status, 404); // too late to keep it
-    EXPECT_EQ(api.del("/api/videos/" + id).status, 404);
+    server.clock().advance(1); // exactly at expiresAt; too late to keep it
+    const std::vector<int> statuses{api.publicGet("/r/" + id).status, api.publicGet("/v/" + id).status,
+                                    api.post("/api/videos/" + id + "/title", R"({"title":"x"})").status,
+                                    api.post("/api/videos/" + id + "/expiry", R"({"lifetime":86400})").status,
+                                    api.del("/api/videos/" + id).status};
+    EXPECT_EQ(statuses, std::vector<int>(5, 404));
     EXPECT_EQ(api.get("/api/videos").json().find("videos")->asArray().size(), 3u);
     EXPECT_TRUE(fs::exists(media(id))); // not swept yet
 
@@ -58,8 +54,8 @@ TEST_F(ServerSweeper, AnExpiredVideoIsGoneEverywhereThenSweptAway)
     EXPECT_TRUE(fs::exists(media(keeper)));
     EXPECT_EQ(api.publicGet("/r/" + renewed).status, 200);
     server.clock().advance(kHour / 2);
-    EXPECT_EQ(server.service().sweep().expiredRemoved, 1);
     EXPECT_EQ(api.publicGet("/r/" + renewed).status, 404);
+    EXPECT_EQ(server.service().sweep().expiredRemoved, 1);
     // Forever outlives every clock.
     server.clock().advance(200LL * 365 * kDay);
     EXPECT_EQ(server.service().sweep().expiredRemoved, 1); // the keeper
@@ -73,8 +69,7 @@ TEST_F(ServerSweeper, UploadsNeverCompletedGoAfterTheTimeout)
     server.clock().advance(kDay - 1000);
     const std::string fresh = api.create("fresh");
     ASSERT_EQ(api.put("/api/videos/" + fresh + "/parts/1", "def").status, 200);
-    const std::string finished = api.create("finished");
-    api.put("/api/videos/" + finished, videoBytes(100), "video/mp4");
+    const std::string finished = api.uploadMultipart(videoBytes(100), 4096, "finished");
 
     EXPECT_EQ(server.service().sweep().staleUploadsRemoved, 0);
     server.clock().advance(1000); // 24 h after the first create
@@ -92,7 +87,7 @@ TEST_F(ServerSweeper, UploadsNeverCompletedGoAfterTheTimeout)
 
 TEST(ServerSweeperThread, RunsOnItsOwn)
 {
-    InProcessServer server({.sweepIntervalMs = 50});
+    InProcessServer server([](ServerConfig &c) { c.sweepIntervalMs = 50; });
     const Api api = server.api(newToken());
     const std::string id = api.create("t", R"("lifetime":3600)");
     api.put("/api/videos/" + id, videoBytes(100), "video/mp4");
@@ -107,7 +102,9 @@ TEST(ServerSweeperThread, RunsOnItsOwn)
         << "the sweeper thread did not remove the expired video";
 }
 
-TEST(ServerSweeperStartUp, RemovesWhatExpiredWhileStopped)
+// The real process: it keeps a second server off its data folder, stops
+// cleanly on SIGTERM, and sweeps at start what expired while it was stopped.
+TEST(ServerProcessLife, RefusesASecondServerStopsOnSigtermAndSweepsWhatExpiredMeanwhile)
 {
     TempDir dir;
     const fs::path data = dir.path() / "data";
@@ -118,7 +115,13 @@ TEST(ServerSweeperStartUp, RemovesWhatExpiredWhileStopped)
         Api api(p.port(), newToken());
         id = api.create("t", R"("lifetime":3600)");
         ASSERT_EQ(api.put("/api/videos/" + id, videoBytes(100), "video/mp4").status, 200);
-        p.terminate();
+        EXPECT_NE(std::system((ServerProcess::binary().string() + " --listen 127.0.0.1:0 --data '" + data.string() +
+                               "' >/dev/null 2>&1")
+                                  .c_str()),
+                  0);
+        const int status = p.terminate();
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << "\n" << p.log();
+        EXPECT_NE(p.log().find("POST /api/videos 201"), std::string::npos) << p.log(); // one line per request
     }
     // Age the video by an hour while no server runs.
     {
