@@ -2,29 +2,21 @@
 // retries, cancellation, progress and memory.
 #include "ServiceRig.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <algorithm>
 
 namespace {
 
 using Report = QPair<qint64, qint64>;
 
-UploadJob job(const QString &path)
-{
-    return UploadJob{path, QStringLiteral("Demo"), std::nullopt, std::nullopt, std::nullopt, std::nullopt};
-}
-
 // Part numbers the server has seen, sorted: parts are started in plan order
 // but read in the background, so they may reach the server in any order.
-QList<QByteArray> partPaths(const ScriptedServer &server)
+QList<int> partNumbers(const ScriptedServer &server)
 {
-    QList<QByteArray> paths;
+    QList<int> numbers;
     for (const RecordedRequest &r : server.requestsTo("PUT", "/api/videos/vid1/parts/"))
-        paths.append(r.path.mid(QByteArray("/api/videos/vid1/parts/").size()));
-    std::sort(paths.begin(), paths.end(),
-              [](const QByteArray &a, const QByteArray &b) { return a.toInt() < b.toInt(); });
-    return paths;
+        numbers.append(r.path.split('/').last().toInt());
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
 }
 
 std::optional<ScriptedReply> holdParts(const RecordedRequest &r)
@@ -43,21 +35,17 @@ TEST(Upload, EachFileSizeGoesUpWholeByTheRightPath)
     const struct {
         qint64 size, partSize;
         int parts;
-    } cases[] = {{0, 0, 0},
-                 {0, 10, 0},
-                 {10, 10, 0},
-                 {11, 10, 2},
-                 {20, 10, 2},
-                 {25, 10, 3},
-                 {1000000, 64 * 1024, 16},
-                 {3000000, 8000000, 0}};
+    } cases[] = {
+        {0, 0, 0}, {10, 10, 0}, {11, 10, 2}, {20, 10, 2}, {25, 10, 3}, {1000000, 64 * 1024, 16}, {3000000, 8000000, 0}};
     for (const auto &c : cases) {
         SCOPED_TRACE(QStringLiteral("%1 in %2").arg(c.size).arg(c.partSize).toStdString());
         ServiceRig rig;
         rig.server.partSize = c.partSize;
         const QString file = rig.makeFile(c.size);
         QList<Report> reports;
-        run(rig.uploader->uploadFile(job(file), [&](qint64 sent, qint64 total) { reports.append({sent, total}); }));
+        run(rig.uploader->uploadFile(UploadJob{file}, [&](qint64 sent, qint64 total) {
+            reports.append({sent, total});
+        }));
         EXPECT_EQ(rig.server.uploadedBytes(), rig.fileBytes(file));
         EXPECT_EQ(reports.last(), (Report{c.size, c.size}));
         EXPECT_TRUE(std::all_of(reports.begin(), reports.end(), [](Report r) { return r.first <= r.second; }));
@@ -78,9 +66,9 @@ TEST(Upload, AtMostThreePartsAtOnceFinishingInAnyOrderCompleteInOrder)
     rig.server.script = holdParts;
     const QString file = rig.makeFile(45);
     auto task = rig.uploader->uploadFile(UploadJob{file, "T", qint64(900), 4, 2, Lifetime::forever()}, {});
-    const QList<QByteArray> all{"1", "2", "3", "4", "5"};
+    const QList<int> all{1, 2, 3, 4, 5};
     ASSERT_TRUE(waitUntil([&] { return rig.server.held() == 3; }));
-    EXPECT_EQ(partPaths(rig.server), all.mid(0, 3));
+    EXPECT_EQ(partNumbers(rig.server), all.mid(0, 3));
     // Each part that finishes lets the next one in, and only that one.
     const struct {
         const char *finishes;
@@ -91,9 +79,9 @@ TEST(Upload, AtMostThreePartsAtOnceFinishingInAnyOrderCompleteInOrder)
         const qsizetype done = rig.logLines.filter(" done (").size();
         rig.server.release(QByteArray("/api/videos/vid1/parts/") + step.finishes);
         ASSERT_TRUE(waitUntil([&] {
-            return rig.logLines.filter(" done (").size() > done && partPaths(rig.server).size() == step.started;
+            return rig.logLines.filter(" done (").size() > done && partNumbers(rig.server).size() == step.started;
         }));
-        EXPECT_EQ(partPaths(rig.server), all.mid(0, step.started));
+        EXPECT_EQ(partNumbers(rig.server), all.mid(0, step.started));
     }
     run(std::move(task));
     EXPECT_EQ(rig.uploader->peakPartBodiesHeld(), 3);
@@ -141,15 +129,14 @@ TEST(Upload, APartIsTriedThreeTimesWithGrowingWaits)
             return c.reply;
         };
         const QString file = rig.makeFile(25);
-        const QString failure = failureText(rig.uploader->uploadFile(job(file), {}));
+        const QString failure = failureText(rig.uploader->uploadFile(UploadJob{file}, {}));
         EXPECT_TRUE(*c.failure == '*' ? failure.endsWith('.') : failure == QString::fromUtf8(c.failure))
             << failure.toStdString();
         EXPECT_EQ(rig.server.requestsTo("PUT", "/api/videos/vid1/parts/2").size(), 3);
         EXPECT_EQ(rig.retryWaits, c.waits);
         EXPECT_EQ(rig.server.requestsTo("POST", "/api/videos/vid1/complete").size(), *c.failure ? 0 : 1);
         EXPECT_EQ(rig.uploader->partBodiesHeld(), 0);
-        if (!*c.failure)
-            EXPECT_EQ(rig.server.uploadedBytes(), rig.fileBytes(file)) << "the retried part is the same bytes";
+        EXPECT_TRUE(*c.failure || rig.server.uploadedBytes() == rig.fileBytes(file)) << "the retried part differs";
     }
 }
 
@@ -163,9 +150,9 @@ TEST(Upload, AFailedPartStopsTheOthersAndStartsNoMore)
             return ScriptedReply::json(500, "no");
         return holdParts(r);
     };
-    expectFailure<UploadError>(rig.uploader->uploadFile(job(rig.makeFile(100)), {}));
+    EXPECT_EQ(failureText(rig.uploader->uploadFile(UploadJob{rig.makeFile(100)}, {})), "Server returned 500: no");
     // Parts 2 and 3 were held and then abandoned; nothing beyond them started.
-    EXPECT_EQ(partPaths(rig.server).count("4"), 0);
+    EXPECT_EQ(partNumbers(rig.server).count(4), 0);
     EXPECT_TRUE(rig.server.requestsTo("POST", "/api/videos/vid1/complete").isEmpty());
 }
 
@@ -183,16 +170,16 @@ TEST(Upload, CancelEndsARetryWaitOrPartsInFlightAtOnce)
             return inWait ? std::nullopt : holdParts(r);
         };
         auto cancel = std::make_shared<UploadCancellation>();
-        auto task = rig.uploader->uploadFile(job(rig.makeFile(inWait ? 25 : 50)), {}, cancel);
+        auto task = rig.uploader->uploadFile(UploadJob{rig.makeFile(inWait ? 25 : 50)}, {}, cancel);
         // All three parts must have reached the server before the cancel, or the count below races.
         ASSERT_TRUE(waitUntil([&] {
-            return inWait ? rig.retryWaits.size() == 1 && partPaths(rig.server).size() == 3 : rig.server.held() == 3;
+            return inWait ? rig.retryWaits.size() == 1 && partNumbers(rig.server).size() == 3 : rig.server.held() == 3;
         }));
         cancel->cancel();
         ASSERT_TRUE(waitUntil([&] { return task.isReady(); }, 60000)) << "the cancel did not end the upload";
         EXPECT_TRUE(expectFailure<TransportError>(std::move(task)).isCancellation());
         EXPECT_EQ(rig.server.requestsTo("PUT", "/api/videos/vid1/parts/1").size(), 1);
-        EXPECT_EQ(partPaths(rig.server).size(), 3);
+        EXPECT_EQ(partNumbers(rig.server).size(), 3);
         EXPECT_EQ(rig.retryWaits.size(), inWait ? 1 : 0) << "a cancelled part is not tried again";
         EXPECT_TRUE(rig.server.requestsTo("POST", "/api/videos/vid1/complete").isEmpty());
         EXPECT_EQ(rig.uploader->partBodiesHeld(), 0);
@@ -204,11 +191,12 @@ TEST(Upload, WhatCannotBeUploadedStopsEarly)
     for (const qint64 partSize : {qint64(0), qint64(-1)}) {
         ServiceRig rig;
         rig.server.partSize = partSize;
-        EXPECT_EQ(failureText(rig.uploader->uploadFile(job(rig.makeFile(5)), {})), "Unexpected response from server.");
+        EXPECT_EQ(failureText(rig.uploader->uploadFile(UploadJob{rig.makeFile(5)}, {})),
+                  "Unexpected response from server.");
         EXPECT_EQ(rig.server.requests.size(), 1);
     }
     ServiceRig rig;
-    EXPECT_EQ(failureText(rig.uploader->uploadFile(job(rig.dir.filePath("missing.mp4")), {})),
+    EXPECT_EQ(failureText(rig.uploader->uploadFile(UploadJob{rig.dir.filePath("missing.mp4")}, {})),
               "Could not open the recording file: No such file.");
     EXPECT_TRUE(rig.server.requests.isEmpty());
 
@@ -220,7 +208,7 @@ TEST(Upload, WhatCannotBeUploadedStopsEarly)
             QFile::resize(file, 15);
         return std::nullopt;
     };
-    EXPECT_EQ(failureText(shrinking.uploader->uploadFile(job(file), {})), "Could not read the recording file.");
+    EXPECT_EQ(failureText(shrinking.uploader->uploadFile(UploadJob{file}, {})), "Could not read the recording file.");
     EXPECT_TRUE(shrinking.server.requestsTo("POST", "/api/videos/vid1/complete").isEmpty());
     EXPECT_TRUE(shrinking.retryWaits.isEmpty());
 }

@@ -87,11 +87,6 @@ TEST(ServiceOrigin, EnvironmentOverridesOnlyWithAUsableOrigin)
     EXPECT_EQ(serviceOriginFrom(QStringLiteral("ftp://x")), builtIn);
     EXPECT_EQ(serviceOriginFrom(QStringLiteral("not a url")), builtIn);
     EXPECT_EQ(serviceOriginFrom(QStringLiteral("http://x?token=1")), builtIn);
-
-    qputenv("MIVRA_SERVICE_ORIGIN", "http://127.0.0.1:1234");
-    EXPECT_EQ(serviceOrigin(), QUrl(QStringLiteral("http://127.0.0.1:1234")));
-    qunsetenv("MIVRA_SERVICE_ORIGIN");
-    EXPECT_EQ(serviceOrigin(), builtIn);
 }
 
 TEST(ProgressTracker, SumsLatestCountsCappedAtTotal)
@@ -112,9 +107,7 @@ TEST(ProgressTracker, SumsLatestCountsCappedAtTotal)
 
 TEST(ProgressTracker, ReportsAreNeverEnteredTwiceAtOnce)
 {
-    std::atomic<int> inside{0};
-    std::atomic<int> overlaps{0};
-    std::atomic<int> calls{0};
+    std::atomic<int> inside{0}, overlaps{0}, calls{0};
     std::atomic<qint64> highest{0};
     ProgressTracker tracker(1000, [&](qint64 sent, qint64 total) {
         if (inside.fetch_add(1) != 0 || sent > total)
@@ -132,7 +125,6 @@ TEST(ProgressTracker, ReportsAreNeverEnteredTwiceAtOnce)
         });
     for (auto &t : threads)
         t.join();
-    EXPECT_EQ(overlaps, 0);
-    EXPECT_EQ(calls, 4 * 501);
-    EXPECT_EQ(highest, 1000);
+    EXPECT_EQ(std::make_tuple(overlaps.load(), calls.load(), highest.load()),
+              std::make_tuple(0, 4 * 501, qint64(1000)));
 }

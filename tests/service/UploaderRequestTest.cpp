@@ -40,8 +40,6 @@ TEST(UploaderRequests, EachReplyEndsAsItsSuccessOrError)
     } cases[] = {
         {"404", ScriptedReply::json(404, R"({"error":"gone"})"), R"(Server returned 404: {"error":"gone"})", ""},
         {"204", ScriptedReply::json(204, {}), "The server's reply could not be read: it is not valid JSON", ""},
-        {"200 not JSON", ScriptedReply::json(200, "{not json"),
-         "The server's reply could not be read: it is not valid JSON", ""},
         // The body is quoted as it is, placeholders and all.
         {"403", ScriptedReply::json(403, R"({"error":"%1 %2"})"), R"(Server returned 403: {"error":"%1 %2"})",
          R"(Server returned 403: {"error":"%1 %2"})"},
@@ -92,23 +90,17 @@ TEST(UploaderRequests, SlowAnswersAreBoundedByTheRequestAndResourceLimits)
         ScriptedReply reply;
         QString failure; // empty: the list arrives
     } cases[] = {
-        {"silent", milliseconds(300), milliseconds(60000), ScriptedReply::hold(), "*"},
+        {"silent", milliseconds(300), milliseconds(60000), ScriptedReply::hold(), "The server stopped answering."},
         {"well inside the time-out", milliseconds(5000), milliseconds(60000),
          ScriptedReply::json(200, R"({"videos":[]})", 200), ""},
-        {"past the resource limit", milliseconds(10000), milliseconds(300),
-         ScriptedReply::json(200, R"({"videos":[]})", 3000), "The request took too long."},
+        {"past the resource limit", milliseconds(10000), milliseconds(300), ScriptedReply::hold(),
+         "The request took too long."},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         ServiceRig rig({c.requestTimeout, c.resourceTimeout, ServiceRig::fastTimings().retryWait});
         rig.server.script = [&](const RecordedRequest &) { return c.reply; };
-        if (c.failure.isEmpty()) {
-            EXPECT_EQ(run(rig.uploader->listVideos()).videos.size(), 0);
-            continue;
-        }
-        const TransportError e = expectFailure<TransportError>(rig.uploader->listVideos());
-        EXPECT_EQ(e.code(), QNetworkReply::TimeoutError);
-        EXPECT_TRUE(c.failure == QLatin1String("*") || e.description() == c.failure) << e.description().toStdString();
+        EXPECT_EQ(failureText(rig.uploader->listVideos()), c.failure);
     }
 }
 

@@ -45,11 +45,6 @@ PrivateHome::~PrivateHome()
     }
 }
 
-QString PrivateHome::path(const QString &relative) const
-{
-    return relative.isEmpty() ? m_dir.path() : m_dir.filePath(relative);
-}
-
 QString PrivateHome::log() const
 {
     QFile file(path(QStringLiteral("XDG_STATE_HOME/Mivra Video/Logs/Mivra.log")));
@@ -66,15 +61,12 @@ ChildRun runApp(const QStringList &arguments, const QProcessEnvironment &env, in
     QProcess process;
     process.setProcessEnvironment(env);
     process.start(appBinary(), arguments);
-    ChildRun result;
     if (!process.waitForFinished(timeoutMs)) {
         stopChild(process);
-        return result;
+        return {};
     }
-    result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = QString::fromUtf8(process.readAllStandardOutput());
-    result.err = QString::fromUtf8(process.readAllStandardError());
-    return result;
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
 }
 
 void stopChild(QProcess &process)

@@ -23,7 +23,10 @@ public:
     PrivateHome(const PrivateHome &) = delete;
     PrivateHome &operator=(const PrivateHome &) = delete;
 
-    QString path(const QString &relative = QString()) const;
+    QString path(const QString &relative = {}) const
+    {
+        return relative.isEmpty() ? m_dir.path() : m_dir.filePath(relative);
+    }
     QProcessEnvironment env;
     QString preferencesPath() const { return path(QStringLiteral("XDG_CONFIG_HOME/Mivra Video/preferences.json")); }
     QString recordingsFolder() const { return path(QStringLiteral("Videos/Mivra")); }

@@ -1,7 +1,6 @@
 // gtest main with a Qt application object: a GUI one when a display (or the
 // offscreen platform) is available, a core one otherwise.
 #include <QApplication>
-#include <QCoreApplication>
 #include <QDir>
 #include <QTemporaryDir>
 #include <gmock/gmock.h>

@@ -1,7 +1,6 @@
 #include "RangeFileServer.h"
 
 #include <QFile>
-#include <QMutexLocker>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -42,35 +41,29 @@ private:
         const qint64 from = range.captured(1).toLongLong();
         const qint64 to = range.captured(2).isEmpty() ? size - 1 : qMin(size - 1, range.captured(2).toLongLong());
         const QByteArray sizeText = QByteArray::number(size);
+        QByteArray head;
         if (size < 0 || (range.hasMatch() && from >= size)) {
-            m_socket->write((size < 0 ? QByteArray("HTTP/1.1 404 Not Found")
-                                      : "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */" + sizeText) +
-                            "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-            m_socket->disconnectFromHost();
-            return;
+            head = (size < 0 ? QByteArray("HTTP/1.1 404 Not Found")
+                             : "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */" + sizeText) +
+                   "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+        } else {
+            const QByteArray status = range.hasMatch()
+                                          ? "206 Partial Content\r\nContent-Range: bytes " + QByteArray::number(from) +
+                                                '-' + QByteArray::number(to) + '/' + sizeText
+                                          : QByteArray("200 OK");
+            head = "HTTP/1.1 " + status + "\r\nContent-Type: video/mp4\r\nAccept-Ranges: bytes\r\nContent-Length: " +
+                   QByteArray::number(to - from + 1) + "\r\nConnection: close\r\n\r\n";
+            m_file->seek(from);
+            m_left = to - from + 1;
         }
-        const QByteArray status = range.hasMatch()
-                                      ? "206 Partial Content\r\nContent-Range: bytes " + QByteArray::number(from) +
-                                            '-' + QByteArray::number(to) + '/' + sizeText
-                                      : QByteArray("200 OK");
-        const QByteArray head = "HTTP/1.1 " + status +
-                                "\r\nContent-Type: video/mp4\r\nAccept-Ranges: bytes\r\nContent-Length: " +
-                                QByteArray::number(to - from + 1) + "\r\nConnection: close\r\n\r\n";
-        m_headBytes = head.size();
+        m_server.addSent(-head.size()); // only body bytes count
         m_socket->write(head);
-        m_file->seek(from);
-        m_left = to - from + 1;
-        written(0);
     }
 
+    // Tops the socket's buffer up to a piece; closes once all went out.
     void written(qint64 bytes)
     {
-        const qint64 head = qMin(bytes, m_headBytes);
-        m_headBytes -= head;
-        if (bytes > head)
-            m_server.addSent(bytes - head);
-        if (!m_file || !m_file->isOpen())
-            return;
+        m_server.addSent(bytes);
         while (m_left > 0 && m_socket->bytesToWrite() < kPiece) {
             const QByteArray piece = m_file->read(qMin(kPiece, m_left));
             if (piece.isEmpty())
@@ -87,7 +80,6 @@ private:
     QByteArray m_head;
     std::unique_ptr<QFile> m_file;
     qint64 m_left = 0;
-    qint64 m_headBytes = 0;
 };
 
 bool takeRequest(QByteArray &buffer, ServedRequest &request)
@@ -135,47 +127,4 @@ RangeFileServer::~RangeFileServer()
         &m_context, [this] { delete m_server; }, Qt::BlockingQueuedConnection);
     m_thread.quit();
     m_thread.wait();
-}
-
-void RangeFileServer::serve(const QByteArray &urlPath, const QString &file)
-{
-    const QMutexLocker lock(&m_mutex);
-    m_files.insert(urlPath, file);
-}
-
-QList<ServedRequest> RangeFileServer::requests() const
-{
-    const QMutexLocker lock(&m_mutex);
-    return m_requests;
-}
-
-qint64 RangeFileServer::bytesSent() const
-{
-    const QMutexLocker lock(&m_mutex);
-    return m_sent;
-}
-
-void RangeFileServer::resetCounts()
-{
-    const QMutexLocker lock(&m_mutex);
-    m_requests.clear();
-    m_sent = 0;
-}
-
-void RangeFileServer::record(const ServedRequest &request)
-{
-    const QMutexLocker lock(&m_mutex);
-    m_requests << request;
-}
-
-void RangeFileServer::addSent(qint64 bytes)
-{
-    const QMutexLocker lock(&m_mutex);
-    m_sent += bytes;
-}
-
-QString RangeFileServer::fileFor(const QByteArray &urlPath) const
-{
-    const QMutexLocker lock(&m_mutex);
-    return m_files.value(urlPath);
 }

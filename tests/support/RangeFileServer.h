@@ -10,6 +10,7 @@
 #include <QHash>
 #include <QList>
 #include <QMutex>
+#include <QMutexLocker>
 #include <QString>
 #include <QThread>
 #include <QUrl>
@@ -30,6 +31,13 @@ struct ServedRequest {
 bool takeRequest(QByteArray &buffer, ServedRequest &request);
 
 class RangeFileServer {
+    // The server's thread and the caller's share what follows the lock.
+    template <typename F> auto locked(F f) const
+    {
+        const QMutexLocker lock(&m_mutex);
+        return f();
+    }
+
 public:
     RangeFileServer();
     ~RangeFileServer();
@@ -38,18 +46,42 @@ public:
 
     QUrl origin() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port)); }
     // Answers GET `urlPath` (e.g. "/r/abc") with the bytes of `file`.
-    void serve(const QByteArray &urlPath, const QString &file);
+    void serve(const QByteArray &urlPath, const QString &file)
+    {
+        locked([&] { m_files.insert(urlPath, file); });
+    }
 
-    QList<ServedRequest> requests() const;
+    QList<ServedRequest> requests() const
+    {
+        return locked([&] { return m_requests; });
+    }
     // Body bytes the kernel took from the server, over all requests.
-    qint64 bytesSent() const;
-    void resetCounts();
+    qint64 bytesSent() const
+    {
+        return locked([&] { return m_sent; });
+    }
+    void resetCounts()
+    {
+        locked([&] {
+            m_requests.clear();
+            m_sent = 0;
+        });
+    }
 
 private:
     friend class RangeFileConnection;
-    void record(const ServedRequest &request);
-    void addSent(qint64 bytes);
-    QString fileFor(const QByteArray &urlPath) const;
+    void record(const ServedRequest &request)
+    {
+        locked([&] { m_requests << request; });
+    }
+    void addSent(qint64 bytes)
+    {
+        locked([&] { m_sent += bytes; });
+    }
+    QString fileFor(const QByteArray &urlPath) const
+    {
+        return locked([&] { return m_files.value(urlPath); });
+    }
 
     QThread m_thread;
     QObject m_context; // lives on m_thread

@@ -27,13 +27,11 @@ QString xdotool(const QStringList &arguments)
 
 quint64 visibleWindowNamed(const QString &name)
 {
-    return xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"), name})
-        .toULongLong();
+    return xdotool({"search", "--onlyvisible", "--name", name}).toULongLong();
 }
 
 void dragWithPointer(QPoint from, QPoint to)
 {
-    xdotool({QStringLiteral("mousemove"), QString::number(from.x()), QString::number(from.y()),
-             QStringLiteral("mousedown"), QStringLiteral("1"), QStringLiteral("mousemove"), QString::number(to.x()),
-             QString::number(to.y()), QStringLiteral("mouseup"), QStringLiteral("1")});
+    xdotool({"mousemove", QString::number(from.x()), QString::number(from.y()), "mousedown", "1", "mousemove",
+             QString::number(to.x()), QString::number(to.y()), "mouseup", "1"});
 }
