@@ -12,6 +12,7 @@
 #include "setup/Setup.h"
 
 #include <QDir>
+#include <QQuickWindow>
 #include <QTemporaryDir>
 
 class FakePermissions final : public SetupPermissions {
@@ -77,6 +78,16 @@ inline QString describe(const SetupCard &card)
         rows << QString::number(row.number) + (row.done ? "✓ " : " ") + row.title +
                     (row.button.isEmpty() ? QString() : " [" + row.button + "]");
     return card.header + ": " + rows.join(", ");
+}
+
+// Grabs `window` and saves it as <build>/setup-shots/<name>.png for a look.
+inline QImage render(QQuickWindow &window, const QString &name)
+{
+    const QString shots = QStringLiteral(MIVRA_BINARY_DIR "/setup-shots/");
+    QDir().mkpath(shots);
+    QImage shot = window.grabWindow();
+    shot.save(shots + name + QStringLiteral(".png"));
+    return shot;
 }
 
 struct SetupWorld {

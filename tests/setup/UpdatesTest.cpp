@@ -7,6 +7,7 @@
 #include "platform/AppLauncher.h"
 #include "setup/Appcast.h"
 #include "setup/Updates.h"
+#include "setup/UpdatesWindowHost.h"
 
 #include <QDir>
 #include <QFile>
@@ -258,6 +259,23 @@ TEST_F(UpdatesTest, TheUpdateCommandChecksInstallsAndSaysWhyNot)
             EXPECT_EQ(server.requests, requestsBefore);
     }
     EXPECT_EQ(BundleInfo::read(bundle)->version, "1.10.0");
+}
+
+// The window, rendered with the software renderer, shows what the check found.
+TEST_F(UpdatesTest, TheUpdatesWindowFollowsTheCheck)
+{
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    server.files["/appcast.xml"] = {feed({feedItem(
+        "1.10.0", QUrl("/m.tar.xz"), 9, "x",
+        "<ul><li>Links are ready sooner.</li><li>The bubble keeps its place.</li></ul>")})};
+    auto updates = makeUpdates();
+    UpdatesWindowHost host(*updates);
+    updates->checkForUpdates();
+    ASSERT_TRUE(host.window());
+    ASSERT_TRUE(waitUntil([&] { return !updates->busy(); }, 20000));
+    const auto *message = host.window()->findChild<QObject *>("updateMessage");
+    EXPECT_EQ(message ? message->property("text").toString() : QString(), "Mivra Video 1.10.0 is available");
+    EXPECT_FALSE(render(*host.window(), "updates-available").isNull());
 }
 
 TEST(AppcastTest, ReadsTheEnclosureAndResolvesRelativeAddresses)
