@@ -223,9 +223,8 @@ protected:
     QImage finish(QProcess &app)
     {
         ::kill(pid_t(app.processId()), SIGINT);
-        EXPECT_TRUE(app.waitForFinished(60000));
-        EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(app.exitCode(), 0) << app.readAllStandardError().constData();
+        EXPECT_TRUE(app.waitForFinished(60000) && app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0)
+            << app.readAllStandardError().constData();
         const QString link = QString::fromUtf8(app.readAllStandardOutput()).trimmed();
         EXPECT_TRUE(link.startsWith(QString::fromStdString(server.origin()))) << link.toStdString();
         const QString media =

@@ -1,7 +1,7 @@
-// The recorder on a private X server, into real files: each file matches
+// The recorder on a private X server, into real files: the file matches
 // what the recorder reports and the wall time it ran, a changing screen's
-// changes are in it, the pointer is drawn in, and a quiet screen makes few
-// pictures. A recording whose process is killed still plays.
+// changes are in it and the pointer is drawn in. A recording whose process
+// is killed still plays, and a quiet screen makes few pictures.
 #include "Await.h"
 #include "ChangingScreen.h"
 #include "DecodedPicture.h"
@@ -23,7 +23,7 @@
 
 namespace {
 
-TEST(RecordingEndToEnd, RecordsAChangingAndAQuietScreenIntoFilesThatMatchTheRecording)
+TEST(RecordingEndToEnd, RecordsAChangingScreenIntoAFileThatMatchesTheRecording)
 {
     PrivateXServer server{QSize(2560, 1600)};
     if (!server.ok())
@@ -46,56 +46,42 @@ TEST(RecordingEndToEnd, RecordsAChangingAndAQuietScreenIntoFilesThatMatchTheReco
     const DisplayInfo display = platform->displays().first();
     const PixelSize size = videoSizeFor(display.widthPoints, display.heightPoints,
                                         screen ? screen->devicePixelRatio() : kDefaultPointScale);
-    for (const bool changing : {true, false}) {
-        SCOPED_TRACE(changing ? "changing" : "quiet");
-        std::optional<ChangingScreen> moving;
-        if (changing)
-            moving.emplace(QRect(100, 100, 900, 600));
-        const QString path = dir.filePath(changing ? QStringLiteral("Mivra recording.mp4") : QStringLiteral("q.mp4"));
-        const int64_t beforeUs = monotonicNowUs();
-        run(recorder.start(path, screen, changing && withSound, std::nullopt));
-        settle(2000);
-        const RecordingResult result = run(recorder.stop());
-        const double wallSeconds = double(monotonicNowUs() - beforeUs) / 1e6;
-        moving.reset();
-        const FfprobeReport report = ffprobe(path);
-        EXPECT_EQ(std::tuple(result.filePath, result.width, result.height), std::tuple(path, size.width, size.height));
-        EXPECT_EQ(streamFields(report.video, "codec_name width height"),
-                  "h264 " + std::to_string(size.width) + " " + std::to_string(size.height));
-        EXPECT_EQ(streamFields(report.audio, "codec_name"), changing && withSound ? "aac" : "");
-        // The file runs from the first picture, which a loaded machine may send late.
-        const double seconds = report.durationSeconds();
-        EXPECT_TRUE(seconds >= 1.0 && seconds <= wallSeconds) << seconds << " of " << wallSeconds;
-        EXPECT_NEAR(double(result.durationMs) / 1000.0, seconds, 0.002);
-        const int frames =
-            ffprobeLines("-select_streams v:0 -count_packets -show_entries stream=nb_read_packets", path)[0].toInt();
-        if (!changing) {
-            // A still screen is written again only now and then.
-            EXPECT_TRUE(frames >= 2 && frames <= int(wallSeconds * 6)) << frames;
-            continue;
-        }
-        // The changes are in the file (their rate is the benchmark's
-        // business), and the pointer is drawn over the quiet grey window.
-        const QImage first = decodedPicture(path, 0, QSize(size.width, size.height));
-        const QImage last = decodedPicture(path, seconds - 0.2, QSize(size.width, size.height));
-        ASSERT_FALSE(first.isNull() || last.isNull());
-        EXPECT_FALSE(near(last, {500, 400}, first.pixelColor(500, 400), 10)) << frames << " pictures";
-        int cursorPixels = 0;
-        for (int y = 1000; y < 1016; ++y)
-            for (int x = 1500; x < 1510; ++x)
-                cursorPixels += std::abs(last.pixelColor(x, y).green() - 0x70) > 40;
-        EXPECT_GT(cursorPixels, 8);
-        if (withSound) {
-            // Loosely: sound still in the server's buffers at the stop is not
-            // waited for, and how much that is varies with the machine's load.
-            EXPECT_NEAR(report.videoDurationSeconds(), report.audioDurationSeconds(), 0.25);
-        }
-    }
+    const ChangingScreen moving(QRect(100, 100, 900, 600));
+    const QString path = dir.filePath(QStringLiteral("Mivra recording.mp4"));
+    const int64_t beforeUs = monotonicNowUs();
+    run(recorder.start(path, screen, withSound, std::nullopt));
+    settle(2000);
+    const RecordingResult result = run(recorder.stop());
+    const double wallSeconds = double(monotonicNowUs() - beforeUs) / 1e6;
+    const FfprobeReport report = ffprobe(path);
+    EXPECT_EQ(std::tuple(result.filePath, result.width, result.height), std::tuple(path, size.width, size.height));
+    EXPECT_EQ(streamFields(report.video, "codec_name width height"),
+              "h264 " + std::to_string(size.width) + " " + std::to_string(size.height));
+    EXPECT_EQ(streamFields(report.audio, "codec_name"), withSound ? "aac" : "");
+    // The file runs from the first picture, which a loaded machine may send late.
+    const double seconds = report.durationSeconds();
+    EXPECT_TRUE(seconds >= 1.0 && seconds <= wallSeconds) << seconds << " of " << wallSeconds;
+    EXPECT_NEAR(double(result.durationMs) / 1000.0, seconds, 0.002);
+    // The changes are in the file (their rate is the benchmark's business),
+    // and the pointer is drawn over the quiet grey window.
+    const QImage first = decodedPicture(path, 0, QSize(size.width, size.height));
+    const QImage last = decodedPicture(path, seconds - 0.2, QSize(size.width, size.height));
+    ASSERT_FALSE(first.isNull() || last.isNull());
+    EXPECT_FALSE(near(last, {500, 400}, first.pixelColor(500, 400), 10));
+    int cursorPixels = 0;
+    for (int y = 1000; y < 1016; ++y)
+        for (int x = 1500; x < 1510; ++x)
+            cursorPixels += std::abs(last.pixelColor(x, y).green() - 0x70) > 40;
+    EXPECT_GT(cursorPixels, 8);
+    // Loosely: sound still in the server's buffers at the stop is not waited
+    // for, and how much that is varies with the machine's load.
+    if (withSound)
+        EXPECT_NEAR(report.videoDurationSeconds(), report.audioDurationSeconds(), 0.25);
 }
 
 // A recording whose process is killed outright keeps what was written, even
-// on a quiet screen, where only the writer's repeats cut fragments (about
-// four a second).
+// on a quiet screen, where only the writer's repeats (about four a second)
+// make pictures and cut fragments.
 TEST(KillDuringRecording, LeavesAFileThatPlaysUpToItsLastFragment)
 {
     PrivateXServer server;
@@ -116,7 +102,10 @@ TEST(KillDuringRecording, LeavesAFileThatPlaysUpToItsLastFragment)
     EXPECT_EQ(recorder.exitStatus(), QProcess::CrashExit);
 
     EXPECT_EQ(streamFields(ffprobe(path).video, "codec_name"), "h264") << "the killed recording does not open";
-    EXPECT_GE(decodableVideoSeconds(path), 1.5);
+    const double seconds = decodableVideoSeconds(path);
+    const int frames =
+        ffprobeLines("-select_streams v:0 -count_packets -show_entries stream=nb_read_packets", path)[0].toInt();
+    EXPECT_TRUE(seconds >= 1.5 && frames <= int(seconds * 6)) << frames << " pictures in " << seconds << " s";
 }
 
 } // namespace
