@@ -30,21 +30,10 @@ bool FakeScreenCastPortal::registerOn(QDBusConnection bus)
            m_bus.registerService(QStringLiteral("org.freedesktop.portal.Desktop"));
 }
 
-QStringList FakeScreenCastPortal::methods() const
+void FakeScreenCastPortal::note(const QString &method, const Call &call)
 {
-    QStringList names;
-    for (const Call &call : calls)
-        names << call.method;
-    return names;
-}
-
-FakeScreenCastPortal::Call FakeScreenCastPortal::callOf(const QString &method) const
-{
-    for (const Call &call : calls) {
-        if (call.method == method)
-            return call;
-    }
-    return Call{};
+    methods << method;
+    last.insert(method, call);
 }
 
 bool FakeScreenCastPortal::handleMessage(const QDBusMessage &message, const QDBusConnection &)
@@ -78,7 +67,7 @@ void FakeScreenCastPortal::handle(const QDBusMessage &message)
             return void(m_bus.send(message.createErrorReply(QDBusError::AccessDenied, QStringLiteral("denied"))));
         reply = QVariant::fromValue(QDBusUnixFileDescriptor(0));
     } else if (member == QStringLiteral("OpenPipeWireRemote")) {
-        calls << Call{member, QString(), options};
+        note(member, {QString(), options});
         const int fd = makeRemote ? makeRemote() : -1;
         m_bus.send(message.createReply(QVariant::fromValue(QDBusUnixFileDescriptor(fd))));
         if (fd >= 0)
@@ -113,7 +102,7 @@ void FakeScreenCastPortal::answer(const QDBusMessage &message, const QVariantMap
 {
     const QString requestPath = kPath + QStringLiteral("/request/") + senderPart(message) + QLatin1Char('/') +
                                 options.value(QStringLiteral("handle_token")).toString();
-    calls << Call{message.member(), requestPath, options};
+    note(message.member(), {requestPath, options});
     const Answer planned = answers.value(message.member(), Answer::success);
     QDBusMessage response = QDBusMessage::createSignal(requestPath, QStringLiteral("org.freedesktop.portal.Request"),
                                                        QStringLiteral("Response"));

@@ -17,7 +17,6 @@ class FakeScreenCastPortal final : public QDBusVirtualObject {
 public:
     enum class Answer { success = 0, cancelled = 1, refused = 2, never = 99 };
     struct Call {
-        QString method;
         QString requestPath; // where the answer goes
         QVariantMap options;
     };
@@ -43,11 +42,10 @@ public:
     bool cameraAllowed = false;
 
     // What it saw.
-    QList<Call> calls;
+    QStringList methods;       // in the order called
+    QHash<QString, Call> last; // each method's latest call
     QStringList closedRequests;
     QStringList closedSessions;
-    QStringList methods() const;
-    Call callOf(const QString &method) const;
 
     QString introspect(const QString &) const override { return {}; }
     bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override;
@@ -55,6 +53,7 @@ public:
 private:
     void handle(const QDBusMessage &message);
     void answer(const QDBusMessage &message, const QVariantMap &options, const QVariantMap &results);
+    void note(const QString &method, const Call &call);
 
     QDBusConnection m_bus{QString()};
 };

@@ -20,12 +20,11 @@ namespace {
 // SelectSources' options as "name=value", without the request's own token.
 QStringList selectOptions(const FakeScreenCastPortal &fake)
 {
+    QVariantMap options = fake.last.value(QStringLiteral("SelectSources")).options;
+    options.remove(QStringLiteral("handle_token"));
     QStringList named;
-    const QVariantMap options = fake.callOf(QStringLiteral("SelectSources")).options;
-    for (auto it = options.cbegin(); it != options.cend(); ++it) {
-        if (it.key() != QLatin1String("handle_token"))
-            named << it.key() + QLatin1Char('=') + it.value().toString();
-    }
+    for (auto it = options.cbegin(); it != options.cend(); ++it)
+        named << it.key() + QLatin1Char('=') + it.value().toString();
     return named;
 }
 
@@ -102,9 +101,9 @@ TEST_F(PortalScreenCastTest, AsksForOneMonitorWithTheCursorDrawnInAndPassesTheTo
         fake.cursorModes = c.cursorModes;
         fake.restoreTokenToGive = c.tokenGiven;
         fake.answerBeforeReply = c.answerBeforeReply;
-        fake.calls.clear();
+        fake.methods.clear();
         ASSERT_EQ(failureOf(*portal), QString());
-        EXPECT_EQ(fake.methods(), (QStringList{"CreateSession", "SelectSources", "Start", "OpenPipeWireRemote"}));
+        EXPECT_EQ(fake.methods, (QStringList{"CreateSession", "SelectSources", "Start", "OpenPipeWireRemote"}));
         EXPECT_EQ(selectOptions(fake), c.select);
         EXPECT_EQ(storedToken(), c.kept);
         EXPECT_EQ(std::tuple(opened->nodeId, opened->sizePoints, opened->sessionHandle.section('/', 0, -3)),
@@ -143,7 +142,7 @@ TEST_F(PortalScreenCastTest, RefusalsFailTheStartAndEndTheSession)
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.failure) + " at " + c.step);
         preferences->setValue(PortalScreenCast::restoreTokenKey, QStringLiteral("token-1"));
-        fake.calls.clear();
+        fake.methods.clear();
         fake.closedSessions.clear();
         fake.closedRequests.clear();
         fake.answers.clear();
@@ -154,10 +153,10 @@ TEST_F(PortalScreenCastTest, RefusalsFailTheStartAndEndTheSession)
         auto portal = makePortal(QString::fromLatin1(c.service));
         const QString failure = failureOf(*portal);
         EXPECT_TRUE(failure.contains(QLatin1String(c.failure))) << failure.toStdString();
-        EXPECT_EQ(fake.methods(), c.methods);
+        EXPECT_EQ(fake.methods, c.methods);
         EXPECT_EQ(storedToken(), QStringLiteral("token-1"));
         const QStringList withdrawn =
-            c.answer == Answer::never ? QStringList{fake.callOf(QStringLiteral("Start")).requestPath} : QStringList{};
+            c.answer == Answer::never ? QStringList{fake.last.value(QStringLiteral("Start")).requestPath} : QStringList{};
         EXPECT_TRUE(waitUntil([&] {
             return fake.closedSessions.size() == c.closedSessions && fake.closedRequests == withdrawn;
         })) << fake.closedSessions.join(' ').toStdString() << " | " << fake.closedRequests.join(' ').toStdString();
@@ -183,12 +182,12 @@ TEST_F(PortalScreenCastTest, SetupScreenAskIsRememberedAndARefusalStaysUndone)
         SCOPED_TRACE(c.name);
         preferences->remove(PortalScreenCast::restoreTokenKey);
         fake.answers = {{c.method, c.answer}};
-        fake.calls.clear();
+        fake.methods.clear();
         fake.closedSessions.clear();
 
         EXPECT_EQ(run(permissions->requestScreen()), c.granted);
         EXPECT_EQ(permissions->screenPreflight(), c.granted);
-        EXPECT_EQ(fake.methods().count(QStringLiteral("CreateSession")), 1);
+        EXPECT_EQ(fake.methods.count(QStringLiteral("CreateSession")), 1);
         // The desktop stops sharing at once, whatever the answer.
         EXPECT_TRUE(waitUntil([&] { return fake.closedSessions.size() == 1; }));
     }
@@ -198,7 +197,7 @@ TEST_F(PortalScreenCastTest, SetupAskingWhenRememberedOrOnX11OpensNoDialog)
 {
     preferences->setValue(PortalScreenCast::restoreTokenKey, QStringLiteral("kept"));
     EXPECT_TRUE(run(setupPermissions()->requestScreen()));
-    EXPECT_TRUE(fake.calls.isEmpty());
+    EXPECT_TRUE(fake.methods.isEmpty());
     EXPECT_TRUE(run(LinuxSetupPermissions({}, {}).requestScreen())) << "X11";
 }
 
