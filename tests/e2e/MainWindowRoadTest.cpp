@@ -14,8 +14,6 @@
 #include <QApplication>
 #include <QCalendarWidget>
 #include <QDialog>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QPushButton>
 #include <QQuickItem>
 #include <QQuickWidget>
@@ -36,16 +34,6 @@ QQuickItem *findItem(QQuickItem *from, const QString &name)
     return nullptr;
 }
 
-int fetchStatus(const QUrl &url)
-{
-    QNetworkAccessManager network;
-    QNetworkReply *reply = network.get(QNetworkRequest(url));
-    EXPECT_TRUE(waitUntil([&] { return reply->isFinished(); }));
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    delete reply;
-    return status;
-}
-
 class MainWindowRoad : public RoadRig {
 protected:
     AppStateRig doubles;
@@ -56,44 +44,34 @@ protected:
     void showWindow()
     {
         const auto uploader = std::make_shared<Uploader>(QUrl(origin), *doubles.store);
-        AppState::Parts parts;
-        parts.store = doubles.store;
-        parts.recorder = doubles.recorder;
-        parts.bubble = doubles.bubble;
-        parts.bar = doubles.bar;
+        AppState::Parts parts = doubles.parts();
         parts.uploader = uploader;
         parts.service = uploader;
-        parts.thumbs = doubles.thumbs;
-        parts.clipboard = doubles.clipboard;
-        parts.urlOpener = doubles.urlOpener;
-        parts.sound = doubles.sound;
-        parts.screens = std::make_shared<FakeScreens>();
-        parts.mainWindow = doubles.mainWindow;
-        parts.taskbar = doubles.taskbar;
         parts.dialogs = std::make_shared<LifetimeDialogWindows>();
         parts.serviceOrigin = origin;
-        parts.recordingsFolder = doubles.recordingsFolder();
+        parts.now = systemNow; // the service counts lifetimes from its own clock
         state = std::make_unique<AppState>(std::move(parts), doubles.timing);
         window = std::make_unique<MainWindow>(*state, doubles.clipboard, QUrl(origin));
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     }
 
-    QQuickItem *item(const QString &name) const
+    // Waits for the visible item `name`, within the one named `within` if given.
+    QQuickItem *item(const QString &name, const QString &within = {}) const
     {
+        QQuickItem *root = window->view()->quickWindow()->contentItem();
         QQuickItem *found = nullptr;
-        waitUntil([&] { return (found = findItem(window->view()->quickWindow()->contentItem(), name)) != nullptr; });
+        waitUntil(
+            [&] { return (found = findItem(within.isEmpty() ? root : findItem(root, within), name)) != nullptr; });
         return found;
     }
     QPoint centre(QQuickItem *target) const
     {
         return target->mapToScene(QPointF(target->width() / 2, target->height() / 2)).toPoint();
     }
-    void click(const QString &name, const QString &within = QString()) const
+    void click(const QString &name, const QString &within = {}) const
     {
-        QQuickItem *scope = within.isEmpty() ? window->view()->quickWindow()->contentItem() : item(within);
-        ASSERT_NE(scope, nullptr) << within.toStdString();
-        QQuickItem *target = findItem(scope, name);
+        QQuickItem *target = item(name, within);
         ASSERT_NE(target, nullptr) << name.toStdString();
         QTest::mouseClick(window->view(), Qt::LeftButton, Qt::NoModifier, centre(target));
     }
@@ -101,17 +79,8 @@ protected:
 
 TEST_F(MainWindowRoad, LeftBehindUploadRenameUntilAndDelete)
 {
-    QDir().mkpath(doubles.recordingsFolder());
     const QString kept = doubles.recordingsFolder() + QStringLiteral("/Mivra 2026-12-05 08.40.12.mp4");
-    {
-        QFile file(kept);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray("\0\0\0\x10"
-                              "ftypisom",
-                              12) +
-                   QByteArray(300'000, 'v'));
-        file.setFileTime(QDateTime::currentDateTime().addSecs(-600), QFileDevice::FileModificationTime);
-    }
+    writeRecording(kept, 600);
     showWindow();
     if (HasFatalFailure())
         return;
@@ -126,12 +95,11 @@ TEST_F(MainWindowRoad, LeftBehindUploadRenameUntilAndDelete)
     EXPECT_EQ(doubles.clipboard->text, uploaded.shareUrl);
     EXPECT_FALSE(QFile::exists(kept));
     EXPECT_TRUE(waitUntil([&] { return !findItem(window->view()->rootObject(), QStringLiteral("leftBehind")); }));
-    const QUrl media(origin + QStringLiteral("/r/") + uploaded.id);
-    EXPECT_EQ(fetchStatus(media), 200);
+    EXPECT_FALSE(fetch(uploaded.id).isEmpty()) << "the service serves it";
 
     // Rename in place: double click, type, Return.
     const QString row = QStringLiteral("linkRow_") + uploaded.id;
-    QQuickItem *title = findItem(item(row), QStringLiteral("titleText"));
+    QQuickItem *title = item(QStringLiteral("titleText"), row);
     ASSERT_NE(title, nullptr);
     window->activateWindow();
     window->view()->setFocus();
@@ -164,7 +132,7 @@ TEST_F(MainWindowRoad, LeftBehindUploadRenameUntilAndDelete)
     // Delete: gone from the list and from the service.
     click(QStringLiteral("deleteButton"), row);
     ASSERT_TRUE(waitUntil([&] { return state->recent().isEmpty(); })) << state->lastErrorText().toStdString();
-    EXPECT_EQ(fetchStatus(media), 404);
+    EXPECT_TRUE(fetch(uploaded.id).isEmpty()) << "the service still serves it";
 }
 
 TEST_F(MainWindowRoad, CommandLineUploadOfARecordingLeftBehindRemovesIt)

@@ -16,13 +16,18 @@ namespace {
 
 class RecordCommandRoad : public RoadRig {
 protected:
-    // Starts `mivra record ARGUMENTS` and, once it has pictures, sends Ctrl-C.
-    bool recordThenInterrupt(QProcess &record, const QStringList &arguments, QByteArray &err)
+    // Waits for the command to end, adding its stderr to `err`: "exit N:"
+    // and what it printed on stdout.
+    QString ended(QProcess &record, QByteArray &err)
     {
-        if (!startRecording(record, arguments, err) || !awaitFirstPictures())
-            return false;
-        ::kill(pid_t(record.processId()), SIGINT);
-        return true;
+        record.waitForFinished(60000);
+        err += record.readAllStandardError();
+        if (record.state() != QProcess::NotRunning) {
+            stopChild(record);
+            return QStringLiteral("still running");
+        }
+        return QStringLiteral("exit %1:").arg(record.exitCode()) +
+               QString::fromUtf8(record.readAllStandardOutput()).trimmed();
     }
     bool preferenceWritten(const char *key) const
     {
@@ -33,26 +38,17 @@ protected:
 TEST_F(RecordCommandRoad, PrintsTheLinkOfTheUploadedRecording)
 {
     QProcess record;
-    record.setProcessEnvironment(home.env);
-    record.start(appBinary(), {"record", "--seconds", "2", "--no-mic", "--silent"});
-    // The first recording measures the encoder's speed before it starts.
-    const bool finished = record.waitForFinished(90000);
-    const QString out = QString::fromUtf8(record.readAllStandardOutput());
-    const QString err = QString::fromUtf8(record.readAllStandardError());
-    stopChild(record);
-    ASSERT_TRUE(finished) << err.toStdString();
-    ASSERT_EQ(record.exitCode(), 0) << err.toStdString();
+    QByteArray err;
+    ASSERT_TRUE(startRecording(record, {"--seconds", "2", "--no-mic", "--silent"}, err)) << err.toStdString();
+    const QString out = ended(record, err);
+    ASSERT_TRUE(out.startsWith("exit 0:" + origin)) << out.toStdString() << err.toStdString();
+    // Progress went to stderr.
+    EXPECT_TRUE(err.contains("uploaded") || err.contains("Uploaded") || err.contains("%")) << err.toStdString();
 
-    // The link alone on stdout; progress went to stderr.
-    const QStringList lines = out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 1) << out.toStdString();
-    EXPECT_TRUE(lines[0].startsWith(origin)) << lines[0].toStdString();
-    EXPECT_TRUE(err.contains(QStringLiteral("uploaded"), Qt::CaseInsensitive) || err.contains(QStringLiteral("%")))
-        << err.toStdString();
-
+    // The link alone on stdout, and kept in the recent list.
     const QList<RecentLink> stored = storedLinks();
     ASSERT_EQ(stored.size(), 1);
-    EXPECT_EQ(stored[0].shareUrl, lines[0]);
+    EXPECT_EQ("exit 0:" + stored[0].shareUrl, out);
     EXPECT_TRUE(stored[0].title.startsWith(QStringLiteral("Recording ")));
     // --no-mic and the camera held for this run only, not written for the app.
     EXPECT_FALSE(preferenceWritten("micEnabled"));
@@ -86,38 +82,47 @@ TEST_F(RecordCommandRoad, CtrlCStopsAndTheSoundReachesTheService)
         GTEST_SKIP() << "needs the test PulseAudio server";
     QProcess record;
     QByteArray err;
-    ASSERT_TRUE(recordThenInterrupt(record, {"--silent"}, err)) << err.toStdString();
-    ASSERT_TRUE(record.waitForFinished(60000));
-    err += record.readAllStandardError();
-    ASSERT_EQ(record.exitCode(), 0) << err.toStdString();
-    const QString out = QString::fromUtf8(record.readAllStandardOutput()).trimmed();
+    ASSERT_TRUE(startRecording(record, {"--silent"}, err) && awaitFirstPictures()) << err.toStdString();
+    ::kill(pid_t(record.processId()), SIGINT);
+    const QString out = ended(record, err);
     const QList<RecentLink> stored = storedLinks();
-    ASSERT_EQ(stored.size(), 1);
-    EXPECT_EQ(stored[0].shareUrl, out);
-    EXPECT_TRUE(out.startsWith(origin)) << out.toStdString();
+    ASSERT_EQ(stored.size(), 1) << out.toStdString() << err.toStdString();
+    EXPECT_EQ("exit 0:" + stored[0].shareUrl, out);
     EXPECT_EQ(ffprobe(fetch(stored[0].id)).audio.value(QStringLiteral("codec_name")).toString(), QStringLiteral("aac"));
-    EXPECT_FALSE(preferenceWritten("micEnabled")) << "the microphone was asked for this run only";
     EXPECT_TRUE(recordings().isEmpty()) << recordings().join(' ').toStdString();
 }
 
 TEST_F(RecordCommandRoad, SecondCtrlCDiscards)
 {
-    QProcess record;
-    QByteArray err;
-    ASSERT_TRUE(recordThenInterrupt(record, {"--no-mic", "--silent"}, err)) << err.toStdString();
-    // Signals of one kind do not queue: send until it ends, a few ms apart,
-    // so one lands while the first one's stop is under way.
-    for (int sent = 0; record.state() != QProcess::NotRunning && sent < 10000; ++sent) {
-        ::kill(pid_t(record.processId()), SIGINT);
-        record.waitForFinished(3);
+    for (const bool whileStarting : {true, false}) {
+        SCOPED_TRACE(whileStarting ? "while starting" : "while stopping");
+        QProcess record;
+        QByteArray err;
+        if (whileStarting) {
+            // While the first recording measures the encoder: Ctrl-C, then
+            // the terminal closing (two kinds, so both arrive). The stop never
+            // begins; the recording is discarded once it runs.
+            record.setProcessEnvironment(home.env);
+            record.start(appBinary(), {"record", "--no-mic", "--silent"});
+            ASSERT_TRUE(home.waitForLog(QStringLiteral("phase starting"), 30000)) << home.log().toStdString();
+            ::kill(pid_t(record.processId()), SIGINT);
+            ::kill(pid_t(record.processId()), SIGTERM);
+        } else {
+            // Signals of one kind do not queue: send until it ends, a few ms
+            // apart, so one lands while the first one's stop is under way.
+            ASSERT_TRUE(startRecording(record, {"--no-mic", "--silent"}, err) && awaitFirstPictures());
+            for (int sent = 0; record.state() != QProcess::NotRunning && sent < 10000; ++sent) {
+                ::kill(pid_t(record.processId()), SIGINT);
+                record.waitForFinished(3);
+            }
+        }
+        EXPECT_EQ(ended(record, err), "exit 1:") << err.toStdString();
+        EXPECT_TRUE(err.contains("Discarded.")) << err.toStdString();
+        EXPECT_TRUE(recordings().isEmpty()) << recordings().join(' ').toStdString();
+        EXPECT_TRUE(storedLinks().isEmpty());
+        EXPECT_TRUE(!whileStarting || home.log().contains(QStringLiteral("discarded recording")))
+            << home.log().toStdString();
     }
-    ASSERT_EQ(record.state(), QProcess::NotRunning);
-    err += record.readAllStandardError();
-    EXPECT_EQ(record.exitCode(), 1) << err.toStdString();
-    EXPECT_TRUE(err.contains("Discarded.")) << err.toStdString();
-    EXPECT_TRUE(record.readAllStandardOutput().trimmed().isEmpty());
-    EXPECT_TRUE(recordings().isEmpty()) << recordings().join(' ').toStdString();
-    EXPECT_TRUE(storedLinks().isEmpty());
 }
 
 TEST_F(RecordCommandRoad, FailedUploadSaysWhyAndKeepsTheFile)
@@ -126,10 +131,7 @@ TEST_F(RecordCommandRoad, FailedUploadSaysWhyAndKeepsTheFile)
     QProcess record;
     QByteArray err;
     ASSERT_TRUE(startRecording(record, {"--seconds", "1", "--no-mic", "--silent"}, err)) << err.toStdString();
-    ASSERT_TRUE(record.waitForFinished(60000));
-    err += record.readAllStandardError();
-    EXPECT_EQ(record.exitCode(), 1) << err.toStdString();
-    EXPECT_TRUE(record.readAllStandardOutput().trimmed().isEmpty());
+    EXPECT_EQ(ended(record, err), "exit 1:") << err.toStdString();
     EXPECT_TRUE(err.contains("Upload failed")) << err.toStdString();
     EXPECT_EQ(recordings().size(), 1);
 }

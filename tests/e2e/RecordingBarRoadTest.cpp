@@ -101,8 +101,7 @@ protected:
 TEST_F(RecordingBarRoad, StandsUnderTheBubbleFollowsItsDragAndDoneMakesTheLink)
 {
     const auto [bar, bubble] = record(QStringLiteral("60"));
-    ASSERT_NE(bar, 0u);
-    ASSERT_NE(bubble, 0u);
+    ASSERT_TRUE(bar && bubble);
     const QRect shown = serverGeometry(bubble);
     EXPECT_EQ(serverGeometry(bar), underBubble(shown));
 

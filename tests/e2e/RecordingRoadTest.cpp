@@ -47,9 +47,7 @@ TEST_F(RecordingRoad, SilentRecordEndsWithTheLinkOnTheClipboard)
     EXPECT_TRUE(recordings().isEmpty()) << recordings().join(' ').toStdString();
     const QList<RecentLink> stored = storedLinks();
     ASSERT_EQ(stored.size(), 1);
-    EXPECT_EQ(stored[0].id, done.captured(1));
-    EXPECT_EQ(stored[0].shareUrl, link);
-    EXPECT_TRUE(stored[0].title.startsWith(QStringLiteral("Recording ")));
+    EXPECT_EQ(stored[0].id + " " + stored[0].shareUrl, done.captured(1) + " " + link);
 
     ASSERT_EQ(runApp({QStringLiteral("mivra://record")}, home.env).status, 0);
     ASSERT_TRUE(waitUntil([&] { return home.log().count(QStringLiteral("phase recording")) == 2; }, 30000));
