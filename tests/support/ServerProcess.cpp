@@ -4,12 +4,14 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
 #include <spawn.h>
 #include <sstream>
+#include <string_view>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -80,19 +82,15 @@ ServerProcess::ServerProcess(const fs::path &dataDir, std::vector<std::string> e
         return;
     }
 
-    // The first stdout line names the bound address.
-    std::string line;
-    char buf[256];
-    for (pollfd p{out[0], POLLIN, 0}; line.find('\n') == std::string::npos && ::poll(&p, 1, 15000) > 0;) {
-        const ssize_t n = ::read(out[0], buf, sizeof buf);
-        if (n <= 0)
-            break;
-        line.append(buf, std::size_t(n));
-    }
-    ::close(out[0]);
+    // The first stdout line names the bound address; it comes whole.
+    char line[256] = "";
+    FILE *stream = ::fdopen(out[0], "r");
+    if (pollfd p{out[0], POLLIN, 0}; ::poll(&p, 1, 15000) > 0)
+        std::fgets(line, sizeof line, stream);
+    std::fclose(stream);
     const std::string prefix = "listening on http://127.0.0.1:";
-    if (line.rfind(prefix, 0) == 0)
-        m_port = std::atoi(line.c_str() + prefix.size());
+    if (std::string_view(line).starts_with(prefix))
+        m_port = std::atoi(line + prefix.size());
     if (m_port <= 0)
         ADD_FAILURE() << "the server did not report its address; stdout: " << line << "\nstderr:\n" << log();
 }
