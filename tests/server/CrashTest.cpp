@@ -53,16 +53,6 @@ protected:
     std::int64_t partSize = kPartSize;
 };
 
-// The first bytes of a part as they are in the upload's file now.
-std::string storedHead(const fs::path &upload, std::int64_t partSize, int number)
-{
-    std::ifstream f(upload, std::ios::binary);
-    f.seekg(std::streamoff(number - 1) * partSize);
-    std::string head(4096, '\0');
-    f.read(head.data(), std::streamsize(head.size()));
-    return head;
-}
-
 } // namespace
 
 TEST_F(ServerCrash, APartKilledWhileResentCountsAsMissingUntilSentAgain)
@@ -88,8 +78,13 @@ TEST_F(ServerCrash, APartKilledWhileResentCountsAsMissingUntilSentAgain)
             const std::size_t sent = std::size_t(fromOutside ? partSize * 3 / 4 : partSize);
             std::thread sender([&] { rawRequest(p->port(), head + videoBytes(sent)); });
             if (fromOutside) {
-                const std::string old = bytes.substr(0, 4096);
-                EXPECT_TRUE(waitUntil([&] { return storedHead(data() / "uploads" / id, partSize, 1) != old; }, 30000))
+                // The first bytes of part 1 as they are in the upload's file now.
+                const auto stored = [&] {
+                    std::string head(4096, '\0');
+                    std::ifstream(data() / "uploads" / id, std::ios::binary).read(head.data(), 4096);
+                    return head;
+                };
+                EXPECT_TRUE(waitUntil([&] { return stored() != bytes.substr(0, 4096); }, 30000))
                     << "the re-sent bytes never reached the upload's file";
                 p->kill9();
             }

@@ -15,7 +15,6 @@ class ServerProtocol : public ::testing::Test {
 protected:
     InProcessServer server;
     Api api{server.port(), newToken()};
-    const std::int64_t partSize = kServerPartSize;
 
     std::int64_t now() { return server.clock().nowMs(); }
     std::string shareUrl(const std::string &id) { return server.url() + "/v/" + id; }
@@ -54,8 +53,9 @@ TEST_F(ServerProtocol, CreateAnswersACreateResponseForEveryOptionalKeyAndLifetim
         EXPECT_EQ(r.header("Content-Type"), "application/json");
         const std::string id = r.id();
         EXPECT_TRUE(crypto::isVideoId(id)) << id;
-        EXPECT_EQ(record(r),
-                  record({{"id", id}, {"partSize", partSize}, {"shareUrl", shareUrl(id)}, {"expiresAt", expiresAt}}));
+        EXPECT_EQ(
+            record(r),
+            record({{"id", id}, {"partSize", kServerPartSize}, {"shareUrl", shareUrl(id)}, {"expiresAt", expiresAt}}));
     }
 }
 
@@ -63,8 +63,8 @@ TEST_F(ServerProtocol, SingleUploadsOfMp4FilesAnswerVideoInfoAndOthersAreRefused
 {
     // Exactly one part is the client's single path. What the server cannot
     // serve gets no share link: empty, text, or too short to be an MP4.
-    for (const std::string &body :
-         {videoBytes(std::size_t(partSize)), std::string(), std::string("not a video at all"), std::string("ftyp")}) {
+    for (const std::string &body : {videoBytes(std::size_t(kServerPartSize)), std::string(),
+                                    std::string("not a video at all"), std::string("ftyp")}) {
         SCOPED_TRACE(body.size());
         const std::string id = api.create();
         const Http r = api.put("/api/videos/" + id, body, "video/mp4");
@@ -82,18 +82,21 @@ TEST_F(ServerProtocol, SingleUploadsOfMp4FilesAnswerVideoInfoAndOthersAreRefused
     }
     // Parts whose first does not begin like an MP4.
     const std::string id = api.create("text in parts");
-    EXPECT_EQ(api.complete(id, api.putParts(id, std::string(std::size_t(partSize) + 10, 't'), partSize)).status, 415);
+    EXPECT_EQ(
+        api.complete(id, api.putParts(id, std::string(std::size_t(kServerPartSize) + 10, 't'), kServerPartSize)).status,
+        415);
     EXPECT_EQ(api.publicGet("/r/" + id).status, 404);
 }
 
 TEST_F(ServerProtocol, PartsAnswerPartResponsesAndCompleteAssemblesThemInOrder)
 {
-    const std::string bytes = videoBytes(std::size_t(partSize) * 2 + 1234);
+    const std::string bytes = videoBytes(std::size_t(kServerPartSize) * 2 + 1234);
     const std::string id = api.create("multi", R"("durationMs":2000,"width":640,"height":480,"lifetime":172800)");
     // Parts arrive out of order, as three concurrent uploads may deliver them.
     std::vector<std::string> replies(3);
     for (int n : {3, 1, 2}) {
-        const std::string slice = bytes.substr(std::size_t(partSize) * std::size_t(n - 1), std::size_t(partSize));
+        const std::string slice =
+            bytes.substr(std::size_t(kServerPartSize) * std::size_t(n - 1), std::size_t(kServerPartSize));
         const Http r = api.put("/api/videos/" + id + "/parts/" + std::to_string(n), slice);
         // The etag is a digest of the part's bytes.
         EXPECT_EQ(record(r), record({{"partNumber", n}, {"etag", partEtag(slice)}}));
@@ -125,7 +128,7 @@ TEST(ServerProtocolParts, AreNumberedUpTo10000WhenTheVideoMayBeThatLarge)
 
 TEST_F(ServerProtocol, RenameAndExpiryAnswerTheirRecordsAndTheListFollows)
 {
-    const std::string id = api.uploadMultipart(videoBytes(100), partSize, "old");
+    const std::string id = api.uploadMultipart(videoBytes(100), kServerPartSize, "old");
     server.clock().advance(5000);
     // Each edit and the key its answer and the list show it in.
     const struct {
@@ -147,9 +150,9 @@ TEST_F(ServerProtocol, RenameAndExpiryAnswerTheirRecordsAndTheListFollows)
 
 TEST_F(ServerProtocol, ListAnswersReadyVideosNewestFirstAndDeleteRemovesThem)
 {
-    const std::string a = api.uploadMultipart(videoBytes(10), partSize, "first");
+    const std::string a = api.uploadMultipart(videoBytes(10), kServerPartSize, "first");
     server.clock().advance(1000);
-    const std::string b = api.uploadMultipart(videoBytes(10), partSize, "");
+    const std::string b = api.uploadMultipart(videoBytes(10), kServerPartSize, "");
     // An upload in progress is not listed (it has no link to share yet), but can be deleted.
     const std::string pending = api.create("still uploading");
     api.put("/api/videos/" + pending + "/parts/1", "abc");
@@ -174,7 +177,7 @@ TEST_F(ServerProtocol, ListAnswersReadyVideosNewestFirstAndDeleteRemovesThem)
 
 TEST_F(ServerProtocol, SharePageShowsTheVideo)
 {
-    const std::string id = api.uploadMultipart(videoBytes(300), partSize, "Team update");
+    const std::string id = api.uploadMultipart(videoBytes(300), kServerPartSize, "Team update");
     // The page's markup is checked where it is made and in the browser; here, what it may load.
     EXPECT_NE(api.publicGet("/v/" + id).header("Content-Security-Policy").find("default-src 'none'"),
               std::string::npos);

@@ -82,6 +82,8 @@ TEST_F(ServerSecurity, MissingOrMalformedTokensGet401)
         std::string(40, 'a') + " spaced",  // a space
         std::string(40, 'a') + "\xc3\xa9", // not ASCII
         std::string(40, 'a') + "/../x",    // path characters
+        // Two tokens at once are not a token either.
+        alice.token() + "\r\nX-Device-Token: " + mallory.token(),
     };
     for (const auto &[method, path] : endpoints) {
         for (const std::string &token : badTokens) {
@@ -89,11 +91,6 @@ TEST_F(ServerSecurity, MissingOrMalformedTokensGet401)
             const std::string answer = raw(withToken(method, path, token, body));
             EXPECT_EQ(rawStatus(answer), 401) << method << " " << path << " token [" << token << "]\n" << answer;
         }
-        // Two tokens at once are not a token either.
-        const std::string two =
-            withToken(method, path, alice.token(), method == "GET" || method == "DELETE" ? "" : "{}",
-                      "X-Device-Token: " + mallory.token() + "\r\n");
-        EXPECT_EQ(rawStatus(raw(two)), 401) << method << " " << path;
     }
     // Nothing was changed by any of them.
     EXPECT_EQ(alice.put("/api/videos/" + id + "/parts/1", "ok").status, 200);

@@ -48,10 +48,10 @@ TEST_F(ServerSweeper, AnExpiredVideoIsGoneEverywhereThenSweptAway)
     EXPECT_EQ(api.get("/api/videos").json().find("videos")->asArray().size(), 3u);
     EXPECT_TRUE(fs::exists(media(id))); // not swept yet
 
-    EXPECT_EQ(server.service().sweep().expiredRemoved, 1);
-    EXPECT_FALSE(fs::exists(media(id)));
-    EXPECT_FALSE(server.service().metadata().findVideo(id));
-    EXPECT_TRUE(fs::exists(media(keeper)));
+    const std::int64_t removed = server.service().sweep().expiredRemoved;
+    EXPECT_EQ(std::tuple(removed, fs::exists(media(id)), bool(server.service().metadata().findVideo(id)),
+                         fs::exists(media(keeper))),
+              std::tuple(1, false, false, true));
     EXPECT_EQ(api.publicGet("/r/" + renewed).status, 200);
     server.clock().advance(kHour / 2);
     EXPECT_EQ(api.publicGet("/r/" + renewed).status, 404);
@@ -76,11 +76,10 @@ TEST_F(ServerSweeper, UploadsNeverCompletedGoAfterTheTimeout)
     // Gone at once for the client...
     EXPECT_EQ(api.put("/api/videos/" + stale + "/parts/2", "x").status, 404);
     // ...and removed by the sweeper.
-    const SweepReport report = server.service().sweep();
-    EXPECT_EQ(report.staleUploadsRemoved, 1);
-    EXPECT_FALSE(fs::exists(upload(stale)));
-    EXPECT_FALSE(server.service().metadata().findVideo(stale));
-    EXPECT_TRUE(fs::exists(upload(fresh)));
+    const std::int64_t removed = server.service().sweep().staleUploadsRemoved;
+    EXPECT_EQ(std::tuple(removed, fs::exists(upload(stale)), bool(server.service().metadata().findVideo(stale)),
+                         fs::exists(upload(fresh))),
+              std::tuple(1, false, false, true));
     EXPECT_EQ(api.put("/api/videos/" + fresh + "/parts/2", "ghi").status, 200);
     EXPECT_EQ(api.publicGet("/r/" + finished).status, 200); // complete videos are not uploads
 }
