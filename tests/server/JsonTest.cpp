@@ -28,36 +28,13 @@ TEST(ServerJson, NumbersWithFractionOrExponentOrOverflowAreNotIntegers)
 
 TEST(ServerJson, RejectsMalformedTextInvalidUtf8AndDeepNesting)
 {
-    // Overlong "/", an encoded surrogate and a truncated sequence are not UTF-8.
-    for (const std::string &text : std::vector<std::string>{"",
-                                                            "{",
-                                                            "}",
-                                                            "{\"a\":}",
-                                                            "{\"a\" 1}",
-                                                            "{'a':1}",
-                                                            "{\"a\":1,}",
-                                                            "[1,]",
-                                                            "01",
-                                                            "-",
-                                                            "1.",
-                                                            ".5",
-                                                            "+1",
-                                                            "nul",
-                                                            "tru",
-                                                            "{\"a\":1}x",
-                                                            "\"unterminated",
-                                                            "\"bad \\q escape\"",
-                                                            "\"\\ud800\"",
-                                                            "\"\\udc00\"",
-                                                            "\"tab\there\"",
-                                                            "{\"a\":1,\"a\":2}",
-                                                            "NaN",
-                                                            "Infinity",
-                                                            "\"\xff\"",
-                                                            "\"\xc0\xaf\"",
-                                                            "\"\xed\xa0\x80\"",
-                                                            "\"\xe2\x82\"",
-                                                            std::string(40, '[') + std::string(40, ']')})
+    // The library's grammar is its own; a sample of it shows its errors are
+    // passed on. Then what this reader adds: nothing after the value, no
+    // duplicate keys, bounded nesting. Overlong "/", an encoded surrogate and
+    // a truncated sequence are not UTF-8.
+    for (const std::string &text : std::vector<std::string>{
+             "", "{", "{\"a\":1,}", "01", "NaN", "\"\\ud800\"", "{\"a\":1}x", "{\"a\":1,\"a\":2}", "\"\xff\"",
+             "\"\xc0\xaf\"", "\"\xed\xa0\x80\"", "\"\xe2\x82\"", std::string(40, '[') + std::string(40, ']')})
         EXPECT_FALSE(parse(text).value) << "accepted: " << text;
     EXPECT_TRUE(parse("\"\xe2\x82\xac\"").value); // the euro sign
     EXPECT_TRUE(parse(std::string(20, '[') + std::string(20, ']')).value);
