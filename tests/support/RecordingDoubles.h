@@ -155,11 +155,31 @@ public:
     AppState *boundState = nullptr;
 };
 
-// The link service, scripted: each call is noted in `calls`, `beforeReply`
-// runs while it is in flight (to change the world under the caller), then it
-// fails with `error` (or a listing with `listError`) when set.
-class FakeVideoService : public VideoService {
+// The uploader and the link service in one, as the real one is, scripted:
+// each service call is noted in `calls`, `beforeReply` runs while it is in
+// flight (to change the world under the caller), then it fails with `error`
+// (or a listing with `listError`: by default, as when the service cannot be
+// reached) when set.
+class FakeUploader final : public VideoUploader, public VideoService, Journaling {
 public:
+    explicit FakeUploader(Journal journal = std::make_shared<QStringList>()) : Journaling(std::move(journal)) {}
+
+    QCoro::Task<VideoInfo> upload(QString filePath, QString title, std::optional<qint64> durationMs,
+                                  std::optional<int> width, std::optional<int> height, std::optional<Lifetime> lifetime,
+                                  UploadProgress progressCallback) override
+    {
+        m_journal->append(QStringLiteral("upload"));
+        lastUpload = QStringLiteral("%1 \"%2\" %3 ms %4x%5 keep %6")
+                         .arg(filePath, title, durationMs ? QString::number(*durationMs) : QStringLiteral("?"))
+                         .arg(width.value_or(0))
+                         .arg(height.value_or(0))
+                         .arg(lifetime ? lifetime->secondsText() : QStringLiteral("default"));
+        progress = std::move(progressCallback);
+        co_await uploadStep.pass();
+        ++uploads;
+        const QString id = QStringLiteral("v%1").arg(uploads);
+        co_return VideoInfo{id, QStringLiteral("https://share.test/v/") + id, expiresAtMs};
+    }
     QCoro::Task<VideoList> listVideos() override
     {
         step(QStringLiteral("list"), listError ? listError : error);
@@ -181,12 +201,17 @@ public:
         co_return KeepResponse{id, expiresAtMs};
     }
 
+    HeldStep uploadStep;
+    UploadProgress progress;
+    // The last request in one line: file "title" duration size and lifetime.
+    QString lastUpload;
+    int uploads = 0;
     QStringList calls;
     VideoList list;
     std::optional<QString> renamedTitle; // the title the service stores, if not the one sent
     qint64 expiresAtMs = 1893456000000;  // 2030-01-01
     std::optional<QString> error;
-    std::optional<QString> listError;
+    std::optional<QString> listError = QStringLiteral("The service could not be reached.");
     std::function<void()> beforeReply;
 
 private:
@@ -198,39 +223,6 @@ private:
         if (failure)
             throw MivraError(*failure);
     }
-};
-
-// The uploader and the link service in one, as the real one is; its listing
-// fails, as when the service cannot be reached.
-class FakeUploader final : public VideoUploader, public FakeVideoService, Journaling {
-public:
-    explicit FakeUploader(Journal journal) : Journaling(std::move(journal))
-    {
-        listError = QStringLiteral("The service could not be reached.");
-    }
-
-    QCoro::Task<VideoInfo> upload(QString filePath, QString title, std::optional<qint64> durationMs,
-                                  std::optional<int> width, std::optional<int> height, std::optional<Lifetime> lifetime,
-                                  UploadProgress progressCallback) override
-    {
-        m_journal->append(QStringLiteral("upload"));
-        lastUpload = QStringLiteral("%1 \"%2\" %3 ms %4x%5 keep %6")
-                         .arg(filePath, title, durationMs ? QString::number(*durationMs) : QStringLiteral("?"))
-                         .arg(width.value_or(0))
-                         .arg(height.value_or(0))
-                         .arg(lifetime ? lifetime->secondsText() : QStringLiteral("default"));
-        progress = std::move(progressCallback);
-        co_await uploadStep.pass();
-        ++uploads;
-        const QString id = QStringLiteral("v%1").arg(uploads);
-        co_return VideoInfo{id, QStringLiteral("https://share.test/v/") + id, expiresAtMs};
-    }
-
-    HeldStep uploadStep;
-    UploadProgress progress;
-    // The last request in one line: file "title" duration size and lifetime.
-    QString lastUpload;
-    int uploads = 0;
 };
 
 class FakeThumbs final : public ThumbnailMaker, Journaling {
