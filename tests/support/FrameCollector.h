@@ -14,24 +14,6 @@
 #include <vector>
 
 class FrameCollector {
-    // Defined first: the members below deduce their types from them.
-    template <typename Read> auto locked(Read read) const
-    {
-        std::lock_guard lock(m_mutex);
-        return read();
-    }
-    template <typename Change> void add(Change change)
-    {
-        std::lock_guard lock(m_mutex);
-        change();
-        m_changed.notify_all();
-    }
-    template <typename Done> bool waitFor(Done done, int timeoutMs)
-    {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), done);
-    }
-
 public:
     // Starts `source` delivering into this collector.
     void start(ScreenSource &source)
@@ -40,21 +22,21 @@ public:
                      [this](const QString &text) { add([&] { m_failures << text; }); });
     }
 
-    std::size_t count() const
-    {
-        return locked([this] { return m_frames.size(); });
-    }
     std::vector<VideoFrame> frames() const
     {
-        return locked([this] { return m_frames; });
+        std::lock_guard lock(m_mutex);
+        return m_frames;
     }
+    std::size_t count() const { return frames().size(); }
     VideoFrame last() const
     {
-        return locked([this] { return m_frames.empty() ? VideoFrame{} : m_frames.back(); });
+        const std::vector<VideoFrame> all = frames();
+        return all.empty() ? VideoFrame{} : all.back();
     }
     QStringList failures() const
     {
-        return locked([this] { return m_failures; });
+        std::lock_guard lock(m_mutex);
+        return m_failures;
     }
 
     // Waits until more than `seen` pictures came; true if they did.
@@ -81,6 +63,18 @@ public:
     }
 
 private:
+    template <typename Change> void add(Change change)
+    {
+        std::lock_guard lock(m_mutex);
+        change();
+        m_changed.notify_all();
+    }
+    template <typename Done> bool waitFor(Done done, int timeoutMs)
+    {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), done);
+    }
+
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::vector<VideoFrame> m_frames;
