@@ -3,10 +3,11 @@
 // The real mivra-server as a child process on 127.0.0.1 with a port of its
 // own choice: started with ServerProcess(dataDir), read through origin().
 
+#include <QProcess>
+
 #include <filesystem>
 #include <map>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 class ServerProcess {
@@ -35,9 +36,7 @@ public:
     static std::filesystem::path binary();
 
 private:
-    pid_t m_pid = -1;
+    QProcess m_process;
     int m_port = 0;
-    int m_status = 0;
     std::filesystem::path m_logPath;
-    bool m_exited = false;
 };
