@@ -37,13 +37,12 @@ public:
 private:
     void answer(QTcpSocket *socket)
     {
-        m_buffers[socket] += socket->readAll();
-        const QByteArray &request = m_buffers[socket];
+        const QByteArray request = socket->peek(socket->bytesAvailable());
         if (!request.contains("\r\n\r\n"))
             return;
         ++requests;
         const QByteArray path = request.split(' ').value(1);
-        m_buffers.remove(socket);
+        socket->readAll();
         const auto it = files.constFind(path);
         const File file = it == files.cend() ? File{"not here"} : *it;
         const qint64 length = file.announcedLength >= 0 ? file.announcedLength : file.body.size();
@@ -53,5 +52,4 @@ private:
     }
 
     QTcpServer m_server;
-    QHash<QTcpSocket *, QByteArray> m_buffers;
 };

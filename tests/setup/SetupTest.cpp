@@ -9,6 +9,7 @@
 #include <QQmlContext>
 #include <QQuickItem>
 #include <QQuickView>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -18,20 +19,17 @@ using Authorization = SetupPermissions::Authorization;
 
 QString versionAt(const QString &folder)
 {
-    const auto bundle = BundleInfo::read(folder);
-    return bundle ? bundle->version : QString();
+    return BundleInfo::read(folder).value_or(BundleInfo{}).version;
 }
 
+// The Exec line of our menu entry.
 QString desktopExec()
 {
     QFile file(Installation::desktopEntryPath());
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        if (line.startsWith("Exec="))
-            return QString::fromUtf8(line.mid(5));
-    }
-    return {};
+    file.open(QIODevice::ReadOnly);
+    return QRegularExpression(QStringLiteral("^Exec=(.*)$"), QRegularExpression::MultilineOption)
+        .match(QString::fromUtf8(file.readAll()))
+        .captured(1);
 }
 
 TEST(SetupTest, ListsTheStepsTheMachineNeeds)
@@ -114,8 +112,8 @@ TEST(SetupTest, TheScreenStepAsksFirstAndThenOpensSettings)
         // Second press, also after a restart: straight to the settings.
         setup = world.makeSetup(bundle);
         const SetupCardRow row = setup->card(true, true).rows[0];
-        EXPECT_EQ(row.button, "Open Settings again");
-        EXPECT_EQ(row.note, "The first time you record, your desktop asks once more. Click Share.");
+        EXPECT_EQ(row.button + " / " + row.note,
+                  "Open Settings again / The first time you record, your desktop asks once more. Click Share.");
         world.permissions->calls.clear();
         run(setup->perform(SetupStep::screen));
         EXPECT_EQ(world.permissions->calls, QStringList{"open Privacy_ScreenCapture"});
@@ -159,16 +157,14 @@ TEST(InstallationTest, FromDownloadsItReplacesTheDestinationAndRelaunchesThere)
             EXPECT_EQ(trashed, (QStringList{"1.0", "2.0"}));
             EXPECT_TRUE(setup->leftover().isEmpty());
         } else {
-            EXPECT_EQ(setup->leftover(), download);
-            EXPECT_EQ(setup->leftoverFolder(), "Downloads");
+            EXPECT_EQ(setup->leftover() + " in " + setup->leftoverFolder(), download + " in Downloads");
             // The next run shows the note until the copy is gone.
             const auto next = world.makeSetup(destination);
-            EXPECT_EQ(next->leftover(), download);
-            EXPECT_TRUE(next->card(true, true).rows.isEmpty());
+            EXPECT_EQ(std::pair(next->leftover(), next->card(true, true).rows.size()), std::pair(download, qsizetype(0)));
             QDir(download).removeRecursively();
             next->refresh();
-            EXPECT_TRUE(next->leftover().isEmpty());
-            EXPECT_FALSE(world.store->textValue(Installation::kLeftoverKey));
+            EXPECT_EQ(std::pair(next->leftover(), world.store->textValue(Installation::kLeftoverKey)),
+                      std::pair(QString(), std::optional<QString>()));
         }
     }
 }
@@ -193,10 +189,9 @@ TEST(InstallationTest, FromTheApplicationsFolderOnlyOldCopiesOfOursAreTrashed)
     EXPECT_FALSE(QFile::exists(old));
     EXPECT_EQ(versionAt(world.trash() + "/Mivra Video old"), "1.0");
     EXPECT_EQ(BundleRig::treeDigest(stranger) + BundleRig::treeDigest(bare), othersBefore);
-    EXPECT_TRUE(setup->isDone(SetupStep::install));
-    EXPECT_FALSE(setup->card(true, true).shown);
-    EXPECT_EQ(desktopExec(), "\"" + running + "/AppRun\" %U");
-    EXPECT_TRUE(world.launcher.launched.isEmpty());
+    EXPECT_EQ(std::tuple(setup->isDone(SetupStep::install), describe(setup->card(true, true)), desktopExec(),
+                         world.launcher.launched),
+              std::tuple(true, QStringLiteral("hidden"), "\"" + running + "/AppRun\" %U", QStringList{}));
 }
 
 TEST(InstallationTest, AFailedCopyLeavesNoHalfBundleAndShowsTheManualWay)
@@ -228,7 +223,6 @@ TEST(SetupViewsTest, TheCardAndTheNoteShowTheirTexts)
         QString header;
     } cases[] = {
         {"preview microphone", "microphone", false, "SetupCard.qml", "Step 3 of 4"},
-        {"screen asked", "screen-asked", false, "SetupCard.qml", "Step 4 of 4"},
         {"leftover", "", true, "LeftoverNote.qml", ""},
     };
     for (const auto &c : cases) {
@@ -247,18 +241,15 @@ TEST(SetupViewsTest, TheCardAndTheNoteShowTheirTexts)
         ASSERT_EQ(view.status(), QQuickView::Ready) << qPrintable(view.errors().value(0).toString());
         QQuickItem *root = view.rootObject();
         root->setWidth(384); // the main window's column
-        QCoreApplication::processEvents();
-        root->setHeight(root->implicitHeight());
         view.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
         // Wrapped text settles its height after the first layout.
         QCoreApplication::processEvents();
         root->setHeight(root->implicitHeight());
         QCoreApplication::processEvents();
-        const QImage shot = render(view, QString::fromLatin1(c.name).replace(' ', '-'));
-        EXPECT_FALSE(shot.isNull());
-        EXPECT_TRUE(view.rootObject()->isVisible());
-        const auto *header = view.rootObject()->findChild<QObject *>("setupHeader");
+        EXPECT_FALSE(render(view, QString::fromLatin1(c.name).replace(' ', '-')).isNull());
+        EXPECT_TRUE(root->isVisible());
+        const auto *header = root->findChild<QObject *>("setupHeader");
         EXPECT_EQ(header ? header->property("text").toString() : QString(), c.header);
     }
 }

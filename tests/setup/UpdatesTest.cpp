@@ -97,8 +97,7 @@ TEST_F(UpdatesTest, ComparesTheFeedWithTheInstalledVersion)
             server.files["/appcast.xml"] = {c.feed};
         auto updates = makeUpdates();
         EXPECT_TRUE(run(updates->check()));
-        EXPECT_EQ(updates->state(), c.state);
-        EXPECT_TRUE(updates->message().startsWith(c.message)) << qPrintable(updates->message());
+        EXPECT_EQ(std::pair(updates->state(), updates->message().left(c.message.size())), std::pair(c.state, c.message));
     }
 }
 
@@ -122,15 +121,15 @@ TEST_F(UpdatesTest, ABadDownloadLeavesTheInstalledBundleUntouched)
         {"not a bundle", "not xz", 6, key.signBase64("not xz"), -1, "The update could not be unpacked"},
     };
     for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
         publish("1.10.0", c.bytes, c.feedLength, c.signature, c.announced);
         auto updates = makeUpdates();
         run(updates->check());
-        ASSERT_EQ(updates->state(), State::available) << c.name;
+        ASSERT_EQ(updates->state(), State::available);
         run(updates->install());
-        EXPECT_EQ(updates->state(), State::failed) << c.name;
-        EXPECT_TRUE(updates->message().startsWith(c.because)) << c.name << ": " << qPrintable(updates->message());
-        EXPECT_EQ(BundleRig::treeDigest(installed), before) << c.name;
-        EXPECT_TRUE(launcher.launched.isEmpty()) << c.name;
+        EXPECT_EQ(std::tuple(updates->state(), updates->message().left(c.because.size()), launcher.launched),
+                  std::tuple(State::failed, c.because, QStringList{}));
+        EXPECT_EQ(BundleRig::treeDigest(installed), before);
     }
     EXPECT_EQ(QDir(apps.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
               QStringList{QStringLiteral("Mivra Video")});
@@ -144,16 +143,15 @@ TEST_F(UpdatesTest, ChecksAndInstallsAreRefusedWhileTheAppIsBusy)
     QSignalSpy window(updates.get(), &Updates::windowRequested);
     updates->checkForUpdates();
     EXPECT_FALSE(run(updates->check()));
-    EXPECT_EQ(window.count(), 0);
-    EXPECT_EQ(server.requests, 0);
-    EXPECT_EQ(updates->state(), State::idle);
+    EXPECT_EQ(std::tuple(window.count(), server.requests, updates->state()), std::tuple(0, 0, State::idle));
 
     idle = true;
     run(updates->check());
     idle = false; // a recording starts before the install
     run(updates->install());
-    EXPECT_EQ(updates->state(), State::failed);
-    EXPECT_TRUE(updates->message().contains(QStringLiteral("recording"))) << qPrintable(updates->message());
+    EXPECT_EQ(std::pair(updates->state(), updates->message().contains(QStringLiteral("recording"))),
+              std::pair(State::failed, true))
+        << qPrintable(updates->message());
     EXPECT_EQ(BundleRig::treeDigest(installed), before);
 }
 
@@ -230,13 +228,7 @@ TEST_F(UpdatesTest, TheUpdateCommandChecksInstallsAndSaysWhyNot)
         {"1.10.0", false, true, {"--check"}, 0, kPackaged + "\n", ""},
         {"1.10.0", false, true, {}, 1, "", "mivra: " + kPackaged},
         // Last: the bundle is replaced in place.
-        {"1.10.0",
-         false,
-         false,
-         {},
-         0,
-         "Mivra Video 1.10.0 is available\nMivra Video 1.10.0 is installed\n",
-         "Downloading Mivra Video 1.10.0…\n"},
+        {"1.10.0", false, false, {}, 0, "Mivra Video 1.10.0 is available\nMivra Video 1.10.0 is installed\n", "Downloading"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString() + " for " + c.feedVersion.toStdString());

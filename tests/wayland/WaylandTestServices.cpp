@@ -7,10 +7,9 @@
 #include <QJsonObject>
 #include <QLocalSocket>
 #include <QStandardPaths>
+#include <QUuid>
 
 #include <fcntl.h>
-
-#include <atomic>
 
 bool TestProcess::start(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment)
 {
@@ -41,10 +40,8 @@ bool PrivateSessionBus::start()
 
 QDBusConnection PrivateSessionBus::connect()
 {
-    static std::atomic<int> counter{0};
-    const QString name = QStringLiteral("mivra-test-bus-%1").arg(++counter);
-    m_connections << name;
-    return QDBusConnection::connectToBus(m_address, name);
+    m_connections << QUuid::createUuid().toString();
+    return QDBusConnection::connectToBus(m_address, m_connections.last());
 }
 
 QProcessEnvironment PrivatePipeWire::environment() const
@@ -98,8 +95,7 @@ std::optional<uint32_t> PrivatePipeWire::startProducer(TestProcess &producer, co
                                                        const QString &caps)
 {
     // A fresh name each time: the node of a producer just stopped may still be listed.
-    static std::atomic<int> made{0};
-    const QString nodeName = QStringLiteral("mivra-test-screen-%1").arg(++made);
+    const QString nodeName = QStringLiteral("mivra-test-screen-") + QUuid::createUuid().toString(QUuid::Id128);
     const QString pipeline = QStringLiteral("videotestsrc pattern=%1 ! %2 ! pipewiresink mode=provide "
                                             "stream-properties=props,node.name=%3,media.class=Video/Source")
                                  .arg(pattern, caps, nodeName);
