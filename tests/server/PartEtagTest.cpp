@@ -23,13 +23,9 @@ std::string slice(const std::string &bytes, int number)
 
 } // namespace
 
-TEST(PartEtag, NamesItsDigestAndChangesWithTheBytes)
+// Etags of either digest are told apart by the recovery test below.
+TEST(PartEtag, ForeignEtagsNameNoDigest)
 {
-    using Kind = crypto::PartDigest::Kind;
-    const std::string etag = partEtag("part bytes");
-    EXPECT_EQ(crypto::PartDigest::kindOf(etag), Kind::xxh3) << etag;
-    EXPECT_NE(etag, partEtag("part bytez"));
-    EXPECT_EQ(crypto::PartDigest::kindOf(crypto::sha256Hex("part bytes")), Kind::sha256);
     for (const char *foreign : {"", "xxh3-", "\"abc\"", "XXH3-0123456789abcdef0123456789abcdef"})
         EXPECT_FALSE(crypto::PartDigest::kindOf(foreign)) << foreign;
 }

@@ -2,7 +2,6 @@
 // record with its key names and JSON types, against the server on 127.0.0.1.
 #include "ServerTestSupport.h"
 
-#include "Crypto.h"
 #include "base/LifetimeBounds.h"
 
 #include <gtest/gtest.h>
