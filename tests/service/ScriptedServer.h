@@ -23,10 +23,7 @@ struct ScriptedReply {
     QByteArray body; // for Kind::raw: written as is, then the connection closes
     int delayMs = 0;
 
-    static ScriptedReply json(int status, QByteArray body, int delayMs = 0)
-    {
-        return {Kind::respond, status, std::move(body), delayMs};
-    }
+    static ScriptedReply json(int status, QByteArray body) { return {Kind::respond, status, std::move(body)}; }
     static ScriptedReply drop() { return {Kind::drop}; }
     // Kept unanswered until release(); then answered by the default service.
     static ScriptedReply hold() { return {Kind::hold}; }

@@ -16,11 +16,8 @@ int main(int argc, char **argv)
     QTemporaryDir home(QDir::tempPath() + QStringLiteral("/mivra-test-XXXXXX"));
     for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"})
         qputenv(name, (home.path() + QLatin1Char('/') + QString::fromLatin1(name).toLower()).toUtf8());
-    std::unique_ptr<QCoreApplication> app;
-    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || qEnvironmentVariableIsSet("DISPLAY") ||
-        qEnvironmentVariableIsSet("WAYLAND_DISPLAY"))
-        app = std::make_unique<QApplication>(argc, argv);
-    else
-        app = std::make_unique<QCoreApplication>(argc, argv);
+    const bool gui = qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || qEnvironmentVariableIsSet("DISPLAY") ||
+                     qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
+    const std::unique_ptr<QCoreApplication> app(gui ? new QApplication(argc, argv) : new QCoreApplication(argc, argv));
     return RUN_ALL_TESTS();
 }
