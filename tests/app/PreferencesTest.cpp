@@ -14,13 +14,9 @@ TEST(PreferencesLoad, DefaultsWhenAbsentOrUnreadable)
     store.values.insert(QStringLiteral("bubbleInVideo"), PrefValue(QStringLiteral("middle")));
     store.values.insert(QStringLiteral("recordingsStarted"), PrefValue(QStringLiteral("7")));
     Preferences prefs(store);
-    EXPECT_TRUE(prefs.cameraEnabled());
-    EXPECT_TRUE(prefs.micEnabled());
-    EXPECT_TRUE(prefs.showInDock());
-    EXPECT_EQ(prefs.bubbleInVideo(), BubbleSpot::bottomLeft);
-    EXPECT_FALSE(prefs.newVideoLifetime());
-    EXPECT_EQ(prefs.recordingsStarted(), 0);
-    EXPECT_EQ(prefs.effectiveNewLifetime(), Lifetime::ofSeconds(2592000));
+    EXPECT_EQ(std::tuple(prefs.cameraEnabled(), prefs.micEnabled(), prefs.showInDock(), prefs.bubbleInVideo(),
+                         prefs.newVideoLifetime(), prefs.recordingsStarted(), prefs.effectiveNewLifetime()),
+              std::tuple(true, true, true, BubbleSpot::bottomLeft, std::nullopt, 0, Lifetime::ofSeconds(2592000)));
 }
 
 TEST(PreferencesLoad, ReadsStoredValues)
@@ -30,9 +26,8 @@ TEST(PreferencesLoad, ReadsStoredValues)
     store.values.insert(QStringLiteral("bubbleInVideo"), PrefValue(QStringLiteral("topRight")));
     store.values.insert(QStringLiteral("recordingsStarted"), PrefValue(qint64(12)));
     Preferences prefs(store);
-    EXPECT_FALSE(prefs.cameraEnabled());
-    EXPECT_EQ(prefs.bubbleInVideo(), BubbleSpot::topRight);
-    EXPECT_EQ(prefs.recordingsStarted(), 12);
+    EXPECT_EQ(std::tuple(prefs.cameraEnabled(), prefs.bubbleInVideo(), prefs.recordingsStarted()),
+              std::tuple(false, BubbleSpot::topRight, 12));
 }
 
 TEST(PreferencesLoad, NewVideoLifetimeRules)
@@ -58,13 +53,12 @@ TEST(PreferencesWrite, EqualValueWritesButDoesNotNotify)
     MemoryPreferenceStore store;
     Preferences prefs(store);
     QSignalSpy spy(&prefs, &Preferences::cameraEnabledChanged);
+    // Signals, writes and what is stored after each.
+    const auto after = [&] { return std::tuple(spy.count(), store.writes, store.boolValue("cameraEnabled")); };
     prefs.setCameraEnabled(true);
-    EXPECT_EQ(spy.count(), 0);
-    EXPECT_EQ(store.writes, 1);
-    EXPECT_EQ(store.boolValue(QStringLiteral("cameraEnabled")), true);
+    EXPECT_EQ(after(), std::tuple(0, 1, true));
     prefs.setCameraEnabled(false);
-    EXPECT_EQ(spy.count(), 1);
-    EXPECT_EQ(store.boolValue(QStringLiteral("cameraEnabled")), false);
+    EXPECT_EQ(after(), std::tuple(1, 2, false));
 }
 
 TEST(PreferencesWrite, NewVideoLifetimeStoredAsIntegerOrRemoved)
