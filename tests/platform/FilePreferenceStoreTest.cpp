@@ -95,52 +95,39 @@ TEST_F(FilePreferenceStoreTest, CorruptFileIsMovedAsideNotOverwritten)
     EXPECT_EQ(FilePreferenceStore(path).boolValue(QStringLiteral("micEnabled")), false);
 }
 
-TEST_F(FilePreferenceStoreTest, ReadOnlyFolderKeepsTheOldFileAndTheValueForThisRun)
+// A write that fails, in a folder it may not write to or on a disk that is
+// full (a file-size limit in a child process), says so, holds the value for
+// this run and leaves the previous file whole with no temporary beside it.
+TEST_F(FilePreferenceStoreTest, AFailedWriteKeepsThePreviousFileAndTheValueForThisRun)
 {
     FilePreferenceStore(path).setValue(QStringLiteral("micEnabled"), true);
     const QByteArray before = readAll(path);
-    // Readable by all, writable by its owner only: the child runs as another user.
-    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther |
-                                          QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup);
+    // Readable by all, writable by its owner only: the unprivileged child runs as another user.
+    const auto open = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther |
+                      QFile::ReadGroup | QFile::ExeGroup;
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther | QFile::ReadGroup);
-    const bool asOwner = geteuid() != 0;
-    if (asOwner)
-        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner);
-    const int status = runInChild(
-        [&] {
-            FilePreferenceStore store(path);
-            if (store.boolValue(QStringLiteral("micEnabled")) != true)
-                return 2;
-            if (store.setValue(QStringLiteral("micEnabled"), false))
-                return 3; // must report that it could not be written
-            return store.boolValue(QStringLiteral("micEnabled")) == false ? 0 : 4;
-        },
-        /*unprivileged=*/true);
-    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(readAll(path), before);
-}
-
-// A full disk, made with a file-size limit in a child process: the write
-// fails, the previous file stays whole, and nothing crashes.
-TEST_F(FilePreferenceStoreTest, FullDiskLeavesThePreviousGoodFile)
-{
-    FilePreferenceStore(path).setValue(QStringLiteral("small"), QStringLiteral("x"));
-    const QByteArray before = readAll(path);
-
-    const int status = runInChild([&] {
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{4096, 4096};
-        setrlimit(RLIMIT_FSIZE, &limit);
-        FilePreferenceStore store(path);
-        const bool ok = store.setValue(QStringLiteral("big"), QByteArray(64 * 1024, 'z'));
-        // Still readable in memory for this run.
-        const bool held = store.dataValue(QStringLiteral("big")).has_value();
-        return !ok && held ? 0 : 1;
-    });
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(readAll(path), before);
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList({"p.json"})); // no temporary left behind
+    for (const bool fullDisk : {false, true}) {
+        SCOPED_TRACE(fullDisk ? "full disk" : "read-only folder");
+        QFile::setPermissions(dir.path(), fullDisk || geteuid() == 0 ? open : open & ~QFile::WriteOwner);
+        const int status = runInChild(
+            [&] {
+                std::signal(SIGXFSZ, SIG_IGN);
+                rlimit limit{4096, 4096};
+                if (fullDisk)
+                    setrlimit(RLIMIT_FSIZE, &limit);
+                FilePreferenceStore store(path);
+                if (store.boolValue(QStringLiteral("micEnabled")) != true)
+                    return 2;
+                if (store.setValue(QStringLiteral("micEnabled"), QByteArray(64 * 1024, 'z')))
+                    return 3;
+                return store.dataValue(QStringLiteral("micEnabled")).has_value() ? 0 : 4;
+            },
+            /*unprivileged=*/!fullDisk);
+        QFile::setPermissions(dir.path(), open);
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(readAll(path), before);
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList({"p.json"}));
+    }
 }
 
 } // namespace

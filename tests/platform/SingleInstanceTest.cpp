@@ -1,5 +1,6 @@
-// The single-instance socket: URL hand-over from a later launch, the reply
-// channel of command-line requests, and what a bad or foreign message gets.
+// The single-instance socket: taking over a stale one, and what a bad or
+// foreign message gets. Requests and their answers both ways are the running
+// app's command tests.
 #include "Await.h"
 
 #include "platform/SingleInstance.h"
@@ -37,63 +38,18 @@ protected:
     const QString path = dir.filePath(QStringLiteral("instance"));
 };
 
-TEST_F(SingleInstanceTest, LaterLaunchHandsItsUrlsToTheRunningOne)
-{
-    EXPECT_EQ(run(SingleInstance::handOver(path, {})), HandOver::noInstance);
-
-    InstanceServer server(path);
-    ASSERT_TRUE(server.listen());
-    QSignalSpy received(&server, &InstanceServer::urlsReceived);
-    const QList<QUrl> urls{QUrl(QStringLiteral("mivra://record?silent=1")), QUrl(QStringLiteral("mivra://show"))};
-    // A plain relaunch arrives as an empty list.
-    for (const QList<QUrl> &sent : {urls, QList<QUrl>()}) {
-        EXPECT_EQ(run(SingleInstance::handOver(path, sent)), HandOver::delivered);
-        ASSERT_EQ(received.size(), 1);
-        EXPECT_EQ(received.takeFirst()[0].value<QList<QUrl>>(), sent);
-    }
-
-    // Only one app may listen there.
-    EXPECT_FALSE(InstanceServer(path).listen());
-}
-
-TEST_F(SingleInstanceTest, TakesOverTheSocketOfACrashedRun)
+// Handing URLs over to the running app is the recording road's (record, stop,
+// discard and a plain launch through a running app).
+TEST_F(SingleInstanceTest, TheSocketOfACrashedRunIsTakenOverAndOnlyOneListens)
 {
     // A socket file nobody listens on any more.
     QFile stale(path);
     ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
     stale.close();
-    InstanceServer server(path);
-    EXPECT_TRUE(server.listen());
-}
-
-TEST_F(SingleInstanceTest, RequestLinesAndAnswersGoBothWays)
-{
+    EXPECT_EQ(run(SingleInstance::handOver(path, {})), HandOver::noInstance);
     InstanceServer server(path);
     ASSERT_TRUE(server.listen());
-    QStringList seen;
-    QObject::connect(&server, &InstanceServer::requestReceived, &server, [&seen](InstanceRequest *request) {
-        seen << request->command();
-        request->reply({{QStringLiteral("progress"), QStringLiteral("Recording")}});
-        QObject::connect(request, &InstanceRequest::lineReceived, request, [request, &seen](const QJsonObject &line) {
-            seen << line.value(QStringLiteral("command")).toString();
-            request->finish(0, QStringLiteral("https://share.test/v/1"));
-        });
-    });
-
-    InstanceClient client;
-    QList<QJsonObject> heard;
-    QSignalSpy closed(&client, &InstanceClient::closed);
-    QObject::connect(&client, &InstanceClient::message, &client, [&](const QJsonObject &line) {
-        heard << line;
-        if (line.contains(QStringLiteral("progress")))
-            client.send({{QStringLiteral("command"), QStringLiteral("stop")}});
-    });
-    ASSERT_TRUE(client.start(path, {{QStringLiteral("command"), QStringLiteral("record")}}));
-    ASSERT_TRUE(waitUntil([&] { return closed.size() == 1; }));
-    EXPECT_EQ(seen, QStringList({QStringLiteral("record"), QStringLiteral("stop")}));
-    ASSERT_EQ(heard.size(), 2);
-    EXPECT_EQ(heard[1].value(QStringLiteral("exit")).toInt(-1), 0);
-    EXPECT_EQ(heard[1].value(QStringLiteral("out")).toString(), QStringLiteral("https://share.test/v/1"));
+    EXPECT_FALSE(InstanceServer(path).listen());
 }
 
 TEST_F(SingleInstanceTest, BadForeignAndOversizedMessagesGetAnAnswerOrNothingNotACrash)

@@ -9,29 +9,27 @@
 #include "platform/SingleInstance.h"
 
 #include <QFile>
-#include <QGuiApplication>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <gtest/gtest.h>
 
 namespace {
 
-class LaunchTest : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(QFile::exists(appBinary())) << appBinary().toStdString(); }
-
-    ChildRun run(const QStringList &arguments) { return runApp(arguments, m_home.env); }
-
-    PrivateHome m_home; // its service origin has nobody listening: refreshes fail at once and quietly
-};
-
-TEST_F(LaunchTest, CommandLineConventions)
+// Each test's app has a private home; its service origin has nobody listening:
+// refreshes fail at once and quietly.
+TEST(Launch, CommandLineConventions)
 {
+    PrivateHome home;
+    // Nothing running and no display to start on.
+    QProcessEnvironment headless = home.env;
+    headless.remove(QStringLiteral("DISPLAY"));
+    headless.remove(QStringLiteral("WAYLAND_DISPLAY"));
     // What stdout and stderr start with; an empty one must stay empty.
     const struct {
         QStringList arguments;
         int status;
         QString out, err;
+        bool withDisplay = true;
     } cases[] = {
         {{"--help"}, 0, "Usage: mivra", ""},
         {{"--version"}, 0, "mivra " MIVRA_VERSION "\n", ""},
@@ -45,31 +43,25 @@ TEST_F(LaunchTest, CommandLineConventions)
          2,
          "",
          "mivra: --bubble-spot needs one of bottomLeft, bottomRight, topLeft, topRight, asOnScreen"},
+        {{"mivra://stop"}, 1, "", "mivra: Mivra Video is not running and there is no display", false},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.arguments.join(u' ').toStdString());
-        const ChildRun result = run(c.arguments);
+        const ChildRun result = runApp(c.arguments, c.withDisplay ? home.env : headless);
         EXPECT_EQ(result.status, c.status);
         EXPECT_TRUE(c.out.isEmpty() ? result.out.isEmpty() : result.out.startsWith(c.out)) << result.out.toStdString();
         EXPECT_TRUE(c.err.isEmpty() ? result.err.isEmpty() : result.err.startsWith(c.err)) << result.err.toStdString();
     }
-    EXPECT_TRUE(run({QStringLiteral("--help")}).out.contains(QStringLiteral("mivra://record?silent=1")));
-    EXPECT_FALSE(QFile::exists(m_home.preferencesPath()));
-
-    // Nothing running and no display to start on.
-    QProcessEnvironment headless = m_home.env;
-    headless.remove(QStringLiteral("DISPLAY"));
-    headless.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    const ChildRun orphan = runApp({QStringLiteral("mivra://stop")}, headless);
-    EXPECT_EQ(orphan.status, 1);
-    EXPECT_TRUE(orphan.err.contains(QStringLiteral("not running"))) << orphan.err.toStdString();
+    EXPECT_TRUE(runApp({QStringLiteral("--help")}, home.env).out.contains(QStringLiteral("mivra://record?silent=1")));
+    EXPECT_FALSE(QFile::exists(home.preferencesPath()));
 }
 
-TEST_F(LaunchTest, ALaunchWhileTheRunningAppQuitsBecomesTheApp)
+TEST(Launch, ALaunchWhileTheRunningAppQuitsBecomesTheApp)
 {
+    PrivateHome home;
     // A quitting app holds its socket without answering, as right after it
     // installed or updated itself and started the new copy.
-    const QString socketPath = m_home.path(QStringLiteral("mivra-instance"));
+    const QString socketPath = home.path(QStringLiteral("mivra-instance"));
     auto quitting = std::make_unique<QLocalServer>();
     ASSERT_TRUE(quitting->listen(socketPath));
     QList<QLocalSocket *> held; // the server's children
@@ -78,7 +70,7 @@ TEST_F(LaunchTest, ALaunchWhileTheRunningAppQuitsBecomesTheApp)
             held << quitting->nextPendingConnection();
     });
     QProcess app;
-    app.setProcessEnvironment(m_home.env);
+    app.setProcessEnvironment(home.env);
     app.start(appBinary(), {});
     // The request arrives and goes unanswered until the app lets go.
     ASSERT_TRUE(waitUntil([&] {
@@ -91,26 +83,25 @@ TEST_F(LaunchTest, ALaunchWhileTheRunningAppQuitsBecomesTheApp)
     stopChild(app);
 }
 
-TEST_F(LaunchTest, DockedInATrayItOpensNoWindowUntilALaterLaunchAsksForIt)
+TEST(Launch, DockedInATrayItOpensNoWindowUntilALaterLaunchAsksForIt)
 {
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        GTEST_SKIP() << "needs an X display (run under Xvfb)";
+    PrivateHome home;
     XEmbedTrayStub trayManager;
     ASSERT_TRUE(trayManager.ready());
     QProcess app;
-    app.setProcessEnvironment(m_home.env);
+    app.setProcessEnvironment(home.env);
     app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     app.start(appBinary(), {});
     // The stub answers dock requests from the test's event loop.
     EXPECT_TRUE(waitUntil([&] { return trayManager.docked() >= 1; }));
-    ASSERT_TRUE(m_home.waitForLog(QStringLiteral("start: idle in the tray after ")));
+    ASSERT_TRUE(home.waitForLog(QStringLiteral("start: idle in the tray after ")));
     const QString mainWindow = QStringLiteral("^Mivra Video$");
     EXPECT_EQ(visibleWindowNamed(mainWindow), 0u) << "docked in the tray, the app opens no window";
 
-    const ChildRun show = run({QStringLiteral("mivra://show")});
+    const ChildRun show = runApp({QStringLiteral("mivra://show")}, home.env);
     EXPECT_EQ(show.status, 0) << show.err.toStdString();
-    EXPECT_TRUE(waitUntil([&] { return visibleWindowNamed(mainWindow) != 0; }, 10000)) << m_home.log().toStdString();
-    EXPECT_FALSE(m_home.log().contains(QStringLiteral("main window: "))) << "the view loads without errors";
+    EXPECT_TRUE(waitUntil([&] { return visibleWindowNamed(mainWindow) != 0; }, 10000)) << home.log().toStdString();
+    EXPECT_FALSE(home.log().contains(QStringLiteral("main window: "))) << "the view loads without errors";
     stopChild(app);
 }
 

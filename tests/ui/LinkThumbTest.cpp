@@ -3,7 +3,6 @@
 #include "service/Thumbs.h"
 #include "ui/ThumbnailImageProvider.h"
 
-#include <QDir>
 #include <QImage>
 #include <QProcess>
 #include <QQmlComponent>
@@ -71,15 +70,6 @@ protected:
         QObject *p = player(holder);
         return p && p->property("playbackState").toInt() == 1; // playing
     }
-    // Saved beside the build for a person to look at.
-    QImage shot(const char *name)
-    {
-        const QImage image = settledShot(view);
-        const QString folder = QStringLiteral(MIVRA_BINARY_DIR "/screenshots");
-        QDir().mkpath(folder);
-        image.save(folder + "/link-thumb-" + name + ".png");
-        return image;
-    }
 
     QTemporaryDir dir;
     std::shared_ptr<Thumbs> thumbs =
@@ -90,7 +80,7 @@ protected:
 
 TEST_F(LinkThumbTest, PictureFillsRoundedCornersAndThePlaySymbolShows)
 {
-    const QImage image = shot("still");
+    const QImage image = settledShot(view);
     const QColor backdrop("#121216");
     EXPECT_EQ(image.pixelColor(20, 20), backdrop) << "the corner is rounded off";
     EXPECT_GT(image.pixelColor(20 + 8, 20 + 30).red(), 200) << "the picture fills the frame";
@@ -112,7 +102,6 @@ TEST_F(LinkThumbTest, HoverLoopsMutedClickPlaysWithSoundClosingStopsIt)
     EXPECT_EQ(named("loopingPreview"), nullptr) << "the loop stops when the player opens";
     EXPECT_TRUE(thumb->property("playing").toBool());
     EXPECT_FALSE(named("playerPopover")->property("audio").value<QObject *>()->property("muted").toBool());
-    shot("player");
 
     QTest::mouseClick(&view, Qt::LeftButton, {}, QPoint(300, 30)); // outside the popover
     ASSERT_TRUE(QTest::qWaitFor([&] { return named("playerPopover") == nullptr; }));

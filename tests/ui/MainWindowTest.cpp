@@ -1,6 +1,6 @@
-#include "Await.h"
+#include "PhaseRig.h"
+#include "QtPrinters.h"
 #include "ScreenshotCompare.h"
-#include "support/AppStateRig.h"
 
 #include "app/RecentLink.h"
 #include "platform/MainWindowAccess.h"
@@ -22,6 +22,7 @@
 namespace {
 
 using Presence = MainWindowAccess::Presence;
+using Kind = Phase::Kind;
 
 // Thumbnails in place of the cache's: a gradient in a colour per link.
 class GradientThumbnails final : public QQuickImageProvider {
@@ -42,7 +43,7 @@ public:
 
 // The real window over an AppState of doubles, with a few recent links.
 struct WindowRig {
-    AppStateRig rig;
+    PhaseRig rig;
     std::unique_ptr<MainWindow> window;
 
     explicit WindowRig(bool withLinks = false)
@@ -74,53 +75,42 @@ struct WindowRig {
         QQuickItem *found = item(name);
         return found && found->isVisible();
     }
+    QStringList visible() const
+    {
+        QStringList names;
+        for (const char *name : {"recordButton", "stageHint", "startingText", "elapsedText", "doneButton",
+                                 "finishingText", "uploadRing", "settings", "recentLinks"})
+            if (shown(name))
+                names << QString::fromLatin1(name);
+        return names;
+    }
     // Compared with the committed reference once the view has drawn what changed.
     void screenshot(const QString &name) const
     {
         settledShot(*window->view()->quickWindow());
-        EXPECT_TRUE(
-            matchesReference(window->grab().toImage(), QStringLiteral(MIVRA_SOURCE_DIR "/tests/ui/screenshots"), name));
+        EXPECT_TRUE(matchesReference(window->grab().toImage(), name));
     }
 };
 
+// Without links there is no recent section and no heading.
 TEST(MainWindow, StageAndSettingsFollowThePhase)
 {
-    WindowRig w;
-    AppState &state = *w.rig.state;
-    ASSERT_NE(w.window->view()->rootObject(), nullptr);
-    EXPECT_TRUE(w.window->view()->errors().isEmpty());
-    EXPECT_FALSE(w.shown("recentLinks")) << "no links, no section and no heading";
-    w.window->show();
-    const char *stageItems[] = {"recordButton", "stageHint",     "startingText", "elapsedText",
-                                "doneButton",   "finishingText", "uploadRing",   "settings"};
-    const auto visibleItems = [&] {
-        QStringList names;
-        for (const char *name : stageItems)
-            if (w.shown(name))
-                names << QString::fromLatin1(name);
-        return names;
+    const std::pair<Kind, QStringList> cases[] = {
+        {Kind::idle, {"recordButton", "stageHint", "settings"}},
+        {Kind::starting, {"startingText"}},
+        {Kind::recording, {"elapsedText", "doneButton"}},
+        {Kind::finishing, {"finishingText"}},
+        {Kind::uploading, {"uploadRing"}},
     };
-    EXPECT_EQ(visibleItems(), (QStringList{"recordButton", "stageHint", "settings"}));
-
-    w.rig.recorder->startStep.hold = true;
-    auto starting = state.startRecording();
-    ASSERT_TRUE(waitUntil([&] { return state.phase().is(Phase::Kind::starting); }));
-    EXPECT_EQ(visibleItems(), QStringList{"startingText"});
-    w.rig.recorder->startStep.release();
-    run(std::move(starting));
-    EXPECT_EQ(visibleItems(), (QStringList{"elapsedText", "doneButton"}));
-
-    w.rig.recorder->stopStep.hold = true;
-    w.rig.uploader->uploadStep.hold = true;
-    auto stopping = state.stopRecording();
-    EXPECT_EQ(visibleItems(), QStringList{"finishingText"});
-    w.rig.recorder->stopStep.release();
-    ASSERT_TRUE(waitUntil([&] { return state.phase().is(Phase::Kind::uploading); }));
-    EXPECT_EQ(visibleItems(), QStringList{"uploadRing"});
-    EXPECT_FALSE(w.item("uploadRing")->property("determinate").toBool()) << "a spinner while the size is unknown";
-    w.rig.uploader->uploadStep.release();
-    run(std::move(stopping));
-    EXPECT_EQ(visibleItems(), (QStringList{"recordButton", "stageHint", "settings"}));
+    for (const auto &[kind, items] : cases) {
+        WindowRig w;
+        ASSERT_TRUE(w.window->view()->errors().isEmpty());
+        w.rig.reach(kind);
+        w.window->show();
+        EXPECT_EQ(w.visible(), items) << int(kind);
+        // While the size is unknown, a spinner.
+        EXPECT_TRUE(kind != Kind::uploading || !w.item("uploadRing")->property("determinate").toBool());
+    }
 }
 
 TEST(MainWindow, CtrlRRecordsAndCtrlSFinishes)
@@ -132,7 +122,7 @@ TEST(MainWindow, CtrlRRecordsAndCtrlSFinishes)
     ASSERT_TRUE(QTest::qWaitForWindowActive(w.window.get()));
     w.window->view()->setFocus();
     QTest::keyClick(w.window->view(), Qt::Key_R, Qt::ControlModifier);
-    ASSERT_TRUE(waitUntil([&] { return state.phase().is(Phase::Kind::recording); }));
+    ASSERT_TRUE(waitUntil([&] { return state.phase().is(Kind::recording); }));
     QTest::keyClick(w.window->view(), Qt::Key_S, Qt::ControlModifier);
     ASSERT_TRUE(waitUntil([&] { return state.recent().size() == 1; }));
 }
@@ -177,20 +167,17 @@ TEST(MainWindow, Screenshots)
 
     state.setDemoMode(true);
     run(state.startRecording());
-    ASSERT_TRUE(state.phase().is(Phase::Kind::recording));
+    ASSERT_TRUE(state.phase().is(Kind::recording));
     EXPECT_FALSE(w.shown("leftBehind"));
     w.screenshot(QStringLiteral("main-recording"));
 
     w.rig.uploader->uploadStep.hold = true;
-    auto stopping = state.stopRecording();
-    ASSERT_TRUE(waitUntil([&] { return state.phase().is(Phase::Kind::uploading); }));
-    w.rig.uploader->progress(4'200'000, 10'000'000);
-    ASSERT_TRUE(waitUntil([&] { return state.phase().sentBytes() > 0; }));
+    w.rig.pending = state.stopRecording();
+    ASSERT_TRUE(waitUntil([&] { return state.phase().is(Kind::uploading); }));
+    w.rig.progress(4'200'000, 10'000'000);
     // The arc eases to its new length.
     ASSERT_TRUE(waitUntil([&] { return qAbs(w.item("uploadRing")->property("shown").toDouble() - 0.42) < 0.001; }));
     w.screenshot(QStringLiteral("main-uploading"));
-    w.rig.uploader->uploadStep.release();
-    run(std::move(stopping));
 }
 
 TEST(MainWindowAccess, FindsTheMainWindowByNameOrTitle)
@@ -225,16 +212,15 @@ TEST(MainWindowAccess, RecordingTakesTheRealWindowAwayAndBringsItBack)
         window.show();
         ASSERT_TRUE(waitUntil([&] { return rig.windowOverride->presence() == Presence::shown; }));
 
+        // Taken away for the recording, it is back when it ends.
+        const auto look = [&] {
+            return std::tuple(state.minimizedForRecording(), rig.windowOverride->presence(), window.isVisible());
+        };
         run(state.startRecording());
-        ASSERT_TRUE(state.phase().is(Phase::Kind::recording));
-        EXPECT_TRUE(state.minimizedForRecording());
-        EXPECT_EQ(rig.windowOverride->presence(), Presence::minimised) << inTaskbar;
-        EXPECT_EQ(window.isVisible(), inTaskbar) << "a minimised window stays visible; a utility one is hidden";
-
+        // A minimised window stays visible; a utility one is hidden.
+        EXPECT_EQ(look(), std::tuple(true, Presence::minimised, inTaskbar)) << inTaskbar;
         run(state.discardRecording());
-        EXPECT_FALSE(state.minimizedForRecording());
-        EXPECT_EQ(rig.windowOverride->presence(), Presence::shown) << inTaskbar;
-        EXPECT_TRUE(window.isVisible());
+        EXPECT_EQ(look(), std::tuple(false, Presence::shown, true)) << inTaskbar;
     }
 }
 

@@ -1,4 +1,5 @@
-#include "support/AppStateRig.h"
+#include "PhaseRig.h"
+#include "QtPrinters.h"
 #include "support/ScreenshotCompare.h"
 
 #include "controls/BarPlacement.h"
@@ -18,11 +19,10 @@ using Kind = Phase::Kind;
 // The bar's view as the bar window hosts it, over an AppState of doubles, on
 // a desktop-grey backdrop; its waits scaled by `timeScale`.
 struct BarRig {
-    AppStateRig rig;
+    PhaseRig rig;
     BarPlacement placement;
     std::unique_ptr<RecordingBarBackend> backend;
     QQuickView view;
-    std::optional<QCoro::Task<>> pending;
     bool hintAtLoad = false;
 
     explicit BarRig(bool showHint = false)
@@ -30,14 +30,6 @@ struct BarRig {
         rig.make();
         rig.state->setDemoMode(true);
         backend = std::make_unique<RecordingBarBackend>(rig.state.get(), &placement, showHint);
-    }
-    ~BarRig()
-    {
-        rig.recorder->startStep.release();
-        rig.recorder->stopStep.release();
-        rig.uploader->uploadStep.release();
-        if (pending)
-            run(std::move(*pending));
     }
 
     void show(double timeScale = 0.01)
@@ -63,6 +55,16 @@ struct BarRig {
         return found && found->isVisible() && found->opacity() > 0;
     }
     QString text(const char *name) const { return item(name)->property("text").toString(); }
+    // The phase's items that show, each with its text if it has one.
+    QStringList visible() const
+    {
+        QStringList names;
+        for (const char *name : {"recordingDot", "elapsedText", "doneButton", "discardButton", "uploadRing",
+                                 "uploadText", "finishingSpinner", "startingText", "finishingText"})
+            if (shown(name))
+                names << (text(name).isEmpty() ? QString::fromLatin1(name) : name + QStringLiteral(" ") + text(name));
+        return names;
+    }
     // Where `name` stands once the view has laid out and drawn what changed.
     QRectF frame(const char *name)
     {
@@ -76,64 +78,12 @@ struct BarRig {
     }
     void click(const char *name) { QTest::mouseClick(&view, Qt::LeftButton, {}, frame(name).center().toPoint()); }
     bool armed() const { return root()->property("confirmDiscard").toBool(); }
-
-    // Drives the state through the real phase machine to `kind`, holding the
-    // step that would leave it.
-    void reach(Kind kind)
-    {
-        AppState &state = *rig.state;
-        if (kind == Kind::starting) {
-            rig.recorder->startStep.hold = true;
-            pending = state.startRecording();
-        } else {
-            run(state.startRecording());
-        }
-        if (kind == Kind::finishing || kind == Kind::uploading) {
-            (kind == Kind::finishing ? rig.recorder->stopStep : rig.uploader->uploadStep).hold = true;
-            pending = state.stopRecording();
-        }
-        ASSERT_TRUE(waitUntil([&] { return state.phase().is(kind); }));
-    }
-    void progress(qint64 sent, qint64 total)
-    {
-        rig.uploader->progress(sent, total);
-        ASSERT_TRUE(waitUntil([&] { return rig.state->phase() == Phase::uploading(sent, total); }));
-    }
 };
-
-TEST(RecordingBarView, PillShowsWhatEachPhaseNeeds)
-{
-    const char *items[] = {"recordingDot", "elapsedText",      "doneButton",   "discardButton", "uploadRing",
-                           "uploadText",   "finishingSpinner", "startingText", "finishingText"};
-    struct Case {
-        Kind kind;
-        QStringList shown;
-        const char *textItem;
-        QString text;
-    };
-    const Case cases[] = {
-        {Kind::starting, {"startingText"}, "startingText", "Starting…"},
-        {Kind::recording, {"recordingDot", "elapsedText", "doneButton", "discardButton"}, "elapsedText", "0:00"},
-        {Kind::finishing, {"finishingSpinner", "finishingText"}, "finishingText", "Finishing…"},
-        {Kind::uploading, {"uploadRing", "uploadText"}, "uploadText", "Uploading…"},
-    };
-    for (const Case &c : cases) {
-        BarRig bar;
-        bar.reach(c.kind);
-        bar.show();
-        QStringList shown;
-        for (const char *name : items)
-            if (bar.shown(name))
-                shown << QString::fromLatin1(name);
-        EXPECT_EQ(shown, c.shown) << int(c.kind);
-        EXPECT_EQ(bar.text(c.textItem), c.text);
-    }
-}
 
 TEST(RecordingBarView, RingShowsTheSentShareOrSpinsWhileTheSizeIsUnknown)
 {
     BarRig bar;
-    bar.reach(Kind::uploading);
+    bar.rig.reach(Kind::uploading);
     bar.show();
     QQuickItem *ring = bar.item("uploadRing");
     struct Case {
@@ -143,7 +93,7 @@ TEST(RecordingBarView, RingShowsTheSentShareOrSpinsWhileTheSizeIsUnknown)
     };
     for (const Case &c : {Case{3, 1000, true, 0.02}, Case{600, 1000, true, 0.6},
                           Case{1'238'800'000, 1'251'300'000, true, 0.99}, Case{0, 0, false, 0}}) {
-        bar.progress(c.sent, c.total);
+        bar.rig.progress(c.sent, c.total);
         // Even the longest text of a long recording fits the bar.
         EXPECT_LE(bar.frame("pill").width(), 300) << qPrintable(bar.text("uploadText"));
         EXPECT_EQ(ring->property("determinate").toBool(), c.determinate) << c.sent << " of " << c.total;
@@ -173,7 +123,7 @@ TEST(RecordingBarView, HintSaysWhatDraggingDoesOnTheSideAwayFromTheBubble)
         bar.rig.state->setBubbleInVideo(c.spot);
         bar.placement.setEdge(c.edge);
         bar.placement.setPillOffset(c.pillOffset);
-        bar.reach(Kind::recording);
+        bar.rig.reach(Kind::recording);
         bar.show(1.0);
         const bool above = c.edge == Edge::aboveBubble;
         const char *hint = above ? "hintAbove" : "hintBelow";
@@ -194,7 +144,7 @@ TEST(RecordingBarView, HintShowsAtOnceOnlyWhenAskedAndFadesAfterItsTime)
 {
     for (const bool showHint : {true, false}) {
         BarRig bar(showHint);
-        bar.reach(Kind::recording);
+        bar.rig.reach(Kind::recording);
         bar.show();
         EXPECT_EQ(bar.hintAtLoad, showHint);
         EXPECT_EQ(bar.root()->implicitHeight(), showHint ? 124 : 56);
@@ -207,7 +157,7 @@ TEST(RecordingBarView, DiscardTakesASecondClickBeforeItDisarms)
     // At full time scale the arming lasts seconds, long enough to measure the armed pill.
     BarRig quick;
     quick.placement.setPillOffset(-40);
-    quick.reach(Kind::recording);
+    quick.rig.reach(Kind::recording);
     quick.rig.now = quick.rig.now.addSecs(100 * 60 + 5);
     ASSERT_TRUE(waitUntil([&] { return quick.rig.state->elapsed() == QStringLiteral("100:05"); }));
     quick.show(1.0);
@@ -224,7 +174,7 @@ TEST(RecordingBarView, DiscardTakesASecondClickBeforeItDisarms)
 
     // Clicks further apart than the arming lasts: the second click arms again.
     BarRig slow;
-    slow.reach(Kind::recording);
+    slow.rig.reach(Kind::recording);
     slow.show();
     slow.click("discardButton");
     EXPECT_TRUE(slow.armed());
@@ -250,7 +200,7 @@ TEST(RecordingBarView, DoneByClickOrReturnStopsAndUploads)
     };
     for (const Case &c : cases) {
         BarRig bar;
-        bar.reach(Kind::recording);
+        bar.rig.reach(Kind::recording);
         bar.show();
         bar.view.requestActivate();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&bar.view));
@@ -265,7 +215,7 @@ TEST(RecordingBarView, DoneByClickOrReturnStopsAndUploads)
 TEST(RecordingBarView, ButtonsExplainThemselvesInTooltipWindows)
 {
     BarRig bar;
-    bar.reach(Kind::recording);
+    bar.rig.reach(Kind::recording);
     bar.show();
     // Tooltips close when a window turns active: let that happen first.
     bar.view.requestActivate();
@@ -281,40 +231,50 @@ TEST(RecordingBarView, ButtonsExplainThemselvesInTooltipWindows)
     }
 }
 
-TEST(RecordingBarView, LooksAsTheReferencesShow)
+// What shows in each phase, and how it looks (the recording also with its hint).
+TEST(RecordingBarView, EachPhaseShowsItsItemsAsTheReferencesShow)
 {
-    struct Shot {
-        const char *name;
+    const struct {
         Kind kind;
+        QStringList shown;
+        const char *shot = nullptr;
         bool hint = false;
+    } cases[] = {
+        {Kind::starting, {"startingText Starting…"}},
+        {Kind::recording, {"recordingDot", "elapsedText 0:00", "doneButton Done", "discardButton"}, "bar-recording"},
+        {Kind::recording, {"recordingDot", "elapsedText 0:00", "doneButton Done", "discardButton"}, "bar-hint", true},
+        {Kind::finishing, {"finishingSpinner", "finishingText Finishing…"}, "bar-finishing"},
+        {Kind::uploading, {"uploadRing", "uploadText Uploading…"}, "bar-uploading"},
     };
-    for (const Shot &shot : {Shot{"bar-recording", Kind::recording}, Shot{"bar-uploading", Kind::uploading},
-                             Shot{"bar-finishing", Kind::finishing}, Shot{"bar-hint", Kind::recording, true}}) {
-        BarRig bar(shot.hint);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.shot ? c.shot : "starting");
+        BarRig bar(c.hint);
         bar.rig.state->setBubbleInVideo(BubbleSpot::bottomRight);
-        bar.placement.setEdge(shot.hint ? Edge::belowBubble : Edge::top);
-        bar.reach(shot.kind);
+        bar.placement.setEdge(c.hint ? Edge::belowBubble : Edge::top);
+        bar.rig.reach(c.kind);
         bar.show(1.0);
+        EXPECT_EQ(bar.visible(), c.shown);
+        if (!c.shot)
+            continue;
         ScreenshotTolerance tolerance;
-        if (shot.kind == Kind::recording) {
+        if (c.kind == Kind::recording) {
             // A steady dot at full strength instead of its pulse.
             QObject *pulse = bar.item("recordingDot")->findChild<QObject *>(QStringLiteral("pulseAnimation"));
             ASSERT_NE(pulse, nullptr);
             pulse->setProperty("running", false);
             bar.item("recordingDot")->setOpacity(1.0);
         }
-        if (shot.kind == Kind::uploading) {
-            bar.progress(3, 1000);
+        if (c.kind == Kind::uploading) {
+            bar.rig.progress(3, 1000);
             ASSERT_TRUE(
                 waitUntil([&] { return qAbs(bar.item("uploadRing")->property("shown").toDouble() - 0.02) < 0.001; }));
         }
-        if (shot.kind == Kind::finishing)
+        if (c.kind == Kind::finishing)
             tolerance.ignored << bar.frame("finishingSpinner").toAlignedRect().adjusted(-1, -1, 1, 1);
-        if (shot.hint) {
+        if (c.hint) {
             ASSERT_TRUE(waitUntil([&] { return bar.item("hintBelow")->opacity() == 1.0; }));
         }
-        EXPECT_TRUE(matchesReference(settledShot(bar.view), QStringLiteral(MIVRA_SOURCE_DIR "/tests/ui/screenshots"),
-                                     QString::fromLatin1(shot.name), tolerance));
+        EXPECT_TRUE(matchesReference(settledShot(bar.view), QString::fromLatin1(c.shot), tolerance));
     }
 }
 

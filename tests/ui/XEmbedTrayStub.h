@@ -37,21 +37,17 @@ public:
                        reinterpret_cast<const char *>(&manager));
         xcb_flush(m_connection);
         m_opcode = atom("_NET_SYSTEM_TRAY_OPCODE");
-        m_ready = true;
 
         QObject::connect(&m_poll, &QTimer::timeout, [this] { answerDockRequests(); });
         m_poll.start(5);
     }
     ~XEmbedTrayStub()
     {
-        m_poll.stop();
         if (m_connection)
             xcb_disconnect(m_connection);
     }
-    XEmbedTrayStub(const XEmbedTrayStub &) = delete;
-    XEmbedTrayStub &operator=(const XEmbedTrayStub &) = delete;
 
-    bool ready() const { return m_ready; }
+    bool ready() const { return m_opcode != XCB_ATOM_NONE; }
     int docked() const { return m_docked; }
 
 private:
@@ -83,7 +79,6 @@ private:
     xcb_connection_t *m_connection = nullptr;
     xcb_window_t m_window = 0;
     xcb_atom_t m_opcode = XCB_ATOM_NONE;
-    bool m_ready = false;
     int m_docked = 0;
     QTimer m_poll;
 };

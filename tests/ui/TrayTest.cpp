@@ -1,14 +1,20 @@
-#include "Await.h"
-#include "support/AppStateRig.h"
+// The tray: its icon, tooltip and menu by phase, read as a person reads them.
+#include "PhaseRig.h"
+#include "QtPrinters.h"
 
+#include "ui/TrayItem.h"
 #include "ui/TrayMenu.h"
 #include "ui/TrayMenuModel.h"
 
 #include <QAction>
 #include <QMenu>
+#include <QPointer>
+#include <QSystemTrayIcon>
 #include <gtest/gtest.h>
 
 namespace {
+
+using Kind = Phase::Kind;
 
 // The menu as a person reads it: "---" separators, "[x] title" check items,
 // "(title)" greyed lines, "Title > a | b" submenus, shortcuts in brackets.
@@ -51,9 +57,14 @@ const QStringList kSwitchesAndTail{"---",
                                    "Check for Updates\u2026",
                                    "Quit Mivra Video [Ctrl+Q]"};
 
+QStringList withPhaseBlock(const QStringList &block)
+{
+    return QStringList{"Open Mivra Video", "---"} + block + kSwitchesAndTail;
+}
+
 // An AppState of doubles and its tray menu, rebuilt on demand.
 struct MenuRig {
-    AppStateRig rig;
+    PhaseRig rig;
     AppState &state = rig.make();
     QMenu menu;
 
@@ -62,39 +73,45 @@ struct MenuRig {
         fillTrayMenu(menu, buildTrayMenu(state, actions));
         return outline(menu);
     }
-    QStringList withPhaseBlock(const QStringList &block)
-    {
-        return QStringList{"Open Mivra Video", "---"} + block + kSwitchesAndTail;
-    }
 };
 
-TEST(TrayMenu, PhaseBlockByPhase)
+// The icon and the tooltip. (Docking in a tray is the launch test's.)
+QString look(TrayItem &tray)
 {
+    const char *icons[] = {"none", "app", "dottedCircle", "upArrow"};
+    return QLatin1String(icons[int(tray.shownIcon().value_or(TrayLabel::Icon(0)))]) + QStringLiteral(" | ") +
+           tray.icon().toolTip();
+}
+
+TEST(TrayItem, IconTooltipAndMenuFollowThePhase)
+{
+    // No text beside a tray icon: the time ticks in the tooltip and the menu.
+    const struct {
+        Kind kind;
+        QString look;
+        QStringList block;
+    } cases[] = {
+        {Kind::idle, "app | Mivra Video", {"Start Recording [Ctrl+R]"}},
+        {Kind::starting, "dottedCircle | Mivra Video", {"(Starting\u2026)"}},
+        {Kind::recording, "app | Mivra Video \u2013 recording 62:05", {"Done  62:05 [Ctrl+S]", "Discard Recording"}},
+        {Kind::finishing, "dottedCircle | Mivra Video", {"(Finishing recording\u2026)"}},
+        {Kind::uploading, "upArrow | Mivra Video \u2013 Uploading\u2026", {"(Uploading\u2026)"}},
+    };
+    for (const auto &c : cases) {
+        PhaseRig rig;
+        TrayItem tray(rig.make(), {});
+        tray.show();
+        rig.reach(c.kind);
+        rig.now = rig.now.addSecs(3725);
+        const QStringList menu = withPhaseBlock(c.block);
+        EXPECT_TRUE(waitUntil([&] { return look(tray) == c.look && outline(tray.menu()) == menu; }))
+            << qPrintable(look(tray) + QStringLiteral("\n") + outline(tray.menu()).join(u'\n'));
+    }
+    // Once the size is known, what has gone up.
     MenuRig m;
-    AppStateRig &rig = m.rig;
-    EXPECT_EQ(m.shown(), m.withPhaseBlock({"Start Recording [Ctrl+R]"}));
-
-    rig.recorder->startStep.hold = true;
-    auto start = m.state.startRecording();
-    EXPECT_EQ(m.shown(), m.withPhaseBlock({"(Starting\u2026)"}));
-    rig.recorder->startStep.release();
-    run(std::move(start));
-    rig.now = rig.now.addSecs(75);
-    ASSERT_TRUE(waitUntil([&] { return m.state.elapsed() == QStringLiteral("1:15"); }));
-    EXPECT_EQ(m.shown(), m.withPhaseBlock({"Done  1:15 [Ctrl+S]", "Discard Recording"}));
-
-    rig.recorder->stopStep.hold = true;
-    rig.uploader->uploadStep.hold = true;
-    auto stop = m.state.stopRecording();
-    EXPECT_EQ(m.shown(), m.withPhaseBlock({"(Finishing recording\u2026)"}));
-    rig.recorder->stopStep.release();
-    ASSERT_TRUE(waitUntil([&] { return m.state.phase().is(Phase::Kind::uploading); }));
-    EXPECT_EQ(m.shown(), m.withPhaseBlock({"(Uploading\u2026)"}));
-    rig.uploader->progress(500000, 2000000);
-    ASSERT_TRUE(waitUntil([&] { return m.state.phase().sentBytes() == 500000; }));
-    EXPECT_EQ(m.shown(), m.withPhaseBlock({"(" + m.state.phase().uploadText() + ")"}));
-    rig.uploader->uploadStep.release();
-    run(std::move(stop));
+    m.rig.reach(Kind::uploading);
+    m.rig.progress(500000, 2000000);
+    EXPECT_EQ(m.shown(), withPhaseBlock({"(" + m.state.phase().uploadText() + ")"}));
 }
 
 TEST(TrayMenu, ErrorLineAndRecentLinksShowAsTyped)
@@ -110,7 +127,7 @@ TEST(TrayMenu, ErrorLineAndRecentLinksShowAsTyped)
     rig.recorder->startStep.failure = QStringLiteral("Q&A\tfailed.");
     run(m.state.startRecording());
 
-    QStringList expected = m.withPhaseBlock({"Start Recording [Ctrl+R]", "---", "(Q&A failed.)"});
+    QStringList expected = withPhaseBlock({"Start Recording [Ctrl+R]", "---", "(Q&A failed.)"});
     expected.insert(expected.size() - 3, "---");
     expected.insert(expected.size() - 3, "Recent Links > " + newest + " | Tom & Jerry part 2");
     EXPECT_EQ(m.shown(), expected);
@@ -158,6 +175,31 @@ TEST(TrayMenu, ItemsActOnTheStateAndRebuildsReplaceEverything)
     run(m.state.startRecording());
     m.shown();
     EXPECT_EQ(m.menu.findChildren<QMenu *>(QString(), Qt::FindDirectChildrenOnly).size(), 1);
+}
+
+TEST(TrayItem, OpenSubmenuStaysOpenWhileTheTimeTicks)
+{
+    AppStateRig rig;
+    AppState &state = rig.make();
+    run(state.startRecording());
+    run(state.stopRecording());
+    run(state.startRecording());
+    TrayItem item(state, {});
+    QMenu &menu = item.menu();
+    QPointer<QAction> done = actionTitled(menu, QStringLiteral("Done  "));
+    QMenu *links = actionTitled(menu, QStringLiteral("Recent Links"))->menu();
+    menu.popup(QPoint(40, 40));
+    links->popup(QPoint(300, 60));
+    ASSERT_TRUE(waitUntil([&] { return links->isVisible(); }));
+    for (const auto &[seconds, time] : {std::pair{7, "0:07"}, std::pair{1, "0:08"}}) {
+        rig.now = rig.now.addSecs(seconds);
+        ASSERT_TRUE(waitUntil([&] { return done && done->text() == QStringLiteral("Done  ") + time; })) << time;
+        EXPECT_EQ(actionTitled(menu, QStringLiteral("Recent Links"))->menu(), links);
+        EXPECT_TRUE(links->isVisible() && menu.isVisible());
+    }
+    // The new handler is in place: Done still stops the recording.
+    done->trigger();
+    ASSERT_TRUE(waitUntil([&] { return state.phase().is(Phase::Kind::idle); }));
 }
 
 } // namespace
