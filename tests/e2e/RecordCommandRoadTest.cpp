@@ -16,19 +16,6 @@ namespace {
 
 class RecordCommandRoad : public RoadRig {
 protected:
-    // Waits for the command to end, adding its stderr to `err`: "exit N:"
-    // and what it printed on stdout.
-    QString ended(QProcess &record, QByteArray &err)
-    {
-        record.waitForFinished(60000);
-        err += record.readAllStandardError();
-        if (record.state() != QProcess::NotRunning) {
-            stopChild(record);
-            return QStringLiteral("still running");
-        }
-        return QStringLiteral("exit %1:").arg(record.exitCode()) +
-               QString::fromUtf8(record.readAllStandardOutput()).trimmed();
-    }
     bool preferenceWritten(const char *key) const
     {
         return FilePreferenceStore(home.preferencesPath()).value(QString::fromLatin1(key)).has_value();

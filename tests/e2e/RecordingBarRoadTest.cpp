@@ -71,20 +71,11 @@ protected:
         });
         return {bar, bubble};
     }
-    // The link the command printed once it ended by itself.
-    QString link()
+    // The length of the video behind the link at the end of `out`, and what
+    // it shows of the screen's `area` half a second before its end.
+    std::pair<double, QImage> served(const QString &out, const QRect &area)
     {
-        if (!m_record.waitForFinished(40000) || m_record.exitCode() != 0) {
-            ADD_FAILURE() << m_record.readAllStandardError().toStdString();
-            return {};
-        }
-        return QString::fromUtf8(m_record.readAllStandardOutput()).trimmed();
-    }
-    // The served video's length, and what it shows of the screen's `area`
-    // half a second before its end.
-    std::pair<double, QImage> served(const QString &shareUrl, const QRect &area)
-    {
-        const QString path = fetch(shareUrl.section(QLatin1Char('/'), -1));
+        const QString path = fetch(out.section(QLatin1Char('/'), -1));
         const FfprobeReport report = ffprobe(path);
         const int width = report.video.value(QStringLiteral("width")).toInt();
         const int height = report.video.value(QStringLiteral("height")).toInt();
@@ -124,9 +115,10 @@ TEST_F(RecordingBarRoad, StandsUnderTheBubbleFollowsItsDragAndDoneMakesTheLink)
     xdotool({QStringLiteral("mousemove"), QString::number(barArea.x() + done.x()),
              QString::number(barArea.y() + done.y()), QStringLiteral("click"), QStringLiteral("1")});
 
-    const QString shareUrl = link();
-    ASSERT_TRUE(shareUrl.startsWith(origin)) << shareUrl.toStdString();
-    const auto [seconds, there] = served(shareUrl, barArea);
+    QByteArray err;
+    const QString out = ended(m_record, err);
+    ASSERT_TRUE(out.startsWith("exit 0:" + origin)) << out.toStdString() << err.toStdString();
+    const auto [seconds, there] = served(out, barArea);
     EXPECT_LT(seconds, 30) << "Done ended it, not the 60 seconds";
     ASSERT_FALSE(there.isNull());
     EXPECT_LT(livePixels(there), 30) << "the bar is left out of the video";
@@ -138,9 +130,10 @@ TEST_F(RecordingBarRoad, IsInTheVideoWhenControlsAreCapturable)
     const quint64 bar = record(QStringLiteral("3")).first;
     ASSERT_NE(bar, 0u);
     const QRect barArea = serverGeometry(bar);
-    const QString shareUrl = link();
-    ASSERT_TRUE(shareUrl.startsWith(origin)) << shareUrl.toStdString();
-    const QImage there = served(shareUrl, barArea).second;
+    QByteArray err;
+    const QString out = ended(m_record, err);
+    ASSERT_TRUE(out.startsWith("exit 0:" + origin)) << out.toStdString() << err.toStdString();
+    const QImage there = served(out, barArea).second;
     there.save(QStringLiteral(MIVRA_BINARY_DIR "/recording-bar-in-video.png"));
     EXPECT_GT(livePixels(there), 500) << "see recording-bar-in-video.png";
 }

@@ -46,6 +46,18 @@ bool RoadRig::startRecording(QProcess &record, const QStringList &arguments, QBy
     return err.contains("Ctrl-C");
 }
 
+QString RoadRig::ended(QProcess &record, QByteArray &err) const
+{
+    record.waitForFinished(60000);
+    err += record.readAllStandardError();
+    if (record.state() != QProcess::NotRunning) {
+        stopChild(record);
+        return QStringLiteral("still running");
+    }
+    return QStringLiteral("exit %1:").arg(record.exitCode()) +
+           QString::fromUtf8(record.readAllStandardOutput()).trimmed();
+}
+
 bool RoadRig::awaitFirstPictures() const
 {
     return waitUntil(

@@ -24,6 +24,9 @@ protected:
     // Starts `mivra record ARGUMENTS` and waits for its word that it records;
     // what it wrote to stderr so far goes to `err`.
     bool startRecording(QProcess &record, const QStringList &arguments, QByteArray &err) const;
+    // Waits for `record` to end, adding its stderr to `err`: "exit N:" and
+    // what it printed on stdout.
+    QString ended(QProcess &record, QByteArray &err) const;
     // Waits until a recording in the recordings folder holds its first pictures.
     bool awaitFirstPictures() const;
     QList<RecentLink> storedLinks() const;
