@@ -78,28 +78,23 @@ TEST(DeviceToken, ConcurrentFirstUseMakesOneToken)
 
 TEST(ServiceOrigin, EnvironmentOverridesOnlyWithAUsableOrigin)
 {
-    const QUrl builtIn = serviceOriginFrom(QString());
-    EXPECT_EQ(builtIn, QUrl(QStringLiteral(MIVRA_DEFAULT_SERVICE_ORIGIN)));
-    EXPECT_EQ(serviceOriginFrom(QStringLiteral("https://share.example.org/")),
-              QUrl(QStringLiteral("https://share.example.org")));
-    EXPECT_EQ(serviceOriginFrom(QStringLiteral("http://127.0.0.1:9000/base/")),
-              QUrl(QStringLiteral("http://127.0.0.1:9000/base")));
-    EXPECT_EQ(serviceOriginFrom(QStringLiteral("ftp://x")), builtIn);
-    EXPECT_EQ(serviceOriginFrom(QStringLiteral("not a url")), builtIn);
-    EXPECT_EQ(serviceOriginFrom(QStringLiteral("http://x?token=1")), builtIn);
+    QList<QUrl> origins;
+    for (const char *given :
+         {"", "https://share.example.org/", "http://127.0.0.1:9000/base/", "ftp://x", "not a url", "http://x?token=1"})
+        origins << serviceOriginFrom(QString::fromUtf8(given));
+    const QUrl builtIn(QStringLiteral(MIVRA_DEFAULT_SERVICE_ORIGIN));
+    EXPECT_EQ(origins, (QList<QUrl>{builtIn, QUrl("https://share.example.org"), QUrl("http://127.0.0.1:9000/base"),
+                                    builtIn, builtIn, builtIn}));
 }
 
 TEST(ProgressTracker, SumsLatestCountsCappedAtTotal)
 {
     QList<QPair<qint64, qint64>> reports;
     ProgressTracker tracker(25, [&](qint64 sent, qint64 total) { reports.append({sent, total}); });
-    tracker.update(1, 4);
-    tracker.update(2, 6);
-    tracker.update(1, 10); // replaces, not adds
-    tracker.update(2, 3);  // a retried part falls back
-    tracker.update(3, 5);
-    tracker.update(2, 10);
-    tracker.update(2, 40); // more than could be: capped
+    // The first part's second count replaces its first; the second part falls
+    // back when retried; more than could be is capped.
+    for (const auto &[part, sent] : {std::pair{1, 4}, {2, 6}, {1, 10}, {2, 3}, {3, 5}, {2, 10}, {2, 40}})
+        tracker.update(part, sent);
     tracker.finish();
     EXPECT_EQ(reports, (QList<QPair<qint64, qint64>>{
                            {4, 25}, {10, 25}, {16, 25}, {13, 25}, {18, 25}, {25, 25}, {25, 25}, {25, 25}}));

@@ -91,11 +91,8 @@ TEST(UploaderRequests, SlowAnswersAreBoundedByTheRequestAndResourceLimits)
         QString failure; // empty: the list arrives
     } cases[] = {
         {"silent", milliseconds(300), milliseconds(60000), ScriptedReply::hold(), "The server stopped answering."},
-        {"well inside the time-out",
-         milliseconds(5000),
-         milliseconds(60000),
-         {ScriptedReply::Kind::respond, 200, R"({"videos":[]})", 200 /* ms */},
-         ""},
+        {"well inside the time-out", milliseconds(5000), milliseconds(60000),
+         ScriptedReply{ScriptedReply::Kind::respond, 200, R"({"videos":[]})", 200 /* ms */}, ""},
         {"past the resource limit", milliseconds(10000), milliseconds(300), ScriptedReply::hold(),
          "The request took too long."},
     };

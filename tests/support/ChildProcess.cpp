@@ -9,11 +9,9 @@ int runInChild(const std::function<int()> &body, bool unprivileged)
     if (child < 0)
         return -1;
     if (child == 0) {
-        if (unprivileged && geteuid() == 0) {
-            constexpr uid_t kNobody = 65534;
-            if (setgid(kNobody) != 0 || setuid(kNobody) != 0)
-                _exit(125);
-        }
+        // 65534: nobody.
+        if (unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(125);
         _exit(body());
     }
     int status = 0;

@@ -79,8 +79,5 @@ bool ServerProcess::waitForExit(int timeoutMs)
 
 std::string ServerProcess::log() const
 {
-    std::ifstream f(m_logPath);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
+    return (std::stringstream() << std::ifstream(m_logPath).rdbuf()).str();
 }
