@@ -185,8 +185,7 @@ protected:
     {
         const int recordings = home.log().count(QStringLiteral("phase recording"));
         app.setProcessEnvironment(home.env);
-        app.start(appBinary(), {QStringLiteral("record"), QStringLiteral("--silent"), QStringLiteral("--camera"),
-                                QStringLiteral("--no-mic"), QStringLiteral("--bubble-spot"), spot});
+        app.start(appBinary(), QString("record --silent --camera --no-mic --bubble-spot").split(' ') << spot);
         // The first recording measures the encoder before it starts.
         quint64 bubble = 0;
         waitUntil([&] { return home.log().count(QStringLiteral("phase recording")) > recordings; }, 60000);
@@ -253,7 +252,7 @@ TEST_F(BubbleWindowOfTheApp, OpensCentredFollowsADragReopensThereAndIsInTheVideo
         QByteArray props;
         EXPECT_TRUE(waitUntil([&] {
             QProcess xprop;
-            xprop.start(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(bubble)});
+            xprop.start("xprop", {"-id", QString::number(bubble)});
             xprop.waitForFinished(10000);
             props = xprop.readAllStandardOutput();
             return props.contains("_NET_WM_DESKTOP(CARDINAL) = 4294967295") && props.contains("_NET_WM_STATE_STICKY");

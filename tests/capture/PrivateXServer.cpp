@@ -7,12 +7,11 @@ PrivateXServer::PrivateXServer(QSize size) : m_savedDisplay(qgetenv("DISPLAY"))
     // -displayfd: the server takes a free display number itself and writes it
     // out once it accepts connections. -noreset: else it resets when its last
     // client leaves, and refuses connections meanwhile.
-    m_server.start(QStringLiteral("Xvfb"),
-                   QStringList{QStringLiteral("-screen"), QStringLiteral("0"),
-                               QStringLiteral("%1x%2x24").arg(size.width()).arg(size.height())} +
-                       QStringLiteral("-displayfd 1 -noreset -nolisten tcp +extension MIT-SHM +extension DAMAGE "
-                                      "+extension XFIXES +extension RANDR")
-                           .split(QLatin1Char(' ')));
+    const QString screen = QStringLiteral("%1x%2x24").arg(size.width()).arg(size.height());
+    m_server.start("Xvfb", ("-screen 0 " + screen +
+                            " -displayfd 1 -noreset -nolisten tcp +extension MIT-SHM "
+                            "+extension DAMAGE +extension XFIXES +extension RANDR")
+                               .split(' '));
     while (!m_server.canReadLine() && m_server.waitForReadyRead(20000)) {
     }
     const QByteArray number = m_server.readLine().trimmed();

@@ -33,7 +33,7 @@ TEST(RecordingEndToEnd, RecordsAChangingScreenIntoAFileThatMatchesTheRecording)
     const bool withSound = haveTestSoundServer();
     std::optional<ToneFeed> tone;
     if (withSound)
-        tone.emplace(10.0);
+        tone.emplace();
     X11TestScene scene;
     scene.addWindow(QRect(1200, 800, 600, 400), 0x707070); // a quiet place for the pointer
     scene.movePointer(1500, 1000);
@@ -92,8 +92,7 @@ TEST(KillDuringRecording, LeavesAFileThatPlaysUpToItsLastFragment)
     const QString path = dir.filePath(QStringLiteral("killed.mp4"));
 
     QProcess recorder;
-    recorder.start(QStringLiteral(MIVRA_BINARY_DIR "/src/mivra"),
-                   {QStringLiteral("record"), QStringLiteral("--no-mic"), QStringLiteral("--output"), path});
+    recorder.start(appBinary(), QString("record --no-mic --output").split(' ') << path);
     const auto fragments = [&path] { return boxTypes(topLevelBoxes(path)).count(QStringLiteral("moof")); };
     ASSERT_TRUE(waitUntil([&] { return fragments() >= 9; }, 60000))
         << fragments() << " fragments; " << recorder.readAllStandardError().constData();

@@ -10,19 +10,16 @@ bool haveTestSoundServer()
     return pactl.waitForFinished(3000) && pactl.exitStatus() == QProcess::NormalExit && pactl.exitCode() == 0;
 }
 
-ToneFeed::ToneFeed(double seconds, int frequencyHz)
+ToneFeed::ToneFeed()
 {
     const QString wav = m_dir.filePath(QStringLiteral("tone.wav"));
     QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"),
-                 {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("lavfi"),
-                  QStringLiteral("-i"),
-                  QStringLiteral("sine=frequency=%1:sample_rate=48000:duration=%2").arg(frequencyHz).arg(seconds),
-                  QStringLiteral("-ac"), QStringLiteral("2"), wav});
+    ffmpeg.start("ffmpeg",
+                 QString("-v error -f lavfi -i sine=frequency=440:sample_rate=48000:duration=10 -ac 2").split(' ')
+                     << wav);
     ffmpeg.waitForFinished(30000);
     // Small latency: the microphone then delivers sound as a real one does.
-    m_player.start(QStringLiteral("paplay"),
-                   {QStringLiteral("--latency-msec=20"), QStringLiteral("--device=mivra-feed"), wav});
+    m_player.start("paplay", {"--latency-msec=20", "--device=mivra-feed", wav});
     if (!m_player.waitForStarted(3000))
         return;
     // The remapped source delivers only while something plays: wait until
@@ -30,7 +27,7 @@ ToneFeed::ToneFeed(double seconds, int frequencyHz)
     const QByteArray ours = "application.process.id = \"" + QByteArray::number(m_player.processId()) + '"';
     waitUntil([&] {
         QProcess pactl;
-        pactl.start(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("sink-inputs")});
+        pactl.start("pactl", {"list", "sink-inputs"});
         pactl.waitForFinished(3000);
         return !running() || pactl.readAllStandardOutput().contains(ours);
     });

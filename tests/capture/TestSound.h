@@ -8,10 +8,11 @@
 // "mivra-feed" whose monitor is remapped as the microphone "mivra-mic".
 bool haveTestSoundServer();
 
-// Plays a tone into the test microphone in real time while it lives.
+// Plays a 440 Hz tone (for up to 10 s) into the test microphone in real
+// time while it lives.
 class ToneFeed {
 public:
-    explicit ToneFeed(double seconds = 10.0, int frequencyHz = 440);
+    ToneFeed();
     ~ToneFeed();
     bool running() const { return m_player.state() == QProcess::Running; }
 

@@ -22,8 +22,6 @@ constexpr uint32_t kWallpaper = 0x305070;
 constexpr uint32_t kBeneath = 0xc03020;
 constexpr uint32_t kOurs = 0x2040e0;
 constexpr uint32_t kAbove = 0x20a040;
-const QRect kBeneathRect(100, 100, 300, 200);
-const QRect kOursRect(250, 150, 220, 220);
 
 class X11Capture : public ::testing::Test {
 protected:
@@ -49,8 +47,8 @@ protected:
         LeftOutWindows::instance().remove(ours);
         scene = std::make_unique<X11TestScene>();
         if (beneath)
-            beneathWindow = scene->addWindow(kBeneathRect, kBeneath);
-        ours = scene->addWindow(kOursRect, kOurs);
+            beneathWindow = scene->addWindow(QRect(100, 100, 300, 200), kBeneath);
+        ours = scene->addWindow(QRect(250, 150, 220, 220), kOurs);
         if (above)
             scene->addWindow(QRect(300, 300, 60, 60), kAbove);
         if (leftOut)
