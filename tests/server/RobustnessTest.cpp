@@ -6,6 +6,7 @@
 #include "LocalStorage.h"
 #include "SqliteMetadata.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
@@ -231,10 +232,6 @@ TEST(ServerRobustness, DataIsTheOwnersAloneAndANewerDatabaseIsRefused)
     ASSERT_EQ(sqlite3_open((data / "mivra.sqlite3").c_str(), &db), SQLITE_OK);
     sqlite3_exec(db, "PRAGMA user_version=99", nullptr, nullptr, nullptr);
     sqlite3_close(db);
-    try {
-        InProcessServer server({}, data);
-        ADD_FAILURE() << "a database from a newer server was opened";
-    } catch (const std::exception &e) {
-        EXPECT_NE(std::string(e.what()).find("newer mivra-server"), std::string::npos) << e.what();
-    }
+    EXPECT_THAT([&] { InProcessServer server({}, data); },
+                testing::ThrowsMessage<std::exception>(testing::HasSubstr("newer mivra-server")));
 }
