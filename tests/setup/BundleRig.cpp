@@ -11,8 +11,7 @@
 #include <memory>
 
 namespace BundleRig {
-namespace {
-void write(const QString &path, const QByteArray &bytes, bool executable = false)
+void write(const QString &path, const QByteArray &bytes, bool executable)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
@@ -22,7 +21,6 @@ void write(const QString &path, const QByteArray &bytes, bool executable = false
     if (executable)
         file.setPermissions(file.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeUser);
 }
-} // namespace
 
 QString makeBundle(const QString &parent, const QString &name, const QString &version, const QString &identifier,
                    const QString &launchedFile)

@@ -20,6 +20,8 @@ inline constexpr auto kOurs = "video.mivra.mac";
 // bin/mivra and share/metainfo/<id>.metainfo.xml; returns its path.
 QString makeBundle(const QString &parent, const QString &name, const QString &version,
                    const QString &identifier = QString::fromLatin1(kOurs), const QString &launchedFile = {});
+// Writes `bytes` to `path`, making its folder.
+void write(const QString &path, const QByteArray &bytes, bool executable = false);
 // tar -cJ of `folder` with the folder itself as the only top entry.
 QByteArray packTarXz(const QString &folder);
 // An update feed of `items` made by feedItem.

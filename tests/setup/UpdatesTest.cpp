@@ -160,11 +160,9 @@ TEST_F(UpdatesTest, ChecksAndInstallsAreRefusedWhileTheAppIsBusy)
 TEST_F(UpdatesTest, AGoodUpdateIsSwappedInAndRelaunched)
 {
     qputenv("MIVRA_PREVIEW_SETUP", "camera");
-    QFile saved(build.filePath(QStringLiteral("m.tar.xz")));
-    ASSERT_TRUE(saved.open(QIODevice::WriteOnly) && saved.write(archive) == archive.size());
-    saved.close();
-    server.files["/appcast.xml"] = {
-        feed({feedItem("1.10.0", QUrl::fromLocalFile(saved.fileName()), archive.size(), key.signBase64(archive))})};
+    BundleRig::write(build.filePath(QStringLiteral("m.tar.xz")), archive);
+    server.files["/appcast.xml"] = {feed({feedItem("1.10.0", QUrl::fromLocalFile(build.filePath("m.tar.xz")),
+                                                   archive.size(), key.signBase64(archive))})};
     auto updates = makeUpdates();
     run(updates->check());
     run(updates->install());

@@ -52,7 +52,7 @@ void FakeScreenCastPortal::handle(const QDBusMessage &message)
     const QVariantMap options = qdbus_cast<QVariantMap>(args.value(args.size() - 1));
     const bool camera = message.interface() == QStringLiteral("org.freedesktop.portal.Camera");
 
-    QVariant reply; // none: an empty reply
+    QVariant reply; // none: an empty reply, also to what it does not know
     QVariantMap results;
     if (member == QStringLiteral("Get")) { // the camera's IsCameraPresent
         reply = QVariant::fromValue(QDBusVariant(cameraPresent));
@@ -68,11 +68,9 @@ void FakeScreenCastPortal::handle(const QDBusMessage &message)
         reply = QVariant::fromValue(QDBusUnixFileDescriptor(0));
     } else if (member == QStringLiteral("OpenPipeWireRemote")) {
         note(member, {QString(), options});
-        const int fd = makeRemote ? makeRemote() : -1;
-        m_bus.send(message.createReply(QVariant::fromValue(QDBusUnixFileDescriptor(fd))));
-        if (fd >= 0)
-            ::close(fd);
-        return;
+        const int fd = makeRemote();
+        reply = QVariant::fromValue(QDBusUnixFileDescriptor(fd)); // a copy
+        ::close(fd);
     } else if (member == QStringLiteral("CreateSession")) {
         results.insert(QStringLiteral("session_handle"),
                        kPath + QStringLiteral("/session/") + senderPart(message) + QLatin1Char('/') +
@@ -92,8 +90,6 @@ void FakeScreenCastPortal::handle(const QDBusMessage &message)
         if (camera)
             cameraAllowed = answers.value(member, Answer::success) == Answer::success;
         return answer(message, options, results);
-    } else {
-        return void(m_bus.send(message.createErrorReply(QDBusError::UnknownMethod, member)));
     }
     m_bus.send(reply.isValid() ? message.createReply(reply) : message.createReply());
 }

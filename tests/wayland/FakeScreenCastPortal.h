@@ -9,6 +9,8 @@
 
 #include <functional>
 
+#include <fcntl.h>
+
 // A ScreenCast (and Camera) portal scripted by the test, serving
 // /org/freedesktop/portal/desktop and its request and session objects on a
 // private bus. It records what it was asked.
@@ -34,8 +36,9 @@ public:
     bool shareStream = true;
     uint nodeId = 42;
     QSize size{1280, 720};
-    // Gives the descriptor OpenPipeWireRemote returns; the fake closes it.
-    std::function<int()> makeRemote;
+    // Gives the descriptor OpenPipeWireRemote returns; the fake closes it. By
+    // default this program's file, which a test can tell apart.
+    std::function<int()> makeRemote = [] { return ::open("/proc/self/exe", O_RDONLY | O_CLOEXEC); };
     // The camera portal: AccessCamera answers as `answers` say, and once it
     // succeeded the camera's OpenPipeWireRemote is allowed.
     bool cameraPresent = true;

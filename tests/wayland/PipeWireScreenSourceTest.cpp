@@ -139,9 +139,8 @@ protected:
         fake.size = QSize(320, 240);
         fake.makeRemote = [this] { return pipewire.connect().release(); };
         ASSERT_TRUE(fake.registerOn(pipewire.bus().connect()));
-        PortalScreenCast::Options options;
-        options.bus = pipewire.bus().connect();
-        platform = std::make_shared<WaylandCapturePlatform>(std::make_shared<PortalScreenCast>(preferences, options));
+        platform = std::make_shared<WaylandCapturePlatform>(
+            std::make_shared<PortalScreenCast>(preferences, PortalScreenCast::Options{pipewire.bus().connect()}));
     }
 
     QString failureOfDisplays()

@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <future>
 
 using namespace std::chrono_literals;
@@ -43,8 +42,6 @@ protected:
         if (!bus.start())
             GTEST_SKIP() << "No private session bus (dbus-daemon)";
         ASSERT_TRUE(fake.registerOn(bus.connect()));
-        // A file anyone can tell apart: the remote handed out is this program.
-        fake.makeRemote = [] { return ::open("/proc/self/exe", O_RDONLY | O_CLOEXEC); };
     }
 
     // Long enough for each step to be answered on a loaded machine.
@@ -100,13 +97,12 @@ TEST_F(PortalScreenCastTest, AsksForOneMonitorWithTheCursorDrawnInAndPassesTheTo
         fake.methods.clear();
         ASSERT_EQ(failureOf(*portal), QString());
         EXPECT_EQ(fake.methods, (QStringList{"CreateSession", "SelectSources", "Start", "OpenPipeWireRemote"}));
-        EXPECT_EQ(selectOptions(fake), c.select);
-        EXPECT_EQ(storedToken(), c.kept);
+        EXPECT_EQ(std::pair(selectOptions(fake), storedToken()), std::pair(c.select, c.kept));
         EXPECT_EQ(std::tuple(opened->nodeId, opened->sizePoints, opened->sessionHandle.section('/', 0, -3)),
                   std::tuple(42u, QSize(1280, 720), QStringLiteral("/org/freedesktop/portal/desktop/session")));
-        char head[4] = {};
-        EXPECT_EQ(::read(opened->remote.get(), head, 4), 4);
-        EXPECT_EQ(QByteArray(head, 4), QByteArray("\x7f" "ELF"));
+        char head[4] = {}; // stays zeros if nothing can be read
+        (void)::read(opened->remote.get(), head, 4);
+        EXPECT_EQ(QByteArray(head, 4), QByteArray("\x7f" "ELF")) << "the remote handed out is the portal's";
     }
     EXPECT_TRUE(fake.closedSessions.isEmpty());
 }

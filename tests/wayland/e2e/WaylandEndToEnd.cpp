@@ -35,8 +35,8 @@ TEST(WaylandEndToEndTest, RecordsThreeSecondsThroughTheDesktopPortal)
     waitUntil([] { return false; }, 3000); // three seconds of recording
     const RecordingResult result = run(recorder.stop());
     const double scale = screen ? screen->devicePixelRatio() : 2.0;
-    EXPECT_EQ(result.width, 2 * int(displays.first().widthPoints * scale / 2));
-    EXPECT_EQ(result.height, 2 * int(displays.first().heightPoints * scale / 2));
+    EXPECT_EQ(QSize(result.width, result.height), QSize(2 * int(displays.first().widthPoints * scale / 2),
+                                                         2 * int(displays.first().heightPoints * scale / 2)));
     EXPECT_NEAR(double(result.durationMs), 3000.0, 400.0);
     EXPECT_GT(QFileInfo(path).size(), 0);
 }
