@@ -25,18 +25,15 @@ QByteArray output(const QString &command, const QString &path)
 
 FfprobeReport ffprobe(const QString &path)
 {
+    const auto probe = [&path](const QString &what, const char *key) {
+        const QJsonValue value =
+            QJsonDocument::fromJson(output("ffprobe -v error " + what + " -of json {}", path)).object().value(key);
+        return value.isArray() ? value.toArray().at(0).toObject() : value.toObject();
+    };
     FfprobeReport report;
-    const QJsonObject root =
-        QJsonDocument::fromJson(output("ffprobe -v error -show_format -show_streams -of json {}", path)).object();
-    report.format = root.value(QStringLiteral("format")).toObject();
-    for (const QJsonValue &value : root.value(QStringLiteral("streams")).toArray()) {
-        const QJsonObject stream = value.toObject();
-        const QString type = stream.value(QStringLiteral("codec_type")).toString();
-        if (type == QLatin1String("video") && report.video.isEmpty())
-            report.video = stream;
-        if (type == QLatin1String("audio") && report.audio.isEmpty())
-            report.audio = stream;
-    }
+    report.format = probe("-show_format", "format");
+    report.video = probe("-select_streams v:0 -show_streams", "streams");
+    report.audio = probe("-select_streams a:0 -show_streams", "streams");
     report.ok = !report.format.isEmpty() && !report.video.isEmpty();
     return report;
 }
