@@ -146,8 +146,9 @@ TEST(InstallationTest, FromDownloadsItReplacesTheDestinationAndRelaunchesThere)
         EXPECT_EQ(std::tuple(versionAt(destination), desktopExec(), world.launcher.launched,
                              world.launcher.carried.value("MIVRA_PREVIEW_LINKS"), world.quits, setup->installFailed(),
                              setup->installBusy()),
-                  std::tuple(QStringLiteral("2.0"), "\"" + destination + "/AppRun\" %U", QStringList{destination + "/AppRun"},
-                             QStringLiteral("1"), c.launchWorks ? 1 : 0, !c.launchWorks, false));
+                  std::tuple(QStringLiteral("2.0"), "\"" + destination + "/AppRun\" %U",
+                             QStringList{destination + "/AppRun"}, QStringLiteral("1"), c.launchWorks ? 1 : 0,
+                             !c.launchWorks, false));
         if (c.trashWorks) {
             EXPECT_FALSE(QFile::exists(download));
             QStringList trashed;
@@ -160,7 +161,8 @@ TEST(InstallationTest, FromDownloadsItReplacesTheDestinationAndRelaunchesThere)
             EXPECT_EQ(setup->leftover() + " in " + setup->leftoverFolder(), download + " in Downloads");
             // The next run shows the note until the copy is gone.
             const auto next = world.makeSetup(destination);
-            EXPECT_EQ(std::pair(next->leftover(), next->card(true, true).rows.size()), std::pair(download, qsizetype(0)));
+            EXPECT_EQ(std::pair(next->leftover(), next->card(true, true).rows.size()),
+                      std::pair(download, qsizetype(0)));
             QDir(download).removeRecursively();
             next->refresh();
             EXPECT_EQ(std::pair(next->leftover(), world.store->textValue(Installation::kLeftoverKey)),

@@ -97,7 +97,8 @@ TEST_F(UpdatesTest, ComparesTheFeedWithTheInstalledVersion)
             server.files["/appcast.xml"] = {c.feed};
         auto updates = makeUpdates();
         EXPECT_TRUE(run(updates->check()));
-        EXPECT_EQ(std::pair(updates->state(), updates->message().left(c.message.size())), std::pair(c.state, c.message));
+        EXPECT_EQ(std::pair(updates->state(), updates->message().left(c.message.size())),
+                  std::pair(c.state, c.message));
     }
 }
 
@@ -115,7 +116,8 @@ TEST_F(UpdatesTest, ABadDownloadLeavesTheInstalledBundleUntouched)
         {"wrong length", archive, size + 1, key.signBase64(archive), -1, "The download has"},
         {"longer than announced", archive, size - 1, key.signBase64(archive), -1, "The download is larger"},
         {"bad signature", archive, size, key.signBase64(archive + "x"), -1, "The download's signature does not match"},
-        {"other key", archive, size, BundleRig::KeyPair{QByteArray(32, 'o')}.signBase64(archive), -1, "The download's signature"},
+        {"other key", archive, size, BundleRig::KeyPair{QByteArray(32, 'o')}.signBase64(archive), -1,
+         "The download's signature"},
         {"no signature", archive, size, "", -1, "The feed does not sign this update"},
         {"truncated", archive.left(size / 2), size, key.signBase64(archive), size, "The download did not complete: "},
         {"not a bundle", "not xz", 6, key.signBase64("not xz"), -1, "The update could not be unpacked"},
@@ -213,20 +215,20 @@ TEST_F(UpdatesTest, TheUpdateCommandChecksInstallsAndSaysWhyNot)
 
     const struct {
         QByteArray feedVersion; // empty: no feed
-        bool appBusy, packaged;
+        QString app;            // "busy", "packaged" or a bundle's idle copy
         QStringList arguments;
         int status;
         QString out, err; // err: how it starts
     } cases[] = {
-        {"1.10.0", false, false, {"--check"}, 0, "Mivra Video 1.10.0 is available\n", ""},
-        {"", false, false, {"--check"}, 1, "", "mivra: The update feed could not be read: "},
-        {"1.10.0", true, false, {}, 1, "", "mivra: Mivra Video is recording or uploading"},
-        {"1.10.0", false, false, {"--now"}, 2, "", "mivra: update takes only --check"},
+        {"1.10.0", "", {"--check"}, 0, "Mivra Video 1.10.0 is available\n", ""},
+        {"", "", {"--check"}, 1, "", "mivra: The update feed could not be read: "},
+        {"1.10.0", "busy", {}, 1, "", "mivra: Mivra Video is recording or uploading"},
+        {"1.10.0", "", {"--now"}, 2, "", "mivra: update takes only --check"},
         // A package install leaves the feed alone.
-        {"1.10.0", false, true, {"--check"}, 0, kPackaged + "\n", ""},
-        {"1.10.0", false, true, {}, 1, "", "mivra: " + kPackaged},
+        {"1.10.0", "packaged", {"--check"}, 0, kPackaged + "\n", ""},
+        {"1.10.0", "packaged", {}, 1, "", "mivra: " + kPackaged},
         // Last: the bundle is replaced in place.
-        {"1.10.0", false, false, {}, 0, "Mivra Video 1.10.0 is available\nMivra Video 1.10.0 is installed\n", "Downloading"},
+        {"1.10.0", "", {}, 0, "Mivra Video 1.10.0 is available\nMivra Video 1.10.0 is installed\n", "Downloading"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString() + " for " + c.feedVersion.toStdString());
@@ -235,17 +237,17 @@ TEST_F(UpdatesTest, TheUpdateCommandChecksInstallsAndSaysWhyNot)
             publish(c.feedVersion, archive, archive.size(), key.signBase64(archive));
         QLocalServer app;
         const QString busy = home.path("mivra-busy");
-        if (c.appBusy) {
+        if (c.app == "busy") {
             ASSERT_TRUE(app.listen(home.path("mivra-instance")));
             QFile(busy).open(QIODevice::WriteOnly);
         }
         const int requestsBefore = server.requests;
-        const ChildRun outcome = runUpdate(c.packaged ? appBinary() : binary, c.arguments, environment);
+        const ChildRun outcome = runUpdate(c.app == "packaged" ? appBinary() : binary, c.arguments, environment);
         QFile::remove(busy);
         EXPECT_EQ(outcome.status, c.status) << outcome.err.toStdString();
         EXPECT_EQ(outcome.out, c.out);
         EXPECT_TRUE(c.err.isEmpty() ? outcome.err.isEmpty() : outcome.err.startsWith(c.err)) << qPrintable(outcome.err);
-        if (c.packaged)
+        if (c.app == "packaged")
             EXPECT_EQ(server.requests, requestsBefore);
     }
     EXPECT_EQ(BundleInfo::read(bundle)->version, "1.10.0");
@@ -255,9 +257,9 @@ TEST_F(UpdatesTest, TheUpdateCommandChecksInstallsAndSaysWhyNot)
 TEST_F(UpdatesTest, TheUpdatesWindowFollowsTheCheck)
 {
     QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-    server.files["/appcast.xml"] = {feed({feedItem(
-        "1.10.0", QUrl("/m.tar.xz"), 9, "x",
-        "<ul><li>Links are ready sooner.</li><li>The bubble keeps its place.</li></ul>")})};
+    server.files["/appcast.xml"] = {
+        feed({feedItem("1.10.0", QUrl("/m.tar.xz"), 9, "x",
+                       "<ul><li>Links are ready sooner.</li><li>The bubble keeps its place.</li></ul>")})};
     auto updates = makeUpdates();
     UpdatesWindowHost host(*updates);
     updates->checkForUpdates();

@@ -65,9 +65,9 @@ TEST_F(PipeWireScreenSourceTest, DeliversTheNodesPicturesAsBgrxUntilStoppedOrGon
         // No picture after stop returns.
         EXPECT_EQ(source->framesCaptured(), int64_t(delivered.count()));
         const VideoFrame frame = delivered.last();
-        EXPECT_EQ(std::tuple(frame.width, frame.height, frame.strideBytes, pixelAt(frame, 0, 0),
-                             pixelAt(frame, 321, 239)),
-                  std::tuple(322, 240, 322 * 4, c.rgb, c.rgb));
+        EXPECT_EQ(
+            std::tuple(frame.width, frame.height, frame.strideBytes, pixelAt(frame, 0, 0), pixelAt(frame, 321, 239)),
+            std::tuple(322, 240, 322 * 4, c.rgb, c.rgb));
         EXPECT_TRUE(frame.timestampUs > startUs && frame.timestampUs <= monotonicNowUs()) << "on the monotonic clock";
         EXPECT_EQ(delivered.failures(),
                   c.nodeGoesAway ? QStringList{"The desktop stopped sharing the screen during the recording."}

@@ -36,7 +36,7 @@ TEST(WaylandEndToEndTest, RecordsThreeSecondsThroughTheDesktopPortal)
     const RecordingResult result = run(recorder.stop());
     const double scale = screen ? screen->devicePixelRatio() : 2.0;
     EXPECT_EQ(QSize(result.width, result.height), QSize(2 * int(displays.first().widthPoints * scale / 2),
-                                                         2 * int(displays.first().heightPoints * scale / 2)));
+                                                        2 * int(displays.first().heightPoints * scale / 2)));
     EXPECT_NEAR(double(result.durationMs), 3000.0, 400.0);
     EXPECT_GT(QFileInfo(path).size(), 0);
 }
