@@ -15,16 +15,15 @@
 
 namespace {
 
+// The dialog named `name` once it is up, in front of the app.
 QDialog *openDialog(const char *name)
 {
-    QDialog *found = nullptr;
-    waitUntil([&] {
-        for (QWidget *top : QApplication::topLevelWidgets())
-            if (top->objectName() == QLatin1String(name) && top->isVisible())
-                found = qobject_cast<QDialog *>(top);
-        return found != nullptr;
-    });
-    return found;
+    const auto up = [name] {
+        QWidget *modal = QApplication::activeModalWidget();
+        return modal && modal->objectName() == QLatin1String(name) ? qobject_cast<QDialog *>(modal) : nullptr;
+    };
+    waitUntil([&] { return up() != nullptr; });
+    return up();
 }
 
 TEST(LifetimeDialogWindows, TextDialogAnswersSetOrCancel)

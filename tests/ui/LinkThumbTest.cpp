@@ -86,7 +86,6 @@ TEST_F(LinkThumbTest, PictureFillsRoundedCornersAndThePlaySymbolShows)
     EXPECT_GT(image.pixelColor(20 + 8, 20 + 30).red(), 200) << "the picture fills the frame";
     EXPECT_LT(image.pixelColor(20 + 8, 20 + 30).green(), 60);
     EXPECT_GT(image.pixelColor(20 + 31, 20 + 20).green(), 180) << "the white play symbol sits in the middle";
-    EXPECT_EQ(QSize(thumb->width(), thumb->height()), QSize(64, 40));
 }
 
 TEST_F(LinkThumbTest, HoverLoopsMutedClickPlaysWithSoundClosingStopsIt)

@@ -154,10 +154,7 @@ TEST(MainWindow, Screenshots)
     QDir().mkpath(w.rig.recordingsFolder());
     QFile left(w.rig.recordingsFolder() + QStringLiteral("/Mivra 2026-12-05 08.40.12.mp4"));
     ASSERT_TRUE(left.open(QIODevice::WriteOnly));
-    left.write(QByteArray("\0\0\0\x18"
-                          "ftypisom",
-                          12) +
-               QByteArray(18'400'000, '\0'));
+    left.write(QByteArray("\0\0\0\030ftypisom", 12) + QByteArray(18'400'000, '\0'));
     left.setFileTime(QDateTime::currentDateTime().addSecs(-600), QFileDevice::FileModificationTime);
     left.close();
     state.refreshLeftBehind();

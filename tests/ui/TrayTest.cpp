@@ -3,13 +3,8 @@
 #include "QtPrinters.h"
 
 #include "ui/TrayItem.h"
-#include "ui/TrayMenu.h"
-#include "ui/TrayMenuModel.h"
 
-#include <QAction>
-#include <QMenu>
 #include <QPointer>
-#include <QSystemTrayIcon>
 #include <gtest/gtest.h>
 
 namespace {
@@ -62,16 +57,18 @@ QStringList withPhaseBlock(const QStringList &block)
     return QStringList{"Open Mivra Video", "---"} + block + kSwitchesAndTail;
 }
 
-// An AppState of doubles and its tray menu, rebuilt on demand.
-struct MenuRig {
+// An AppState of doubles and its tray item.
+struct TrayRig {
     PhaseRig rig;
     AppState &state = rig.make();
-    QMenu menu;
+    TrayItem tray;
 
-    QStringList shown(const TrayMenuActions &actions = {})
+    explicit TrayRig(TrayMenuActions actions = {}) : tray(state, std::move(actions)) {}
+    // The menu once the item has caught up with the state.
+    QStringList menu()
     {
-        fillTrayMenu(menu, buildTrayMenu(state, actions));
-        return outline(menu);
+        tray.refresh();
+        return outline(tray.menu());
     }
 };
 
@@ -98,26 +95,25 @@ TEST(TrayItem, IconTooltipAndMenuFollowThePhase)
         {Kind::uploading, "upArrow | Mivra Video \u2013 Uploading\u2026", {"(Uploading\u2026)"}},
     };
     for (const auto &c : cases) {
-        PhaseRig rig;
-        TrayItem tray(rig.make(), {});
-        tray.show();
-        rig.reach(c.kind);
-        rig.now = rig.now.addSecs(3725);
+        TrayRig t;
+        t.tray.show();
+        t.rig.reach(c.kind);
+        t.rig.now = t.rig.now.addSecs(3725);
         const QStringList menu = withPhaseBlock(c.block);
-        EXPECT_TRUE(waitUntil([&] { return look(tray) == c.look && outline(tray.menu()) == menu; }))
-            << qPrintable(look(tray) + QStringLiteral("\n") + outline(tray.menu()).join(u'\n'));
+        EXPECT_TRUE(waitUntil([&] { return look(t.tray) == c.look && outline(t.tray.menu()) == menu; }))
+            << qPrintable(look(t.tray) + QStringLiteral("\n") + outline(t.tray.menu()).join(u'\n'));
     }
     // Once the size is known, what has gone up.
-    MenuRig m;
-    m.rig.reach(Kind::uploading);
-    m.rig.progress(500000, 2000000);
-    EXPECT_EQ(m.shown(), withPhaseBlock({"(" + m.state.phase().uploadText() + ")"}));
+    TrayRig t;
+    t.rig.reach(Kind::uploading);
+    t.rig.progress(500000, 2000000);
+    EXPECT_EQ(t.menu(), withPhaseBlock({"(" + t.state.phase().uploadText() + ")"}));
 }
 
 TEST(TrayMenu, ErrorLineAndRecentLinksShowAsTyped)
 {
-    MenuRig m;
-    AppStateRig &rig = m.rig;
+    TrayRig m;
+    PhaseRig &rig = m.rig;
     run(m.state.startRecording());
     run(m.state.stopRecording());
     run(m.state.rename(m.state.recent().front(), QStringLiteral("Tom & Jerry\tpart 2")));
@@ -130,69 +126,67 @@ TEST(TrayMenu, ErrorLineAndRecentLinksShowAsTyped)
     QStringList expected = withPhaseBlock({"Start Recording [Ctrl+R]", "---", "(Q&A failed.)"});
     expected.insert(expected.size() - 3, "---");
     expected.insert(expected.size() - 3, "Recent Links > " + newest + " | Tom & Jerry part 2");
-    EXPECT_EQ(m.shown(), expected);
+    EXPECT_EQ(m.menu(), expected);
 
     // Choosing a link hands it over.
-    actionTitled(m.menu, QStringLiteral("Recent Links"))->menu()->actions()[1]->trigger();
+    actionTitled(m.tray.menu(), QStringLiteral("Recent Links"))->menu()->actions()[1]->trigger();
     EXPECT_EQ(rig.urlOpener->opened.last(), QUrl(m.state.recent()[1].shareUrl));
 
     // The next start clears the error.
     rig.recorder->startStep.failure.reset();
     run(m.state.startRecording());
-    EXPECT_FALSE(m.shown().contains(QStringLiteral("(Q&A failed.)")));
+    EXPECT_FALSE(m.menu().contains(QStringLiteral("(Q&A failed.)")));
 }
 
 TEST(TrayMenu, ItemsActOnTheStateAndRebuildsReplaceEverything)
 {
-    MenuRig m;
     int opened = 0, updates = 0, quits = 0;
-    const TrayMenuActions actions{[&] { ++opened; }, [&] { ++updates; }, [&] { ++quits; }};
-    m.shown(actions);
+    TrayRig m({[&] { ++opened; }, [&] { ++updates; }, [&] { ++quits; }});
+    m.menu();
     for (const char *title : {"Open Mivra Video", "Check for Updates", "Quit Mivra Video"})
-        actionTitled(m.menu, QString::fromLatin1(title))->trigger();
+        actionTitled(m.tray.menu(), QString::fromLatin1(title))->trigger();
     EXPECT_EQ(std::tuple(opened, updates, quits), std::tuple(1, 1, 1));
 
-    actionTitled(m.menu, QStringLiteral("Show Camera Bubble"))->trigger();
-    EXPECT_FALSE(m.state.cameraEnabled());
-    actionTitled(m.menu, QStringLiteral("Record Microphone"))->trigger();
-    EXPECT_EQ(m.rig.store->boolValue(QStringLiteral("micEnabled")), false);
-    actionTitled(m.menu, QStringLiteral("Demo Mode"))->trigger();
-    EXPECT_TRUE(m.state.demoMode());
+    for (const char *title : {"Show Camera Bubble", "Record Microphone", "Demo Mode"})
+        actionTitled(m.tray.menu(), QString::fromLatin1(title))->trigger();
+    EXPECT_EQ(
+        std::tuple(m.state.cameraEnabled(), m.rig.store->boolValue(QStringLiteral("micEnabled")), m.state.demoMode()),
+        std::tuple(false, std::optional(false), true));
 
     // Start runs as its own task once the menu has closed.
-    actionTitled(m.menu, QStringLiteral("Start Recording"))->trigger();
+    actionTitled(m.tray.menu(), QStringLiteral("Start Recording"))->trigger();
     EXPECT_TRUE(m.state.phase().is(Phase::Kind::idle));
     ASSERT_TRUE(waitUntil([&] { return m.state.phase().is(Phase::Kind::recording); }));
-    m.shown(actions);
-    actionTitled(m.menu, QStringLiteral("Discard Recording"))->trigger();
+    m.menu();
+    actionTitled(m.tray.menu(), QStringLiteral("Discard Recording"))->trigger();
     ASSERT_TRUE(waitUntil([&] { return m.state.phase().is(Phase::Kind::idle); }));
     EXPECT_EQ(m.rig.uploader->uploads, 0);
 
     // A new shape replaces everything, the submenu in place included.
     run(m.state.startRecording());
     run(m.state.stopRecording());
-    m.shown();
+    m.menu();
     run(m.state.startRecording());
-    m.shown();
-    EXPECT_EQ(m.menu.findChildren<QMenu *>(QString(), Qt::FindDirectChildrenOnly).size(), 1);
+    m.menu();
+    EXPECT_EQ(m.tray.menu().findChildren<QMenu *>(QString(), Qt::FindDirectChildrenOnly).size(), 1);
 }
 
 TEST(TrayItem, OpenSubmenuStaysOpenWhileTheTimeTicks)
 {
-    AppStateRig rig;
-    AppState &state = rig.make();
+    TrayRig t;
+    AppState &state = t.state;
     run(state.startRecording());
     run(state.stopRecording());
     run(state.startRecording());
-    TrayItem item(state, {});
-    QMenu &menu = item.menu();
+    t.tray.refresh();
+    QMenu &menu = t.tray.menu();
     QPointer<QAction> done = actionTitled(menu, QStringLiteral("Done  "));
     QMenu *links = actionTitled(menu, QStringLiteral("Recent Links"))->menu();
     menu.popup(QPoint(40, 40));
     links->popup(QPoint(300, 60));
     ASSERT_TRUE(waitUntil([&] { return links->isVisible(); }));
     for (const auto &[seconds, time] : {std::pair{7, "0:07"}, std::pair{1, "0:08"}}) {
-        rig.now = rig.now.addSecs(seconds);
+        t.rig.now = t.rig.now.addSecs(seconds);
         ASSERT_TRUE(waitUntil([&] { return done && done->text() == QStringLiteral("Done  ") + time; })) << time;
         EXPECT_EQ(actionTitled(menu, QStringLiteral("Recent Links"))->menu(), links);
         EXPECT_TRUE(links->isVisible() && menu.isVisible());
