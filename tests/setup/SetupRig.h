@@ -113,18 +113,16 @@ struct SetupWorld {
 
     std::unique_ptr<Setup> makeSetup(const QString &runningBundle, const QString &preview = {})
     {
-        Setup::Parts parts;
-        parts.store = store;
-        parts.permissions = permissions;
-        parts.runningBundle = runningBundle;
-        parts.launcher = &launcher;
-        parts.quit = [this] { ++quits; };
-        parts.pause = [this](std::chrono::milliseconds wait) -> QCoro::Task<> {
-            pauses << wait.count();
-            co_return;
-        };
-        parts.previewValue = preview;
-        return std::make_unique<Setup>(std::move(parts));
+        return std::make_unique<Setup>(Setup::Parts{.store = store,
+                                                    .permissions = permissions,
+                                                    .runningBundle = runningBundle,
+                                                    .launcher = &launcher,
+                                                    .quit = [this] { ++quits; },
+                                                    .pause = [this](std::chrono::milliseconds wait) -> QCoro::Task<> {
+                                                        pauses << wait.count();
+                                                        co_return;
+                                                    },
+                                                    .previewValue = preview});
     }
 
     PrivateHome xdg{PrivateHome::thisProcess};

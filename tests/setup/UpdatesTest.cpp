@@ -43,14 +43,13 @@ protected:
 
     std::unique_ptr<Updates> makeUpdates()
     {
-        Updates::Config config;
-        config.bundle = BundleInfo::read(installed);
-        config.feedUrl = server.url(QStringLiteral("/appcast.xml"));
-        config.publicKey = key.publicKeyBase64();
-        config.mayCheck = [this] { return idle; };
-        config.launcher = &launcher;
-        config.quit = [this] { ++quits; };
-        return std::make_unique<Updates>(config, &network);
+        return std::make_unique<Updates>(Updates::Config{.bundle = BundleInfo::read(installed),
+                                                         .feedUrl = server.url(QStringLiteral("/appcast.xml")),
+                                                         .publicKey = key.publicKeyBase64(),
+                                                         .mayCheck = [this] { return idle; },
+                                                         .launcher = &launcher,
+                                                         .quit = [this] { ++quits; }},
+                                         &network);
     }
 
     void publish(const QByteArray &version, const QByteArray &bytes, qint64 feedLength, const QByteArray &signature,
@@ -102,6 +101,7 @@ TEST_F(UpdatesTest, ComparesTheFeedWithTheInstalledVersion)
     }
 }
 
+// A refused install leaves the installed bundle untouched.
 TEST_F(UpdatesTest, ABadDownloadLeavesTheInstalledBundleUntouched)
 {
     const qint64 size = archive.size();
@@ -112,6 +112,7 @@ TEST_F(UpdatesTest, ABadDownloadLeavesTheInstalledBundleUntouched)
         QByteArray signature;
         qint64 announced;
         QString because;
+        bool busy = false; // a recording starts before the install
     } cases[] = {
         {"wrong length", archive, size + 1, key.signBase64(archive), -1, "The download has"},
         {"longer than announced", archive, size - 1, key.signBase64(archive), -1, "The download is larger"},
@@ -121,6 +122,8 @@ TEST_F(UpdatesTest, ABadDownloadLeavesTheInstalledBundleUntouched)
         {"no signature", archive, size, "", -1, "The feed does not sign this update"},
         {"truncated", archive.left(size / 2), size, key.signBase64(archive), size, "The download did not complete: "},
         {"not a bundle", "not xz", 6, key.signBase64("not xz"), -1, "The update could not be unpacked"},
+        // Last: the app stays busy.
+        {"busy", archive, size, key.signBase64(archive), -1, "Mivra Video is recording", true},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -128,6 +131,7 @@ TEST_F(UpdatesTest, ABadDownloadLeavesTheInstalledBundleUntouched)
         auto updates = makeUpdates();
         run(updates->check());
         ASSERT_EQ(updates->state(), State::available);
+        idle = !c.busy;
         run(updates->install());
         EXPECT_EQ(std::tuple(updates->state(), updates->message().left(c.because.size()), launcher.launched),
                   std::tuple(State::failed, c.because, QStringList{}));
@@ -137,7 +141,7 @@ TEST_F(UpdatesTest, ABadDownloadLeavesTheInstalledBundleUntouched)
               QStringList{QStringLiteral("Mivra Video")});
 }
 
-TEST_F(UpdatesTest, ChecksAndInstallsAreRefusedWhileTheAppIsBusy)
+TEST_F(UpdatesTest, ChecksAreRefusedWhileTheAppIsBusy)
 {
     publish("1.10.0", archive, archive.size(), key.signBase64(archive));
     auto updates = makeUpdates();
@@ -146,15 +150,6 @@ TEST_F(UpdatesTest, ChecksAndInstallsAreRefusedWhileTheAppIsBusy)
     updates->checkForUpdates();
     EXPECT_FALSE(run(updates->check()));
     EXPECT_EQ(std::tuple(window.count(), server.requests, updates->state()), std::tuple(0, 0, State::idle));
-
-    idle = true;
-    run(updates->check());
-    idle = false; // a recording starts before the install
-    run(updates->install());
-    EXPECT_EQ(std::pair(updates->state(), updates->message().contains(QStringLiteral("recording"))),
-              std::pair(State::failed, true))
-        << qPrintable(updates->message());
-    EXPECT_EQ(BundleRig::treeDigest(installed), before);
 }
 
 // From a folder (file:// replies deliver differently); the update command's
@@ -247,7 +242,7 @@ TEST_F(UpdatesTest, TheUpdateCommandChecksInstallsAndSaysWhyNot)
         EXPECT_EQ(outcome.status, c.status) << outcome.err.toStdString();
         EXPECT_EQ(outcome.out, c.out);
         EXPECT_TRUE(c.err.isEmpty() ? outcome.err.isEmpty() : outcome.err.startsWith(c.err)) << qPrintable(outcome.err);
-        if (c.app == "packaged")
+        if (!c.app.isEmpty()) // neither a busy app nor a package install asks the feed
             EXPECT_EQ(server.requests, requestsBefore);
     }
     EXPECT_EQ(BundleInfo::read(bundle)->version, "1.10.0");

@@ -18,8 +18,7 @@ TEST(WaylandEndToEndTest, RecordsThreeSecondsThroughTheDesktopPortal)
 {
     auto preferences = std::make_shared<MemoryPreferenceStore>();
     auto platform = std::make_shared<WaylandCapturePlatform>(preferences);
-    const QString prepared = failureText(platform->prepare());
-    ASSERT_EQ(prepared, QString()) << "the portal did not share the screen";
+    ASSERT_EQ(failureText(platform->prepare()), QString()) << "the portal did not share the screen";
     const QList<DisplayInfo> displays = platform->displays();
     ASSERT_EQ(displays.size(), 1);
     EXPECT_TRUE(preferences->textValue(PortalScreenCast::restoreTokenKey).has_value());
