@@ -34,37 +34,33 @@ TEST(ExpiryText, ReadsTheTimeLeft)
         EXPECT_EQ(ExpiryText::text(kNow.addSecs(c.secondsLeft), kNow), QString::fromUtf8(c.text)) << c.secondsLeft;
 }
 
-QStringList render(const QList<LifetimeMenuItem> &items)
+// The menu in one line: entries as text=lifetime, the checked one in
+// brackets, "--" for the separator.
+QString render(const QList<LifetimeMenuItem> &items)
 {
-    QStringList lines;
-    for (const LifetimeMenuItem &item : items)
-        lines << (item.kind == LifetimeMenuItem::Kind::separator ? QStringLiteral("--")
-                                                                 : (item.checked ? "[x] " : "[ ] ") + item.text);
-    return lines;
+    QStringList entries;
+    for (const LifetimeMenuItem &item : items) {
+        const QString entry = item.kind == LifetimeMenuItem::Kind::separator ? QStringLiteral("--")
+                              : item.lifetime ? item.text + "=" + item.lifetime->secondsText()
+                                              : item.text;
+        entries << (item.checked ? "[" + entry + "]" : entry);
+    }
+    return entries.join(' ');
 }
 
 TEST(LifetimeMenu, ChecksTheCurrentValueAndListsEveryPreset)
 {
-    const QStringList presets{"1 hour", "1 day", "2 days", "1 week", "30 days", "Forever"};
-    const auto menu = [&](QStringList checkedAt, QString extra = {}) {
-        QStringList lines;
-        if (!extra.isEmpty())
-            lines << "[x] " + extra;
-        for (const QString &p : presets)
-            lines << (checkedAt.contains(p) ? "[x] " : "[ ] ") + p;
-        return lines << "--"
-                     << "[ ] Custom…";
+    const QString all =
+        "1 hour=3600 1 day=86400 2 days=172800 1 week=604800 30 days=2592000 Forever=forever -- Custom…";
+    const auto menu = [](std::optional<Lifetime> current) {
+        return render(LifetimeMenu::choices(current, QStringLiteral("Custom…")));
     };
-    const QString custom = QStringLiteral("Custom…");
-    EXPECT_EQ(render(LifetimeMenu::choices(Lifetime::ofSeconds(86400), custom)), menu({"1 day"}));
-    EXPECT_EQ(render(LifetimeMenu::choices(Lifetime::ofSeconds(302400), custom)), menu({}, "3 days 12 hours"));
-    EXPECT_EQ(render(LifetimeMenu::choices(Lifetime::forever(), custom)), menu({"Forever"}));
-    EXPECT_EQ(render(LifetimeMenu::choices(std::nullopt, custom)), menu({}));
-
-    const auto items = LifetimeMenu::choices(Lifetime::ofSeconds(302400), custom);
-    EXPECT_FALSE(items.front().lifetime) << "the current non-preset item does nothing";
-    EXPECT_EQ(items[1].lifetime, Lifetime::ofSeconds(3600));
-    EXPECT_EQ(items.back().kind, LifetimeMenuItem::Kind::custom);
+    EXPECT_EQ(menu(Lifetime::ofSeconds(86400)), QString(all).replace("1 day=86400", "[1 day=86400]"));
+    // The current value, not a preset, first; it does nothing.
+    EXPECT_EQ(menu(Lifetime::ofSeconds(302400)), "[3 days 12 hours] " + all);
+    EXPECT_EQ(menu(Lifetime::forever()), QString(all).replace("Forever=forever", "[Forever=forever]"));
+    EXPECT_EQ(menu(std::nullopt), all);
+    EXPECT_EQ(LifetimeMenu::choices(std::nullopt, {}).back().kind, LifetimeMenuItem::Kind::custom);
 }
 
 TEST(LifetimeMenu, ALinkKeptForeverHasForeverChecked)
