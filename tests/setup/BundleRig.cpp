@@ -2,13 +2,9 @@
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QProcess>
 
 #include <openssl/evp.h>
-
-#include <memory>
 
 namespace BundleRig {
 void write(const QString &path, const QByteArray &bytes, bool executable)

@@ -7,9 +7,7 @@
 
 #include "QtPrinters.h"
 
-#include <QByteArray>
 #include <QList>
-#include <QString>
 #include <QUrl>
 
 namespace BundleRig {

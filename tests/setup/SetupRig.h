@@ -11,7 +11,6 @@
 #include "platform/SetupPermissions.h"
 #include "setup/Setup.h"
 
-#include <QDir>
 #include <QQuickWindow>
 #include <QTemporaryDir>
 

@@ -5,7 +5,6 @@
 #include "setup/BundleInfo.h"
 #include "setup/Installation.h"
 
-#include <QFile>
 #include <QQmlContext>
 #include <QQuickItem>
 #include <QQuickView>

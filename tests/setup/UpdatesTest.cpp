@@ -1,20 +1,16 @@
 #include "Await.h"
 #include "BundleRig.h"
 #include "FeedServer.h"
-#include "PrivateHome.h"
 #include "SetupRig.h"
 
-#include "platform/AppLauncher.h"
 #include "setup/Appcast.h"
 #include "setup/Updates.h"
 #include "setup/UpdatesWindowHost.h"
 
-#include <QDir>
 #include <QFile>
 #include <QLocalServer>
 #include <QNetworkAccessManager>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 

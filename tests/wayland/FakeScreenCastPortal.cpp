@@ -1,10 +1,8 @@
 #include "FakeScreenCastPortal.h"
 
-#include <QDBusArgument>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusUnixFileDescriptor>
-#include <QMetaObject>
 #include <QPoint>
 
 #include <unistd.h>

@@ -1,16 +1,13 @@
 #include "platform/capture/PipeWireScreenSource.h"
-#include "Await.h"
 #include "FakeScreenCastPortal.h"
 #include "FfprobeReport.h"
 #include "FrameCollector.h"
 #include "MemoryPreferenceStore.h"
 #include "WaylandTestServices.h"
-#include "capture/Recorder.h"
 #include "capture/ScreenRecorder.h"
 #include "platform/capture/WaylandCapturePlatform.h"
 
 #include <QGuiApplication>
-#include <QScreen>
 #include <gtest/gtest.h>
 
 namespace {

@@ -1,5 +1,4 @@
 #include "platform/capture/PortalScreenCast.h"
-#include "Await.h"
 #include "FakeScreenCastPortal.h"
 #include "MemoryPreferenceStore.h"
 #include "WaylandTestServices.h"

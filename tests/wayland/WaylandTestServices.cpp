@@ -1,7 +1,5 @@
 #include "WaylandTestServices.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>

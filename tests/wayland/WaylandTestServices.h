@@ -6,7 +6,6 @@
 #include "platform/capture/PipeWireHandles.h"
 
 #include <QDBusConnection>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <optional>
