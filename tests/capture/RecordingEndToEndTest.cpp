@@ -1,7 +1,7 @@
 // The recorder on a private X server, into real files: the file matches
-// what the recorder reports and the wall time it ran, a changing screen's
-// changes are in it and the pointer is drawn in. A recording whose process
-// is killed still plays, and a quiet screen makes few pictures.
+// what the recorder reports and the wall time it ran, and a changing
+// screen's changes are in it. A recording whose process is killed still
+// plays, and a quiet screen makes few pictures.
 #include "Await.h"
 #include "ChangingScreen.h"
 #include "DecodedPicture.h"
@@ -12,7 +12,6 @@
 #include "platform/capture/LinuxCapturePlatform.h"
 
 #include <QGuiApplication>
-#include <QImage>
 #include <QProcess>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -34,9 +33,6 @@ TEST(RecordingEndToEnd, RecordsAChangingScreenIntoAFileThatMatchesTheRecording)
     std::optional<ToneFeed> tone;
     if (withSound)
         tone.emplace();
-    X11TestScene scene;
-    scene.addWindow(QRect(1200, 800, 600, 400), 0x707070); // a quiet place for the pointer
-    scene.movePointer(1500, 1000);
 
     auto platform = std::make_shared<LinuxCapturePlatform>();
     ScreenRecorder recorder(platform);
@@ -62,17 +58,11 @@ TEST(RecordingEndToEnd, RecordsAChangingScreenIntoAFileThatMatchesTheRecording)
     const double seconds = report.durationSeconds();
     EXPECT_TRUE(seconds >= 1.0 && seconds <= wallSeconds) << seconds << " of " << wallSeconds;
     EXPECT_NEAR(double(result.durationMs) / 1000.0, seconds, 0.002);
-    // The changes are in the file (their rate is the benchmark's business),
-    // and the pointer is drawn over the quiet grey window.
+    // The changes are in the file (their rate is the benchmark's business).
     const QImage first = decodedPicture(path, 0, QSize(size.width, size.height));
     const QImage last = decodedPicture(path, seconds - 0.2, QSize(size.width, size.height));
     ASSERT_FALSE(first.isNull() || last.isNull());
     EXPECT_FALSE(near(last, {500, 400}, first.pixelColor(500, 400), 10));
-    int cursorPixels = 0;
-    for (int y = 1000; y < 1016; ++y)
-        for (int x = 1500; x < 1510; ++x)
-            cursorPixels += std::abs(last.pixelColor(x, y).green() - 0x70) > 40;
-    EXPECT_GT(cursorPixels, 8);
     // Loosely: sound still in the server's buffers at the stop is not waited
     // for, and how much that is varies with the machine's load.
     if (withSound)
