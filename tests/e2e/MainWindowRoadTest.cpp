@@ -90,10 +90,10 @@ TEST_F(MainWindowRoad, LeftBehindUploadRenameUntilAndDelete)
     ASSERT_TRUE(waitUntil([&] { return state->recent().size() == 1 && state->phase().is(Phase::Kind::idle); }, 20000))
         << state->lastErrorText().toStdString();
     const RecentLink uploaded = state->recent().front();
-    EXPECT_EQ(uploaded.title, QStringLiteral("Recording ") +
-                                  DateFormatters::titleText(QDateTime(QDate(2026, 12, 5), QTime(8, 40, 12))));
-    EXPECT_EQ(doubles.clipboard->text, uploaded.shareUrl);
-    EXPECT_FALSE(QFile::exists(kept));
+    // Titled by the file's name, the link copied, the file gone.
+    EXPECT_EQ(std::tuple(uploaded.title, doubles.clipboard->text, QFile::exists(kept)),
+              std::tuple("Recording " + DateFormatters::titleText(QDateTime(QDate(2026, 12, 5), QTime(8, 40, 12))),
+                         uploaded.shareUrl, false));
     EXPECT_TRUE(waitUntil([&] { return !findItem(window->view()->rootObject(), QStringLiteral("leftBehind")); }));
     EXPECT_FALSE(fetch(uploaded.id).isEmpty()) << "the service serves it";
 
