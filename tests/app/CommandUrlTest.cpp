@@ -82,7 +82,7 @@ TEST(CommandUrlHandling, StopWhileStartingIsCarriedOutOnceRecording)
     // Both in one launch, as `mivra mivra://record mivra://stop` sends them.
     rig.recorder->startStep.hold = true;
     handleCommandUrls(state, {QUrl(QStringLiteral("mivra://record?silent=1")), QUrl(QStringLiteral("mivra://stop"))});
-    ASSERT_TRUE(waitUntil([&] { return rig.recorder->startStep.calls == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return rig.count("recorder.start spot=bottomLeft mic=1") == 1; }));
     settle();
     EXPECT_TRUE(state.phase().is(Phase::Kind::starting));
     rig.recorder->startStep.release();

@@ -44,11 +44,9 @@ class HeldStep {
 public:
     bool hold = false;
     std::optional<QString> failure;
-    int calls = 0;
 
     QCoro::Task<> pass()
     {
-        ++calls;
         if (hold) {
             auto gate = m_gate;
             co_await qCoro(gate.get(), &SignalGate::opened);
