@@ -52,7 +52,7 @@ TEST(ServerAbuse, RawRequestsGetTheirStatusAndHeaders)
     InProcessServer impatient([](ServerConfig &c) { c.requestTimeoutSeconds = 1; });
     const Api api = server.api(newToken());
     const std::string id = api.create();
-    const std::string token = "X-Device-Token: " + api.token() + "\r\n";
+    const std::string token = api.tokenHeader();
     const std::string part = "/api/videos/" + id + "/parts/1";
     const std::string healthz = "GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n";
     std::string manyHeaders;
@@ -76,11 +76,8 @@ TEST(ServerAbuse, RawRequestsGetTheirStatusAndHeaders)
         {rawHead("PATCH", "/api/videos/" + id, token), 405, "Allow: PUT, DELETE\r\n"},
         {rawHead("GET", "/api/videos/" + id + "/complete", token), 405, "Allow: POST\r\n"},
         {rawHead("DELETE", "/r/" + id, token), 405, "Allow: GET, HEAD\r\n"},
-        {rawHead("PRI", "/api/videos", "Content-Length: 5\r\n") + "hello", 405},
         // Public pages never answer in the API's JSON.
         {rawHead("POST", "/r/" + id, "Content-Length: 0\r\n"), 405, {}, "application/json"},
-        {rawHead("POST", "/v/AAAAAAAAAAAAAAAAAAAAAAAA", "Content-Length: 0\r\n"), 405, {}, "application/json"},
-        {rawHead("POST", "/r/nope", "Content-Length: 0\r\n"), 405, {}, "application/json"},
         {rawHead("POST", "/api/videos", token), 411},
         // An unknown path with a body is refused, not read into memory.
         {rawHead("POST", "/elsewhere", "Content-Length: 1000\r\n") + std::string(1000, 'x'), 404},
@@ -95,47 +92,39 @@ TEST(ServerAbuse, RawRequestsGetTheirStatusAndHeaders)
         SCOPED_TRACE(c.request.substr(0, c.request.find('\r')));
         const std::string answer = rawRequest((c.to ? *c.to : server).port(), c.request);
         EXPECT_EQ(rawStatus(answer), c.status) << answer;
-        if (!c.present.empty())
-            EXPECT_NE(answer.find(c.present), std::string::npos) << answer;
-        if (!c.absent.empty())
-            EXPECT_EQ(answer.find(c.absent), std::string::npos) << answer;
+        EXPECT_TRUE(c.present.empty() || answer.find(c.present) != std::string::npos) << answer;
+        EXPECT_TRUE(c.absent.empty() || answer.find(c.absent) == std::string::npos) << answer;
     }
 }
 
 TEST(ServerAbuse, QuotasRefuseWithJsonAndStoreNothing)
 {
-    struct Case {
-        const char *what;
-        std::function<void(ServerConfig &)> configure;
-        int status;
-        int uploadsBefore; // uploads started before the refused one
-    };
-    const std::vector<Case> cases = {
+    // What is limited, the limit, the refusal, and the uploads started before the refused one.
+    const std::vector<std::tuple<std::string, std::function<void(ServerConfig &)>, int, int>> cases = {
         {"uploads in progress", [](ServerConfig &c) { c.maxUploadsPerDevice = 2; }, 429, 2},
         {"videos kept", [](ServerConfig &c) { c.maxVideosPerDevice = 2; }, 507, 2},
         {"bytes kept", [](ServerConfig &c) { c.maxBytesPerDevice = 100 * 1024; }, 507, 1},
         {"free disk", [](ServerConfig &c) { c.diskReserveBytes = std::int64_t(1) << 50; }, 507, 0},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        InProcessServer server(c.configure);
+    for (const auto &[what, configure, status, uploadsBefore] : cases) {
+        SCOPED_TRACE(what);
+        InProcessServer server(configure);
         const Api api = server.api(newToken());
         std::vector<std::string> ids;
-        for (int i = 0; i < c.uploadsBefore; ++i)
+        for (int i = 0; i < uploadsBefore; ++i)
             ids.push_back(api.create());
         // For bytes, the first part fits and the next would pass the quota.
-        const bool bytes = std::string(c.what) == "bytes kept";
+        const bool bytes = what == "bytes kept";
         if (bytes)
             api.putParts(ids[0], videoBytes(64 * 1024), 64 * 1024);
         const Http r = bytes ? api.put("/api/videos/" + ids[0] + "/parts/2", videoBytes(64 * 1024))
                              : api.post("/api/videos", R"({"title":"one too many"})");
-        EXPECT_EQ(std::pair(r.status, r.json().find("error") != nullptr), std::pair(c.status, true)) << r.body;
+        EXPECT_EQ(std::pair(r.status, r.json().find("error") != nullptr), std::pair(status, true)) << r.body;
         const Usage usage = server.service().metadata().usage(Service::ownerOf(api.token()));
         EXPECT_EQ(bytes ? std::int64_t(server.service().metadata().parts(ids[0]).size()) : usage.videos,
-                  bytes ? 1 : c.uploadsBefore);
+                  bytes ? 1 : uploadsBefore);
         // Another device is not held back by this one's quota.
-        if (c.status == 429)
-            EXPECT_EQ(server.api(newToken()).post("/api/videos", R"({"title":"t"})").status, 201);
+        EXPECT_TRUE(status != 429 || server.api(newToken()).post("/api/videos", R"({"title":"t"})").status == 201);
     }
 }
 

@@ -8,22 +8,21 @@ using json::parse;
 TEST(ServerJson, ParsesObjectsWithExactIntegersAndCountsCodePoints)
 {
     auto r =
-        parse(R"({"a": 1, "b": -9223372036854775808, "c": "x\u00e9\ud83d\ude00", "d": [true, false, null], "e": 1.5})");
+        parse(R"({"e": 1.5, "a": 1, "b": -9223372036854775808, "c": "x\u00e9\ud83d\ude00", "d": [true, false, null],
+                     "s": "a\"b\\c\n\u0001"})");
     ASSERT_TRUE(r.value) << r.error;
-    // Written back, a double would show as one (-9.2e18), and 1.5 as an integer would not.
-    EXPECT_EQ(
-        json::serialize(*r.value),
-        "{\"a\":1,\"b\":-9223372036854775808,\"c\":\"x\xc3\xa9\xf0\x9f\x98\x80\",\"d\":[true,false,null],\"e\":1.5}");
+    // Written back, a double would show as one (-9.2e18), and 1.5 as an integer
+    // would not; keys come sorted, control characters escaped.
+    EXPECT_EQ(json::serialize(*r.value),
+              "{\"a\":1,\"b\":-9223372036854775808,\"c\":\"x\xc3\xa9\xf0\x9f\x98\x80\",\"d\":["
+              "true,false,null],\"e\":1.5,\"s\":\"a\\\"b\\\\c\\n\\u0001\"}");
     EXPECT_EQ(json::codePointCount(r.value->find("c")->asString()), 3u);
 }
 
 TEST(ServerJson, NumbersWithFractionOrExponentOrOverflowAreNotIntegers)
 {
-    for (const char *text : {"3600.0", "3.6e3", "1E2", "9223372036854775808", "-9223372036854775809"}) {
-        auto r = parse(text);
-        ASSERT_TRUE(r.value) << text;
-        EXPECT_FALSE(r.value->isInteger()) << text;
-    }
+    for (const char *text : {"3600.0", "3.6e3", "1E2", "9223372036854775808", "-9223372036854775809"})
+        EXPECT_EQ(parse(text).value.value_or(json::Value()).type(), json::Value::Type::Double) << text;
 }
 
 TEST(ServerJson, RejectsMalformedTextInvalidUtf8AndDeepNesting)
@@ -38,16 +37,4 @@ TEST(ServerJson, RejectsMalformedTextInvalidUtf8AndDeepNesting)
         EXPECT_FALSE(parse(text).value) << "accepted: " << text;
     EXPECT_TRUE(parse("\"\xe2\x82\xac\"").value); // the euro sign
     EXPECT_TRUE(parse(std::string(20, '[') + std::string(20, ']')).value);
-}
-
-TEST(ServerJson, SerialisesCompactlyAndEscapes)
-{
-    json::Object o;
-    o.emplace("id", "a\"b\\c\n\x01");
-    o.emplace("n", std::int64_t(253402300799000));
-    o.emplace("list", json::Array{json::Value(true), json::Value()});
-    EXPECT_EQ(json::serialize(json::Value(o)), R"({"id":"a\"b\\c\n\u0001","list":[true,null],"n":253402300799000})");
-    auto back = parse(json::serialize(json::Value(o)));
-    ASSERT_TRUE(back.value);
-    EXPECT_EQ(back.value->find("id")->asString(), "a\"b\\c\n\x01");
 }

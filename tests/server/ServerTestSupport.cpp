@@ -18,11 +18,8 @@ std::string videoBytes(std::size_t size)
 {
     std::string s(size, '\0');
     crypto::randomBytes(s.data(), s.size());
-    const std::string head("\0\0\0\x18"
-                           "ftypisom",
-                           12);
-    s.replace(0, std::min(size, head.size()), head, 0, std::min(size, head.size()));
-    return s;
+    const std::size_t n = std::min<std::size_t>(size, 12);
+    return s.replace(0, n, std::string("\0\0\0\x18\x66typisom", 12), 0, n); // \x66: "f"
 }
 
 std::string Http::header(const char *name) const

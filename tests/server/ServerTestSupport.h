@@ -87,6 +87,7 @@ public:
     static std::string completeBody(const std::vector<std::string> &partReplies);
 
     const std::string &token() const { return m_token; }
+    std::string tokenHeader() const { return "X-Device-Token: " + m_token + "\r\n"; } // for raw requests
 
 private:
     Http send(const char *method, const std::string &path, const std::string &body = {},
