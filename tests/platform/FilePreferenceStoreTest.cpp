@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include "ChildProcess.h"
@@ -76,9 +75,9 @@ TEST_F(FilePreferenceStoreTest, OddEntriesReadAsAbsentAndTheRestIsKept)
         "strange":[1,2],
         "bad64":{"type":"data","value":"!!!"}}})");
     FilePreferenceStore store(path);
-    EXPECT_EQ(store.boolValue(QStringLiteral("ok")), false);
-    EXPECT_EQ(store.intValue(QStringLiteral("least")), std::numeric_limits<qint64>::min());
-    EXPECT_EQ(store.intValue(QStringLiteral("hour")), 3600);
+    EXPECT_EQ(std::tuple(store.boolValue(QStringLiteral("ok")), store.intValue(QStringLiteral("least")),
+                         store.intValue(QStringLiteral("hour"))),
+              std::tuple(std::optional(false), std::optional(std::numeric_limits<qint64>::min()), std::optional(3600)));
     for (const char *absent : {"frac", "huge", "tiny", "over", "liar", "strange", "bad64"})
         EXPECT_FALSE(store.value(QString::fromLatin1(absent))) << absent;
     EXPECT_TRUE(store.setAsidePath().isEmpty());

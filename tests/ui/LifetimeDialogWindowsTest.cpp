@@ -7,7 +7,6 @@
 #include <QApplication>
 #include <QCalendarWidget>
 #include <QDialog>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimeEdit>

@@ -5,7 +5,6 @@
 
 #include <QImage>
 #include <QProcess>
-#include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <QQuickView>

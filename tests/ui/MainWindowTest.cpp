@@ -5,7 +5,6 @@
 #include "app/RecentLink.h"
 #include "platform/MainWindowAccess.h"
 #include "platform/TaskbarPresence.h"
-#include "ui/MainViewBackend.h"
 #include "ui/MainWindow.h"
 
 #include <QDir>
