@@ -266,33 +266,4 @@ TEST_F(BubbleWindowOfTheApp, OpensCentredFollowsADragReopensThereAndIsInTheVideo
     EXPECT_EQ(seen(asOnScreen), "green red desktop desktop desktop desktop");
 }
 
-// With --output and --seconds the file has the bubble in the corner asked
-// for, moving with the camera, and the spot is for this run only.
-TEST_F(BubbleWindowOfTheApp, RecordedIntoAFileItSitsInTheCornerAskedForAndMoves)
-{
-    const QString path = home.path(QStringLiteral("camera.mp4"));
-    const ChildRun run =
-        runApp(QStringLiteral("record --camera --bubble-spot topLeft --seconds 3 --no-mic --output").split(' ') << path,
-               home.env, 60000);
-    ASSERT_EQ(run.status, 0) << run.err.toStdString();
-    EXPECT_FALSE(QFile::exists(home.preferencesPath()));
-    // topLeft at 1920x1080: the square spans x and y 24-243. The camera's
-    // picture fills it (how it is mirrored and rimmed is the compositor's
-    // test), its white square running along the camera's top edge.
-    QList<int> white;
-    for (double t = 0.1; t < 2.6; t += 0.25) {
-        const QImage frame = decodedPicture(path, t, QSize(1920, 1080));
-        ASSERT_GT(frame.pixelColor(94, 174).green(), 200) << t;
-        white << 0;
-        for (int y = 24; y < 60; ++y)
-            for (int x = 24; x < 244; ++x) {
-                const QColor seen = frame.pixelColor(x, y);
-                white.last() += std::min({seen.red(), seen.green(), seen.blue()}) > 200;
-            }
-    }
-    EXPECT_TRUE(*std::min_element(white.begin(), white.end()) < 30 &&
-                *std::max_element(white.begin(), white.end()) > 150)
-        << testing::PrintToString(white);
-}
-
 } // namespace

@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <signal.h>
 #include <tuple>
 
@@ -71,30 +72,56 @@ TEST(RecordingEndToEnd, RecordsAChangingScreenIntoAFileThatMatchesTheRecording)
 
 // A recording whose process is killed outright keeps what was written, even
 // on a quiet screen, where only the writer's repeats (about four a second)
-// make pictures and cut fragments.
+// make pictures and cut fragments. With the camera the compositing writer
+// cuts its own fragments, and draws the bubble in the corner asked for (for
+// this run only), moving with the camera.
 TEST(KillDuringRecording, LeavesAFileThatPlaysUpToItsLastFragment)
 {
     PrivateXServer server;
     if (!server.ok())
         GTEST_SKIP() << "No Xvfb to record.";
-    PrivateHome home{PrivateHome::thisProcess};
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("killed.mp4"));
+    PrivateHome home;
+    home.env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(server.display()));
+    home.env.insert(QStringLiteral("MIVRA_CAMERA"), QStringLiteral("test"));
+    for (const QString camera : {"", " --camera --bubble-spot topLeft"}) {
+        SCOPED_TRACE(camera.toStdString());
+        const QString path = home.path(camera.isEmpty() ? "screen.mp4" : "camera.mp4");
+        QProcess recorder;
+        recorder.setProcessEnvironment(home.env);
+        recorder.start(appBinary(), QString("record --no-mic%1 --output").arg(camera).split(' ') << path);
+        const auto fragments = [&path] { return boxTypes(topLevelBoxes(path)).count(QStringLiteral("moof")); };
+        ASSERT_TRUE(waitUntil([&] { return fragments() >= (camera.isEmpty() ? 9 : 5); }, 60000))
+            << fragments() << " fragments; " << recorder.readAllStandardError().constData();
+        ::kill(pid_t(recorder.processId()), SIGKILL);
+        recorder.waitForFinished(5000);
+        EXPECT_EQ(recorder.exitStatus(), QProcess::CrashExit);
 
-    QProcess recorder;
-    recorder.start(appBinary(), QString("record --no-mic --output").split(' ') << path);
-    const auto fragments = [&path] { return boxTypes(topLevelBoxes(path)).count(QStringLiteral("moof")); };
-    ASSERT_TRUE(waitUntil([&] { return fragments() >= 9; }, 60000))
-        << fragments() << " fragments; " << recorder.readAllStandardError().constData();
-    ::kill(pid_t(recorder.processId()), SIGKILL);
-    recorder.waitForFinished(5000);
-    EXPECT_EQ(recorder.exitStatus(), QProcess::CrashExit);
-
-    EXPECT_EQ(streamFields(ffprobe(path).video, "codec_name"), "h264") << "the killed recording does not open";
-    const double seconds = decodableVideoSeconds(path);
-    const int frames =
-        ffprobeLines("-select_streams v:0 -count_packets -show_entries stream=nb_read_packets", path)[0].toInt();
-    EXPECT_TRUE(seconds >= 1.5 && frames <= int(seconds * 6)) << frames << " pictures in " << seconds << " s";
+        EXPECT_EQ(streamFields(ffprobe(path).video, "codec_name"), "h264") << "the killed recording does not open";
+        const double seconds = decodableVideoSeconds(path);
+        const int frames =
+            ffprobeLines("-select_streams v:0 -count_packets -show_entries stream=nb_read_packets", path)[0].toInt();
+        // The moving camera makes pictures of its own.
+        EXPECT_TRUE(seconds >= 1.5 && (!camera.isEmpty() || frames <= int(seconds * 6)))
+            << frames << " pictures in " << seconds << " s";
+    }
+    EXPECT_FALSE(QFile::exists(home.preferencesPath()));
+    // topLeft at 1920x1080: the square spans x and y 24-243. The camera's
+    // picture fills it (how it is mirrored and rimmed is the compositor's
+    // test), its white square running along the camera's top edge.
+    QList<int> white;
+    for (double t = 0.1; t < 2.6; t += 0.25) {
+        const QImage frame = decodedPicture(home.path("camera.mp4"), t, QSize(1920, 1080));
+        ASSERT_GT(frame.pixelColor(94, 174).green(), 200) << t;
+        white << 0;
+        for (int y = 24; y < 60; ++y)
+            for (int x = 24; x < 244; ++x) {
+                const QColor seen = frame.pixelColor(x, y);
+                white.last() += std::min({seen.red(), seen.green(), seen.blue()}) > 200;
+            }
+    }
+    EXPECT_TRUE(*std::min_element(white.begin(), white.end()) < 30 &&
+                *std::max_element(white.begin(), white.end()) > 150)
+        << testing::PrintToString(white);
 }
 
 } // namespace

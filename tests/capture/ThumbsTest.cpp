@@ -16,7 +16,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <tuple>
 
 namespace {
@@ -143,18 +142,17 @@ public:
         {
             const QMutexLocker lock(&mutex);
             order << source;
+            peak = std::max(peak, ++running);
+            onCaller = onCaller || QThread::currentThread() == caller;
         }
-        const int now = ++running;
-        for (int seen = peak; now > seen && !peak.compare_exchange_weak(seen, now);) {
-        }
-        onCaller = onCaller || QThread::currentThread() == caller;
         started.release();
         gate.acquire();
+        const QMutexLocker lock(&mutex);
         --running;
         return QImage(8, 8, QImage::Format_RGB32);
     }
-    std::atomic<int> running = 0, peak = 0;
-    std::atomic<bool> onCaller = false;
+    int running = 0, peak = 0; // with the flag and the order, under the mutex
+    bool onCaller = false;
     QSemaphore started, gate;
     QMutex mutex;
     QList<QUrl> order; // as the grabs began

@@ -6,17 +6,13 @@
 #include "capture/Recorder.h"
 #include "platform/camera/SyntheticCamera.h"
 
-#include "ChildProcess.h"
 #include "DecodedPicture.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cmath>
-#include <csignal>
 #include <future>
-#include <thread>
 
 namespace {
 
@@ -179,30 +175,6 @@ TEST(CompositeWriter, BubbleSitsInItsCornerMirroredWithRim)
         for (const auto &[at, colour] : seen)
             EXPECT_TRUE(near(frame, at, colour, 24));
     }
-}
-
-// A composited recording whose process is killed keeps all but its last
-// fragment, and that plays.
-TEST(CompositeWriter, KilledRecordingStillPlays)
-{
-    QTemporaryDir dir;
-    const WriterSettings out = settings(dir, QStringLiteral("killed"), {640, 360});
-    const int status = runInChild([&out] {
-        const CompositeSettings composite{out.size, 1.0, BubbleSpot::topRight, false};
-        std::atomic<int64_t> now{0};
-        CompositeWriter writer(composite, makeMp4CompositeOutput(out, composite), [&now] { return now.load(); });
-        writer.cameraFrame(*bgrxCameraPicture(SyntheticCamera::picture(0)));
-        for (int i = 0; i < 90; ++i) {
-            now = i * 33'334;
-            writer.videoFrame(solid(640, 360, uint32_t(i * 2)));
-            while (writer.framesWritten() < i + 1)
-                std::this_thread::yield();
-        }
-        std::raise(SIGKILL);
-        return 0;
-    });
-    EXPECT_EQ(status, -1) << "the child was to die";
-    EXPECT_GT(decodableVideoSeconds(out.path), 1.9);
 }
 
 } // namespace
