@@ -96,8 +96,8 @@ TEST_F(ServerCrash, APartKilledWhileResentCountsAsMissingUntilSentAgain)
         auto p = start();
         const Api api(p->port(), token);
         EXPECT_EQ(api.complete(id, parts).status, 400);
-        const Http again = api.put("/api/videos/" + id + "/parts/1", bytes.substr(0, std::size_t(partSize)));
-        EXPECT_EQ(again.body, parts[0]); // the same bytes, the same etag
+        // The same bytes, the same etag.
+        EXPECT_EQ(api.put("/api/videos/" + id + "/parts/1", bytes.substr(0, std::size_t(partSize))).body, parts[0]);
         ASSERT_EQ(api.complete(id, parts).status, 200);
         EXPECT_TRUE(api.publicGet("/r/" + id).body == bytes);
         p->terminate();
@@ -109,30 +109,28 @@ TEST_F(ServerCrash, KillAtEveryStepOfCompleteAndOfASingleUpload)
 {
     // Once a complete is accepted (recorded as "completing") start-up finishes
     // it; a single upload killed before its row is written is sent again.
-    const struct {
-        const char *point;
-        bool single;
-        bool servedAfter;
-    } cases[] = {{"completing", false, true}, {"upload-synced", false, true}, {"published", false, true},
-                 {"completed", false, true},  {"media-synced", true, false},  {"media-placed", true, false},
-                 {"completed", true, true}};
-    for (const auto &c : cases) {
-        SCOPED_TRACE(std::string(c.point) + (c.single ? " (single)" : ""));
-        const std::string bytes = videoBytes(c.single ? 100000 : std::size_t(kPartSize) * 3 + 17);
+    // The point, whether the upload is a single one, whether it is served after the restart.
+    const std::tuple<const char *, bool, bool> cases[] = {{"completing", false, true},   {"upload-synced", false, true},
+                                                          {"published", false, true},    {"completed", false, true},
+                                                          {"media-synced", true, false}, {"media-placed", true, false},
+                                                          {"completed", true, true}};
+    for (const auto &[point, single, servedAfter] : cases) {
+        SCOPED_TRACE(std::string(point) + (single ? " (single)" : ""));
+        const std::string bytes = videoBytes(single ? 100000 : std::size_t(kPartSize) * 3 + 17);
         std::string id;
         std::vector<std::string> parts;
         prepare([&](const Api &api) {
             id = api.create("crash", R"("durationMs":1234)");
-            if (c.single)
+            if (single)
                 api.put("/api/videos/" + id + "/parts/1", "an earlier part"); // dropped once the whole file is in
             else
                 parts = api.putParts(id, bytes, kPartSize);
         });
         auto retry = [&](const Api &api) {
-            return c.single ? api.put("/api/videos/" + id, bytes, "video/mp4") : api.complete(id, parts);
+            return single ? api.put("/api/videos/" + id, bytes, "video/mp4") : api.complete(id, parts);
         };
         {
-            auto p = start(c.point);
+            auto p = start(point);
             EXPECT_EQ(retry(Api(p->port(), token)).status, 0) << "the server should have died";
             EXPECT_TRUE(p->waitForExit(30000));
         }
@@ -145,10 +143,10 @@ TEST_F(ServerCrash, KillAtEveryStepOfCompleteAndOfASingleUpload)
         // video's record, or 409 if its single upload is in place already.
         const Http before = api.publicGet("/r/" + id), again = retry(api);
         const json::Array list = api.get("/api/videos").json().find("videos")->asArray();
-        const bool placed = c.servedAfter && c.single;
+        const bool placed = servedAfter && single;
         EXPECT_EQ(std::tuple(before.status, again.status, again.id(), list.size(),
                              list.at(0).find("durationMs")->asInteger()),
-                  std::tuple(c.servedAfter ? 200 : 404, placed ? 409 : 200, placed ? "" : id, 1u, 1234));
+                  std::tuple(servedAfter ? 200 : 404, placed ? 409 : 200, placed ? "" : id, 1u, 1234));
         EXPECT_TRUE(before.status != 200 || before.body == bytes) << "served " << before.body.size() << " bytes";
         EXPECT_TRUE(api.publicGet("/r/" + id).body == bytes);
         api.del("/api/videos/" + id);

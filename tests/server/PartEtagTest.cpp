@@ -14,13 +14,6 @@ namespace fs = std::filesystem;
 constexpr std::int64_t kPartSize = kServerPartSize;
 constexpr int kParts = 4;
 
-// Etags of either digest are told apart by the recovery test below.
-TEST(PartEtag, ForeignEtagsNameNoDigest)
-{
-    for (const char *foreign : {"", "xxh3-", "\"abc\"", "XXH3-0123456789abcdef0123456789abcdef"})
-        EXPECT_FALSE(crypto::PartDigest::kindOf(foreign)) << foreign;
-}
-
 // Per part: whether its row carries an old (SHA-256) etag, whether its bytes
 // were torn by the power cut, and whether start-up keeps it.
 TEST(PartEtag, RecoveryChecksEachPartByTheDigestItsEtagNames)

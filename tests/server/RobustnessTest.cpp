@@ -157,7 +157,6 @@ TEST(ServerRobustness, RacingRequestsLeaveOneConsistentOutcome)
 {
     InProcessServer server;
     const Api api = server.api(newToken());
-    const std::int64_t partSize = kServerPartSize;
     // Sends request(0..n-1) at once; their replies in that order.
     auto race = [](int n, const std::function<Http(int)> &request) {
         std::vector<Http> replies(std::size_t(n), Http{});
@@ -174,7 +173,7 @@ TEST(ServerRobustness, RacingRequestsLeaveOneConsistentOutcome)
     const std::string id = api.create();
     std::vector<std::string> versions;
     for (int i = 0; i < 6; ++i)
-        versions.push_back(videoBytes(std::size_t(partSize)));
+        versions.push_back(videoBytes(std::size_t(kServerPartSize)));
     const auto parts =
         race(6, [&](int i) { return api.put("/api/videos/" + id + "/parts/1", versions[std::size_t(i)]); });
     int completed = 0;
@@ -188,9 +187,9 @@ TEST(ServerRobustness, RacingRequestsLeaveOneConsistentOutcome)
     EXPECT_EQ(completed, 1);
 
     // Two completes at once: both answer the video's record.
-    const std::string bytes = videoBytes(std::size_t(partSize) * 2 + 9);
+    const std::string bytes = videoBytes(std::size_t(kServerPartSize) * 2 + 9);
     const std::string twice = api.create();
-    const std::string body = Api::completeBody(api.putParts(twice, bytes, partSize));
+    const std::string body = Api::completeBody(api.putParts(twice, bytes, kServerPartSize));
     for (const Http &r : race(2, [&](int) { return api.post("/api/videos/" + twice + "/complete", body); }))
         EXPECT_EQ(std::pair(r.status, r.id()), std::pair(200, twice)) << r.body;
     EXPECT_TRUE(api.publicGet("/r/" + twice).body == bytes);
@@ -198,7 +197,7 @@ TEST(ServerRobustness, RacingRequestsLeaveOneConsistentOutcome)
     // A delete racing a complete: whichever wins, nothing is left half-done.
     for (int round = 0; round < 8; ++round) {
         const std::string doomed = api.create();
-        const std::string c = Api::completeBody(api.putParts(doomed, bytes, partSize));
+        const std::string c = Api::completeBody(api.putParts(doomed, bytes, kServerPartSize));
         const auto r = race(2, [&](int i) {
             return i == 0 ? api.post("/api/videos/" + doomed + "/complete", c) : api.del("/api/videos/" + doomed);
         });

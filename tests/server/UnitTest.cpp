@@ -48,10 +48,7 @@ TEST(ServerConfigArgs, ParsesTheCommandLine)
 // The title's escaping is checked in the browser, which reads it back as typed.
 TEST(ServerSharePage, NamesItsLinksExpiryAndDuration)
 {
-    PublicVideo v;
-    v.id = "AbCdEfGhIjKlMnOpQrStUvWx";
-    v.expiresAtMs = 1700000000000;
-    v.durationMs = 61000;
+    PublicVideo v{.id = "AbCdEfGhIjKlMnOpQrStUvWx", .expiresAtMs = 1700000000000, .durationMs = 61000};
     const std::string html = sharepage::render(v, "https://v.example.com");
     for (const char *part :
          {"<meta property=\"og:video\" content=\"https://v.example.com/r/AbCdEfGhIjKlMnOpQrStUvWx\">",
