@@ -172,11 +172,11 @@ TEST(VideoSize, IsAlwaysEvenAndAtMost2560OnTheLongerSide)
     EXPECT_EQ(videoSizeFor(1365, 767, 1.0), (PixelSize{1364, 766}));   // odd sizes round down
 }
 
-// The wanted one, none wanted and none at all are the recorder's tests.
-TEST(DisplayChoice, AWantedDisplayThatIsGoneFallsBackToTheFirst)
+// None wanted and none at all are the recorder's tests.
+TEST(DisplayChoice, TakesTheWantedDisplayElseTheFirst)
 {
     const QList<DisplayInfo> displays = {DisplayInfo{3, "a", {}, 10, 10}, DisplayInfo{5, "b", {}, 20, 20}};
-    EXPECT_EQ(chooseDisplay(displays, 4u)->id, 3u);
+    EXPECT_EQ(std::pair(chooseDisplay(displays, 5u)->id, chooseDisplay(displays, 4u)->id), std::pair(5u, 3u));
 }
 
 } // namespace
