@@ -41,22 +41,15 @@ public:
 
 // A Service on a real folder with the faulty storage, driven without HTTP.
 struct ServiceRig {
+    static constexpr std::int64_t kPartSize = 4096;
     TempDir dir;
     ManualClock clock{1'800'000'000'000};
-    FaultyStorage *storage = nullptr;
-    std::unique_ptr<Service> service;
+    std::unique_ptr<FaultyStorage> ownStorage = std::make_unique<FaultyStorage>(dir.path());
+    FaultyStorage *storage = ownStorage.get();
+    std::unique_ptr<Service> service =
+        std::make_unique<Service>(std::make_unique<SqliteMetadata>(dir.path() / "db.sqlite3"), std::move(ownStorage),
+                                  clock, ServiceOptions{.partSize = kPartSize});
     const std::string owner = Service::ownerOf(newToken());
-    static constexpr std::int64_t kPartSize = 4096;
-
-    ServiceRig()
-    {
-        auto s = std::make_unique<FaultyStorage>(dir.path());
-        storage = s.get();
-        ServiceOptions options;
-        options.partSize = kPartSize;
-        service = std::make_unique<Service>(std::make_unique<SqliteMetadata>(dir.path() / "db.sqlite3"), std::move(s),
-                                            clock, options);
-    }
     std::string create()
     {
         return json::parse(service->create(owner, R"({"title":"t"})").body).value->find("id")->asString();

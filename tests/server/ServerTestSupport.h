@@ -129,7 +129,6 @@ public:
     explicit RawConnection(int port, const char *from = "127.0.0.1");
     RawConnection(RawConnection &&other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
     ~RawConnection();
-    bool connected() const { return m_fd >= 0; }
     int fd() const { return m_fd; }
     void send(const std::string &bytes) const; // all of them, unless the server closes
     void closeWrite() const;
