@@ -3,7 +3,6 @@
 // A tiny HTTP/1.0 file server on 127.0.0.1 for update feeds and downloads.
 // A file may announce more bytes than it sends (a download cut short).
 
-#include <QHash>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUrl>

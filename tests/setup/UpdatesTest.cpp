@@ -7,7 +7,6 @@
 #include "setup/Updates.h"
 #include "setup/UpdatesWindowHost.h"
 
-#include <QFile>
 #include <QLocalServer>
 #include <QNetworkAccessManager>
 #include <QSignalSpy>

@@ -3,9 +3,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
-#include <QHash>
 #include <QSize>
-#include <QVariantMap>
 
 #include <functional>
 

@@ -6,9 +6,6 @@
 #include "platform/capture/PipeWireHandles.h"
 
 #include <QDBusConnection>
-#include <QTemporaryDir>
-
-#include <optional>
 
 // A program a test started; stopped by its PID when it goes.
 class TestProcess final : public QProcess {
