@@ -39,7 +39,7 @@ TEST_F(RunningAppCommand, RecordPrintsTheLinkThatLeadsTheAppsList)
     setMic(true);
     startApp();
     const ChildRun record = mivra({"record", "--silent", "--seconds", "1", "--no-mic"});
-    ASSERT_EQ(record.status, 0) << record.err.toStdString();
+    ASSERT_EQ(record.status, 0) << record.err.toStdString() << home.log().toStdString();
     const QString link = record.out.trimmed();
     EXPECT_TRUE(link.startsWith(origin + QStringLiteral("/v/"))) << record.out.toStdString();
     EXPECT_TRUE(record.err.contains(QStringLiteral("Recording in Mivra Video"))) << record.err.toStdString();
