@@ -70,27 +70,25 @@ TEST_F(ServerCrash, APartKilledWhileResentCountsAsMissingUntilSentAgain)
             id = api.create();
             parts = api.putParts(id, bytes, partSize);
         });
-        {
-            auto p = start(fromOutside ? "" : "part-written");
-            const std::string head =
-                rawHead("PUT", "/api/videos/" + id + "/parts/1",
-                        "X-Device-Token: " + token + "\r\nContent-Length: " + std::to_string(partSize) + "\r\n");
-            const std::size_t sent = std::size_t(fromOutside ? partSize * 3 / 4 : partSize);
-            std::thread sender([&] { rawRequest(p->port(), head + videoBytes(sent)); });
-            if (fromOutside) {
-                // The first bytes of part 1 as they are in the upload's file now.
-                const auto stored = [&] {
-                    std::string head(4096, '\0');
-                    std::ifstream(data() / "uploads" / id, std::ios::binary).read(head.data(), 4096);
-                    return head;
-                };
-                EXPECT_TRUE(waitUntil([&] { return stored() != bytes.substr(0, 4096); }, 30000))
-                    << "the re-sent bytes never reached the upload's file";
-                p->kill9();
-            }
-            EXPECT_TRUE(p->waitForExit(30000)) << "the server should have died";
-            sender.join();
+        const auto dying = start(fromOutside ? "" : "part-written");
+        const std::string head =
+            rawHead("PUT", "/api/videos/" + id + "/parts/1",
+                    "X-Device-Token: " + token + "\r\nContent-Length: " + std::to_string(partSize) + "\r\n");
+        const std::size_t sent = std::size_t(fromOutside ? partSize * 3 / 4 : partSize);
+        std::thread sender([&] { rawRequest(dying->port(), head + videoBytes(sent)); });
+        if (fromOutside) {
+            // The first bytes of part 1 as they are in the upload's file now.
+            const auto stored = [&] {
+                std::string first(4096, '\0');
+                std::ifstream(data() / "uploads" / id, std::ios::binary).read(first.data(), 4096);
+                return first;
+            };
+            EXPECT_TRUE(waitUntil([&] { return stored() != bytes.substr(0, 4096); }, 30000))
+                << "the re-sent bytes never reached the upload's file";
+            dying->kill9();
         }
+        EXPECT_TRUE(dying->waitForExit(30000)) << "the server should have died";
+        sender.join();
         expectConsistentAfterRestart();
 
         auto p = start();
@@ -129,11 +127,9 @@ TEST_F(ServerCrash, KillAtEveryStepOfCompleteAndOfASingleUpload)
         auto retry = [&](const Api &api) {
             return single ? api.put("/api/videos/" + id, bytes, "video/mp4") : api.complete(id, parts);
         };
-        {
-            auto p = start(point);
-            EXPECT_EQ(retry(Api(p->port(), token)).status, 0) << "the server should have died";
-            EXPECT_TRUE(p->waitForExit(30000));
-        }
+        const auto dying = start(point);
+        EXPECT_EQ(retry(Api(dying->port(), token)).status, 0) << "the server should have died";
+        EXPECT_TRUE(dying->waitForExit(30000));
         expectConsistentAfterRestart();
 
         auto p = start();

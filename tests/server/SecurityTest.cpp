@@ -83,8 +83,7 @@ TEST_F(ServerSecurity, HostileIdsAnswer404AndReachNoFile)
 {
     const std::string id = alice.uploadMultipart(videoBytes(100), 4096);
     // Ids that decode to a path out of the data folder, or to a file next to the video's.
-    const std::string targets[] = {"/r/..",
-                                   "/r/%2e%2e%2fmivra.sqlite3",
+    const std::string targets[] = {"/r/%2e%2e%2fmivra.sqlite3",
                                    "/r/" + id + "%2F..",
                                    "/r/" + id + ".mp4",
                                    "/r/%00" + id,

@@ -60,13 +60,8 @@ Http Api::send(const char *method, const std::string &path, const std::string &b
         request.body = body;
         request.headers.emplace("Content-Type", contentType);
     }
-    Http h;
-    if (const httplib::Result r = client.send(request)) {
-        h.status = r->status;
-        h.body = r->body;
-        h.headers = r->headers;
-    }
-    return h;
+    const httplib::Result r = client.send(request);
+    return r ? Http{r->status, r->body, r->headers} : Http{};
 }
 
 std::string Api::create(const std::string &title, const std::string &extraJson) const

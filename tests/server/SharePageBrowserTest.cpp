@@ -51,7 +51,7 @@ public:
         m_process.waitForFinished();
     }
 
-    // Sends a command and returns its "result" (or "error") member.
+    // Sends a command and returns its "result"; throws its error.
     json::Value call(const std::string &method, const std::string &params, const std::string &session = {})
     {
         const int id = ++m_nextId;
@@ -65,8 +65,9 @@ public:
                 // Events and answers to other commands are passed over.
                 const json::Value *answered = parsed.value ? parsed.value->find("id") : nullptr;
                 if (answered && answered->isInteger() && answered->asInteger() == id) {
-                    const json::Value *result = parsed.value->find("result");
-                    return result ? *result : *parsed.value;
+                    if (const json::Value *result = parsed.value->find("result"))
+                        return *result;
+                    throw std::runtime_error(method + ": " + json::serialize(*parsed.value));
                 }
             }
             if (!m_process.waitForReadyRead(30000))
@@ -117,10 +118,8 @@ TEST(ServerSharePageBrowser, VideoReachesAReadyStateWithTheRightDuration)
 
     Browser browser(chromium, dir.path() / "profile");
     const json::Value target = browser.call("Target.createTarget", "{\"url\":\"" + pageUrl + "\"}");
-    ASSERT_NE(target.find("targetId"), nullptr) << json::serialize(target);
     const json::Value attached = browser.call(
         "Target.attachToTarget", "{\"targetId\":\"" + target.find("targetId")->asString() + "\",\"flatten\":true}");
-    ASSERT_NE(attached.find("sessionId"), nullptr) << json::serialize(attached);
     const std::string session = attached.find("sessionId")->asString();
 
     // The page's state, with what the checks below need already worked out:
