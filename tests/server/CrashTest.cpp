@@ -28,9 +28,8 @@ protected:
     // A server that kills itself at `crashAt` (empty: nowhere).
     std::unique_ptr<ServerProcess> start(const std::string &crashAt = {})
     {
-        return std::make_unique<ServerProcess>(data(),
-                                               std::vector<std::string>{"--part-size", std::to_string(partSize)},
-                                               std::map<std::string, std::string>{{"MIVRA_SERVER_CRASH_AT", crashAt}});
+        return std::unique_ptr<ServerProcess>(
+            new ServerProcess(data(), {"--part-size", std::to_string(partSize)}, {{"MIVRA_SERVER_CRASH_AT", crashAt}}));
     }
 
     // Uploads what `send` sends on a fresh server, then stops it.

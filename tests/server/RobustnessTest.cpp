@@ -73,7 +73,7 @@ struct ServiceRig {
         std::string out(media ? media->size() : 0, '\0');
         if (media)
             media->read(0, out.data(), out.size());
-        return media ? out : "(none)";
+        return out;
     }
 };
 
