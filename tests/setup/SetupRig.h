@@ -92,8 +92,6 @@ inline QImage render(QQuickWindow &window, const QString &name)
 struct SetupWorld {
     SetupWorld()
     {
-        QDir().mkpath(downloads());
-        QDir().mkpath(apps());
         QDir().mkpath(home() + "/Applications");
         QDir().mkpath(qEnvironmentVariable("XDG_DATA_HOME"));
         savedHome = qgetenv("HOME");

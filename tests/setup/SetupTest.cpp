@@ -69,9 +69,8 @@ TEST(SetupTest, ListsTheStepsTheMachineNeeds)
 TEST(SetupTest, AStepNeededAtLaunchStaysCheckedAndARevokedOneAppears)
 {
     SetupWorld world;
-    const QString bundle = BundleRig::makeBundle(world.apps(), "Mivra Video", "1.0");
     world.permissions->microphone = Authorization::notDetermined;
-    const auto setup = world.makeSetup(bundle);
+    const auto setup = world.makeSetup(BundleRig::makeBundle(world.apps(), "Mivra Video", "1.0"));
     run(setup->perform(SetupStep::microphone));
     EXPECT_EQ(world.permissions->calls, QStringList{"requestMicrophone"});
     world.permissions->microphone = Authorization::authorized;

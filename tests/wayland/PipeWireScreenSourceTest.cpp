@@ -105,9 +105,8 @@ TEST_F(PipeWireScreenSourceTest, WhatCannotBeOpenedIsRefusedWithAReason)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.caps);
-        std::optional<uint32_t> node = 987654;
-        if (*c.caps)
-            node = pipewire.startProducer(producer, QStringLiteral("blue"), QString::fromLatin1(c.caps));
+        const std::optional<uint32_t> node =
+            *c.caps ? pipewire.startProducer(producer, QStringLiteral("blue"), QString::fromLatin1(c.caps)) : 987654;
         ASSERT_TRUE(node) << "the test video node did not appear";
         const QString failure = failureText([&] {
             PipeWireScreenSource source(c.connected ? pipewire.connect() : UniqueFd(), *node);
@@ -138,11 +137,6 @@ protected:
         ASSERT_TRUE(fake.registerOn(pipewire.bus().connect()));
         platform = std::make_shared<WaylandCapturePlatform>(
             std::make_shared<PortalScreenCast>(preferences, PortalScreenCast::Options{pipewire.bus().connect()}));
-    }
-
-    QString failureOfDisplays()
-    {
-        return failureText([&] { platform->displays(); });
     }
 
     FakeScreenCastPortal fake;
@@ -178,16 +172,16 @@ TEST_F(WaylandCapturePlatformTest, RecordsTheSharedMonitorAndEndsTheSessionAfter
 
     ASSERT_TRUE(waitUntil([&] { return fake.closedSessions.size() == 2; }));
     // Each recording asks anew (silently, with the token).
-    EXPECT_EQ(failureOfDisplays(), kNotShared);
+    EXPECT_EQ(failureText([&] { platform->displays(); }), kNotShared);
 }
 
 TEST_F(WaylandCapturePlatformTest, NothingIsListedOrOpenedButWhatTheDesktopShares)
 {
-    EXPECT_EQ(failureOfDisplays(), kNotShared);
+    EXPECT_EQ(failureText([&] { platform->displays(); }), kNotShared);
     EXPECT_TRUE(fake.methods.isEmpty());
     // Asking once (for the setup card) leaves nothing shared behind.
     ASSERT_EQ(failureText(platform->askOnce()), QString());
-    EXPECT_EQ(failureOfDisplays(), kNotShared);
+    EXPECT_EQ(failureText([&] { platform->displays(); }), kNotShared);
     ASSERT_EQ(failureText(platform->prepare()), QString());
     DisplayInfo other = platform->displays().first();
     other.id += 1;

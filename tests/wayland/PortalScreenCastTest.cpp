@@ -44,8 +44,7 @@ protected:
     }
 
     // Long enough for each step to be answered on a loaded machine.
-    std::unique_ptr<PortalScreenCast>
-    makePortal(const QString &service = QStringLiteral("org.freedesktop.portal.Desktop"))
+    auto makePortal(const QString &service = QStringLiteral("org.freedesktop.portal.Desktop"))
     {
         return std::make_unique<PortalScreenCast>(preferences, PortalScreenCast::Options{bus.connect(), service, 2s});
     }
