@@ -6,6 +6,7 @@
 
 #include "Await.h"
 #include "PrivateHome.h"
+#include "QtPrinters.h"
 #include "base/Diag.h"
 
 #include <QDir>
@@ -238,13 +239,23 @@ TEST_F(ScreenRecorderTest, StartErrorsArePassedUpAndAnOldFileIsDeleted)
     EXPECT_FALSE(QFile::exists(output()));
 }
 
-TEST_F(ScreenRecorderTest, ACompositedScreenThatSendsNothingLeavesNoFile)
+TEST_F(ScreenRecorderTest, AScreenThatSendsNothingIsAnErrorOfEitherWriter)
 {
-    auto recorder = makeRecorder(std::nullopt);
-    run(recorder->start(output(), nullptr, false, BubbleSpot::bottomLeft));
-    ASSERT_TRUE(recorder->cameraIntake()) << "a spot takes the compositing writer";
-    EXPECT_EQ(failureText(recorder->stop()), QStringLiteral("Nothing was recorded: the screen never sent a picture."));
-    EXPECT_FALSE(QFile::exists(output()));
+    using Spot = std::optional<BubbleSpot>;
+    for (const auto &[spot, says] :
+         {std::pair{Spot(BubbleSpot::bottomLeft), "Nothing was recorded: the screen never sent a picture."},
+          std::pair{Spot(), "Nothing was recorded: no picture of the screen arrived."}}) {
+        auto recorder = makeRecorder(std::nullopt);
+        run(recorder->start(output(), nullptr, false, spot));
+        // A spot takes the compositing writer, the one with a camera intake;
+        // it leaves no file behind.
+        const bool compositing = bool(recorder->cameraIntake());
+        const QString said = failureText(recorder->stop());
+        EXPECT_EQ(std::tuple(compositing, said, compositing && QFile::exists(output())),
+                  std::tuple(spot.has_value(), QString::fromLatin1(says), false));
+    }
+    EXPECT_TRUE(failureText(makeRecorder(std::nullopt)->start("/nonexistent-folder/x.mp4", nullptr, false, {}))
+                    .startsWith("The recording could not be written to /nonexistent-folder/x.mp4"));
 }
 
 } // namespace

@@ -103,16 +103,6 @@ TEST(DirectWriter, SoundLinesUpWithTheFirstPicture)
     }
 }
 
-TEST(DirectWriter, NoPictureAtAllIsAnError)
-{
-    QTemporaryDir dir;
-    DirectWriter writer(settings(dir, QStringLiteral("direct"), {320, 180}, true));
-    const int64_t startUs = monotonicNowUs();
-    writer.audioChunk(sound(startUs, startUs));
-    EXPECT_EQ(finished(writer, startUs + 300'000),
-              QStringLiteral("Nothing was recorded: no picture of the screen arrived."));
-}
-
 TEST(Writers, AScreenOfAnotherSizeIsScaledWholeNotCropped)
 {
     // Four quadrants: blue, yellow over magenta, cyan.
