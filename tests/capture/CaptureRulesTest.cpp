@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <set>
 #include <thread>
 #include <tuple>

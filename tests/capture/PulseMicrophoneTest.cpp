@@ -17,7 +17,6 @@ TEST(PulseMicrophone, DeliversTheSoundInRealTimeStampedWhenItWasHeard)
     ToneFeed tone;
     ASSERT_TRUE(tone.running());
     PulseMicrophone mic;
-    EXPECT_EQ(mic.sampleRate(), 48000);
     std::mutex mutex;
     std::vector<std::pair<AudioChunk, int64_t>> heard; // with when each was handed over
     mic.start(

@@ -174,11 +174,9 @@ TEST_F(X11Capture, PicturesShowWhatLiesBeneathOurLeftOutWindows)
         SCOPED_TRACE(c.name);
         FrameCollector collected;
         auto source = leftOutScene(collected, c.beneath, c.leftOut, c.above);
-        collected.waitForPicture([&](const VideoFrame &frame) { return seen(frame) == c.seen; });
+        std::string last = "no picture";
+        EXPECT_TRUE(collected.waitForPicture([&](const VideoFrame &f) { return (last = seen(f)) == c.seen; })) << last;
         source->stop();
-        ASSERT_TRUE(collected.last().pixels);
-        EXPECT_EQ(seen(collected.last()), c.seen);
-        EXPECT_TRUE(collected.failures().isEmpty());
     }
 }
 
