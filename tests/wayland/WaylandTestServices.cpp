@@ -26,13 +26,16 @@ PrivateSessionBus::~PrivateSessionBus()
 
 bool PrivateSessionBus::start()
 {
-    const QString socket = m_folder.filePath(QStringLiteral("bus"));
-    m_address = QStringLiteral("unix:path=") + socket;
-    return m_daemon.start(
-               QStringLiteral("dbus-daemon"),
-               {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--address=") + m_address},
-               QProcessEnvironment::systemEnvironment()) &&
-           waitUntil([&] { return QFileInfo::exists(socket); });
+    m_daemon.start(QStringLiteral("dbus-daemon"),
+                   {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                    QStringLiteral("--address=unix:dir=") + m_folder.path(), QStringLiteral("--print-address=1")},
+                   QProcessEnvironment::systemEnvironment());
+    // The address is printed once the bus takes connections; its socket file
+    // appears before that.
+    while (!m_daemon.canReadLine() && m_daemon.waitForReadyRead(5000)) {
+    }
+    m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
+    return !m_address.isEmpty();
 }
 
 QDBusConnection PrivateSessionBus::connect()
