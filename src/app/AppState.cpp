@@ -18,6 +18,7 @@
 #include "platform/ScreenLocator.h"
 #include "platform/SoundPlayer.h"
 #include "platform/TaskbarPresence.h"
+#include "platform/Trash.h"
 #include "platform/UrlOpener.h"
 #include "service/VideoService.h"
 
@@ -476,7 +477,8 @@ void AppState::trashLeftBehind(const QString &path)
                                     [&path](const LeftBehindRecording &r) { return r.path == path; });
     if (!listed)
         return;
-    if (QFile::moveToTrash(path))
+    // Qt alone would "trash" into the working folder when no Trash can be made.
+    if (Trash::moveToTrash(path))
         Diag::log(QStringLiteral("moved recording left behind to the trash: ") + QFileInfo(path).fileName());
     else
         setLastError(QStringLiteral("Could not move %1 to the trash.").arg(QDir::toNativeSeparators(path)));
@@ -499,7 +501,9 @@ QCoro::Task<> AppState::discardRecording()
         QFile::remove(result.filePath);
         Diag::log(QStringLiteral("discarded recording ") + QFileInfo(result.filePath).fileName());
     } catch (const std::exception &) {
-        // Discarding never reports an error.
+        // Discarding never reports an error, and leaves no file behind: a
+        // recording stopped before its first picture fails to stop.
+        QFile::remove(m_recordingPath);
     }
     finishRecordingRoad();
 }

@@ -31,5 +31,8 @@ bool Trash::moveToTrash(const QString &path)
     QFile::remove(moved.absoluteDir().absoluteFilePath(QStringLiteral("../info/") + moved.fileName() +
                                                        QStringLiteral(".trashinfo")));
     QDir().rename(trashed, path);
+    // And the folders it made there, if they hold nothing else.
+    QDir().rmdir(moved.absoluteDir().absoluteFilePath(QStringLiteral("../info")));
+    QDir().rmdir(moved.absolutePath());
     return false;
 }
