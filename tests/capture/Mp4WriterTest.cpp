@@ -51,7 +51,6 @@ TEST(Mp4Writer, WritesFragmentedHighProfileH264AndAacThatPlaysWhenCutShort)
     QTemporaryDir dir;
     const QString path = writeClip(dir, PixelSize{640, 360}, 4.0, 2);
     const FfprobeReport report = ffprobe(path);
-    ASSERT_TRUE(report.ok);
     EXPECT_EQ(streamFields(report.video, "codec_name profile width height color_space color_primaries "
                                          "color_transfer color_range"),
               "h264 High 640 360 bt709 bt709 bt709 tv");

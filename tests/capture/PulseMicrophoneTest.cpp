@@ -14,8 +14,7 @@ TEST(PulseMicrophone, DeliversTheSoundInRealTimeStampedWhenItWasHeard)
 {
     if (!haveTestSoundServer())
         GTEST_SKIP() << "No PulseAudio server; scripts/test starts one.";
-    ToneFeed tone;
-    ASSERT_TRUE(tone.running());
+    ToneFeed tone; // the sound's level below tells whether it plays
     PulseMicrophone mic;
     std::mutex mutex;
     std::vector<std::pair<AudioChunk, int64_t>> heard; // with when each was handed over
