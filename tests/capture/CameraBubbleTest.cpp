@@ -3,7 +3,6 @@
 // them) and in the videos it makes.
 #include "Await.h"
 #include "DecodedPicture.h"
-#include "FrameCollector.h"
 #include "MemoryPreferenceStore.h"
 #include "PrivateHome.h"
 #include "PrivateXServer.h"
@@ -20,7 +19,6 @@
 #include "platform/FilePreferenceStore.h"
 #include "platform/camera/CameraAccess.h"
 #include "platform/camera/SyntheticCamera.h"
-#include "platform/capture/LinuxCapturePlatform.h"
 
 #include <QFile>
 #include <QGuiApplication>
@@ -148,7 +146,6 @@ TEST(CameraBubbleWindow, PaintsThePictureInARimmedCircleWithASoftShadow)
     QImage shot(220, 220, QImage::Format_ARGB32_Premultiplied);
     shot.fill(Qt::transparent);
     window.render(&shot, {}, {}, QWidget::DrawChildren);
-    shot.save(QStringLiteral(MIVRA_BINARY_DIR "/camera-bubble-window.png"));
 
     const auto alpha = [&shot](int x, int y) { return shot.pixelColor(x, y).alpha(); };
     // Corners clear, the picture opaque, a half-white rim over its edge.
@@ -190,19 +187,6 @@ protected:
                           << app.readAllStandardError().constData() << home.log().toStdString();
         return bubble;
     }
-    // Waits until the screen shows the camera's picture (its green right
-    // half, mirrored to the left) in the window placed at `at`: pictures flow.
-    bool showsCameraAt(QPoint at)
-    {
-        LinuxCapturePlatform platform;
-        auto source = platform.openScreen(platform.displays().first());
-        FrameCollector screen;
-        screen.start(*source);
-        const bool shows = screen.waitForPicture(
-            [&](const VideoFrame &f) { return pixelAt(f, at.x() + 60, at.y() + 150) == 0x00ff00u; }, 10000);
-        source->stop();
-        return shows;
-    }
     // Done, as Ctrl-C says it: the link is made and printed (copied, not
     // opened). Returns the last picture of the recording on the service.
     QImage finish(QProcess &app)
@@ -228,7 +212,6 @@ TEST_F(BubbleWindowOfTheApp, OpensCentredFollowsADragReopensThereAndIsInTheVideo
 {
     const QPoint centred(960 - 110, 8);
     const QPoint moved = centred + QPoint(-300, 200);
-    const auto placeOf = [](quint64 window) { return serverGeometry(window).topLeft(); };
     QImage inCorner;
     {
         QProcess app;
@@ -246,19 +229,18 @@ TEST_F(BubbleWindowOfTheApp, OpensCentredFollowsADragReopensThereAndIsInTheVideo
 
         const QPoint grab = centred + QPoint(110, 60);
         dragWithPointer(grab, grab + moved - centred);
-        ASSERT_TRUE(waitUntil([&] { return placeOf(bubble) == moved; }));
+        ASSERT_TRUE(waitUntil([&] { return serverGeometry(bubble).topLeft() == moved; }));
         // Saved with the lower left corner, y upward.
         ASSERT_TRUE(waitUntil([&] {
             return FilePreferenceStore(home.preferencesPath()).numbersValue(kOriginKey) ==
                    QList<double>{550, 1080 - 208 - 220};
         }));
-        EXPECT_TRUE(showsCameraAt(moved));
         inCorner = finish(app);
     }
     QProcess app;
     const quint64 bubble = record(app, QStringLiteral("asOnScreen"));
     ASSERT_NE(bubble, 0u);
-    EXPECT_EQ(placeOf(bubble), moved);
+    EXPECT_EQ(serverGeometry(bubble).topLeft(), moved);
     const QImage asOnScreen = finish(app);
 
     // The window's left (green) and right (red) halves where it was, its

@@ -36,9 +36,8 @@ TEST(BubbleGeometryTest, CameraCropIsTheCentreSquare)
     // 1280x720 at 220: the scaled offset 86 (85.56 rounded) counts from the
     // right once mirrored, 85.11 scaled pixels = 279 camera pixels from the left.
     for (const Case &c : {Case{1280, 720, 220, {279, 0, 720}}, Case{720, 1280, 220, {0, 279, 720}},
-                          Case{640, 640, 220, {0, 0, 640}}, Case{1920, 1080, 440, {420, 0, 1080}}}) {
+                          Case{640, 640, 220, {0, 0, 640}}, Case{1920, 1080, 440, {420, 0, 1080}}})
         EXPECT_EQ(cameraCrop(c.width, c.height, c.diameter), c.crop) << c.width << "x" << c.height;
-    }
 }
 
 // Writes down what the session asks of the file, times in ms after its start.

@@ -95,15 +95,13 @@ public:
     std::shared_ptr<FakeEvents> events;
 };
 
-DisplayInfo display(quint32 id, double widthPoints, double heightPoints)
-{
-    return DisplayInfo{id, QStringLiteral("out-%1").arg(id), QRect(0, 0, int(widthPoints), int(heightPoints)),
-                       widthPoints, heightPoints};
-}
-
 class ScreenRecorderTest : public ::testing::Test {
 protected:
-    ScreenRecorderTest() { platform->list = {display(7, 1920, 1080), display(9, 1512, 982)}; }
+    ScreenRecorderTest()
+    {
+        platform->list = {DisplayInfo{7, "a", {0, 0, 1920, 1080}, 1920, 1080},
+                          DisplayInfo{9, "b", {0, 0, 1512, 982}, 1512, 982}};
+    }
     // With `finish` unset, the real writers.
     std::unique_ptr<ScreenRecorder> makeRecorder(std::optional<FakeWriter::Finish> finish = FakeWriter::Finish::ok,
                                                  double timeoutSeconds = 10.0)
@@ -119,7 +117,6 @@ protected:
         return std::make_unique<ScreenRecorder>(platform, options);
     }
     QString output() const { return dir.filePath(QStringLiteral("Mivra test.mp4")); }
-    FakeEvents &events() { return *platform->events; }
     // The display recorded, what the writer was set up for, and what the fakes saw.
     std::string state() const
     {
@@ -158,7 +155,7 @@ TEST_F(ScreenRecorderTest, WithoutAScreenRecordsTheFirstDisplayAtScaleTwoStopsOn
     EXPECT_EQ(failureText(recorder->stop()), QStringLiteral("Not recording."));
 
     // A failure the first recording's screen reports late does not spoil this one.
-    const CaptureFailureHandler first = events().screenFailure;
+    const CaptureFailureHandler first = platform->events->screenFailure;
     run(recorder->start(output(), nullptr, true, std::nullopt));
     first(QStringLiteral("late"));
     settle();
@@ -187,16 +184,16 @@ TEST_F(ScreenRecorderTest, LossesAndWriterFailuresAreToldByStopOnceTheFileIsClos
         run(recorder->start(output(), nullptr, true, std::nullopt));
         for (int i = 0; i < 2; ++i) {
             if (c.screenLost)
-                events().screenFailure(QString::fromLatin1(c.screenLost));
+                platform->events->screenFailure(QString::fromLatin1(c.screenLost));
             if (c.microphoneLost)
-                events().microphoneFailure(QString::fromLatin1(c.microphoneLost));
+                platform->events->microphoneFailure(QString::fromLatin1(c.microphoneLost));
             settle(); // the report hops to the main thread
         }
         // A loss reported twice is news once; stop, not the loss, ends it.
         EXPECT_EQ(lost.join(QLatin1Char('|')).toStdString(), c.screenLost ? c.screenLost : "");
         EXPECT_TRUE(recorder->isRecording());
         EXPECT_EQ(failureText(recorder->stop()), c.stopSays);
-        EXPECT_EQ(events().finishCalls, 1) << "the file is closed either way";
+        EXPECT_EQ(platform->events->finishCalls, 1) << "the file is closed either way";
         EXPECT_FALSE(recorder->isRecording());
     }
 }
@@ -218,7 +215,7 @@ TEST_F(ScreenRecorderTest, StartErrorsArePassedUpAndAnOldFileIsDeleted)
     platform->list.clear();
     EXPECT_TRUE(failureText(recorder->start(output(), nullptr, false, std::nullopt))
                     .startsWith(QStringLiteral("No display available to record.")));
-    platform->list = {display(1, 800, 600)};
+    platform->list = {DisplayInfo{1, "a", {0, 0, 800, 600}, 800, 600}};
     platform->microphoneError = RecorderError::failed(QStringLiteral("The microphone cannot be recorded: no server."));
     EXPECT_EQ(failureText(recorder->start(output(), nullptr, true, std::nullopt)),
               QStringLiteral("The microphone cannot be recorded: no server."));

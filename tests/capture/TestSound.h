@@ -39,11 +39,10 @@ public:
             QProcess pactl;
             pactl.start("pactl", {"list", "sink-inputs"});
             pactl.waitForFinished(3000);
-            return !running() || pactl.readAllStandardOutput().contains(ours);
+            return m_player.state() != QProcess::Running || pactl.readAllStandardOutput().contains(ours);
         });
     }
     ~ToneFeed() { stopChild(m_player); }
-    bool running() const { return m_player.state() == QProcess::Running; }
 
 private:
     QTemporaryDir m_dir; // the tone's file, this feed's own

@@ -25,7 +25,7 @@ class ThumbsTest : public testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        s_videos = new QTemporaryDir;
+        s_videos = std::make_unique<QTemporaryDir>();
         // Red until 0.95 s, then blue: the picture tells which frame was taken.
         makeVideo("timed",
                   {"-f", "lavfi", "-i", "color=c=red:s=640x360:r=10:d=2,drawbox=c=blue:t=fill:enable='gte(t,0.95)'"});
@@ -41,7 +41,6 @@ protected:
         makeVideo("flat", {"-f", "lavfi", "-i", "color=c=blue:s=640x360:r=10:d=2,drawbox=c=red:w=640:h=180:t=fill"});
         makeVideo("turned", {"-i", video("flat"), "-c", "copy", "-metadata:s:v:0", "rotate=90"});
     }
-    static void TearDownTestSuite() { delete s_videos; }
 
     static QString video(const char *name) { return s_videos->filePath(QString::fromLatin1(name) + ".mp4"); }
     static void makeVideo(const char *name, QStringList arguments)
@@ -55,7 +54,7 @@ protected:
 
     PrivateHome home{PrivateHome::thisProcess};
     std::shared_ptr<FfmpegFrameGrabber> grabber = std::make_shared<FfmpegFrameGrabber>();
-    static inline QTemporaryDir *s_videos = nullptr;
+    static inline std::unique_ptr<QTemporaryDir> s_videos;
 };
 
 TEST_F(ThumbsTest, TakesTheFrameAtOneSecondUprightOrNoneAndCachesWhatItTook)
