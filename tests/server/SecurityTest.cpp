@@ -170,7 +170,8 @@ TEST_F(ServerSecurity, MalformedJsonWrongTypesAndMissingKeysGet400)
                                      "{\"title\":\"a\",\"lifetime\":3600.0}"};
     for (const std::string &body : badCreate) {
         const Http r = alice.post("/api/videos", body);
-        const json::Value *error = r.json().find("error");
+        const json::Value reply = r.json();
+        const json::Value *error = reply.find("error");
         EXPECT_EQ(std::pair(r.status, error && error->isString() && !error->asString().empty()), std::pair(400, true))
             << body << " -> " << r.body;
     }
