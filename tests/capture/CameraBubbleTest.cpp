@@ -20,6 +20,7 @@
 #include "platform/camera/CameraAccess.h"
 #include "platform/camera/SyntheticCamera.h"
 
+#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QProcess>
@@ -191,6 +192,13 @@ protected:
     // opened). Returns the last picture of the recording on the service.
     QImage finish(QProcess &app)
     {
+        // Two fragments a second apart: the camera's pictures, which start a
+        // moment after the screen's, are in the video by then.
+        const QDir folder(home.recordingsFolder());
+        EXPECT_TRUE(waitUntil([&] {
+            const QStringList newest = folder.entryList({QStringLiteral("*.mp4")}, QDir::Files, QDir::Time);
+            return !newest.isEmpty() && boxTypes(topLevelBoxes(folder.filePath(newest.first()))).count("moof") >= 2;
+        }, 30000)) << "the recording never reached its second fragment";
         ::kill(pid_t(app.processId()), SIGINT);
         EXPECT_TRUE(app.waitForFinished(60000) && app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0)
             << app.readAllStandardError().constData();
