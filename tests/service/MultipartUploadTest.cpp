@@ -109,15 +109,15 @@ TEST(Upload, APartIsTriedThreeTimesWithGrowingWaits)
         int failures;
         ScriptedReply reply;
         const char *failure; // empty: the upload succeeds; "*": any sentence
-        QList<int> waits;
+        QList<int> waits; // ms
     } cases[] = {
-        {"fails twice", 2, ScriptedReply::json(502, "busy"), "", {0, 1}},
+        {"fails twice", 2, ScriptedReply::json(502, "busy"), "", {20, 40}},
         {"fails always",
          99,
          ScriptedReply::json(503, R"({"error":"down"})"),
          "Server returned 503: {\"error\":\"down\"}",
-         {0, 1, 2}},
-        {"connection drops", 99, ScriptedReply::drop(), "*", {0, 1, 2}},
+         {20, 40, 60}},
+        {"connection drops", 99, ScriptedReply::drop(), "*", {20, 40, 60}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
@@ -133,7 +133,7 @@ TEST(Upload, APartIsTriedThreeTimesWithGrowingWaits)
         const QString failure = failureText(rig.uploader->uploadFile(UploadJob{file}, {}));
         EXPECT_TRUE(*c.failure == '*' ? failure.endsWith('.') : failure == QString::fromUtf8(c.failure))
             << failure.toStdString();
-        EXPECT_EQ(std::make_tuple(rig.server.requestsTo("PUT", "/api/videos/vid1/parts/2").size(), rig.retryWaits,
+        EXPECT_EQ(std::make_tuple(rig.server.requestsTo("PUT", "/api/videos/vid1/parts/2").size(), rig.retryWaitMs,
                                   completes(rig.server), rig.uploader->partBodiesHeld()),
                   std::make_tuple(qsizetype(3), c.waits, *c.failure ? 0 : 1, 0));
         EXPECT_TRUE(*c.failure || rig.server.uploadedBytes() == rig.fileBytes(file)) << "the retried part differs";

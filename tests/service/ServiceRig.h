@@ -36,8 +36,10 @@ struct ServiceRig {
     {
         auto inner = timings.retryWait;
         timings.retryWait = [this, inner](int attempt) {
+            const std::chrono::milliseconds wait = inner(attempt);
             retryWaits.append(attempt);
-            return inner(attempt);
+            retryWaitMs.append(int(wait.count()));
+            return wait;
         };
         UploaderOptions options{std::move(timings), [this](const QString &line) { logLines.append(line); },
                                 reachability};
@@ -46,8 +48,9 @@ struct ServiceRig {
 
     static UploaderTimings fastTimings()
     {
+        // The app's own retry rule, a hundred times faster.
         return {std::chrono::seconds(10), std::chrono::seconds(60),
-                [](int attempt) { return std::chrono::milliseconds(20 * (attempt + 1)); }};
+                [](int attempt) { return UploaderTimings{}.retryWait(attempt) / 100; }};
     }
 
     // A file of `size` bytes with a recognisable pattern, after `head`.
@@ -73,7 +76,8 @@ struct ServiceRig {
     MemoryPreferenceStore prefs;
     QTemporaryDir dir;
     QStringList logLines;
-    QList<int> retryWaits;
+    QList<int> retryWaits; // the attempts waited after
+    QList<int> retryWaitMs; // and how long
     std::unique_ptr<Uploader> uploader;
 };
 
