@@ -4,6 +4,7 @@
 #include "capture/ColorConvert.h"
 #include "capture/Recorder.h"
 
+#include <QFile>
 #include <libyuv/scale_argb.h>
 
 namespace {
@@ -98,6 +99,7 @@ void DirectWriter::encode()
     }
     if (m_startUs < 0) {
         // The file exists but holds nothing worth keeping.
+        QFile::remove(m_settings.path);
         throw RecorderError::failed(QStringLiteral("Nothing was recorded: no picture of the screen arrived."));
     }
     // Without finish (the recorder went away) the file ends at its last picture.
